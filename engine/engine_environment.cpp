@@ -1,0 +1,54 @@
+#include "engine/engine_environment.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <system_error>
+
+namespace velmar {
+
+EngineEnvironment EngineEnvironment::ForHome(const std::filesystem::path& home,
+                                             KeywordFlavor flavor) {
+  EngineEnvironment env;
+  env.home = home;
+  env.config = Profile(home / "Config.ini");
+  env.codePage = &CodePage::Get(static_cast<int>(env.config.GetInt("codepage", CodePage::kUtf8)));
+  env.flavor = flavor;
+  return env;
+}
+
+namespace {
+
+std::filesystem::path ExecutableFolder() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : exe.parent_path();
+}
+
+}  // namespace
+
+std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {
+  std::error_code ec;
+  std::filesystem::path home;
+  if (!explicitHome.empty()) {
+    home = explicitHome;
+  } else if (const char* env = std::getenv("VELMAR_HOME"); env && *env) {
+    home = env;
+  } else {
+    const std::filesystem::path exeDir = ExecutableFolder();
+    if (!exeDir.empty() && (std::filesystem::is_directory(exeDir / "Script", ec) ||
+                            std::filesystem::is_regular_file(exeDir / "Config.ini", ec))) {
+      home = exeDir;
+    } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+      home = std::filesystem::path(xdg) / "velmar";
+    } else if (const char* h = std::getenv("HOME"); h && *h) {
+      home = std::filesystem::path(h) / ".local" / "share" / "velmar";
+    } else {
+      home = std::filesystem::current_path(ec) / "velmar";
+    }
+  }
+  std::filesystem::create_directories(home, ec);
+  return std::filesystem::absolute(home, ec).lexically_normal();
+}
+
+}  // namespace velmar

@@ -1,0 +1,59 @@
+#pragma once
+// All interpreter state of one running script. Only the script's worker
+// thread touches it, except where the host writes variables while the worker
+// waits inside a request or is suspended.
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "data/connection_table.h"
+#include "engine/engine_environment.h"
+#include "engine/script_program.h"
+#include "engine/stop_signal.h"
+#include "ext/native_calls.h"
+#include "http/http_client.h"
+#include "regex/named_regex.h"
+#include "values/result_set_table.h"
+#include "values/variable_table.h"
+
+namespace velmar {
+
+class ScriptHost;
+
+struct LoopRecord {
+  uint32_t start = 0;  // the `{` that follows `while`
+  uint32_t end = 0;    // its matching `}`
+  std::string condition;  // the `while` text as stored
+};
+
+struct ScriptContext {
+  explicit ScriptContext(const EngineEnvironment& environment) : env(&environment) {}
+  virtual ~ScriptContext() = default;
+  ScriptContext(const ScriptContext&) = delete;
+  ScriptContext& operator=(const ScriptContext&) = delete;
+
+  const CodePage& codePage() const { return *env->codePage; }
+
+  int32_t id = 0;
+  const ScriptProgram* program = nullptr;
+  uint32_t lastIndex = 0;
+  std::deque<uint32_t> executionStack;
+  std::deque<LoopRecord> loopStack;
+  VariableTable variables;
+  RegexTable regexes;
+  HttpClient http;
+  ConnectionTable connections;
+  ResultSetTable resultSets;
+  LibraryTable libraries;
+  EntryPointCache entryPoints;
+  int32_t eventDepth = 0;
+  int32_t remainingSleep = 0;
+  bool suspendFlag = false;
+
+  const EngineEnvironment* env;
+  ScriptHost* host = nullptr;
+  StopSignal stop;
+};
+
+}  // namespace velmar

@@ -1,0 +1,27 @@
+#pragma once
+// The JScript engine a host shares among its scripts.
+
+#include <string>
+
+#include "values/code_page.h"
+
+namespace velmar {
+
+class JScriptHost {
+ public:
+  JScriptHost();
+  ~JScriptHost();
+  JScriptHost(const JScriptHost&) = delete;
+  JScriptHost& operator=(const JScriptHost&) = delete;
+
+  // Evaluates a script text (active code page); true with the result text,
+  // false with errorText() describing the failure. Callers hold the JScript
+  // lock.
+  bool evalExpression(const std::string& text, const CodePage& cp, std::string& result);
+  const std::string& errorText() const { return error_; }
+
+ private:
+  std::string error_;
+};
+
+}  // namespace velmar

@@ -1,0 +1,10 @@
+#pragma once
+// The HTTP client of one script.
+
+namespace velmar {
+
+class HttpClient {
+ public:
+};
+
+}  // namespace velmar

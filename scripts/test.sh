@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test: the normal build, then the unit
+# tests again under AddressSanitizer + UndefinedBehaviorSanitizer, the thread
+# tests under ThreadSanitizer, and the fuzz targets for a fixed number of runs.
+# Tests that need servers (MariaDB, nginx, tinyproxy) start their own
+# throwaway instances on loopback.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh || exit 1
+
+passed=0
+failed=0
+run_suite() {
+  local name=$1
+  shift
+  echo "=== $name"
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "=== $name FAILED"; fi
+}
+
+run_suite "build" bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite "tests" ctest --test-dir build --output-on-failure --timeout 900
+
+run_suite "build (address,undefined)" bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug \
+  -DVELMAR_SANITIZE=address,undefined -DVELMAR_BENCH=OFF
+run_suite "tests (address,undefined)" env ASAN_OPTIONS=detect_leaks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure --timeout 900
+
+run_suite "build (thread)" bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug \
+  -DVELMAR_SANITIZE=thread -DVELMAR_BENCH=OFF
+run_suite "tests (thread)" env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure --timeout 900 -R '^engine$'
+
+for fuzz in tests/fuzz/run.sh; do
+  [ -f "$fuzz" ] && run_suite "fuzz" bash "$fuzz"
+done
+
+echo "suites: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,332 @@
+#include "values/code_page.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace velmar {
+
+namespace {
+
+std::size_t Utf8CharLength(std::string_view t, std::size_t pos) {
+  const auto b0 = static_cast<unsigned char>(t[pos]);
+  std::size_t need;
+  if (b0 < 0x80) return 1;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 3;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 4;
+  } else {
+    return 1;
+  }
+  if (pos + need > t.size()) return 1;
+  for (std::size_t k = 1; k < need; ++k) {
+    const auto b = static_cast<unsigned char>(t[pos + k]);
+    if ((b & 0xC0) != 0x80) return 1;
+  }
+  const auto b1 = static_cast<unsigned char>(t[pos + 1]);
+  // Overlong forms, surrogates and values past U+10FFFF are no characters.
+  if (b0 == 0xE0 && b1 < 0xA0) return 1;
+  if (b0 == 0xED && b1 > 0x9F) return 1;
+  if (b0 == 0xF0 && b1 < 0x90) return 1;
+  if (b0 == 0xF4 && b1 > 0x8F) return 1;
+  return need;
+}
+
+std::size_t GbkCharLength(std::string_view t, std::size_t pos) {
+  const auto b0 = static_cast<unsigned char>(t[pos]);
+  if (b0 < 0x81 || b0 == 0xFF) return 1;
+  if (pos + 1 >= t.size()) return 1;
+  const auto b1 = static_cast<unsigned char>(t[pos + 1]);
+  if (b1 < 0x40 || b1 == 0x7F || b1 == 0xFF) return 1;
+  return 2;
+}
+
+void AppendUtf16(char32_t cp, std::u16string& out) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+void AppendUtf8(char32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Decodes one UTF-8 character of known valid length.
+char32_t DecodeUtf8(std::string_view t, std::size_t pos, std::size_t len) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(t[pos + k]); };
+  switch (len) {
+    case 2:
+      return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+    case 3:
+      return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    case 4:
+      return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) |
+             (b(3) & 0x3F);
+    default:
+      return b(0);
+  }
+}
+
+// One iconv descriptor per thread and direction: descriptors keep shift state
+// and must not be shared between script threads.
+struct IconvHandle {
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+  IconvHandle(const char* to, const char* from) : cd(iconv_open(to, from)) {}
+  ~IconvHandle() {
+    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  }
+  bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
+};
+
+// Converts one GBK character (1 or 2 bytes) to a code point; 0 when GBK has none.
+char32_t GbkToCodePoint(const char* bytes, std::size_t len) {
+  thread_local IconvHandle h("UTF-32LE", "GBK");
+  if (!h.ok()) return 0;
+  iconv(h.cd, nullptr, nullptr, nullptr, nullptr);
+  char in[2] = {bytes[0], len > 1 ? bytes[1] : '\0'};
+  char* inp = in;
+  std::size_t inleft = len;
+  char out[8];
+  char* outp = out;
+  std::size_t outleft = sizeof out;
+  if (iconv(h.cd, &inp, &inleft, &outp, &outleft) == static_cast<std::size_t>(-1)) return 0;
+  if (outleft != sizeof out - 4) return 0;
+  char32_t cp;
+  std::memcpy(&cp, out, 4);
+  return cp;
+}
+
+// Converts one code point to GBK bytes; false when GBK cannot show it.
+bool CodePointToGbk(char32_t cp, std::string& out) {
+  thread_local IconvHandle h("GBK", "UTF-32LE");
+  if (!h.ok()) return false;
+  iconv(h.cd, nullptr, nullptr, nullptr, nullptr);
+  char in[4];
+  std::memcpy(in, &cp, 4);
+  char* inp = in;
+  std::size_t inleft = 4;
+  char buf[8];
+  char* outp = buf;
+  std::size_t outleft = sizeof buf;
+  if (iconv(h.cd, &inp, &inleft, &outp, &outleft) == static_cast<std::size_t>(-1)) return false;
+  out.append(buf, sizeof buf - outleft);
+  return true;
+}
+
+}  // namespace
+
+const CodePage& CodePage::Get(int id) {
+  static const CodePage utf8(kUtf8);
+  static const CodePage gbk(kGbk);
+  return id == kGbk ? gbk : utf8;
+}
+
+std::size_t CodePage::CharLength(std::string_view text, std::size_t pos) const {
+  if (pos >= text.size()) return 0;
+  return id_ == kGbk ? GbkCharLength(text, pos) : Utf8CharLength(text, pos);
+}
+
+std::size_t CodePage::Find(std::string_view text, std::string_view part, std::size_t from) const {
+  if (part.empty()) return from <= text.size() ? from : std::string_view::npos;
+  if (id_ != kGbk) {
+    // Valid UTF-8 never has a character start inside another character, so a
+    // byte search is enough unless the text holds invalid sequences; check
+    // each hit starts on a character boundary.
+    std::size_t hit = text.find(part, from);
+    while (hit != std::string_view::npos) {
+      const auto b = static_cast<unsigned char>(text[hit]);
+      if ((b & 0xC0) != 0x80) return hit;
+      // A continuation byte: it is a match only when it does not belong to a
+      // valid sequence that started before it.
+      std::size_t back = hit;
+      std::size_t steps = 0;
+      while (back > 0 && steps < 3 &&
+             (static_cast<unsigned char>(text[back]) & 0xC0) == 0x80) {
+        --back;
+        ++steps;
+      }
+      const std::size_t len = Utf8CharLength(text, back);
+      if (back + len <= hit) return hit;
+      hit = text.find(part, hit + 1);
+    }
+    return std::string_view::npos;
+  }
+  const std::size_t n = text.size();
+  if (part.size() > n) return std::string_view::npos;
+  const char first = part[0];
+  for (std::size_t pos = from; pos + part.size() <= n;) {
+    // `from` is assumed to be a character boundary, as all callers pass one.
+    if (text[pos] == first && text.compare(pos, part.size(), part) == 0) return pos;
+    pos += GbkCharLength(text, pos);
+  }
+  return std::string_view::npos;
+}
+
+std::size_t CodePage::FindByte(std::string_view text, char byte, std::size_t from) const {
+  return Find(text, std::string_view(&byte, 1), from);
+}
+
+std::size_t CodePage::FindLastByte(std::string_view text, char byte) const {
+  std::size_t last = std::string_view::npos;
+  for (std::size_t pos = 0; pos < text.size(); pos += CharLength(text, pos)) {
+    if (text[pos] == byte) last = pos;
+  }
+  return last;
+}
+
+std::size_t CodePage::FindAnyByte(std::string_view text, std::string_view bytes,
+                                  std::size_t from) const {
+  for (std::size_t pos = from; pos < text.size();) {
+    const auto b = static_cast<unsigned char>(text[pos]);
+    if (b < 0x80) {
+      if (bytes.find(text[pos]) != std::string_view::npos) return pos;
+      ++pos;
+    } else {
+      pos += CharLength(text, pos);
+    }
+  }
+  return std::string_view::npos;
+}
+
+std::string_view CodePage::TrimLeft(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  return text.substr(i);
+}
+
+std::string_view CodePage::TrimRight(std::string_view text) {
+  std::size_t n = text.size();
+  while (n > 0 && IsSpace(text[n - 1])) --n;
+  return text.substr(0, n);
+}
+
+void CodePage::ToLowerAscii(std::string& text) const {
+  for (std::size_t pos = 0; pos < text.size();) {
+    char& c = text[pos];
+    if (static_cast<unsigned char>(c) < 0x80) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      ++pos;
+    } else {
+      pos += CharLength(text, pos);
+    }
+  }
+}
+
+void CodePage::ToUpperAscii(std::string& text) const {
+  for (std::size_t pos = 0; pos < text.size();) {
+    char& c = text[pos];
+    if (static_cast<unsigned char>(c) < 0x80) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      ++pos;
+    } else {
+      pos += CharLength(text, pos);
+    }
+  }
+}
+
+std::string CodePage::Lower(std::string_view text) const {
+  std::string s(text);
+  ToLowerAscii(s);
+  return s;
+}
+
+std::string CodePage::Upper(std::string_view text) const {
+  std::string s(text);
+  ToUpperAscii(s);
+  return s;
+}
+
+std::u16string CodePage::ToUtf16(std::string_view text) const {
+  std::u16string out;
+  ToUtf16(text, out);
+  return out;
+}
+
+void CodePage::ToUtf16(std::string_view text, std::u16string& out) const {
+  out.clear();
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto b = static_cast<unsigned char>(text[pos]);
+    if (b < 0x80) {
+      out.push_back(b);
+      ++pos;
+      continue;
+    }
+    const std::size_t len = CharLength(text, pos);
+    char32_t cp = 0;
+    if (id_ == kGbk) {
+      cp = GbkToCodePoint(text.data() + pos, len);
+    } else if (len > 1) {
+      cp = DecodeUtf8(text, pos, len);
+    }
+    if (cp == 0) cp = U'?';
+    AppendUtf16(cp, out);
+    pos += len;
+  }
+}
+
+std::string CodePage::FromUtf16(std::u16string_view text) const {
+  std::string out;
+  FromUtf16(text, out);
+  return out;
+}
+
+void CodePage::FromUtf16(std::u16string_view text, std::string& out) const {
+  out.clear();
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+      continue;
+    }
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      out.push_back('?');
+      continue;
+    }
+    if (id_ == kGbk) {
+      if (!CodePointToGbk(cp, out)) out.push_back('?');
+    } else {
+      AppendUtf8(cp, out);
+    }
+  }
+}
+
+std::string CodePage::FromUtf8(std::string_view utf8) const {
+  if (id_ != kGbk) return std::string(utf8);
+  return FromUtf16(Get(kUtf8).ToUtf16(utf8));
+}
+
+std::string CodePage::ToUtf8(std::string_view text) const {
+  if (id_ != kGbk) return std::string(text);
+  return Get(kUtf8).FromUtf16(ToUtf16(text));
+}
+
+}  // namespace velmar
