@@ -1,0 +1,47 @@
+#pragma once
+// Helpers shared by the tests: throwaway folders and running programs.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace velmar::testing {
+
+// A fresh folder under the system's temporary folder, removed on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  // Writes a file below the folder (creating its folders) and returns its path.
+  std::filesystem::path Write(const std::string& relative, const std::string& content) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+
+struct ProcessResult {
+  int exitCode = -1;  // exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+  bool timedOut = false;
+};
+
+// Runs a program with the given standard input, collecting its output; kills
+// it after the time limit. `env` entries ("NAME=value") are added to the
+// environment.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = {},
+                         int timeoutSeconds = 60, const std::vector<std::string>& env = {});
+
+// Runs the velmar command with the given arguments.
+ProcessResult RunVelmar(const std::vector<std::string>& args, const std::string& input = {},
+                        int timeoutSeconds = 60, const std::vector<std::string>& env = {});
+
+// A free TCP port on 127.0.0.1 (bound and released; good enough for tests).
+int FreeLoopbackPort();
+
+}  // namespace velmar::testing
