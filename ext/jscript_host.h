@@ -19,9 +19,14 @@ class JScriptHost {
   // lock.
   bool evalExpression(const std::string& text, const CodePage& cp, std::string& result);
   const std::string& errorText() const { return error_; }
+  // Evaluations running longer than this fail, so a script that loops for
+  // ever cannot hang its host (Config.ini `jstimeout`, in seconds).
+  void setTimeLimitMs(int ms) { timeLimitMs_ = ms; }
+  int timeLimitMs() const { return timeLimitMs_; }
 
  private:
   std::string error_;
+  int timeLimitMs_ = 10000;
 };
 
 }  // namespace velmar
