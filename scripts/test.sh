@@ -26,7 +26,8 @@ run_suite "tests (address,undefined)" env ASAN_OPTIONS=detect_leaks=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --timeout 900
 
-run_suite "build (thread)" bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug \
+run_suite "build (thread)" env BUILD_TARGETS="velmar velmar_engine_tests" \
+  bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug \
   -DVELMAR_SANITIZE=thread -DVELMAR_BENCH=OFF
 run_suite "tests (thread)" env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure --timeout 900 -R '^engine$'
