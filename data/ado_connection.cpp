@@ -1,10 +1,15 @@
 #include "data/ado_connection.h"
 
+#include <dlfcn.h>
 #include <sql.h>
 #include <sqlext.h>
 
 #include <cstdio>
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -238,12 +243,25 @@ class CAdo::Statement {
   }
 
   bool ReadText(SQLUSMALLINT column, std::string& out) {
-    std::u16string text;
-    SQLWCHAR chunk[4096];
+    if (owner_.wide_) {
+      std::u16string text;
+      if (!ReadPieces<SQLWCHAR>(column, SQL_C_WCHAR, text)) return false;
+      owner_.cp_.FromUtf16(text, out);
+    } else {
+      std::string text;
+      if (!ReadPieces<SQLCHAR>(column, SQL_C_CHAR, text)) return false;
+      out = owner_.cp_.FromUtf8(text);
+    }
+    return true;
+  }
+
+  // Reads a text value in pieces until the driver has given all of it.
+  template <typename Unit, typename Text>
+  bool ReadPieces(SQLUSMALLINT column, SQLSMALLINT cType, Text& text) {
+    Unit chunk[4096];
     for (;;) {
       SQLLEN indicator = 0;
-      const SQLRETURN rc =
-          SQLGetData(handle_, column, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
+      const SQLRETURN rc = SQLGetData(handle_, column, cType, chunk, sizeof chunk, &indicator);
       if (rc == SQL_NO_DATA) break;
       if (!Succeeded(rc)) {
         owner_.KeepError(SQL_HANDLE_STMT, handle_);
@@ -253,14 +271,14 @@ class CAdo::Statement {
       // Each piece but the last fills the buffer up to its terminator.
       constexpr std::size_t kUnits = sizeof chunk / sizeof chunk[0] - 1;
       std::size_t units = kUnits;
-      if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) / 2 < kUnits) {
-        units = static_cast<std::size_t>(indicator) / 2;
+      if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) / sizeof(Unit) < kUnits) {
+        units = static_cast<std::size_t>(indicator) / sizeof(Unit);
       }
-      text.append(reinterpret_cast<const char16_t*>(chunk), units);
+      using Char = typename Text::value_type;
+      text.append(reinterpret_cast<const Char*>(chunk), units);
       if (rc == SQL_SUCCESS) break;
       if (FirstState(SQL_HANDLE_STMT, handle_) != "01004") break;
     }
-    owner_.cp_.FromUtf16(text, out);
     return true;
   }
 
@@ -287,19 +305,43 @@ CAdo::~CAdo() {
 void CAdo::KeepError(short handleType, void* handle) {
   std::string message;
   for (SQLSMALLINT record = 1;; ++record) {
-    SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
-    SQLWCHAR text[1024] = {};
     SQLSMALLINT length = 0;
-    const SQLRETURN rc = SQLGetDiagRecW(handleType, handle, record, state, &native, text,
-                                        sizeof text / sizeof text[0], &length);
-    if (!Succeeded(rc)) break;
-    std::size_t units = 0;
-    while (units < sizeof text / sizeof text[0] - 1 && text[units]) ++units;
+    std::string text;
+    if (wide_) {
+      SQLWCHAR state[6] = {};
+      SQLWCHAR buffer[1024] = {};
+      if (!Succeeded(SQLGetDiagRecW(handleType, handle, record, state, &native, buffer,
+                                    sizeof buffer / sizeof buffer[0], &length))) {
+        break;
+      }
+      std::size_t units = 0;
+      while (units < sizeof buffer / sizeof buffer[0] - 1 && buffer[units]) ++units;
+      text = cp_.FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), units));
+    } else {
+      SQLCHAR state[6] = {};
+      SQLCHAR buffer[2048] = {};
+      if (!Succeeded(SQLGetDiagRec(handleType, handle, record, state, &native, buffer,
+                                   sizeof buffer, &length))) {
+        break;
+      }
+      text = cp_.FromUtf8(reinterpret_cast<const char*>(buffer));
+    }
     if (!message.empty()) message += '\n';
-    message += cp_.FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(text), units));
+    message += text;
   }
   lastError_ = std::move(message);
+}
+
+SQLRETURN CAdo::ExecDirect(void* statement, const std::string& sql) {
+  if (wide_) {
+    const std::u16string text = cp_.ToUtf16(sql);
+    return SQLExecDirectW(statement, const_cast<SQLWCHAR*>(Wide(text)),
+                          static_cast<SQLINTEGER>(text.size()));
+  }
+  std::string text = cp_.ToUtf8(sql);
+  return SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(text.data()),
+                       static_cast<SQLINTEGER>(text.size()));
 }
 
 bool CAdo::Open() {
@@ -316,11 +358,19 @@ bool CAdo::Open() {
   }
   SQLSetConnectAttr(connection_, SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
-  const std::u16string text = cp_.ToUtf16(connectionText_);
-  const SQLRETURN rc =
-      SQLDriverConnectW(connection_, nullptr, const_cast<SQLWCHAR*>(Wide(text)),
-                        static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr,
-                        SQL_DRIVER_NOPROMPT);
+  wide_ = DriverTakesWideText(connectionText_);
+  SQLRETURN rc;
+  if (wide_) {
+    const std::u16string text = cp_.ToUtf16(connectionText_);
+    rc = SQLDriverConnectW(connection_, nullptr, const_cast<SQLWCHAR*>(Wide(text)),
+                           static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr,
+                           SQL_DRIVER_NOPROMPT);
+  } else {
+    std::string text = cp_.ToUtf8(connectionText_);
+    rc = SQLDriverConnect(connection_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+                          static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr,
+                          SQL_DRIVER_NOPROMPT);
+  }
   if (!Succeeded(rc)) {
     KeepError(SQL_HANDLE_DBC, connection_);
     SQLFreeHandle(SQL_HANDLE_DBC, connection_);
@@ -345,9 +395,7 @@ bool CAdo::Run(Statement& statement, const std::string& sql) {
     lastError_ = "stopped";
     return false;
   }
-  const std::u16string text = cp_.ToUtf16(sql);
-  const SQLRETURN rc = SQLExecDirectW(statement.handle(), const_cast<SQLWCHAR*>(Wide(text)),
-                                      static_cast<SQLINTEGER>(text.size()));
+  const SQLRETURN rc = ExecDirect(statement.handle(), sql);
   if (Succeeded(rc) || rc == SQL_NO_DATA) return true;
   KeepError(SQL_HANDLE_STMT, statement.handle());
   return false;
@@ -478,46 +526,126 @@ std::string CAdo::QuoteValue(std::string_view value) {
   return quoted;
 }
 
+namespace {
+
+// The library file of a driver the driver manager has registered, as its
+// registration names it; empty when the name is not registered.
+bool RegisteredDriver(const std::string& driverName, std::string& library) {
+  SQLHENV environment = SQL_NULL_HENV;
+  if (!Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment))) return false;
+  SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                0);
+  bool registered = false;
+  SQLCHAR name[256];
+  SQLCHAR attributes[2048];
+  SQLSMALLINT nameLength = 0;
+  SQLSMALLINT attributesLength = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (Succeeded(SQLDrivers(environment, direction, name, sizeof name, &nameLength, attributes,
+                              sizeof attributes, &attributesLength))) {
+    direction = SQL_FETCH_NEXT;
+    if (reinterpret_cast<const char*>(name) != driverName) continue;
+    registered = true;
+    // Attributes come as "key=value" texts, each ended by a NUL.
+    const char* at = reinterpret_cast<const char*>(attributes);
+    const char* end = at + std::min<std::size_t>(attributesLength, sizeof attributes);
+    while (at < end && *at) {
+      const std::string pair(at);
+      if (pair.rfind("Driver=", 0) == 0) library = pair.substr(7);
+      at += pair.size() + 1;
+    }
+  }
+  SQLFreeHandle(SQL_HANDLE_ENV, environment);
+  return registered;
+}
+
+// A driver library file where the packages put them; empty when none is.
+std::string FindDriverLibrary(const std::string& file) {
+  static const char* const kFolders[] = {
+      "/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
+      "/usr/lib/i386-linux-gnu/odbc",   "/usr/lib/arm-linux-gnueabihf/odbc",
+      "/usr/lib/odbc",                  "/usr/lib64",
+      "/usr/local/lib",                 "/usr/lib"};
+  for (const char* folder : kFolders) {
+    const std::filesystem::path path = std::filesystem::path(folder) / file;
+    std::error_code error;
+    if (std::filesystem::exists(path, error)) return path.string();
+  }
+  return {};
+}
+
+std::string DefaultLibraryOf(const std::string& driverName) {
+  if (driverName == "SQLite3") return "libsqlite3odbc.so";
+  if (driverName == "FreeTDS") return "libtdsodbc.so";
+  if (driverName == "MDBTools") return "libmdbodbc.so";
+  return {};
+}
+
+}  // namespace
+
 std::string CAdo::DriverAttribute(const std::string& driverName) {
   if (driverName.empty() || driverName.front() == '/') return driverName;
-  // Registered drivers, as the driver manager lists them.
-  SQLHENV environment = SQL_NULL_HENV;
-  bool registered = false;
-  if (Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment))) {
-    SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                  0);
-    SQLCHAR name[256];
-    SQLCHAR attributes[1024];
-    SQLSMALLINT nameLength = 0;
-    SQLSMALLINT attributesLength = 0;
-    SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (Succeeded(SQLDrivers(environment, direction, name, sizeof name, &nameLength,
-                                attributes, sizeof attributes, &attributesLength))) {
-      direction = SQL_FETCH_NEXT;
-      if (reinterpret_cast<const char*>(name) == driverName) registered = true;
-    }
-    SQLFreeHandle(SQL_HANDLE_ENV, environment);
-  }
-  if (registered) return "{" + driverName + "}";
+  std::string library;
+  if (RegisteredDriver(driverName, library)) return "{" + driverName + "}";
   // Not registered (the package's registration step skipped or undone): name
   // the library the packages install instead.
-  std::string library;
-  if (driverName == "SQLite3") library = "libsqlite3odbc.so";
-  else if (driverName == "FreeTDS") library = "libtdsodbc.so";
-  else if (driverName == "MDBTools") library = "libmdbodbc.so";
-  if (!library.empty()) {
-    static const char* const kFolders[] = {
-        "/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
-        "/usr/lib/i386-linux-gnu/odbc",   "/usr/lib/arm-linux-gnueabihf/odbc",
-        "/usr/lib/odbc",                  "/usr/lib64",
-        "/usr/local/lib",                 "/usr/lib"};
-    for (const char* folder : kFolders) {
-      const std::filesystem::path path = std::filesystem::path(folder) / library;
-      std::error_code error;
-      if (std::filesystem::exists(path, error)) return path.string();
-    }
+  const std::string file = DefaultLibraryOf(driverName);
+  if (!file.empty()) {
+    std::string path = FindDriverLibrary(file);
+    if (!path.empty()) return path;
   }
   return "{" + driverName + "}";
+}
+
+bool CAdo::DriverTakesWideText(const std::string& connectionText) {
+  // The value of DRIVER=, without its braces.
+  std::string driver;
+  std::size_t at = 0;
+  while (at < connectionText.size()) {
+    const std::size_t end = connectionText.find(';', at);
+    const std::string pair =
+        connectionText.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    const std::size_t equals = pair.find('=');
+    std::string key = pair.substr(0, equals);
+    for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (equals != std::string::npos && key == "DRIVER") {
+      driver = pair.substr(equals + 1);
+      if (driver.size() >= 2 && driver.front() == '{' && driver.back() == '}') {
+        driver = driver.substr(1, driver.size() - 2);
+      }
+      break;
+    }
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  std::string library = driver;
+  if (driver.empty() || driver.front() != '/') {
+    library.clear();
+    RegisteredDriver(driver, library);
+    if (!library.empty() && library.front() != '/') {
+      std::string path = FindDriverLibrary(library);
+      if (!path.empty()) library = path;
+    }
+  }
+  // Without a library to look at, the driver manager's own conversions are
+  // the best there is.
+  if (library.empty()) return true;
+
+  static std::mutex mutex;
+  static std::map<std::string, bool> known;
+  std::lock_guard<std::mutex> lock(mutex);
+  const auto found = known.find(library);
+  if (found != known.end()) return found->second;
+  // A driver without the wide entry points gets its texts from the driver
+  // manager squeezed into a single-byte set; such drivers take UTF-8, so
+  // texts go to them as UTF-8 directly.
+  bool wide = true;
+  if (void* handle = dlopen(library.c_str(), RTLD_LAZY | RTLD_LOCAL)) {
+    wide = dlsym(handle, "SQLDriverConnectW") != nullptr && dlsym(handle, "SQLExecDirectW");
+    dlclose(handle);
+  }
+  known.emplace(library, wide);
+  return wide;
 }
 
 }  // namespace velmar

@@ -32,6 +32,9 @@ class CAdo : public CDBWrapper {
   // A value for a connection string, braced when it holds ';', braces or
   // edge blanks.
   static std::string QuoteValue(std::string_view value);
+  // Whether the driver a connection text names has the wide (UTF-16) entry
+  // points; a driver without them is spoken to in UTF-8.
+  static bool DriverTakesWideText(const std::string& connectionText);
 
  private:
   class Statement;
@@ -43,12 +46,15 @@ class CAdo : public CDBWrapper {
   bool SkipToRows(Statement& statement, short& columns);
   // The driver's messages for a failed call on a handle, in the code page.
   void KeepError(short handleType, void* handle);
+  // SQLExecDirect in the driver's kind of text.
+  short ExecDirect(void* statement, const std::string& sql);
 
   const CodePage& cp_;
   StopSignal* stop_;
   void* environment_ = nullptr;
   void* connection_ = nullptr;
   bool connected_ = false;
+  bool wide_ = true;
 };
 
 }  // namespace velmar
