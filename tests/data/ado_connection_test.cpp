@@ -37,10 +37,15 @@ TEST(AdoSqlite, EveryDeclaredTypeBecomesText) {
   script.Run(stmt::kExecute,
              "db insert into t values (3, 0, 3, '2000-01-01 00:00:00', X'', -5, '', 200, null, "
              "null)");
+  script.Run(stmt::kExecute,
+             "db insert into t values (4, 2, 1e300, null, null, null, null, null, null, null)");
   script.Run(stmt::kQuery, "db r select * from t order by id");
   EXPECT_EQ(script.status(), "1") << script.ctx->connections["db"]->lastError();
   const ResultSet& rows = script.ctx->resultSets["r"];
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[3][1], "TRUE");
+  EXPECT_EQ(rows[3][2].size(), 304u);
+
   EXPECT_EQ(rows[0], (ResultRow{"1", "TRUE", "1.50", "2009-03-01 08:05:09", "[BLOB]",
                                 "9007199254740993", "中文", "255", "2024-02-29 00:00:00",
                                 "1899-12-30 23:59:58"}));
@@ -74,6 +79,9 @@ TEST(AdoSqlite, ChineseTextInCodePage936) {
   EXPECT_EQ(script.status(), "0");
   EXPECT_NE(script.ctx->connections["db"]->lastError().find(cp.FromUtf8("缺少")),
             std::string::npos);
+  script.Run(stmt::kExecute, cp.FromUtf8("库 select 1"));
+  ASSERT_EQ(script.Alerts().size(), 1u);
+  EXPECT_EQ(script.Alerts()[0], "出错：\"库 select 1\"\r\n原因：库 数据库连接不存在．");
 }
 
 TEST(AdoSqlite, FailuresReuseAndLargeResults) {
@@ -148,6 +156,8 @@ TEST(AdoDrivers, AccessServerAndDriverChoice) {
   EXPECT_NE(AdoOf(script, "mdb")->connectionText().find("DBQ="), std::string::npos);
   EXPECT_FALSE(AdoOf(script, "mdb")->IsOpen());
   EXPECT_FALSE(std::filesystem::exists(script.home.path() / "missing.MDB"));
+  script.Run(stmt::kOpenAccess, "mdb " + script.home.Write("junk.accdb", "not a database").string());
+  EXPECT_EQ(script.status(), "0");
 
   // SQL Server on a port where nobody listens.
   const int port = FreeLoopbackPort();
