@@ -4,9 +4,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
-#include <cstdio>
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -25,15 +25,27 @@ namespace {
 // ADO's own default: a login that does not complete in 15 seconds fails.
 constexpr SQLULEN kLoginTimeoutSeconds = 15;
 
-bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+bool Succeeded(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
 
 const SQLWCHAR* Wide(const std::u16string& text) {
   return reinterpret_cast<const SQLWCHAR*>(text.c_str());
 }
 
 // How a column's values become text.
-enum class ValueKind { kBit, kByte, kInteger, kUnsignedInteger, kNumber, kDate, kTime, kText,
-                       kBinary, kOther };
+enum class ValueKind {
+  kBit,
+  kByte,
+  kInteger,
+  kUnsignedInteger,
+  kNumber,
+  kDate,
+  kTime,
+  kText,
+  kBinary,
+  kOther
+};
 
 ValueKind KindOf(SQLSMALLINT type, bool isUnsigned) {
   switch (type) {
@@ -271,7 +283,8 @@ class CAdo::Statement {
       // Each piece but the last fills the buffer up to its terminator.
       constexpr std::size_t kUnits = sizeof chunk / sizeof chunk[0] - 1;
       std::size_t units = kUnits;
-      if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) / sizeof(Unit) < kUnits) {
+      if (indicator != SQL_NO_TOTAL &&
+          static_cast<std::size_t>(indicator) / sizeof(Unit) < kUnits) {
         units = static_cast<std::size_t>(indicator) / sizeof(Unit);
       }
       using Char = typename Text::value_type;
@@ -481,8 +494,7 @@ bool CAdo::QueryValue(const std::string& sql, std::string& value) {
   SQLSMALLINT digits = 0;
   SQLSMALLINT nullable = 0;
   SQLSMALLINT nameLength = 0;
-  SQLDescribeColW(statement.handle(), 1, nullptr, 0, &nameLength, &type, &size, &digits,
-                  &nullable);
+  SQLDescribeColW(statement.handle(), 1, nullptr, 0, &nameLength, &type, &size, &digits, &nullable);
   SQLLEN isUnsigned = SQL_FALSE;
   SQLColAttributeW(statement.handle(), 1, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
   const SQLRETURN rc = SQLFetch(statement.handle());
@@ -533,8 +545,7 @@ namespace {
 bool RegisteredDriver(const std::string& driverName, std::string& library) {
   SQLHENV environment = SQL_NULL_HENV;
   if (!Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment))) return false;
-  SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
-                0);
+  SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   bool registered = false;
   SQLCHAR name[256];
   SQLCHAR attributes[2048];
@@ -561,11 +572,14 @@ bool RegisteredDriver(const std::string& driverName, std::string& library) {
 
 // A driver library file where the packages put them; empty when none is.
 std::string FindDriverLibrary(const std::string& file) {
-  static const char* const kFolders[] = {
-      "/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
-      "/usr/lib/i386-linux-gnu/odbc",   "/usr/lib/arm-linux-gnueabihf/odbc",
-      "/usr/lib/odbc",                  "/usr/lib64",
-      "/usr/local/lib",                 "/usr/lib"};
+  static const char* const kFolders[] = {"/usr/lib/x86_64-linux-gnu/odbc",
+                                         "/usr/lib/aarch64-linux-gnu/odbc",
+                                         "/usr/lib/i386-linux-gnu/odbc",
+                                         "/usr/lib/arm-linux-gnueabihf/odbc",
+                                         "/usr/lib/odbc",
+                                         "/usr/lib64",
+                                         "/usr/local/lib",
+                                         "/usr/lib"};
   for (const char* folder : kFolders) {
     const std::filesystem::path path = std::filesystem::path(folder) / file;
     std::error_code error;

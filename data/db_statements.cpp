@@ -25,7 +25,9 @@ std::string Expanded(ScriptContext& ctx, std::string text) {
   return text;
 }
 
-void SetStatus(ScriptContext& ctx, bool ok) { ctx.variables["status"] = ok ? "1" : "0"; }
+void SetStatus(ScriptContext& ctx, bool ok) {
+  ctx.variables["status"] = ok ? "1" : "0";
+}
 
 bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
   if (text.size() < suffix.size()) return false;
@@ -92,13 +94,14 @@ void OpenConnection(ScriptContext& ctx, int32_t id, const std::string& rawText) 
   const std::string name = Expanded(ctx, split.head);
   std::unique_ptr<CDBWrapper> connection;
   if (id == stmt::kOpenAccess) {
-    connection = std::make_unique<CAdo>(AccessConnectionText(ctx, Expanded(ctx, split.tail)), cp,
-                                        &ctx.stop);
+    connection =
+        std::make_unique<CAdo>(AccessConnectionText(ctx, Expanded(ctx, split.tail)), cp, &ctx.stop);
   } else {
     const std::vector<std::string> pieces = SplitText(split.tail, "<<<", cp);
     if (pieces.size() != 4) {
-      const char* form = id == stmt::kOpenMssql ? " server<<<catlog<<<username<<<password修改．"
-                                                : " server:port<<<catlog<<<username<<<password修改．";
+      const char* form = id == stmt::kOpenMssql
+                             ? " server<<<catlog<<<username<<<password修改．"
+                             : " server:port<<<catlog<<<username<<<password修改．";
       reportScriptError(ctx, rawText, "格式有误，请按" + cp.ToUtf8(name) + form);
       SetStatus(ctx, false);
       return;
@@ -123,8 +126,8 @@ void OpenConnection(ScriptContext& ctx, int32_t id, const std::string& rawText) 
                : value > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
                                                              : static_cast<int32_t>(value);
       }
-      connection = std::make_unique<CMysql>(host, user, password, catalog, port, cp.id(),
-                                            &ctx.stop);
+      connection =
+          std::make_unique<CMysql>(host, user, password, catalog, port, cp.id(), &ctx.stop);
     }
   }
   // A connection of the same name is closed and replaced; one that fails to

@@ -2,9 +2,15 @@
 
 namespace velmar {
 
-bool CDBWrapper::QueryValue(const std::string&, std::string&) { return true; }
-bool CDBWrapper::QueryRows(const std::string&, ResultSet&) { return true; }
-bool CDBWrapper::Execute(const std::string&) { return true; }
+bool CDBWrapper::QueryValue(const std::string&, std::string&) {
+  return true;
+}
+bool CDBWrapper::QueryRows(const std::string&, ResultSet&) {
+  return true;
+}
+bool CDBWrapper::Execute(const std::string&) {
+  return true;
+}
 
 void CDBWrapper::BeginInsert(const std::string& table) {
   statement_ = "insert into " + table + "(";

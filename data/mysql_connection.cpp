@@ -32,7 +32,9 @@ CMysql::CMysql(std::string host, std::string user, std::string password, std::st
   InitClientLibrary();
 }
 
-CMysql::~CMysql() { Close(); }
+CMysql::~CMysql() {
+  Close();
+}
 
 void CMysql::Close() {
   // The handle is released even when connecting failed: the library keeps
@@ -109,8 +111,10 @@ bool CMysql::Execute(const std::string& sql) {
   // the connection takes the next command.
   bool ok = true;
   for (;;) {
-    if (MYSQL_RES* result = mysql_store_result(mysql_)) mysql_free_result(result);
-    else if (mysql_field_count(mysql_) != 0) ok = false;
+    if (MYSQL_RES* result = mysql_store_result(mysql_))
+      mysql_free_result(result);
+    else if (mysql_field_count(mysql_) != 0)
+      ok = false;
     const int next = mysql_next_result(mysql_);
     if (next > 0) ok = false;
     if (next != 0) break;
@@ -137,8 +141,10 @@ bool CMysql::QueryRows(const std::string& sql, ResultSet& rows) {
     out.reserve(columns);
     for (unsigned int i = 0; i < columns; ++i) {
       // Lengths keep binary values whole, NUL bytes included; NULL is empty.
-      if (row[i]) out.emplace_back(row[i], lengths[i]);
-      else out.emplace_back();
+      if (row[i])
+        out.emplace_back(row[i], lengths[i]);
+      else
+        out.emplace_back();
     }
   }
   DisarmStop();
@@ -163,8 +169,10 @@ bool CMysql::QueryValue(const std::string& sql, std::string& value) {
   bool found = false;
   if (MYSQL_ROW row = mysql_fetch_row(result)) {
     const unsigned long* lengths = mysql_fetch_lengths(result);
-    if (mysql_num_fields(result) > 0 && row[0]) value.assign(row[0], lengths[0]);
-    else value.clear();
+    if (mysql_num_fields(result) > 0 && row[0])
+      value.assign(row[0], lengths[0]);
+    else
+      value.clear();
     found = true;
   } else if (mysql_errno(mysql_) != 0) {
     KeepError();

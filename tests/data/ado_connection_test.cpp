@@ -46,9 +46,9 @@ TEST(AdoSqlite, EveryDeclaredTypeBecomesText) {
   EXPECT_EQ(rows[3][1], "TRUE");
   EXPECT_EQ(rows[3][2].size(), 304u);
 
-  EXPECT_EQ(rows[0], (ResultRow{"1", "TRUE", "1.50", "2009-03-01 08:05:09", "[BLOB]",
-                                "9007199254740993", "中文", "255", "2024-02-29 00:00:00",
-                                "1899-12-30 23:59:58"}));
+  EXPECT_EQ(rows[0],
+            (ResultRow{"1", "TRUE", "1.50", "2009-03-01 08:05:09", "[BLOB]", "9007199254740993",
+                       "中文", "255", "2024-02-29 00:00:00", "1899-12-30 23:59:58"}));
   EXPECT_EQ(rows[1], (ResultRow{"2", "", "", "", "", "", "", "", "", ""}));
   EXPECT_EQ(rows[2], (ResultRow{"3", "FALSE", "3.00", "2000-01-01 00:00:00", "[BLOB]", "-5", "",
                                 "200", "", ""}));
@@ -126,8 +126,8 @@ TEST(AdoSqlite, FailuresReuseAndLargeResults) {
   EXPECT_EQ(script.Alerts()[0], "出错：\"db select 1\"\r\n原因：db 数据库连接不存在．");
 
   // Using a closed connection object again is a failure, not a crash.
-  CAdo direct("DRIVER=" + CAdo::DriverAttribute("SQLite3") + ";Database=" +
-                  (script.home.path() / "direct.db").string(),
+  CAdo direct("DRIVER=" + CAdo::DriverAttribute("SQLite3") +
+                  ";Database=" + (script.home.path() / "direct.db").string(),
               CodePage::Get(CodePage::kUtf8));
   ASSERT_TRUE(direct.Open()) << direct.lastError();
   EXPECT_TRUE(direct.IsOpen());
@@ -156,7 +156,8 @@ TEST(AdoDrivers, AccessServerAndDriverChoice) {
   EXPECT_NE(AdoOf(script, "mdb")->connectionText().find("DBQ="), std::string::npos);
   EXPECT_FALSE(AdoOf(script, "mdb")->IsOpen());
   EXPECT_FALSE(std::filesystem::exists(script.home.path() / "missing.MDB"));
-  script.Run(stmt::kOpenAccess, "mdb " + script.home.Write("junk.accdb", "not a database").string());
+  script.Run(stmt::kOpenAccess,
+             "mdb " + script.home.Write("junk.accdb", "not a database").string());
   EXPECT_EQ(script.status(), "0");
 
   // SQL Server on a port where nobody listens.
@@ -194,7 +195,8 @@ TEST(AdoDrivers, AccessServerAndDriverChoice) {
   }
   std::string path = library;
   if (path.front() != '/') {
-    for (const char* folder : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc"}) {
+    for (const char* folder :
+         {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc"}) {
       if (std::filesystem::exists(std::string(folder) + "/libsqlite3odbc.so")) {
         path = std::string(folder) + "/libsqlite3odbc.so";
       }

@@ -35,19 +35,23 @@ MariaDbServer& MariaDbServer::Shared() {
   return server;
 }
 
-MariaDbServer::~MariaDbServer() { Stop(); }
+MariaDbServer::~MariaDbServer() {
+  Stop();
+}
 
-std::string MariaDbServer::address() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string MariaDbServer::address() const {
+  return "127.0.0.1:" + std::to_string(port_);
+}
 
 bool MariaDbServer::Start(std::string* message) {
   if (pid_ > 0) return true;
   if (!dir_) dir_ = std::make_unique<TempDir>();
   const std::string data = (dir_->path() / "data").string();
   if (!installed_) {
-    const ProcessResult install = RunProcess(
-        {"/usr/bin/mariadb-install-db", "--no-defaults", "--datadir=" + data, "--user=root",
-         "--auth-root-authentication-method=normal", "--skip-test-db"},
-        {}, 120);
+    const ProcessResult install =
+        RunProcess({"/usr/bin/mariadb-install-db", "--no-defaults", "--datadir=" + data,
+                    "--user=root", "--auth-root-authentication-method=normal", "--skip-test-db"},
+                   {}, 120);
     if (install.exitCode != 0) {
       if (message) *message = "mariadb-install-db failed: " + install.err;
       return false;
@@ -115,10 +119,10 @@ void MariaDbServer::Stop() {
 }
 
 ProcessResult MariaDbServer::Sql(const std::string& sql) const {
-  return RunProcess({"/usr/bin/mariadb", "--no-defaults", "-h127.0.0.1",
-                     "-P" + std::to_string(port_), "-uroot", "--batch", "--skip-column-names",
-                     "--default-character-set=utf8mb4", "-e", sql},
-                    {}, 60);
+  return RunProcess(
+      {"/usr/bin/mariadb", "--no-defaults", "-h127.0.0.1", "-P" + std::to_string(port_), "-uroot",
+       "--batch", "--skip-column-names", "--default-character-set=utf8mb4", "-e", sql},
+      {}, 60);
 }
 
 TestScript::TestScript(int codePage, const std::string& configText) {
@@ -130,7 +134,9 @@ TestScript::TestScript(int codePage, const std::string& configText) {
   ctx->host = &host;
 }
 
-void TestScript::Run(int32_t id, const std::string& text) { ExecuteDbStatement(*ctx, id, text); }
+void TestScript::Run(int32_t id, const std::string& text) {
+  ExecuteDbStatement(*ctx, id, text);
+}
 
 std::vector<std::string> TestScript::Alerts() const {
   std::vector<std::string> alerts;

@@ -17,8 +17,7 @@ namespace {
 bool RunScript(const TempDir& home, const std::string& name, const std::string& text,
                ProcessResult& result) {
   const std::filesystem::path script = home.Write("Script/" + name, text);
-  result = RunVelmar({"run", script.string()}, {}, 120,
-                     {"VELMAR_HOME=" + home.path().string()});
+  result = RunVelmar({"run", script.string()}, {}, 120, {"VELMAR_HOME=" + home.path().string()});
   return !(result.exitCode == 2 || result.out == "velmar " VELMAR_VERSION "\n");
 }
 
@@ -33,16 +32,19 @@ TEST(DatabaseScripts, QueriesAcrossMariaDbAndSqlite) {
   MariaDbServer& server = MariaDbServer::Shared();
   std::string message;
   ASSERT_TRUE(server.Start(&message)) << message;
-  ASSERT_EQ(server.Sql("drop database if exists velmar_e2e; create database velmar_e2e "
-                       "character set utf8mb4; create table velmar_e2e.log (k varchar(20), v "
-                       "varchar(40))")
+  ASSERT_EQ(server
+                .Sql("drop database if exists velmar_e2e; create database velmar_e2e "
+                     "character set utf8mb4; create table velmar_e2e.log (k varchar(20), v "
+                     "varchar(40))")
                 .exitCode,
             0);
   TempDir home;
   const std::string lite = (home.path() / "e2e.db").string();
   const std::string script =
       "<main>\n"
-      "openmysql db " + server.address() + "<<<velmar_e2e<<<root<<<\n"
+      "openmysql db " +
+      server.address() +
+      "<<<velmar_e2e<<<root<<<\n"
       "execute db insert into log values ('open', '[#status]')\n"
       "execute db create table t (n int, s varchar(20))\n"
       "execute db insert into t values (1, '中文'), (2, null)\n"
@@ -53,7 +55,9 @@ TEST(DatabaseScripts, QueriesAcrossMariaDbAndSqlite) {
       "query db r selec broken\n"
       "execute db insert into log values ('syntax', '[#status]')\n"
       "execute db insert into log values ('emptied', '[%r.count]')\n"
-      "openaccess lite " + lite + "\n"
+      "openaccess lite " +
+      lite +
+      "\n"
       "execute lite create table x (b BOOLEAN, r REAL, d DATETIME)\n"
       "execute lite insert into x values (1, 1.5, '2009-03-01 08:05:09')\n"
       "query lite q select b, r, d from x\n"
@@ -89,9 +93,13 @@ TEST(DatabaseScripts, ServerGoneMidScriptThenBack) {
   // The server is shut down by the script itself, between two statements.
   const std::string script =
       "<main>\n"
-      "openaccess log " + lite + "\n"
+      "openaccess log " +
+      lite +
+      "\n"
       "execute log create table log (k TEXT, v TEXT)\n"
-      "openmysql db " + server.address() + "<<<velmar_gone<<<root<<<\n"
+      "openmysql db " +
+      server.address() +
+      "<<<velmar_gone<<<root<<<\n"
       "query db r select 'alive'\n"
       "execute log insert into log values ('before', '[#status] [%r.0.0]')\n"
       "execute db shutdown\n"
@@ -99,7 +107,9 @@ TEST(DatabaseScripts, ServerGoneMidScriptThenBack) {
       "execute log insert into log values ('query', '[#status] [%r.count]')\n"
       "execute db select 1\n"
       "execute log insert into log values ('execute', '[#status]')\n"
-      "openmysql db " + server.address() + "<<<velmar_gone<<<root<<<\n"
+      "openmysql db " +
+      server.address() +
+      "<<<velmar_gone<<<root<<<\n"
       "execute log insert into log values ('reopen', '[#status]')\n";
   ProcessResult result;
   if (!RunScript(home, "gone.vlm", script, result)) GTEST_SKIP() << "velmar run is not available";
@@ -109,8 +119,9 @@ TEST(DatabaseScripts, ServerGoneMidScriptThenBack) {
 
   CAdo log("DRIVER=" + CAdo::DriverAttribute("SQLite3") + ";Database=" + lite,
            CodePage::Get(CodePage::kUtf8));
-  EXPECT_EQ(ReadRows(log, "select k, v from log"),
-            (ResultSet{{"before", "1 alive"}, {"query", "0 0"}, {"execute", "0"}, {"reopen", "0"}}));
+  EXPECT_EQ(
+      ReadRows(log, "select k, v from log"),
+      (ResultSet{{"before", "1 alive"}, {"query", "0 0"}, {"execute", "0"}, {"reopen", "0"}}));
 }
 
 }  // namespace

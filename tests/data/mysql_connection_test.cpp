@@ -56,8 +56,8 @@ TEST(MysqlStatements, OpeningReadsPortsAndReportsBadArguments) {
   EXPECT_EQ(MysqlOf(script, "bare")->port(), 0);
 
   // A refused login stays in the table, closed, with the server's message.
-  script.Run(stmt::kOpenMysql, "denied " + MariaDbServer::Shared().address() +
-                                   "<<<velmar_open<<<nobody<<<wrong");
+  script.Run(stmt::kOpenMysql,
+             "denied " + MariaDbServer::Shared().address() + "<<<velmar_open<<<nobody<<<wrong");
   EXPECT_EQ(script.status(), "0");
   ASSERT_NE(MysqlOf(script, "denied"), nullptr);
   EXPECT_FALSE(MysqlOf(script, "denied")->IsOpen());
@@ -167,8 +167,8 @@ TEST(MysqlStatements, ChineseTextInBothCodePages) {
             (ResultSet{{cp.FromUtf8("中文测试")}, {cp.FromUtf8("数据库")}}));
   // The server holds the characters themselves, not the GBK bytes.
   utf8.Run(stmt::kQuery, "db r select word, hex(word) from words order by id");
-  EXPECT_EQ(utf8.ctx->resultSets["r"],
-            (ResultSet{{"中文测试", "E4B8ADE69687E6B58BE8AF95"}, {"数据库", "E695B0E68DAEE5BA93"}}));
+  EXPECT_EQ(utf8.ctx->resultSets["r"], (ResultSet{{"中文测试", "E4B8ADE69687E6B58BE8AF95"},
+                                                  {"数据库", "E695B0E68DAEE5BA93"}}));
 }
 
 TEST(MysqlStatements, ClosedAndUnknownConnections) {
