@@ -5,12 +5,9 @@
 #include <memory>
 #include <string>
 
-namespace velmar {
+#include "data/db_wrapper.h"
 
-class CDBWrapper {
- public:
-  virtual ~CDBWrapper() = default;
-};
+namespace velmar {
 
 using ConnectionTable = std::map<std::string, std::unique_ptr<CDBWrapper>, std::less<>>;
 

@@ -1,9 +1,227 @@
 #include "data/db_statements.h"
 
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/ado_connection.h"
+#include "data/mysql_connection.h"
+#include "engine/executor.h"
+#include "engine/keyword_table.h"
 #include "engine/script_context.h"
+#include "values/expansion.h"
+#include "values/text_file_ops.h"
 
 namespace velmar {
 
-void ExecuteDbStatement(ScriptContext&, int32_t, const std::string&) {}
+namespace {
+
+constexpr int32_t kDefaultMysqlPort = 3306;
+
+std::string Expanded(ScriptContext& ctx, std::string text) {
+  ExpandAndEvaluate(ctx, text);
+  return text;
+}
+
+void SetStatus(ScriptContext& ctx, bool ok) {
+  ctx.variables["status"] = ok ? "1" : "0";
+}
+
+bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    char c = text[text.size() - suffix.size() + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
+std::string DriverName(ScriptContext& ctx, std::string_view key, std::string_view fallback) {
+  std::string name = ctx.env->config.GetString(key);
+  name = std::string(CodePage::Trim(name));
+  return name.empty() ? std::string(fallback) : name;
+}
+
+// A relative database path is taken from the home folder, where the
+// program's own files live.
+std::string DatabasePath(ScriptContext& ctx, const std::string& scriptPath) {
+  std::string path = NormalizePath(scriptPath);
+  if (path.empty() || path.front() == '/' || ctx.env->home.empty()) return path;
+  return (ctx.env->home / path).string();
+}
+
+std::string AccessConnectionText(ScriptContext& ctx, const std::string& scriptPath) {
+  const std::string path = DatabasePath(ctx, scriptPath);
+  if (EndsWithNoCase(path, ".mdb") || EndsWithNoCase(path, ".accdb")) {
+    return "DRIVER=" + CAdo::DriverAttribute(DriverName(ctx, "odbcaccess", "MDBTools")) +
+           ";DBQ=" + CAdo::QuoteValue(path);
+  }
+  // Any other file is a local SQLite database, created when missing.
+  return "DRIVER=" + CAdo::DriverAttribute(DriverName(ctx, "odbcsqlite", "SQLite3")) +
+         ";Database=" + CAdo::QuoteValue(path);
+}
+
+std::string MssqlConnectionText(ScriptContext& ctx, const std::string& server,
+                                const std::string& catalog, const std::string& user,
+                                const std::string& password) {
+  // "host,port" is how SQL Server addresses name a port; the driver wants it
+  // as its own attribute.
+  std::string host = server;
+  std::string port;
+  const std::size_t comma = ctx.codePage().FindByte(server, ',');
+  if (comma != std::string::npos) {
+    host = std::string(CodePage::Trim(std::string_view(server).substr(0, comma)));
+    port = std::string(CodePage::Trim(std::string_view(server).substr(comma + 1)));
+  }
+  std::string text = "DRIVER=" + CAdo::DriverAttribute(DriverName(ctx, "odbcmssql", "FreeTDS")) +
+                     ";Server=" + CAdo::QuoteValue(host);
+  if (!port.empty()) text += ";Port=" + CAdo::QuoteValue(port);
+  text += ";Database=" + CAdo::QuoteValue(catalog) + ";UID=" + CAdo::QuoteValue(user) +
+          ";PWD=" + CAdo::QuoteValue(password);
+  return text;
+}
+
+void OpenConnection(ScriptContext& ctx, int32_t id, const std::string& rawText) {
+  const CodePage& cp = ctx.codePage();
+  const FirstWordSplit split = splitFirstWord(rawText, "", cp);
+  if (!split.found) {
+    SetStatus(ctx, false);
+    return;
+  }
+  const std::string name = Expanded(ctx, split.head);
+  std::unique_ptr<CDBWrapper> connection;
+  if (id == stmt::kOpenAccess) {
+    connection =
+        std::make_unique<CAdo>(AccessConnectionText(ctx, Expanded(ctx, split.tail)), cp, &ctx.stop);
+  } else {
+    const std::vector<std::string> pieces = SplitText(split.tail, "<<<", cp);
+    if (pieces.size() != 4) {
+      const char* form = id == stmt::kOpenMssql
+                             ? " server<<<catlog<<<username<<<password修改．"
+                             : " server:port<<<catlog<<<username<<<password修改．";
+      reportScriptError(ctx, rawText, "格式有误，请按" + cp.ToUtf8(name) + form);
+      SetStatus(ctx, false);
+      return;
+    }
+    const std::string first = Expanded(ctx, pieces[0]);
+    const std::string catalog = Expanded(ctx, pieces[1]);
+    const std::string user = Expanded(ctx, pieces[2]);
+    const std::string password = Expanded(ctx, pieces[3]);
+    if (id == stmt::kOpenMssql) {
+      connection = std::make_unique<CAdo>(MssqlConnectionText(ctx, first, catalog, user, password),
+                                          cp, &ctx.stop);
+    } else {
+      std::string host = first;
+      int32_t port = kDefaultMysqlPort;
+      const std::size_t colon = cp.FindByte(first, ':');
+      if (colon != std::string::npos) {
+        host = first.substr(0, colon);
+        // Read like atoi: no digits give 0, which the client library takes
+        // for its default port.
+        const long long value = LeadingInteger(std::string_view(first).substr(colon + 1));
+        port = value < std::numeric_limits<int32_t>::min()   ? std::numeric_limits<int32_t>::min()
+               : value > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                             : static_cast<int32_t>(value);
+      }
+      connection =
+          std::make_unique<CMysql>(host, user, password, catalog, port, cp.id(), &ctx.stop);
+    }
+  }
+  // A connection of the same name is closed and replaced; one that fails to
+  // open stays in the table with its error.
+  CDBWrapper& stored = *(ctx.connections[name] = std::move(connection));
+  SetStatus(ctx, stored.Open());
+}
+
+void CloseConnection(ScriptContext& ctx, const std::string& name) {
+  if (name.empty()) {
+    reportScriptError(ctx, "CLOSEDB", "格式有误，后面需接数据库连接名．");
+    return;
+  }
+  const auto entry = ctx.connections.find(name);
+  if (entry == ctx.connections.end()) {
+    reportScriptError(ctx, "CLOSEDB " + name, "该数据库连接不存在或已被删除．");
+    return;
+  }
+  if (entry->second->IsOpen()) entry->second->Close();
+  ctx.connections.erase(entry);
+}
+
+CDBWrapper* FindConnection(ScriptContext& ctx, const std::string& rawText,
+                           const std::string& name) {
+  const auto entry = ctx.connections.find(name);
+  if (entry == ctx.connections.end()) {
+    reportScriptError(ctx, rawText, ctx.codePage().ToUtf8(name) + " 数据库连接不存在．");
+    SetStatus(ctx, false);
+    return nullptr;
+  }
+  return entry->second.get();
+}
+
+void RunQuery(ScriptContext& ctx, const std::string& rawText) {
+  const CodePage& cp = ctx.codePage();
+  const FirstWordSplit first = splitFirstWord(rawText, "", cp);
+  if (!first.found) {
+    reportScriptError(ctx, rawText, "格式有误．");
+    SetStatus(ctx, false);
+    return;
+  }
+  const std::string name = Expanded(ctx, first.head);
+  const FirstWordSplit second = splitFirstWord(first.tail, "", cp);
+  if (!second.found) {
+    reportScriptError(ctx, rawText, "格式有误．");
+    SetStatus(ctx, false);
+    return;
+  }
+  const std::string resultName = Expanded(ctx, second.head);
+  const std::string sql = Expanded(ctx, second.tail);
+  // The old rows go even when the connection turns out to be unknown.
+  ResultSet& rows = ctx.resultSets[resultName];
+  rows.clear();
+  rows.shrink_to_fit();
+  CDBWrapper* connection = FindConnection(ctx, rawText, name);
+  if (!connection) return;
+  SetStatus(ctx, connection->QueryRows(sql, rows));
+}
+
+void RunExecute(ScriptContext& ctx, const std::string& rawText) {
+  const FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
+  if (!split.found) {
+    reportScriptError(ctx, rawText, "格式有误．");
+    SetStatus(ctx, false);
+    return;
+  }
+  const std::string name = Expanded(ctx, split.head);
+  const std::string sql = Expanded(ctx, split.tail);
+  CDBWrapper* connection = FindConnection(ctx, rawText, name);
+  if (!connection) return;
+  SetStatus(ctx, connection->Execute(sql));
+}
+
+}  // namespace
+
+void ExecuteDbStatement(ScriptContext& ctx, int32_t id, const std::string& rawText) {
+  switch (id) {
+    case stmt::kOpenAccess:
+    case stmt::kOpenMssql:
+    case stmt::kOpenMysql:
+      OpenConnection(ctx, id, rawText);
+      break;
+    case stmt::kCloseDb:
+      CloseConnection(ctx, rawText);
+      break;
+    case stmt::kQuery:
+      RunQuery(ctx, rawText);
+      break;
+    case stmt::kExecute:
+      RunExecute(ctx, rawText);
+      break;
+    default:
+      break;
+  }
+}
 
 }  // namespace velmar

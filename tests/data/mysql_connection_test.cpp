@@ -1,0 +1,269 @@
+// CMysql and the database statements against a throwaway MariaDB server.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "data/mysql_connection.h"
+#include "data_test_support.h"
+#include "engine/keyword_table.h"
+
+namespace velmar::testing {
+namespace {
+
+class MariaDbEnvironment : public ::testing::Environment {
+ public:
+  void TearDown() override { MariaDbServer::Shared().Stop(); }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new MariaDbEnvironment);
+
+// Starts the shared server and gives the `openmysql` argument for database
+// `db` (created in utf8mb4 when missing).
+std::string Connect(const std::string& db) {
+  MariaDbServer& server = MariaDbServer::Shared();
+  std::string message;
+  if (!server.Start(&message)) {
+    ADD_FAILURE() << message;
+    return {};
+  }
+  const ProcessResult created =
+      server.Sql("create database if not exists " + db + " character set utf8mb4");
+  EXPECT_EQ(created.exitCode, 0) << created.err;
+  return server.address() + "<<<" + db + "<<<root<<<";
+}
+
+CMysql* MysqlOf(TestScript& script, const std::string& name) {
+  const auto entry = script.ctx->connections.find(name);
+  return entry == script.ctx->connections.end() ? nullptr
+                                                : dynamic_cast<CMysql*>(entry->second.get());
+}
+
+TEST(MysqlStatements, OpeningReadsPortsAndReportsBadArguments) {
+  const std::string target = Connect("velmar_open");
+  TestScript script;
+  script.Run(stmt::kOpenMysql, "db " + target);
+  EXPECT_EQ(script.status(), "1");
+  ASSERT_NE(MysqlOf(script, "db"), nullptr);
+  EXPECT_TRUE(MysqlOf(script, "db")->IsOpen());
+  EXPECT_EQ(MysqlOf(script, "db")->port(), MariaDbServer::Shared().port());
+
+  script.Run(stmt::kOpenMysql, "plain 127.0.0.1<<<x<<<root<<<");
+  ASSERT_NE(MysqlOf(script, "plain"), nullptr);
+  EXPECT_EQ(MysqlOf(script, "plain")->port(), 3306);
+  EXPECT_EQ(MysqlOf(script, "plain")->host(), "127.0.0.1");
+  script.Run(stmt::kOpenMysql, "bare 127.0.0.1:<<<x<<<root<<<");
+  ASSERT_NE(MysqlOf(script, "bare"), nullptr);
+  EXPECT_EQ(MysqlOf(script, "bare")->port(), 0);
+
+  // A refused login stays in the table, closed, with the server's message.
+  script.Run(stmt::kOpenMysql,
+             "denied " + MariaDbServer::Shared().address() + "<<<velmar_open<<<nobody<<<wrong");
+  EXPECT_EQ(script.status(), "0");
+  ASSERT_NE(MysqlOf(script, "denied"), nullptr);
+  EXPECT_FALSE(MysqlOf(script, "denied")->IsOpen());
+  EXPECT_NE(MysqlOf(script, "denied")->lastError().find("Access denied"), std::string::npos);
+  EXPECT_TRUE(script.Alerts().empty());
+
+  // Opening the same name again replaces the entry with a working one.
+  script.Run(stmt::kOpenMysql, "db " + target);
+  EXPECT_EQ(script.status(), "1");
+  EXPECT_EQ(script.ctx->connections.count("db"), 1u);
+  script.Run(stmt::kQuery, "db r select 1");
+  EXPECT_EQ(script.status(), "1");
+
+  // Without a separator nothing happens but the status.
+  script.Run(stmt::kOpenMysql, "lonely");
+  EXPECT_EQ(script.status(), "0");
+  EXPECT_EQ(script.ctx->connections.count("lonely"), 0u);
+  EXPECT_TRUE(script.Alerts().empty());
+
+  script.ctx->executionStack.push_back(7);
+  script.Run(stmt::kOpenMysql, "short 127.0.0.1<<<x<<<root");
+  EXPECT_EQ(script.status(), "0");
+  ASSERT_EQ(script.Alerts().size(), 1u);
+  EXPECT_EQ(script.Alerts()[0],
+            "出错：\"short 127.0.0.1<<<x<<<root\"\r\n原因：格式有误，请按short "
+            "server:port<<<catlog<<<username<<<password修改．");
+  EXPECT_TRUE(script.ctx->executionStack.empty());
+  EXPECT_EQ(script.ctx->connections.count("short"), 0u);
+}
+
+TEST(MysqlStatements, QueriesKeepNullsBinaryAndReportFailures) {
+  TestScript script;
+  script.Run(stmt::kOpenMysql, "db " + Connect("velmar_rows"));
+  ASSERT_EQ(script.status(), "1");
+  script.Run(stmt::kExecute, "db drop table if exists t");
+  script.Run(stmt::kExecute,
+             "db create table t (id int, name varchar(20), note text null, data blob null, "
+             "big bigint)");
+  EXPECT_EQ(script.status(), "1");
+  script.Run(stmt::kExecute,
+             "db insert into t values (1, 'one', null, X'0041004200', 9007199254740993), "
+             "(2, '', 'two', null, -9007199254740993)");
+  EXPECT_EQ(script.status(), "1");
+
+  script.ctx->resultSets["r"] = {{"stale"}};
+  script.Run(stmt::kQuery, "db r select id, name, note, data, big from t order by id");
+  EXPECT_EQ(script.status(), "1");
+  const ResultSet& rows = script.ctx->resultSets["r"];
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (ResultRow{"1", "one", "", std::string("\0A\0B\0", 5), "9007199254740993"}));
+  EXPECT_EQ(rows[1], (ResultRow{"2", "", "two", "", "-9007199254740993"}));
+
+  script.Run(stmt::kQuery, "db r select id from t where id > 5");
+  EXPECT_EQ(script.status(), "1");
+  EXPECT_TRUE(script.ctx->resultSets["r"].empty());
+
+  // A statement with rows run through `execute` must not leave them pending.
+  script.Run(stmt::kExecute, "db select * from t");
+  EXPECT_EQ(script.status(), "1");
+  script.Run(stmt::kQuery, "db r select count(*) from t");
+  EXPECT_EQ(script.status(), "1");
+  EXPECT_EQ(script.ctx->resultSets["r"], (ResultSet{{"2"}}));
+
+  script.Run(stmt::kQuery, "db r selec id from t");
+  EXPECT_EQ(script.status(), "0");
+  EXPECT_NE(script.ctx->connections["db"]->lastError().find("SQL syntax"), std::string::npos);
+  script.Run(stmt::kExecute, "db insert into missing values (1)");
+  EXPECT_EQ(script.status(), "0");
+  EXPECT_NE(script.ctx->connections["db"]->lastError().find("missing"), std::string::npos);
+  EXPECT_TRUE(script.Alerts().empty());
+
+  // The statement builder on a real connection.
+  CDBWrapper& db = *script.ctx->connections["db"];
+  db.BeginInsert("t");
+  db.AddField("id", "3");
+  db.AddField("name", "'three'");
+  EXPECT_TRUE(db.ExecuteBuilt());
+  db.BeginUpdate("t", " where id = 3");
+  db.AddField("note", "'built'");
+  db.AddField("big", "7");
+  EXPECT_TRUE(db.ExecuteBuilt());
+  EXPECT_EQ(db.builtStatement(), "update t set note='built',big=7 where id = 3");
+  std::string value;
+  EXPECT_TRUE(db.QueryValue("select concat(name, '/', note, '/', big) from t where id = 3", value));
+  EXPECT_EQ(value, "three/built/7");
+  EXPECT_FALSE(db.QueryValue("select name from t where id = 99", value));
+}
+
+TEST(MysqlStatements, ChineseTextInBothCodePages) {
+  const std::string target = Connect("velmar_text");
+  TestScript utf8;
+  utf8.Run(stmt::kOpenMysql, "db " + target);
+  ASSERT_EQ(utf8.status(), "1");
+  utf8.Run(stmt::kExecute, "db drop table if exists words");
+  utf8.Run(stmt::kExecute, "db create table words (id int, word varchar(20))");
+  utf8.Run(stmt::kExecute, "db insert into words values (1, '中文测试')");
+  EXPECT_EQ(utf8.status(), "1");
+
+  TestScript gbk(CodePage::kGbk);
+  const CodePage& cp = CodePage::Get(CodePage::kGbk);
+  gbk.Run(stmt::kOpenMysql, "db " + target);
+  ASSERT_EQ(gbk.status(), "1");
+  gbk.Run(stmt::kExecute, "db insert into words values (2, '" + cp.FromUtf8("数据库") + "')");
+  EXPECT_EQ(gbk.status(), "1");
+  gbk.Run(stmt::kQuery, "db r select word from words order by id");
+  EXPECT_EQ(gbk.ctx->resultSets["r"],
+            (ResultSet{{cp.FromUtf8("中文测试")}, {cp.FromUtf8("数据库")}}));
+  // The server holds the characters themselves, not the GBK bytes.
+  utf8.Run(stmt::kQuery, "db r select word, hex(word) from words order by id");
+  EXPECT_EQ(utf8.ctx->resultSets["r"], (ResultSet{{"中文测试", "E4B8ADE69687E6B58BE8AF95"},
+                                                  {"数据库", "E695B0E68DAEE5BA93"}}));
+}
+
+TEST(MysqlStatements, ClosedAndUnknownConnections) {
+  TestScript script;
+  script.Run(stmt::kOpenMysql, "db " + Connect("velmar_close"));
+  ASSERT_EQ(script.status(), "1");
+  script.Run(stmt::kCloseDb, "db");
+  EXPECT_TRUE(script.ctx->connections.empty());
+  EXPECT_TRUE(script.Alerts().empty());
+
+  script.ctx->resultSets["r"] = {{"old"}};
+  script.ctx->executionStack.push_back(3);
+  script.Run(stmt::kQuery, "db r select 1");
+  EXPECT_EQ(script.status(), "0");
+  EXPECT_TRUE(script.ctx->resultSets["r"].empty());
+  EXPECT_TRUE(script.ctx->executionStack.empty());
+  script.Run(stmt::kExecute, "db delete from t");
+  EXPECT_EQ(script.status(), "0");
+  script.Run(stmt::kCloseDb, "db");
+  script.Run(stmt::kCloseDb, "");
+  script.Run(stmt::kQuery, "db");
+  script.Run(stmt::kQuery, "db r");
+  script.Run(stmt::kExecute, "db");
+  const std::vector<std::string> alerts = script.Alerts();
+  ASSERT_EQ(alerts.size(), 7u);
+  EXPECT_EQ(alerts[0], "出错：\"db r select 1\"\r\n原因：db 数据库连接不存在．");
+  EXPECT_EQ(alerts[1], "出错：\"db delete from t\"\r\n原因：db 数据库连接不存在．");
+  EXPECT_EQ(alerts[2], "出错：\"CLOSEDB db\"\r\n原因：该数据库连接不存在或已被删除．");
+  EXPECT_EQ(alerts[3], "出错：\"CLOSEDB\"\r\n原因：格式有误，后面需接数据库连接名．");
+  EXPECT_EQ(alerts[4], "出错：\"db\"\r\n原因：格式有误．");
+  EXPECT_EQ(alerts[5], "出错：\"db r\"\r\n原因：格式有误．");
+  EXPECT_EQ(alerts[6], "出错：\"db\"\r\n原因：格式有误．");
+}
+
+TEST(MysqlStatements, HundredThousandRows) {
+  TestScript script;
+  script.Run(stmt::kOpenMysql, "db " + Connect("velmar_big"));
+  ASSERT_EQ(script.status(), "1");
+  script.Run(stmt::kExecute, "db set max_recursive_iterations = 200000");
+  script.Run(stmt::kQuery,
+             "db r with recursive s(n) as (select 1 union all select n + 1 from s where n < "
+             "100000) select n, concat('row', n), null from s");
+  EXPECT_EQ(script.status(), "1");
+  const ResultSet& rows = script.ctx->resultSets["r"];
+  ASSERT_EQ(rows.size(), 100000u);
+  EXPECT_EQ(rows.front(), (ResultRow{"1", "row1", ""}));
+  EXPECT_EQ(rows.back(), (ResultRow{"100000", "row100000", ""}));
+  // A later query of the same name replaces the rows.
+  script.Run(stmt::kQuery, "db r select 'x'");
+  EXPECT_EQ(script.ctx->resultSets["r"], (ResultSet{{"x"}}));
+}
+
+TEST(MysqlFaults, ServerKilledThenRestarted) {
+  TestScript script;
+  script.Run(stmt::kOpenMysql, "db " + Connect("velmar_fault"));
+  ASSERT_EQ(script.status(), "1");
+  script.Run(stmt::kQuery, "db r select 1");
+  EXPECT_EQ(script.status(), "1");
+
+  MariaDbServer::Shared().Kill();
+  script.ctx->executionStack.push_back(1);
+  script.Run(stmt::kQuery, "db r select 2");
+  EXPECT_EQ(script.status(), "0");
+  EXPECT_TRUE(script.ctx->resultSets["r"].empty());
+  script.Run(stmt::kExecute, "db select 3");
+  EXPECT_EQ(script.status(), "0");
+  EXPECT_FALSE(script.ctx->connections["db"]->lastError().empty());
+  script.Run(stmt::kOpenMysql, "db " + MariaDbServer::Shared().address() + "<<<x<<<root<<<");
+  EXPECT_EQ(script.status(), "0");
+  // The script goes on: failures of the server are no alerts.
+  EXPECT_TRUE(script.Alerts().empty());
+  EXPECT_EQ(script.ctx->executionStack.size(), 1u);
+
+  std::string message;
+  ASSERT_TRUE(MariaDbServer::Shared().Start(&message)) << message;
+  script.Run(stmt::kOpenMysql, "db " + Connect("velmar_fault"));
+  EXPECT_EQ(script.status(), "1");
+  script.Run(stmt::kQuery, "db r select 4");
+  EXPECT_EQ(script.ctx->resultSets["r"], (ResultSet{{"4"}}));
+}
+
+TEST(MysqlFaults, StopRequestCutsALongQueryShort) {
+  TestScript script;
+  script.Run(stmt::kOpenMysql, "db " + Connect("velmar_stop"));
+  ASSERT_EQ(script.status(), "1");
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    script.ctx->stop.request();
+  });
+  // Left alone the query answers a row and status 1 after a minute.
+  script.Run(stmt::kQuery, "db r select sleep(60)");
+  stopper.join();
+  EXPECT_EQ(script.status(), "0");
+  EXPECT_TRUE(script.ctx->resultSets["r"].empty());
+}
+
+}  // namespace
+}  // namespace velmar::testing
