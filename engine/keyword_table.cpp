@@ -1,6 +1,7 @@
 #include "engine/keyword_table.h"
 
 #include <array>
+#include <unordered_map>
 
 namespace velmar {
 
@@ -102,11 +103,18 @@ const KeywordRow* RowOf(int32_t id) {
 }  // namespace
 
 int32_t LookupKeyword(std::string_view lowerKeyword, KeywordFlavor flavor) {
+  // Every script line is looked up once; a hash map keeps that cheap for
+  // scripts of millions of lines.
+  static const std::unordered_map<std::string_view, int32_t> kById = [] {
+    std::unordered_map<std::string_view, int32_t> map;
+    for (const KeywordRow& row : kKeywords) map.emplace(row.keyword, row.id);
+    return map;
+  }();
+  if (lowerKeyword.empty() || lowerKeyword.size() > 15) return 0;
+  const auto it = kById.find(lowerKeyword);
+  if (it == kById.end()) return 0;
   const int32_t maxId = flavor == KeywordFlavor::kRunner ? stmt::kHideTray : stmt::kResume;
-  for (const KeywordRow& row : kKeywords) {
-    if (row.id <= maxId && row.keyword == lowerKeyword) return row.id;
-  }
-  return 0;
+  return it->second <= maxId ? it->second : 0;
 }
 
 std::string_view KeywordOf(int32_t id) {
