@@ -89,6 +89,20 @@ char32_t DecodeUtf8(std::string_view t, std::size_t pos, std::size_t len) {
   }
 }
 
+// Whether pos lies inside a valid character that starts before it (and so
+// is no character boundary). Positions at or past the end are boundaries.
+bool Utf8InsideCharacter(std::string_view t, std::size_t pos) {
+  if (pos >= t.size() || (static_cast<unsigned char>(t[pos]) & 0xC0) != 0x80) return false;
+  // A continuation byte: find the nearest byte before it that is none; only
+  // a lead within three bytes can reach this far.
+  std::size_t back = pos;
+  for (int steps = 0; back > 0 && steps < 3; ++steps) {
+    --back;
+    if ((static_cast<unsigned char>(t[back]) & 0xC0) != 0x80) break;
+  }
+  return back < pos && back + Utf8CharLength(t, back) > pos;
+}
+
 // One iconv descriptor per thread and direction: descriptors keep shift state
 // and must not be shared between script threads.
 struct IconvHandle {
@@ -147,23 +161,14 @@ std::size_t CodePage::Find(std::string_view text, std::string_view part, std::si
   if (part.empty()) return from <= text.size() ? from : std::string_view::npos;
   if (id_ != kGbk) {
     // Valid UTF-8 never has a character start inside another character, so a
-    // byte search is enough unless the text holds invalid sequences; check
-    // each hit starts on a character boundary.
-    std::size_t hit = text.find(part, from);
-    while (hit != std::string_view::npos) {
-      const auto b = static_cast<unsigned char>(text[hit]);
-      if ((b & 0xC0) != 0x80) return hit;
-      // A continuation byte: it is a match only when it does not belong to a
-      // valid sequence that started before it.
-      std::size_t back = hit;
-      std::size_t steps = 0;
-      while (back > 0 && steps < 3 && (static_cast<unsigned char>(text[back]) & 0xC0) == 0x80) {
-        --back;
-        ++steps;
-      }
-      const std::size_t len = Utf8CharLength(text, back);
-      if (back + len <= hit) return hit;
-      hit = text.find(part, hit + 1);
+    // byte search finds the candidates; only texts with invalid sequences, or
+    // a part that starts or ends with a piece of a character, need the
+    // boundary checks.
+    for (std::size_t hit = text.find(part, from); hit != std::string_view::npos;
+         hit = text.find(part, hit + 1)) {
+      if (Utf8InsideCharacter(text, hit)) continue;
+      if (Utf8InsideCharacter(text, hit + part.size())) continue;
+      return hit;
     }
     return std::string_view::npos;
   }
@@ -171,9 +176,16 @@ std::size_t CodePage::Find(std::string_view text, std::string_view part, std::si
   if (part.size() > n) return std::string_view::npos;
   const char first = part[0];
   for (std::size_t pos = from; pos + part.size() <= n;) {
-    // `from` is assumed to be a character boundary, as all callers pass one.
-    if (text[pos] == first && text.compare(pos, part.size(), part) == 0) return pos;
-    pos += GbkCharLength(text, pos);
+    // `from` is taken as a character boundary, as all callers pass one. The
+    // match must also end on one: a part ending in a lead byte does not
+    // match the first half of a character.
+    const std::size_t len = GbkCharLength(text, pos);
+    if (text[pos] == first && text.compare(pos, part.size(), part) == 0) {
+      std::size_t end = pos + len;
+      while (end < pos + part.size()) end += GbkCharLength(text, end);
+      if (end == pos + part.size()) return pos;
+    }
+    pos += len;
   }
   return std::string_view::npos;
 }

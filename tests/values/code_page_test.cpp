@@ -51,7 +51,9 @@ TEST(CodePage, GbkSearchesNeverMatchTrailBytes) {
                       "cd",
                       "\xD6\xD0"),
             2u);
-  EXPECT_EQ(kGbk.FindByte("a\x81", '\x81'), 1u);  // a cut character is one byte
+  EXPECT_EQ(kGbk.FindByte("a\x81", '\x81'), 1u);        // a cut character is one byte
+  EXPECT_EQ(kGbk.Find("x" + kTrailAt, "x\x81"), npos);  // no half characters
+  EXPECT_EQ(kGbk.Find("x\x81 x\x81", "x\x81"), 0u);
   EXPECT_EQ(kGbk.FindLastByte("\\" + kTrailBackslash, '\\'), 0u);
   EXPECT_EQ(kGbk.FindAnyByte(kTrailAt + kTrailBracket + "x[", "@["), 5u);
   // The byte search of the UTF-8 page gives the same answers on ASCII text.
@@ -66,6 +68,11 @@ TEST(CodePage, Utf8SearchesRespectCharacterBounds) {
   EXPECT_EQ(kUtf8.Find("\xE4\xB8\xAD\xB8", "\xB8"), 3u);
   EXPECT_EQ(kUtf8.Find("\xE4\xB8x", "\xB8"), 1u);  // its lead started no character
   EXPECT_EQ(kUtf8.Find("\xF0\x9F\x98\x80\x80", "\x80"), 4u);
+  EXPECT_EQ(kUtf8.Find("a\xE4\xB8\xAD", "a\xE4"), npos);  // ends inside a character
+  EXPECT_EQ(kUtf8.Find("a\xE4\xB8\xAD"
+                       "a\xE4z",
+                       "a\xE4"),
+            4u);
   EXPECT_EQ(kUtf8.Find("a\xE4\xB8\xAD"
                        "b\xE4\xB8\xAD",
                        "\xE4\xB8\xAD", 2),
