@@ -10,14 +10,9 @@ namespace {
 const CodePage& kUtf8 = CodePage::Get(CodePage::kUtf8);
 const CodePage& kGbk = CodePage::Get(CodePage::kGbk);
 
-StatementSplit Split(std::string_view line, const CodePage& cp = kUtf8,
-                     KeywordFlavor flavor = KeywordFlavor::kManager) {
-  return splitStatement(line, cp, flavor);
-}
-
 void ExpectSplit(std::string_view line, int32_t id, std::string_view text,
                  const CodePage& cp = kUtf8) {
-  const StatementSplit s = Split(line, cp);
+  const StatementSplit s = splitStatement(line, cp, KeywordFlavor::kManager);
   EXPECT_EQ(s.id, id) << "line: " << line;
   EXPECT_EQ(s.text, text) << "line: " << line;
 }
@@ -39,11 +34,9 @@ TEST(KeywordTable, FlavoursKnowTheirKeywords) {
     EXPECT_EQ(LookupKeyword(keyword, KeywordFlavor::kRunner), id) << keyword;
   }
   EXPECT_EQ(KeywordOf(42), "using");
-  EXPECT_EQ(KeywordOf(0), "");
   EXPECT_EQ(KeywordOf(78), "");
   EXPECT_EQ(ArgumentModeOf(stmt::kWhile), ArgumentMode::kRaw);
   EXPECT_EQ(ArgumentModeOf(stmt::kEval), ArgumentMode::kExpanded);
-  EXPECT_EQ(ArgumentModeOf(stmt::kSetCookies), ArgumentMode::kRaw);
   EXPECT_EQ(ArgumentModeOf(stmt::kExit), ArgumentMode::kNone);
 }
 
@@ -88,32 +81,23 @@ TEST(SplitStatement, LabelsNeedThreeBytesAndAreLowerCased) {
       kGbk);
 }
 
+// head|tail|found
+std::string FirstWord(std::string_view text, std::string_view separator,
+                      const CodePage& cp = kUtf8) {
+  const FirstWordSplit s = splitFirstWord(text, separator, cp);
+  return s.head + "|" + s.tail + "|" + (s.found ? "found" : "none");
+}
+
 TEST(SplitFirstWord, HeadTailAndFound) {
-  FirstWordSplit s = splitFirstWord("name  value x", "", kUtf8);
-  EXPECT_EQ(s.head, "name");
-  EXPECT_EQ(s.tail, "value x");
-  EXPECT_TRUE(s.found);
-  s = splitFirstWord("name \t", "", kUtf8);
-  EXPECT_EQ(s.head, "name");
-  EXPECT_EQ(s.tail, "");
-  EXPECT_TRUE(s.found);
-  s = splitFirstWord("name\tv", "", kUtf8);
-  EXPECT_EQ(s.head, "name");
-  EXPECT_EQ(s.tail, "v");
-  s = splitFirstWord("name\t", "=", kUtf8);
-  EXPECT_EQ(s.head, "name");
-  EXPECT_EQ(s.tail, "");
-  EXPECT_FALSE(s.found);
-  s = splitFirstWord(" a =  b ", "=", kUtf8);
-  EXPECT_EQ(s.head, " a ");  // the head is not trimmed when found
-  EXPECT_EQ(s.tail, "b ");
-  EXPECT_TRUE(s.found);
-  s = splitFirstWord("k<<<v", "<<<", kUtf8);
-  EXPECT_EQ(s.head, "k");
-  EXPECT_EQ(s.tail, "v");
-  s = splitFirstWord("\x81@x@y", "@", kGbk);  // '@' as a trail byte is no separator
-  EXPECT_EQ(s.head, "\x81@x");
-  EXPECT_EQ(s.tail, "y");
+  EXPECT_EQ(FirstWord("name  value x", ""), "name|value x|found");
+  EXPECT_EQ(FirstWord("name \t", ""), "name||found");
+  EXPECT_EQ(FirstWord("name\tv w", ""), "name\tv|w|found");  // a space comes first
+  EXPECT_EQ(FirstWord("name\tv", ""), "name|v|found");
+  EXPECT_EQ(FirstWord("name\t", "="), "name||none");
+  EXPECT_EQ(FirstWord(" a =  b ", "="), " a |b |found");  // the head is not trimmed
+  EXPECT_EQ(FirstWord("k<<<v", "<<<"), "k|v|found");
+  // '@' as a trail byte is no separator.
+  EXPECT_EQ(FirstWord("\x81@x@y", "@", kGbk), "\x81@x|y|found");
 }
 
 }  // namespace
