@@ -29,8 +29,10 @@ struct SourceFrame {
 // Only regular files are read as scripts: a folder reads as nothing, and a
 // pipe or device could block the loader or feed it without end.
 std::string ReadScriptFile(const std::string& path, const CodePage& cp) {
+  const std::string normalized = NormalizePath(path, cp);
+  if (normalized.find('\0') != std::string::npos) return {};  // would name another file
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(NormalizePath(path, cp), ec)) return {};
+  if (!std::filesystem::is_regular_file(normalized, ec)) return {};
   return ReadTextFile(path, cp);
 }
 

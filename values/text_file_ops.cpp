@@ -16,7 +16,14 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// A NUL byte would cut the path short at the system call and open some
+// other file: such a path names no file.
+bool UsablePath(const std::string& path) {
+  return path.find('\0') == std::string::npos;
+}
+
 FilePtr OpenForReading(const std::string& normalizedPath) {
+  if (!UsablePath(normalizedPath)) return nullptr;
   return FilePtr(std::fopen(normalizedPath.c_str(), "rb"));
 }
 
@@ -137,6 +144,7 @@ bool WriteTextFileAt(const std::string& normalizedPath, std::string_view text,
   // the only one made (anything after a ',' stays where it was).
   std::string m(mode);
   if (!binary) m.insert(m.empty() ? 0 : 1, 1, 'b');
+  if (!UsablePath(normalizedPath) || m.find('\0') != std::string::npos) return false;
   std::FILE* f = std::fopen(normalizedPath.c_str(), m.c_str());
   if (f == nullptr) return false;
   bool ok;

@@ -122,6 +122,9 @@ TEST_F(ScriptProgramTest, BadInputAlwaysEndsInExit) {
     EXPECT_EQ(Render(Load(folder / name)), "exit ") << name;
   }
   EXPECT_EQ(Render(Parse("show a\r\nusing pipe\r\nusing zero\r\nusing empty\r\n")), "show a|exit ");
+  // A NUL byte in the name must not cut the path short to another file.
+  dir_.Write("Script/lib", "show lib\r\n");
+  EXPECT_EQ(Render(Parse("using lib\0x\r\n"s)), "exit ");
 
   // NUL bytes and invalid multibyte sequences are ordinary bytes of the text
   // ("exit" followed by a NUL byte is no keyword).

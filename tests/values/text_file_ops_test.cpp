@@ -40,6 +40,9 @@ TEST(ReadTextFile, EveryLineEndsInCrLf) {
   EXPECT_EQ(ReadTextFile(path("lf", "\n\n")), "\r\n\r\n");
   EXPECT_EQ(ReadTextFile((dir.path() / "missing").string()), "");
   EXPECT_EQ(ReadTextFile(dir.path().string()), "");  // a folder
+  path("cut", "x");
+  EXPECT_EQ(ReadTextFile((dir.path() / "cut\0.vlm"s).string()), "");  // a NUL names no file
+  EXPECT_FALSE(WriteTextFile((dir.path() / "cut\0.vlm"s).string(), "y", "w"));
   // Scripts write paths with backslashes.
   const std::string backslashed = dir.path().string() + "\\sub\\f.txt";
   dir.Write("sub/f.txt", "q");
