@@ -41,7 +41,7 @@ std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {
       home = exeDir;
     } else if (const char* xdg = std::getenv("XDG_DATA_HOME");
                xdg && *xdg && std::filesystem::path(xdg).is_absolute()) {
-      // A relative XDG_DATA_HOME is invalid and must be ignored.
+      // Only an absolute XDG_DATA_HOME counts; a relative one is ignored.
       home = std::filesystem::path(xdg) / "velmar";
     } else if (const char* h = std::getenv("HOME"); h && *h) {
       home = std::filesystem::path(h) / ".local" / "share" / "velmar";
