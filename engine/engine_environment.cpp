@@ -39,7 +39,9 @@ std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {
     if (!exeDir.empty() && (std::filesystem::is_directory(exeDir / "Script", ec) ||
                             std::filesystem::is_regular_file(exeDir / "Config.ini", ec))) {
       home = exeDir;
-    } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+    } else if (const char* xdg = std::getenv("XDG_DATA_HOME");
+               xdg && *xdg && std::filesystem::path(xdg).is_absolute()) {
+      // Only an absolute XDG_DATA_HOME counts; a relative one is ignored.
       home = std::filesystem::path(xdg) / "velmar";
     } else if (const char* h = std::getenv("HOME"); h && *h) {
       home = std::filesystem::path(h) / ".local" / "share" / "velmar";
@@ -48,7 +50,12 @@ std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {
     }
   }
   std::filesystem::create_directories(home, ec);
-  return std::filesystem::absolute(home, ec).lexically_normal();
+  std::filesystem::path absolute = std::filesystem::absolute(home, ec);
+  if (ec) absolute = home;
+  absolute = absolute.lexically_normal();
+  // Paths are built as home + "/Script/...": keep no trailing separator.
+  if (!absolute.has_filename() && absolute.has_relative_path()) absolute = absolute.parent_path();
+  return absolute;
 }
 
 }  // namespace velmar

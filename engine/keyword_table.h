@@ -18,19 +18,18 @@ constexpr int32_t kNone = 0;
 constexpr int32_t kIf = 1, kElse = 2, kWhile = 3, kEval = 4, kVar = 5, kReturn = 6, kBreak = 7,
                   kSwitch = 8, kPrompt = 9, kAlert = 10, kShow = 11, kLeft = 12, kRight = 13,
                   kState = 14, kNote = 15, kRegex = 16, kMatch = 17, kUnregex = 18, kTest = 19,
-                  kGet = 20, kPost = 21, kExit = 22, kLabel = 23, kBlockOpen = 24,
-                  kBlockClose = 25, kCase = 26, kDefault = 27, kGoto = 28, kCall = 29, kJs = 30,
-                  kCaptcha = 31, kSaveto = 32, kClear = 33, kAdd = 34, kAddx = 35, kUptext = 36,
-                  kUpfile = 37, kUpload = 38, kNew = 39, kProxy = 40, kTimeout = 41,
-                  kUsing = 42, kPause = 43, kOpenAccess = 44, kOpenMssql = 45,
-                  kOpenMysql = 46, kCloseDb = 47, kQuery = 48, kExecute = 49, kSrand = 50,
-                  kReplace = 51, kLoadDll = 52, kUnloadDll = 53, kReferer = 54, kLan = 55,
-                  kEncoding = 56, kImitate = 57, kSetCookies = 58, kDelCookies = 59,
-                  kClearCookies = 60, kGetCookies = 61, kResumeCookies = 62,
-                  kSaveCookies = 63, kResumeIeCookies = 64, kSaveIeCookies = 65,
-                  kOpenWindow = 66, kSetWindow = 67, kShowWindow = 68, kHideWindow = 69,
-                  kCloseWindow = 70, kJsWindow = 71, kMinWindow = 72, kMaxWindow = 73,
-                  kSuspend = 74, kResume = 75, kShowTray = 76, kHideTray = 77;
+                  kGet = 20, kPost = 21, kExit = 22, kLabel = 23, kBlockOpen = 24, kBlockClose = 25,
+                  kCase = 26, kDefault = 27, kGoto = 28, kCall = 29, kJs = 30, kCaptcha = 31,
+                  kSaveto = 32, kClear = 33, kAdd = 34, kAddx = 35, kUptext = 36, kUpfile = 37,
+                  kUpload = 38, kNew = 39, kProxy = 40, kTimeout = 41, kUsing = 42, kPause = 43,
+                  kOpenAccess = 44, kOpenMssql = 45, kOpenMysql = 46, kCloseDb = 47, kQuery = 48,
+                  kExecute = 49, kSrand = 50, kReplace = 51, kLoadDll = 52, kUnloadDll = 53,
+                  kReferer = 54, kLan = 55, kEncoding = 56, kImitate = 57, kSetCookies = 58,
+                  kDelCookies = 59, kClearCookies = 60, kGetCookies = 61, kResumeCookies = 62,
+                  kSaveCookies = 63, kResumeIeCookies = 64, kSaveIeCookies = 65, kOpenWindow = 66,
+                  kSetWindow = 67, kShowWindow = 68, kHideWindow = 69, kCloseWindow = 70,
+                  kJsWindow = 71, kMinWindow = 72, kMaxWindow = 73, kSuspend = 74, kResume = 75,
+                  kShowTray = 76, kHideTray = 77;
 constexpr int32_t kMaxId = 77;
 }  // namespace stmt
 

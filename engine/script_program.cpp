@@ -26,6 +26,16 @@ struct SourceFrame {
   std::string path;  // canonical path, for cutting include cycles
 };
 
+// Only regular files are read as scripts: a folder reads as nothing, and a
+// pipe or device could block the loader or feed it without end.
+std::string ReadScriptFile(const std::string& path, const CodePage& cp) {
+  const std::string normalized = NormalizePath(path, cp);
+  if (normalized.find('\0') != std::string::npos) return {};  // would name another file
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(normalized, ec)) return {};
+  return ReadTextFile(path, cp);
+}
+
 std::string CanonicalOrSelf(const std::string& path) {
   if (path.empty()) return path;
   std::error_code ec;
@@ -37,12 +47,13 @@ std::string CanonicalOrSelf(const std::string& path) {
 
 std::string IncludePath(const std::filesystem::path& home, std::string_view name,
                         const CodePage& cp) {
-  std::string n(name);
+  // Dots separate folders; so does `\` as the scripts' own systems wrote it.
+  // Neither byte is touched inside a character (a GBK trail byte may be `\`).
+  std::string n(CodePage::Trim(name));
   for (std::size_t pos = 0; pos < n.size(); pos += cp.CharLength(n, pos)) {
-    if (n[pos] == '.') n[pos] = '/';
+    if (n[pos] == '.' || n[pos] == '\\') n[pos] = '/';
   }
-  n = std::string(CodePage::Trim(n));
-  return NormalizePath((home / "Script").string() + "/" + n + ".vlm");
+  return (home / "Script").string() + "/" + n + ".vlm";
 }
 
 ScriptProgram parseScript(std::string_view source, const EngineEnvironment& env,
@@ -85,7 +96,7 @@ ScriptProgram parseScript(std::string_view source, const EngineEnvironment& env,
         for (const SourceFrame& f : frames) onChain = onChain || f.path == canonical;
         if (onChain) break;
         SourceFrame include;
-        include.owned = std::make_unique<std::string>(ReadTextFile(path));
+        include.owned = std::make_unique<std::string>(ReadScriptFile(path, cp));
         include.path = canonical;
         if (include.owned->empty()) break;
         include.text = DropByteOrderMark(*include.owned, cp);
@@ -109,7 +120,7 @@ ScriptProgram parseScript(std::string_view source, const EngineEnvironment& env,
 }
 
 ScriptProgram LoadScriptFile(const std::string& path, const EngineEnvironment& env) {
-  return parseScript(ReadTextFile(path), env, path);
+  return parseScript(ReadScriptFile(path, *env.codePage), env, NormalizePath(path, *env.codePage));
 }
 
 }  // namespace velmar

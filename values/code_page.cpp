@@ -83,11 +83,24 @@ char32_t DecodeUtf8(std::string_view t, std::size_t pos, std::size_t len) {
     case 3:
       return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
     case 4:
-      return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) |
-             (b(3) & 0x3F);
+      return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
     default:
       return b(0);
   }
+}
+
+// Whether pos lies inside a valid character that starts before it (and so
+// is no character boundary). Positions at or past the end are boundaries.
+bool Utf8InsideCharacter(std::string_view t, std::size_t pos) {
+  if (pos >= t.size() || (static_cast<unsigned char>(t[pos]) & 0xC0) != 0x80) return false;
+  // A continuation byte: find the nearest byte before it that is none; only
+  // a lead within three bytes can reach this far.
+  std::size_t back = pos;
+  for (int steps = 0; back > 0 && steps < 3; ++steps) {
+    --back;
+    if ((static_cast<unsigned char>(t[back]) & 0xC0) != 0x80) break;
+  }
+  return back < pos && back + Utf8CharLength(t, back) > pos;
 }
 
 // One iconv descriptor per thread and direction: descriptors keep shift state
@@ -98,42 +111,37 @@ struct IconvHandle {
   ~IconvHandle() {
     if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
   }
+  IconvHandle(const IconvHandle&) = delete;
+  IconvHandle& operator=(const IconvHandle&) = delete;
   bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
 };
 
-// Converts one GBK character (1 or 2 bytes) to a code point; 0 when GBK has none.
-char32_t GbkToCodePoint(const char* bytes, std::size_t len) {
-  thread_local IconvHandle h("UTF-32LE", "GBK");
-  if (!h.ok()) return 0;
+// Runs iconv over `in`, appending the output to `out`. Whenever the input
+// holds a sequence the converter rejects (or one cut short at the end), the
+// callback is asked how many input bytes to skip and what to write instead;
+// then conversion goes on behind it. Whole texts go through one call in the
+// common case, so large pages convert at iconv's own speed.
+template <typename OnBad>
+void ConvertWithRecovery(IconvHandle& h, const char* in, std::size_t inSize, std::string& out,
+                         OnBad onBad) {
   iconv(h.cd, nullptr, nullptr, nullptr, nullptr);
-  char in[2] = {bytes[0], len > 1 ? bytes[1] : '\0'};
-  char* inp = in;
-  std::size_t inleft = len;
-  char out[8];
-  char* outp = out;
-  std::size_t outleft = sizeof out;
-  if (iconv(h.cd, &inp, &inleft, &outp, &outleft) == static_cast<std::size_t>(-1)) return 0;
-  if (outleft != sizeof out - 4) return 0;
-  char32_t cp;
-  std::memcpy(&cp, out, 4);
-  return cp;
-}
-
-// Converts one code point to GBK bytes; false when GBK cannot show it.
-bool CodePointToGbk(char32_t cp, std::string& out) {
-  thread_local IconvHandle h("GBK", "UTF-32LE");
-  if (!h.ok()) return false;
-  iconv(h.cd, nullptr, nullptr, nullptr, nullptr);
-  char in[4];
-  std::memcpy(in, &cp, 4);
-  char* inp = in;
-  std::size_t inleft = 4;
-  char buf[8];
-  char* outp = buf;
-  std::size_t outleft = sizeof buf;
-  if (iconv(h.cd, &inp, &inleft, &outp, &outleft) == static_cast<std::size_t>(-1)) return false;
-  out.append(buf, sizeof buf - outleft);
-  return true;
+  char* inp = const_cast<char*>(in);
+  std::size_t inleft = inSize;
+  char buf[4096];
+  while (inleft > 0) {
+    char* outp = buf;
+    std::size_t outleft = sizeof buf;
+    const std::size_t r = iconv(h.cd, &inp, &inleft, &outp, &outleft);
+    out.append(buf, sizeof buf - outleft);
+    if (r != static_cast<std::size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    // EILSEQ or EINVAL: replace the offending unit and go on after it.
+    const std::size_t skip = onBad(static_cast<std::size_t>(inp - in), out);
+    const std::size_t step = skip < inleft ? skip : inleft;
+    inp += step;
+    inleft -= step;
+    iconv(h.cd, nullptr, nullptr, nullptr, nullptr);
+  }
 }
 
 }  // namespace
@@ -153,24 +161,14 @@ std::size_t CodePage::Find(std::string_view text, std::string_view part, std::si
   if (part.empty()) return from <= text.size() ? from : std::string_view::npos;
   if (id_ != kGbk) {
     // Valid UTF-8 never has a character start inside another character, so a
-    // byte search is enough unless the text holds invalid sequences; check
-    // each hit starts on a character boundary.
-    std::size_t hit = text.find(part, from);
-    while (hit != std::string_view::npos) {
-      const auto b = static_cast<unsigned char>(text[hit]);
-      if ((b & 0xC0) != 0x80) return hit;
-      // A continuation byte: it is a match only when it does not belong to a
-      // valid sequence that started before it.
-      std::size_t back = hit;
-      std::size_t steps = 0;
-      while (back > 0 && steps < 3 &&
-             (static_cast<unsigned char>(text[back]) & 0xC0) == 0x80) {
-        --back;
-        ++steps;
-      }
-      const std::size_t len = Utf8CharLength(text, back);
-      if (back + len <= hit) return hit;
-      hit = text.find(part, hit + 1);
+    // byte search finds the candidates; only texts with invalid sequences, or
+    // a part that starts or ends with a piece of a character, need the
+    // boundary checks.
+    for (std::size_t hit = text.find(part, from); hit != std::string_view::npos;
+         hit = text.find(part, hit + 1)) {
+      if (Utf8InsideCharacter(text, hit)) continue;
+      if (Utf8InsideCharacter(text, hit + part.size())) continue;
+      return hit;
     }
     return std::string_view::npos;
   }
@@ -178,9 +176,16 @@ std::size_t CodePage::Find(std::string_view text, std::string_view part, std::si
   if (part.size() > n) return std::string_view::npos;
   const char first = part[0];
   for (std::size_t pos = from; pos + part.size() <= n;) {
-    // `from` is assumed to be a character boundary, as all callers pass one.
-    if (text[pos] == first && text.compare(pos, part.size(), part) == 0) return pos;
-    pos += GbkCharLength(text, pos);
+    // `from` is taken as a character boundary, as all callers pass one. The
+    // match must also end on one: a part ending in a lead byte does not
+    // match the first half of a character.
+    const std::size_t len = GbkCharLength(text, pos);
+    if (text[pos] == first && text.compare(pos, part.size(), part) == 0) {
+      std::size_t end = pos + len;
+      while (end < pos + part.size()) end += GbkCharLength(text, end);
+      if (end == pos + part.size()) return pos;
+    }
+    pos += len;
   }
   return std::string_view::npos;
 }
@@ -268,6 +273,27 @@ std::u16string CodePage::ToUtf16(std::string_view text) const {
 void CodePage::ToUtf16(std::string_view text, std::u16string& out) const {
   out.clear();
   out.reserve(text.size());
+  if (id_ == kGbk) {
+    thread_local IconvHandle h("UTF-16LE", "GBK");
+    std::string bytes;
+    if (h.ok()) {
+      ConvertWithRecovery(h, text.data(), text.size(), bytes, [&](std::size_t at, std::string& o) {
+        o.append("?\0", 2);
+        return CharLength(text, at);
+      });
+    } else {
+      for (char c : text) {
+        const bool ascii = static_cast<unsigned char>(c) < 0x80;
+        bytes.push_back(ascii ? c : '?');
+        bytes.push_back('\0');
+      }
+    }
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    return;
+  }
   for (std::size_t pos = 0; pos < text.size();) {
     const auto b = static_cast<unsigned char>(text[pos]);
     if (b < 0x80) {
@@ -276,14 +302,7 @@ void CodePage::ToUtf16(std::string_view text, std::u16string& out) const {
       continue;
     }
     const std::size_t len = CharLength(text, pos);
-    char32_t cp = 0;
-    if (id_ == kGbk) {
-      cp = GbkToCodePoint(text.data() + pos, len);
-    } else if (len > 1) {
-      cp = DecodeUtf8(text, pos, len);
-    }
-    if (cp == 0) cp = U'?';
-    AppendUtf16(cp, out);
+    AppendUtf16(len > 1 ? DecodeUtf8(text, pos, len) : U'?', out);
     pos += len;
   }
 }
@@ -297,6 +316,29 @@ std::string CodePage::FromUtf16(std::u16string_view text) const {
 void CodePage::FromUtf16(std::u16string_view text, std::string& out) const {
   out.clear();
   out.reserve(text.size());
+  if (id_ == kGbk) {
+    thread_local IconvHandle h("GBK", "UTF-16LE");
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t u : text) {
+      bytes.push_back(static_cast<char>(u & 0xFF));
+      bytes.push_back(static_cast<char>(u >> 8));
+    }
+    if (h.ok()) {
+      ConvertWithRecovery(h, bytes.data(), bytes.size(), out, [&](std::size_t at, std::string& o) {
+        // A unit GBK cannot show becomes '?'; a surrogate pair is one
+        // character and gives one '?'.
+        o.push_back('?');
+        const std::size_t i = at / 2;
+        const bool pair = i + 1 < text.size() && text[i] >= 0xD800 && text[i] <= 0xDBFF &&
+                          text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+        return std::size_t{pair ? 4u : 2u};
+      });
+    } else {
+      for (char16_t u : text) out.push_back(u < 0x80 ? static_cast<char>(u) : '?');
+    }
+    return;
+  }
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t cp = text[i];
     if (cp < 0x80) {
@@ -311,11 +353,7 @@ void CodePage::FromUtf16(std::u16string_view text, std::string& out) const {
       out.push_back('?');
       continue;
     }
-    if (id_ == kGbk) {
-      if (!CodePointToGbk(cp, out)) out.push_back('?');
-    } else {
-      AppendUtf8(cp, out);
-    }
+    AppendUtf8(cp, out);
   }
 }
 

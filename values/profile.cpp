@@ -1,5 +1,7 @@
 #include "values/profile.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -23,13 +25,41 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::vector<std::string> ReadLines(const std::filesystem::path& file) {
-  std::vector<std::string> lines;
+// The whole file; false when it exists but cannot be read (a missing file
+// reads as empty).
+bool ReadBytes(const std::filesystem::path& file, std::string& out) {
+  out.clear();
   std::ifstream in(file, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+  if (!in) {
+    std::error_code ec;
+    return !std::filesystem::exists(file, ec) && !ec;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  out = std::move(text).str();
+  return true;
+}
+
+// One line of the file: its text is [begin, end), its line end (CR LF, LF or
+// nothing at the end of the file) runs up to next.
+struct LineSpan {
+  std::size_t begin;
+  std::size_t end;
+  std::size_t next;
+};
+
+std::vector<LineSpan> LinesOf(const std::string& text) {
+  std::vector<LineSpan> lines;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t lf = text.find('\n', pos);
+    if (lf == std::string::npos) {
+      lines.push_back({pos, text.size(), text.size()});
+      break;
+    }
+    const std::size_t end = lf > pos && text[lf - 1] == '\r' ? lf - 1 : lf;
+    lines.push_back({pos, end, lf + 1});
+    pos = lf + 1;
   }
   return lines;
 }
@@ -57,26 +87,29 @@ bool KeyOf(std::string_view line, std::string_view& key, std::string_view& value
 std::string Profile::GetString(std::string_view key, std::string_view defaultValue,
                                std::string_view section) const {
   std::string value(defaultValue);
-  bool inSection = false;
-  bool found = false;
-  for (const std::string& line : ReadLines(file_)) {
+  std::string text;
+  ReadBytes(file_, text);
+  // Only the first section of the name counts, as with the system's own
+  // profile reader.
+  enum { kBefore, kInside, kAfter } where = kBefore;
+  for (const LineSpan& span : LinesOf(text)) {
+    const std::string_view line(text.data() + span.begin, span.end - span.begin);
     std::string_view name;
     if (SectionOf(line, name)) {
-      inSection = EqualsNoCase(name, section);
+      if (where == kInside) break;
+      if (EqualsNoCase(name, section)) where = kInside;
       continue;
     }
     std::string_view k, v;
-    if (inSection && KeyOf(line, k, v) && EqualsNoCase(k, key)) {
-      if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') ||
-                            (v.front() == '\'' && v.back() == '\''))) {
+    if (where == kInside && KeyOf(line, k, v) && EqualsNoCase(k, key)) {
+      if (v.size() >= 2 &&
+          ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\''))) {
         v = v.substr(1, v.size() - 2);
       }
       value.assign(v);
-      found = true;
       break;
     }
   }
-  (void)found;
   if (value.size() > kReadBuffer - 1) value.resize(kReadBuffer - 1);
   return value;
 }
@@ -90,48 +123,81 @@ long long Profile::GetInt(std::string_view key, long long defaultValue,
 
 bool Profile::WriteString(std::string_view key, std::string_view value,
                           std::string_view section) const {
-  std::vector<std::string> lines = ReadLines(file_);
+  std::string text;
+  // A file that is there but unreadable is never replaced by one holding
+  // only this key.
+  if (!ReadBytes(file_, text)) return false;
+  const std::vector<LineSpan> lines = LinesOf(text);
+  // New lines follow the file's own line ends; a new file gets CR LF.
+  const std::size_t firstLf = text.find('\n');
+  const std::string eol =
+      firstLf != std::string::npos && (firstLf == 0 || text[firstLf - 1] != '\r') ? "\n" : "\r\n";
+  const std::string entry = std::string(key) + "=" + std::string(value);
+
   bool inSection = false;
-  std::size_t sectionEnd = std::string::npos;
-  bool written = false;
-  for (std::size_t i = 0; i < lines.size() && !written; ++i) {
+  const LineSpan* lastInSection = nullptr;  // last non-blank line of the section
+  const LineSpan* keyLine = nullptr;
+  for (const LineSpan& span : lines) {
+    const std::string_view line(text.data() + span.begin, span.end - span.begin);
     std::string_view name;
-    if (SectionOf(lines[i], name)) {
+    if (SectionOf(line, name)) {
       if (inSection) break;
       inSection = EqualsNoCase(name, section);
-      if (inSection) sectionEnd = i + 1;
+      if (inSection) lastInSection = &span;
       continue;
     }
     if (!inSection) continue;
     std::string_view k, v;
-    if (KeyOf(lines[i], k, v) && EqualsNoCase(k, key)) {
-      lines[i] = std::string(k) + "=" + std::string(value);
-      written = true;
-    } else if (!CodePage::Trim(lines[i]).empty()) {
-      sectionEnd = i + 1;
+    if (KeyOf(line, k, v) && EqualsNoCase(k, key)) {
+      keyLine = &span;
+      break;
     }
+    if (!CodePage::Trim(line).empty()) lastInSection = &span;
   }
-  if (!written) {
-    const std::string entry = std::string(key) + "=" + std::string(value);
-    if (sectionEnd == std::string::npos) {
-      lines.push_back("[" + std::string(section) + "]");
-      lines.push_back(entry);
-    } else {
-      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(sectionEnd), entry);
-    }
+
+  if (keyLine != nullptr) {
+    // Keep the key as the file spells it; only the value changes.
+    const std::string_view line(text.data() + keyLine->begin, keyLine->end - keyLine->begin);
+    std::string_view k, v;
+    KeyOf(line, k, v);
+    text.replace(keyLine->begin, keyLine->end - keyLine->begin,
+                 std::string(k) + "=" + std::string(value));
+  } else if (lastInSection != nullptr) {
+    const bool hasEnd = lastInSection->next > lastInSection->end;
+    text.insert(lastInSection->next, (hasEnd ? "" : eol) + entry + eol);
+  } else {
+    if (!text.empty() && text.back() != '\n') text += eol;
+    text += "[" + std::string(section) + "]" + eol + entry + eol;
   }
-  std::ostringstream out;
-  for (const std::string& line : lines) out << line << "\r\n";
-  const std::filesystem::path tmp = file_.string() + ".tmp";
+
+  // Write next to the file and move it in place, so a reader never sees a
+  // half-written file; a link is followed so that it stays a link.
+  std::error_code ec;
+  std::filesystem::path target = file_;
+  if (std::filesystem::is_symlink(file_, ec)) {
+    target = std::filesystem::canonical(file_, ec);
+    if (ec) return false;
+  }
+  const std::filesystem::path tmp = target.string() + ".tmp" + std::to_string(::getpid());
   {
     std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
     if (!f) return false;
-    f << out.str();
-    if (!f.flush()) return false;
+    f.write(text.data(), static_cast<std::streamsize>(text.size()));
+    f.close();
+    if (!f) {
+      std::filesystem::remove(tmp, ec);
+      return false;
+    }
   }
-  std::error_code ec;
-  std::filesystem::rename(tmp, file_, ec);
-  return !ec;
+  const auto perms = std::filesystem::status(target, ec).permissions();
+  if (!ec) std::filesystem::permissions(tmp, perms, ec);
+  std::filesystem::rename(tmp, target, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(tmp, ignored);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace velmar

@@ -1,9 +1,9 @@
 #include "values/text_file_ops.h"
 
-#include <stdio.h>
+#include <sys/stat.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -16,28 +16,152 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-FilePtr OpenForReading(std::string_view path) {
-  return FilePtr(std::fopen(NormalizePath(path).c_str(), "rb"));
+// A NUL byte would cut the path short at the system call and open some
+// other file: such a path names no file.
+bool UsablePath(const std::string& path) {
+  return path.find('\0') == std::string::npos;
 }
 
-// Reads the next line in text mode: CR LF ends a line as LF does, and the CR
-// is not part of the line. Returns false at the end of the file. getline keeps
-// NUL bytes and has no limit on the length of a line.
-bool NextLine(std::FILE* f, std::string& line) {
-  char* buf = nullptr;
-  std::size_t cap = 0;
-  const ssize_t n = ::getline(&buf, &cap, f);
-  if (n < 0) {
-    std::free(buf);
-    return false;
+FilePtr OpenForReading(const std::string& normalizedPath) {
+  if (!UsablePath(normalizedPath)) return nullptr;
+  return FilePtr(std::fopen(normalizedPath.c_str(), "rb"));
+}
+
+// Reads a file in large blocks and hands out its lines in text mode: LF ends
+// a line, a CR right before it is part of the line end, and a last line
+// without a line end still counts. Lines have no length limit and may hold
+// NUL bytes. A read error (a folder opened as a file, for instance) ends the
+// input as the end of the file would.
+class LineReader {
+ public:
+  explicit LineReader(std::FILE* f) : f_(f) {}
+
+  // Appends the next line (without its line end) to `line`; false when no
+  // line is left.
+  bool AppendNext(std::string& line) {
+    const std::size_t lineStart = line.size();
+    bool any = false;
+    for (;;) {
+      if (pos_ == len_ && !Fill()) {
+        if (!any) return false;
+        return true;  // last line without a line end: a lone CR stays
+      }
+      any = true;
+      const char* start = buf_ + pos_;
+      const auto* lf = static_cast<const char*>(std::memchr(start, '\n', len_ - pos_));
+      if (lf == nullptr) {
+        line.append(start, len_ - pos_);
+        pos_ = len_;
+        continue;
+      }
+      line.append(start, static_cast<std::size_t>(lf - start));
+      pos_ = static_cast<std::size_t>(lf - buf_) + 1;
+      if (line.size() > lineStart && line.back() == '\r') line.pop_back();
+      return true;
+    }
   }
-  line.assign(buf, static_cast<std::size_t>(n));
-  std::free(buf);
-  if (!line.empty() && line.back() == '\n') {
-    line.pop_back();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+
+  // Skips the next line; false when no line is left.
+  bool Skip() {
+    bool any = false;
+    for (;;) {
+      if (pos_ == len_ && !Fill()) return any;
+      any = true;
+      const char* start = buf_ + pos_;
+      const auto* lf = static_cast<const char*>(std::memchr(start, '\n', len_ - pos_));
+      if (lf == nullptr) {
+        pos_ = len_;
+        continue;
+      }
+      pos_ = static_cast<std::size_t>(lf - buf_) + 1;
+      return true;
+    }
   }
-  return true;
+
+ private:
+  bool Fill() {
+    if (eof_) return false;
+    len_ = std::fread(buf_, 1, sizeof buf_, f_);
+    pos_ = 0;
+    if (len_ == 0) eof_ = true;
+    return len_ > 0;
+  }
+
+  std::FILE* f_;
+  char buf_[1 << 16];
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+  bool eof_ = false;
+};
+
+// Size of a regular file, to size the result once; 0 when unknown.
+std::size_t SizeHint(std::FILE* f) {
+  struct stat st;
+  if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
+  return static_cast<std::size_t>(st.st_size);
+}
+
+std::string ReadTextFileAt(const std::string& normalizedPath) {
+  FilePtr f = OpenForReading(normalizedPath);
+  if (!f) return {};
+  std::string out;
+  // Every LF may gain a CR, but scripts are mostly CR LF or sparse LF text:
+  // reserve a little headroom and let the string grow if needed.
+  const std::size_t hint = SizeHint(f.get());
+  if (hint > 0) out.reserve(hint + hint / 16 + 2);
+  auto reader = std::make_unique<LineReader>(f.get());
+  while (reader->AppendNext(out)) out += "\r\n";
+  return out;
+}
+
+std::string ReadTextLineAt(const std::string& normalizedPath, long long n) {
+  if (n < 1) return {};
+  FilePtr f = OpenForReading(normalizedPath);
+  if (!f) return {};
+  auto reader = std::make_unique<LineReader>(f.get());
+  for (long long i = 1; i < n; ++i) {
+    if (!reader->Skip()) return {};
+  }
+  std::string line;
+  if (!reader->AppendNext(line)) return {};
+  return line;
+}
+
+long long CountTextLinesAt(const std::string& normalizedPath) {
+  FilePtr f = OpenForReading(normalizedPath);
+  if (!f) return 0;
+  auto reader = std::make_unique<LineReader>(f.get());
+  long long count = 0;
+  while (reader->Skip()) ++count;
+  return count;
+}
+
+bool WriteTextFileAt(const std::string& normalizedPath, std::string_view text,
+                     std::string_view mode) {
+  const bool binary = mode.find('b') != std::string_view::npos;
+  // The mode goes to fopen as the script wrote it; in text mode a "b" is put
+  // right after the access letter so that the line-end translation below is
+  // the only one made (anything after a ',' stays where it was).
+  std::string m(mode);
+  if (!binary) m.insert(m.empty() ? 0 : 1, 1, 'b');
+  if (!UsablePath(normalizedPath) || m.find('\0') != std::string::npos) return false;
+  std::FILE* f = std::fopen(normalizedPath.c_str(), m.c_str());
+  if (f == nullptr) return false;
+  bool ok;
+  if (binary) {
+    ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  } else {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+      if (c == '\n') out += '\r';
+      out += c;
+    }
+    ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+  }
+  // Buffered data reaches the disk only at close: a full disk shows there.
+  const bool closed = std::fclose(f) == 0;
+  return ok && closed;
 }
 
 }  // namespace
@@ -68,56 +192,42 @@ std::string NormalizePath(std::string_view path) {
   return p;
 }
 
-std::string ReadTextFile(std::string_view path) {
-  FilePtr f = OpenForReading(path);
-  if (!f) return {};
-  std::string out;
-  std::string line;
-  while (NextLine(f.get(), line)) {
-    out += line;
-    out += "\r\n";
+std::string NormalizePath(std::string_view path, const CodePage& cp) {
+  std::string p(path);
+  // A GBK trail byte may equal `\`; it belongs to its character.
+  for (std::size_t pos = 0; pos < p.size(); pos += cp.CharLength(p, pos)) {
+    if (p[pos] == '\\') p[pos] = '/';
   }
-  return out;
+  return p;
+}
+
+std::string ReadTextFile(std::string_view path) {
+  return ReadTextFileAt(NormalizePath(path));
+}
+std::string ReadTextFile(std::string_view path, const CodePage& cp) {
+  return ReadTextFileAt(NormalizePath(path, cp));
 }
 
 std::string ReadTextLine(std::string_view path, long long n) {
-  if (n < 1) return {};
-  FilePtr f = OpenForReading(path);
-  if (!f) return {};
-  std::string line;
-  for (long long i = 1; NextLine(f.get(), line); ++i) {
-    if (i == n) return line;
-  }
-  return {};
+  return ReadTextLineAt(NormalizePath(path), n);
+}
+std::string ReadTextLine(std::string_view path, long long n, const CodePage& cp) {
+  return ReadTextLineAt(NormalizePath(path, cp), n);
 }
 
 long long CountTextLines(std::string_view path) {
-  FilePtr f = OpenForReading(path);
-  if (!f) return 0;
-  std::string line;
-  long long count = 0;
-  while (NextLine(f.get(), line)) ++count;
-  return count;
+  return CountTextLinesAt(NormalizePath(path));
+}
+long long CountTextLines(std::string_view path, const CodePage& cp) {
+  return CountTextLinesAt(NormalizePath(path, cp));
 }
 
 bool WriteTextFile(std::string_view path, std::string_view text, std::string_view mode) {
-  const bool binary = mode.find('b') != std::string_view::npos;
-  // The mode goes to fopen as the script wrote it, with "b" added so that
-  // the line-end translation below is the only one made.
-  std::string m(mode);
-  if (!binary) m += 'b';
-  FilePtr f(std::fopen(NormalizePath(path).c_str(), m.c_str()));
-  if (!f) return false;
-  if (binary) {
-    return std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  }
-  std::string out;
-  out.reserve(text.size() + text.size() / 16);
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return std::fwrite(out.data(), 1, out.size(), f.get()) == out.size();
+  return WriteTextFileAt(NormalizePath(path), text, mode);
+}
+bool WriteTextFile(std::string_view path, std::string_view text, std::string_view mode,
+                   const CodePage& cp) {
+  return WriteTextFileAt(NormalizePath(path, cp), text, mode);
 }
 
 std::string UrlEncode(std::string_view text) {

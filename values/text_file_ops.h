@@ -16,19 +16,32 @@ namespace velmar {
 std::vector<std::string> SplitText(std::string_view text, std::string_view separator,
                                    const CodePage& cp);
 
-// A path as scripts write it, with every `\` turned into `/`.
+// A path as scripts write it, with every `\` turned into `/`. The overload
+// with a code page leaves a GBK trail byte that equals `\` alone; callers
+// that know the script's code page should use it (the one without treats
+// the path as UTF-8, where no `\` byte is ever part of a character).
 std::string NormalizePath(std::string_view path);
+std::string NormalizePath(std::string_view path, const CodePage& cp);
+
+// The file operations below normalise the path first (see NormalizePath);
+// each has an overload taking the script's code page for that step.
 
 // Every line of the file followed by CR LF (CR LF and LF both end a line);
-// empty when the file cannot be opened.
+// empty when the file cannot be opened or read.
 std::string ReadTextFile(std::string_view path);
+std::string ReadTextFile(std::string_view path, const CodePage& cp);
 // Line n (from 1) without its line end; empty when missing.
 std::string ReadTextLine(std::string_view path, long long n);
+std::string ReadTextLine(std::string_view path, long long n, const CodePage& cp);
 // Number of lines; 0 when the file cannot be opened.
 long long CountTextLines(std::string_view path);
+long long CountTextLines(std::string_view path, const CodePage& cp);
 // Writes the text with an fopen mode; without "b" in the mode every LF is
-// written as CR LF.
+// written as CR LF. Failure when the file cannot be opened or the text could
+// not be written completely.
 bool WriteTextFile(std::string_view path, std::string_view text, std::string_view mode);
+bool WriteTextFile(std::string_view path, std::string_view text, std::string_view mode,
+                   const CodePage& cp);
 
 std::string UrlEncode(std::string_view text);
 
