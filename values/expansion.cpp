@@ -105,6 +105,12 @@ void AppendReferenceValue(ScriptContext& ctx, const ReferenceMatch& m, std::stri
   }
 }
 
+bool HasBracket(std::string_view v) {
+  bool found = false;
+  for (const char c : v) found |= (c == '[') | (c == ']');
+  return found;
+}
+
 // In GBK a value that ends in a lone lead byte would pair with the byte after
 // it, shifting the character boundaries of the text that follows.
 bool EndsInLoneLeadByte(const CodePage& cp, std::string_view value) {
@@ -166,6 +172,7 @@ enum class PassOutcome {
   kUnchanged,        // references found, all values equal to themselves
   kUnchangedSettled, // ... and reading them again cannot change anything
   kTooLong,
+  kDone,  // changed, and the new text holds no reference
 };
 
 PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
@@ -187,6 +194,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
   bool simple = true;   // one left-to-right rewrite gives the exact result
   bool changed = false;
   bool settled = true;  // only variable and reserved references
+  bool anyIdentity = false;
   for (std::size_t i = 0; i < count; ++i) {
     const ReferenceMatch& m = b.matches[i];
     const std::string_view ref = src.substr(m.pos, m.len);
@@ -216,10 +224,11 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
       }
     }
     span.identity = std::string_view(b.arena.data() + span.offset, span.len) == ref;
+    anyIdentity |= span.identity;
     if (!span.identity) {
       changed = true;
       const std::string_view v(b.arena.data() + span.offset, span.len);
-      if (v.find_first_of("[]") != std::string_view::npos || EndsInLoneLeadByte(cp, v)) {
+      if (HasBracket(v) || EndsInLoneLeadByte(cp, v)) {
         simple = false;
       }
     }
@@ -262,7 +271,9 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
     }
     out.append(src, pos, std::string_view::npos);
     Commit(text, out);
-    return PassOutcome::kChanged;
+    // Every reference of the new text would have been a reference of the old
+    // one, and all of those are gone unless one kept its own text.
+    return anyIdentity ? PassOutcome::kChanged : PassOutcome::kDone;
   }
 
   // The general case, one whole-text replacement per reference in order:
@@ -293,13 +304,15 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
 }  // namespace
 
 void ExpandReferences(ScriptContext& ctx, std::string& text, int passCount) {
+  // Every reference starts with a `[` byte; most texts (names, numbers) have none.
+  if (text.find('[') == std::string::npos) return;
   BufferLease lease;
   for (int pass = std::max(passCount, 0);; ++pass) {
     const PassOutcome outcome = RunPass(ctx, text, lease.get());
     // A pass that found only variable and reserved references and changed
     // nothing would repeat itself exactly, so the remaining passes are skipped.
     if (outcome == PassOutcome::kNoReference || outcome == PassOutcome::kUnchangedSettled ||
-        outcome == PassOutcome::kTooLong) {
+        outcome == PassOutcome::kTooLong || outcome == PassOutcome::kDone) {
       return;
     }
     if (pass + 1 >= kMaxExpansionPasses) return;
@@ -310,7 +323,7 @@ void EvaluateExpression(ScriptContext& ctx, std::string& text) {
   if (text.empty() || text.front() != '(' || text.back() != ')') return;
   double value = 0;
   if (!EvaluateArithmetic(text, value)) return;
-  std::string& accuracy = ctx.variables["accuracy"];
+  std::string& accuracy = ctx.variables.Accuracy();
   const std::string_view trimmed = CodePage::Trim(accuracy);
   if (trimmed.size() != accuracy.size()) accuracy = std::string(trimmed);
   int decimals = 0;

@@ -92,15 +92,14 @@ struct EvaluatorStacks {
 
 }  // namespace
 
-bool EvaluateArithmetic(std::string_view expression, double& result) {
-  // Per thread, so the hot loop of a script reuses its buffers.
-  thread_local EvaluatorStacks s;
-  std::string_view text = expression;
-  if (text.find_first_of("=|&") != std::string_view::npos) {
-    s.rewritten.assign(text);
-    ReplacePairs(s.rewritten, s.scratch);
-    text = s.rewritten;
-  }
+namespace {
+
+enum class Outcome { kValue, kNoValue, kHasPairs };
+
+// One evaluation over the text. With `checkPairs`, meeting a byte that may
+// belong to a two-character operator stops it, so that texts without any
+// skip the rewriting.
+Outcome Run(EvaluatorStacks& s, std::string_view text, bool checkPairs, double& result) {
   auto& values = s.values;
   auto& ops = s.operators;
   values.clear();
@@ -176,26 +175,53 @@ bool EvaluateArithmetic(std::string_view expression, double& result) {
       negativeNext = true;
       prev = c;
     } else if (IsOperator(c)) {
+      if (checkPairs && (c == '=' || c == '|' || c == '&')) return Outcome::kHasPairs;
       fraction = false;
-      if (!applyOperator(c)) return false;
+      if (!applyOperator(c)) return Outcome::kNoValue;
       prev = c;
     }
   }
-  if (!applyOperator('#')) return false;
-  if (values.size() < 2) return false;
+  if (!applyOperator('#') || values.size() < 2) return Outcome::kNoValue;
   result = values.back();
-  return true;
+  return Outcome::kValue;
+}
+
+}  // namespace
+
+bool EvaluateArithmetic(std::string_view expression, double& result) {
+  // Per thread, so the hot loop of a script reuses its buffers.
+  thread_local EvaluatorStacks s;
+  const Outcome first = Run(s, expression, true, result);
+  if (first != Outcome::kHasPairs) return first == Outcome::kValue;
+  s.rewritten.assign(expression);
+  ReplacePairs(s.rewritten, s.scratch);
+  return Run(s, s.rewritten, false, result) == Outcome::kValue;
 }
 
 void FormatFixed(double value, int decimals, std::string& out) {
   if (decimals < 0) decimals = 0;
   if (decimals > kMaxAccuracy) decimals = kMaxAccuracy;
+  // Whole numbers without decimals, the common case, print exactly as integers.
+  if (decimals == 0 && value > -1e15 && value < 1e15 && value == std::trunc(value)) {
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits,
+                                         static_cast<long long>(value) + 0);
+    out.assign(digits, static_cast<std::size_t>(end - digits));
+    return;
+  }
   // 309 integer digits at most, a sign, a point, and the decimals.
-  thread_local std::string buffer;
-  buffer.resize(static_cast<std::size_t>(decimals) + 320);
-  char* first = buffer.data();
+  constexpr std::size_t kIntegerRoom = 320;
+  char local[kIntegerRoom + 64];
+  thread_local std::string wide;
+  char* first = local;
+  std::size_t room = sizeof local;
+  if (static_cast<std::size_t>(decimals) + kIntegerRoom > room) {
+    wide.resize(static_cast<std::size_t>(decimals) + kIntegerRoom);
+    first = wide.data();
+    room = wide.size();
+  }
   const auto [end, ec] =
-      std::to_chars(first, first + buffer.size(), value, std::chars_format::fixed, decimals);
+      std::to_chars(first, first + room, value, std::chars_format::fixed, decimals);
   if (ec != std::errc()) {
     out.assign("0");
     return;
