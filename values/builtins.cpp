@@ -91,9 +91,9 @@ std::string FormatTime(const CodePage& cp, const std::vector<std::string>& args)
            std::to_string(t.tm_sec);
   }
   std::string out = args[1];
-  const std::pair<std::string_view, int> fields[] = {{"%y", year},       {"%m", month},
-                                                     {"%d", t.tm_mday},  {"%H", t.tm_hour},
-                                                     {"%M", t.tm_min},   {"%S", t.tm_sec}};
+  const std::pair<std::string_view, int> fields[] = {{"%y", year},      {"%m", month},
+                                                     {"%d", t.tm_mday}, {"%H", t.tm_hour},
+                                                     {"%M", t.tm_min},  {"%S", t.tm_sec}};
   for (const auto& [code, value] : fields) out = ReplaceEvery(cp, out, code, std::to_string(value));
   return out;
 }
@@ -105,7 +105,9 @@ int DrawRandom() {
   return static_cast<int>((randomState >> 16) & 0x7FFF);
 }
 
-void SeedRandom(uint32_t seed) { randomState = seed; }
+void SeedRandom(uint32_t seed) {
+  randomState = seed;
+}
 
 std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart) {
   const CodePage& cp = ctx.codePage();

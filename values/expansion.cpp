@@ -169,8 +169,8 @@ void Commit(std::string& text, std::string& result) {
 enum class PassOutcome {
   kNoReference,
   kChanged,
-  kUnchanged,        // references found, all values equal to themselves
-  kUnchangedSettled, // ... and reading them again cannot change anything
+  kUnchanged,         // references found, all values equal to themselves
+  kUnchangedSettled,  // ... and reading them again cannot change anything
   kTooLong,
   kDone,  // changed, and the new text holds no reference
 };
@@ -191,7 +191,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
   // Values are computed in the order found; they do not depend on the text,
   // only on the name parts and on what earlier values did (a `split` writes
   // variables that a later `[#_0]` of the same pass reads).
-  bool simple = true;   // one left-to-right rewrite gives the exact result
+  bool simple = true;  // one left-to-right rewrite gives the exact result
   bool changed = false;
   bool settled = true;  // only variable and reserved references
   bool anyIdentity = false;
@@ -255,8 +255,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
       size = size - b.matches[i].len + valueOf(b.firstIndex[i]).size();
     }
     if (size > kMaxExpandedTextSize) {
-      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)),
-                        kTooLong);
+      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)), kTooLong);
       return PassOutcome::kTooLong;
     }
     std::string& out = b.out;

@@ -30,12 +30,27 @@ void ReplacePairs(std::string& text, std::string& scratch) {
   }
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 bool IsOperator(char c) {
   switch (c) {
-    case '+': case '-': case '*': case '/': case '(': case ')': case '<': case '>':
-    case '=': case '^': case '{': case '}': case '|': case '&': case '#':
+    case '+':
+    case '-':
+    case '*':
+    case '/':
+    case '(':
+    case ')':
+    case '<':
+    case '>':
+    case '=':
+    case '^':
+    case '{':
+    case '}':
+    case '|':
+    case '&':
+    case '#':
       return true;
     default:
       return false;
@@ -45,11 +60,24 @@ bool IsOperator(char c) {
 // Binding level of an operator on the stack: higher binds tighter.
 int Level(char op) {
   switch (op) {
-    case '*': case '/': return 4;
-    case '+': case '-': return 3;
-    case '<': case '>': case '=': case '^': case '{': case '}': return 2;
-    case '&': case '|': return 1;
-    default: return 0;
+    case '*':
+    case '/':
+      return 4;
+    case '+':
+    case '-':
+      return 3;
+    case '<':
+    case '>':
+    case '=':
+    case '^':
+    case '{':
+    case '}':
+      return 2;
+    case '&':
+    case '|':
+      return 1;
+    default:
+      return 0;
   }
 }
 
@@ -67,19 +95,32 @@ Step Decide(char top, char incoming) {
 
 double Apply(char op, double a, double b) {
   switch (op) {
-    case '+': return a + b;
-    case '-': return a - b;
-    case '*': return a * b;
-    case '/': return b == 0 ? 0 : a / b;
-    case '<': return a < b;
-    case '>': return a > b;
-    case '=': return a == b;
-    case '^': return a != b;
-    case '{': return a <= b;
-    case '}': return a >= b;
-    case '&': return a != 0 && b != 0;
-    case '|': return a != 0 || b != 0;
-    default: return 0;
+    case '+':
+      return a + b;
+    case '-':
+      return a - b;
+    case '*':
+      return a * b;
+    case '/':
+      return b == 0 ? 0 : a / b;
+    case '<':
+      return a < b;
+    case '>':
+      return a > b;
+    case '=':
+      return a == b;
+    case '^':
+      return a != b;
+    case '{':
+      return a <= b;
+    case '}':
+      return a >= b;
+    case '&':
+      return a != 0 && b != 0;
+    case '|':
+      return a != 0 || b != 0;
+    default:
+      return 0;
   }
 }
 
@@ -204,8 +245,8 @@ void FormatFixed(double value, int decimals, std::string& out) {
   // Whole numbers without decimals, the common case, print exactly as integers.
   if (decimals == 0 && value > -1e15 && value < 1e15 && value == std::trunc(value)) {
     char digits[24];
-    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits,
-                                         static_cast<long long>(value) + 0);
+    const auto [end, ec] =
+        std::to_chars(digits, digits + sizeof digits, static_cast<long long>(value) + 0);
     out.assign(digits, static_cast<std::size_t>(end - digits));
     return;
   }

@@ -23,11 +23,11 @@ TEST(Builtins, CountsAndFallbacks) {
   EXPECT_EQ(f.AlertCount(), 0u);
 
   const std::pair<const char*, const char*> tooFew[] = {
-      {"[@len]", "0"},        {"[@isnull]", "1"},      {"[@writefile<<<x]", "0"},
+      {"[@len]", "0"},        {"[@isnull]", "1"},       {"[@writefile<<<x]", "0"},
       {"[@readfile]", ""},    {"[@indexof<<<a]", "-1"}, {"[@lastindexof<<<a]", "-1"},
-      {"[@replace<<<a]", ""}, {"[@split<<<a]", "0"},   {"[@compare<<<a]", "0"},
-      {"[@substr<<<a]", ""},  {"[@urlencode]", ""},    {"[@lcase]", ""},
-      {"[@ucase]", ""},       {"[@rand]", "0"},        {"[@readfile<<<x<<<1<<<2]", ""}};
+      {"[@replace<<<a]", ""}, {"[@split<<<a]", "0"},    {"[@compare<<<a]", "0"},
+      {"[@substr<<<a]", ""},  {"[@urlencode]", ""},     {"[@lcase]", ""},
+      {"[@ucase]", ""},       {"[@rand]", "0"},         {"[@readfile<<<x<<<1<<<2]", ""}};
   for (const auto& [call, fallback] : tooFew) {
     const std::size_t alerts = f.AlertCount();
     EXPECT_EQ(f.Expand(call), fallback) << call;
@@ -62,9 +62,16 @@ TEST(Builtins, TextFunctions) {
 
   ScriptFixture gbk(CodePage::kGbk);
   // 0x81 0x61 is one character: its trail byte is no `a`.
-  EXPECT_EQ(gbk.Expand("[@lastindexof<<<a\x81" "a<<<a]"), "0");
-  EXPECT_EQ(gbk.Expand("[@indexof<<<\x81" "ab<<<a]"), "-1");
-  EXPECT_EQ(gbk.Expand("[@ucase<<<\x81" "ab]"), "\x81" "aB");
+  EXPECT_EQ(gbk.Expand("[@lastindexof<<<a\x81"
+                       "a<<<a]"),
+            "0");
+  EXPECT_EQ(gbk.Expand("[@indexof<<<\x81"
+                       "ab<<<a]"),
+            "-1");
+  EXPECT_EQ(gbk.Expand("[@ucase<<<\x81"
+                       "ab]"),
+            "\x81"
+            "aB");
 }
 
 TEST(Builtins, SplitWritesNumberedVariables) {

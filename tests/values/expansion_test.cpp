@@ -117,7 +117,9 @@ TEST(Expansion, DoubleByteCharactersNeverFormBrackets) {
 
   ScriptFixture utf8;
   utf8.Var("a") = "A";
-  EXPECT_EQ(utf8.Expand("\x81[#a]"), "\x81" "A");
+  EXPECT_EQ(utf8.Expand("\x81[#a]"),
+            "\x81"
+            "A");
   utf8.Var("名") = "值";
   EXPECT_EQ(utf8.Expand("名[#名]"), "名值");
 }

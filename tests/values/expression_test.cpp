@@ -22,8 +22,8 @@ TEST(Expression, PrecedenceAndAssociativity) {
   EXPECT_EQ(f.Expand("(3<=2)"), "0");
   EXPECT_EQ(f.Expand("(3!=3)"), "0");
   EXPECT_EQ(f.Expand("(3==3)"), "1");
-  EXPECT_EQ(f.Expand("(3^4)"), "1");      // the one-character codes work too
-  EXPECT_EQ(f.Expand("(1!==1)"), "0");    // "==" is rewritten before "!="
+  EXPECT_EQ(f.Expand("(3^4)"), "1");    // the one-character codes work too
+  EXPECT_EQ(f.Expand("(1!==1)"), "0");  // "==" is rewritten before "!="
   EXPECT_EQ(f.Expand("(5/0)"), "0");
 }
 
@@ -44,8 +44,8 @@ TEST(Expression, NumbersSignsAndSkippedBytes) {
 
 TEST(Expression, TextsThatDoNotEvaluateStay) {
   ScriptFixture f;
-  for (const char* text : {"(abc)", "()", "1+2", "(1+2", "1+2)", "(+)", "(*2)", "(1+)", "(1#)",
-                           "(", ")", ""}) {
+  for (const char* text :
+       {"(abc)", "()", "1+2", "(1+2", "1+2)", "(+)", "(*2)", "(1+)", "(1#)", "(", ")", ""}) {
     EXPECT_EQ(f.Expand(text), text);
   }
   EXPECT_EQ(f.AlertCount(), 0u);

@@ -22,7 +22,9 @@ ProcessResult RunScript(const TempDir& home, const std::string& script,
   return RunVelmar(args);
 }
 
-bool RunMissing(const ProcessResult& r) { return r.exitCode == 2; }
+bool RunMissing(const ProcessResult& r) {
+  return r.exitCode == 2;
+}
 
 std::vector<std::string> LinesStartingWith(const std::string& out, const std::string& prefix) {
   std::vector<std::string> lines;
