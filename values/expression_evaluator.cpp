@@ -232,11 +232,19 @@ Outcome Run(EvaluatorStacks& s, std::string_view text, bool checkPairs, double& 
 bool EvaluateArithmetic(std::string_view expression, double& result) {
   // Per thread, so the hot loop of a script reuses its buffers.
   thread_local EvaluatorStacks s;
-  const Outcome first = Run(s, expression, true, result);
-  if (first != Outcome::kHasPairs) return first == Outcome::kValue;
-  s.rewritten.assign(expression);
-  ReplacePairs(s.rewritten, s.scratch);
-  return Run(s, s.rewritten, false, result) == Outcome::kValue;
+  Outcome outcome = Run(s, expression, true, result);
+  if (outcome == Outcome::kHasPairs) {
+    s.rewritten.assign(expression);
+    ReplacePairs(s.rewritten, s.scratch);
+    outcome = Run(s, s.rewritten, false, result);
+  }
+  // A megabyte expression leaves megabyte stacks; do not keep them.
+  constexpr std::size_t kKeep = 1 << 16;
+  if (s.values.capacity() > kKeep) std::vector<double>().swap(s.values);
+  if (s.operators.capacity() > kKeep) std::vector<char>().swap(s.operators);
+  if (s.rewritten.capacity() > kKeep) std::string().swap(s.rewritten);
+  if (s.scratch.capacity() > kKeep) std::string().swap(s.scratch);
+  return outcome == Outcome::kValue;
 }
 
 void FormatFixed(double value, int decimals, std::string& out) {
