@@ -1,6 +1,7 @@
 #pragma once
 // The built-in functions reached through [@name<<<arg<<<arg].
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,5 +12,10 @@ struct ScriptContext;
 std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart);
 // The `srand` statement: reseeds this thread's generator from the clock.
 void ExecuteSrand(ScriptContext& ctx);
+
+// The generator behind `rand`: one state per thread, 1 when the thread
+// starts; state = state * 214013 + 2531011, drawing bits 16 to 30 (0..32767).
+int DrawRandom();
+void SeedRandom(uint32_t seed);
 
 }  // namespace velmar

@@ -10,6 +10,24 @@ namespace velmar {
 
 class VariableTable {
  public:
+  VariableTable() = default;
+  // Copies and moves forget the cached slot; it points into the source's map.
+  VariableTable(const VariableTable& other) : map_(other.map_) {}
+  VariableTable(VariableTable&& other) noexcept : map_(std::move(other.map_)) {
+    other.accuracy_ = nullptr;
+  }
+  VariableTable& operator=(const VariableTable& other) {
+    map_ = other.map_;
+    accuracy_ = nullptr;
+    return *this;
+  }
+  VariableTable& operator=(VariableTable&& other) noexcept {
+    map_ = std::move(other.map_);
+    accuracy_ = nullptr;
+    other.accuracy_ = nullptr;
+    return *this;
+  }
+
   // The value of a name, creating it empty when missing.
   std::string& operator[](std::string_view name);
   const std::string& Get(std::string_view name) { return (*this)[name]; }
@@ -20,8 +38,16 @@ class VariableTable {
   std::size_t size() const { return map_.size(); }
   const std::map<std::string, std::string, std::less<>>& entries() const { return map_; }
 
+  // The variable `accuracy`, read by every evaluated expression. Variables
+  // are never removed and map nodes never move, so its slot is kept.
+  std::string& Accuracy() {
+    if (!accuracy_) accuracy_ = &(*this)["accuracy"];
+    return *accuracy_;
+  }
+
  private:
   std::map<std::string, std::string, std::less<>> map_;
+  std::string* accuracy_ = nullptr;
 };
 
 }  // namespace velmar

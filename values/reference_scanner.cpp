@@ -1,0 +1,72 @@
+#include "values/reference_scanner.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr std::size_t kNone = std::string_view::npos;
+
+// Next `[` or `]` at or after `from` that is a character of its own.
+// In UTF-8 no byte below 0x80 is ever part of a longer character, so a byte
+// scan finds exactly the character-level hits.
+std::size_t NextBracketUtf8(std::string_view t, std::size_t from) {
+  const char* p = t.data();
+  const std::size_t n = t.size();
+  for (std::size_t i = from; i < n; ++i) {
+    const char c = p[i];
+    if (c == '[' || c == ']') return i;
+  }
+  return kNone;
+}
+
+std::size_t NextBracketMultibyte(const CodePage& cp, std::string_view t, std::size_t from) {
+  const std::size_t n = t.size();
+  for (std::size_t i = from; i < n;) {
+    const auto b = static_cast<unsigned char>(t[i]);
+    if (b < 0x80) {
+      if (b == '[' || b == ']') return i;
+      ++i;
+    } else {
+      i += cp.CharLength(t, i);
+    }
+  }
+  return kNone;
+}
+
+}  // namespace
+
+void FindReferences(const CodePage& cp, std::string_view text, std::vector<ReferenceMatch>& out) {
+  out.clear();
+  const bool gbk = cp.IsGbk();
+  auto next = [&](std::size_t from) {
+    return gbk ? NextBracketMultibyte(cp, text, from) : NextBracketUtf8(text, from);
+  };
+  const std::size_t n = text.size();
+  char lastBracket = 0;
+  std::size_t i = next(0);
+  while (i != kNone) {
+    if (text[i] == ']') {
+      lastBracket = ']';
+      i = next(i + 1);
+      continue;
+    }
+    // A `[`; sigils are ASCII, so the byte after a lone `[` is a character start.
+    if (i + 1 < n && IsReferenceSigil(text[i + 1])) {
+      const std::size_t close = next(i + 2);
+      if (close != kNone && text[close] == ']') {
+        out.push_back({i, close - i + 1, text[i + 1], lastBracket == '['});
+        lastBracket = ']';
+        i = next(close + 1);
+        continue;
+      }
+      // No reference starts between here and the bracket that ended the try.
+      lastBracket = '[';
+      i = close;
+      continue;
+    }
+    lastBracket = '[';
+    i = next(i + 1);
+  }
+}
+
+}  // namespace velmar
