@@ -99,7 +99,7 @@ void WorkerThread::safePoint(VariableTable& vars) {
   if (!attention_.load(std::memory_order_acquire)) return;
   std::unique_lock<std::mutex> lock(mutex_);
   cv_.wait(lock, [&] {
-    if (count_ == 0) return true;
+    if (count_ == 0 || stopTaken_) return true;
     for (int32_t m : messages_) {
       if (m == WM_SCRIPT_STOP) return true;
     }
@@ -121,6 +121,7 @@ bool WorkerThread::takeMessage(int32_t& message) {
   if (messages_.empty()) return false;
   message = messages_.front();
   messages_.pop_front();
+  if (message == WM_SCRIPT_STOP) stopTaken_ = true;
   updateAttentionLocked();
   return true;
 }

@@ -56,8 +56,9 @@ class WorkerThread {
   void suspendSelf();
 
   // Safe point of the worker: blocks while the count is above zero, except
-  // that a waiting stop message always lets it through (so a stop reaches a
-  // script that is paused twice over, for example inside a prompt). Hands
+  // that a stop message, waiting or taken, always lets it through (so a stop
+  // reaches a script that is paused twice over, for example inside a prompt,
+  // and its final state requests do not stop halfway). Hands
   // the host's variable writes to `vars`.
   void safePoint(VariableTable& vars);
   // Cheap test whether safePoint or takeMessage has anything to do.
@@ -95,6 +96,7 @@ class WorkerThread {
   std::atomic<bool> attention_{false};
   uint32_t count_ = 0;
   bool wake_ = false;
+  bool stopTaken_ = false;
   std::deque<int32_t> messages_;
   std::vector<std::pair<std::string, std::string>> variables_;
 };

@@ -59,7 +59,7 @@ class RecordingHost : public ScriptHostBase {
       record(request, text);
       return;
     }
-    record(request, text);
+    // The dialog is up before anyone can see the prompt and answer it.
     if (request.code == REQ_PROMPT) {
       if (answerPrompts) {
         request.instance->variables["input"] = promptAnswer;
@@ -67,6 +67,7 @@ class RecordingHost : public ScriptHostBase {
         beginPrompt(*instance, this);
       }
     }
+    record(request, text);
     if (onRequest) onRequest(request, text);
     std::unique_lock<std::mutex> lock(mutex_);
     if (!blockText_.empty() && text == blockText_) {
