@@ -65,9 +65,7 @@ int RunScriptCommand(const std::vector<std::string>& args) {
       out = arg.substr(name.size() + 1);
       return true;
     };
-    auto is = [&](const std::string& name) {
-      return arg == name || arg.rfind(name + "=", 0) == 0;
-    };
+    auto is = [&](const std::string& name) { return arg == name || arg.rfind(name + "=", 0) == 0; };
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && is("--home")) {

@@ -20,10 +20,18 @@ std::string EscapeConsoleText(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
+        break;
     }
   }
   return out;
@@ -61,14 +69,17 @@ ConsoleHost::ConsoleHost(const EngineEnvironment& environment, std::FILE* out, i
   const std::string limit = environment.config.GetString("jstimeout");
   if (!limit.empty()) {
     const long long seconds = LeadingInteger(limit);
-    const long long ms = seconds <= 0 ? 0 : (seconds > INT32_MAX / 1000 ? INT32_MAX : seconds * 1000);
+    const long long ms =
+        seconds <= 0 ? 0 : (seconds > INT32_MAX / 1000 ? INT32_MAX : seconds * 1000);
     js_.setTimeLimitMs(static_cast<int>(ms));
   }
 }
 
 // Workers call into this object until they end, so they are stopped here,
 // before the members they use go away.
-ConsoleHost::~ConsoleHost() { shutdown(); }
+ConsoleHost::~ConsoleHost() {
+  shutdown();
+}
 
 std::string ConsoleHost::NotePath(int32_t id) const {
   return (environment().home / "Temp" / ("note_" + std::to_string(id) + ".txt")).string();
@@ -88,11 +99,21 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
   if (handleCommonRequest(request, text)) return;
   ScriptContext* ctx = request.instance;
   switch (request.code) {
-    case REQ_SHOW: Print("show", EscapeConsoleText(text)); break;
-    case REQ_RIGHT: Print("right", EscapeConsoleText(text)); break;
-    case REQ_LEFT: Print("left", EscapeConsoleText(text)); break;
-    case REQ_STATE: Print("state", EscapeConsoleText(text)); break;
-    case REQ_ALERT: Print("alert", EscapeConsoleText(text)); break;
+    case REQ_SHOW:
+      Print("show", EscapeConsoleText(text));
+      break;
+    case REQ_RIGHT:
+      Print("right", EscapeConsoleText(text));
+      break;
+    case REQ_LEFT:
+      Print("left", EscapeConsoleText(text));
+      break;
+    case REQ_STATE:
+      Print("state", EscapeConsoleText(text));
+      break;
+    case REQ_ALERT:
+      Print("alert", EscapeConsoleText(text));
+      break;
     case REQ_NOTE: {
       if (!ctx) break;
       const std::string path = NotePath(ctx->id);

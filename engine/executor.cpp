@@ -33,29 +33,53 @@ std::string Expanded(ScriptContext& ctx, const std::string& stored) {
 // Request code of the statements that only forward their expanded text.
 int32_t ForwardedRequest(int32_t id) {
   switch (id) {
-    case stmt::kShow: return REQ_SHOW;
-    case stmt::kLeft: return REQ_LEFT;
-    case stmt::kRight: return REQ_RIGHT;
-    case stmt::kState: return REQ_STATE;
-    case stmt::kNote: return REQ_NOTE;
-    case stmt::kAlert: return REQ_ALERT;
-    case stmt::kPrompt: return REQ_PROMPT;
-    case stmt::kJs: return REQ_JS;
-    case stmt::kOpenWindow: return REQ_OPENWINDOW;
-    case stmt::kSetWindow: return REQ_SETWINDOW;
-    case stmt::kShowWindow: return REQ_SHOWWINDOW;
-    case stmt::kHideWindow: return REQ_HIDEWINDOW;
-    case stmt::kCloseWindow: return REQ_CLOSEWINDOW;
-    case stmt::kJsWindow: return REQ_JSWINDOW;
-    default: return 0;
+    case stmt::kShow:
+      return REQ_SHOW;
+    case stmt::kLeft:
+      return REQ_LEFT;
+    case stmt::kRight:
+      return REQ_RIGHT;
+    case stmt::kState:
+      return REQ_STATE;
+    case stmt::kNote:
+      return REQ_NOTE;
+    case stmt::kAlert:
+      return REQ_ALERT;
+    case stmt::kPrompt:
+      return REQ_PROMPT;
+    case stmt::kJs:
+      return REQ_JS;
+    case stmt::kOpenWindow:
+      return REQ_OPENWINDOW;
+    case stmt::kSetWindow:
+      return REQ_SETWINDOW;
+    case stmt::kShowWindow:
+      return REQ_SHOWWINDOW;
+    case stmt::kHideWindow:
+      return REQ_HIDEWINDOW;
+    case stmt::kCloseWindow:
+      return REQ_CLOSEWINDOW;
+    case stmt::kJsWindow:
+      return REQ_JSWINDOW;
+    default:
+      return 0;
   }
 }
 
 bool IsHttpStatement(int32_t id) {
   switch (id) {
-    case stmt::kTest: case stmt::kGet: case stmt::kPost: case stmt::kCaptcha:
-    case stmt::kSaveto: case stmt::kClear: case stmt::kAdd: case stmt::kAddx:
-    case stmt::kUptext: case stmt::kUpfile: case stmt::kUpload: case stmt::kProxy:
+    case stmt::kTest:
+    case stmt::kGet:
+    case stmt::kPost:
+    case stmt::kCaptcha:
+    case stmt::kSaveto:
+    case stmt::kClear:
+    case stmt::kAdd:
+    case stmt::kAddx:
+    case stmt::kUptext:
+    case stmt::kUpfile:
+    case stmt::kUpload:
+    case stmt::kProxy:
     case stmt::kTimeout:
       return true;
     default:
@@ -67,9 +91,14 @@ bool IsHttpStatement(int32_t id) {
 void DispatchStatement(ScriptContext& ctx, int32_t id, const std::string& stored) {
   std::string text;
   switch (ArgumentModeOf(id)) {
-    case ArgumentMode::kExpanded: text = Expanded(ctx, stored); break;
-    case ArgumentMode::kRaw: text = stored; break;
-    case ArgumentMode::kNone: break;
+    case ArgumentMode::kExpanded:
+      text = Expanded(ctx, stored);
+      break;
+    case ArgumentMode::kRaw:
+      text = stored;
+      break;
+    case ArgumentMode::kNone:
+      break;
   }
   if (const int32_t code = ForwardedRequest(id)) {
     // jswindow is stored raw: it is expanded here, right before its request.
@@ -86,18 +115,40 @@ void DispatchStatement(ScriptContext& ctx, int32_t id, const std::string& stored
     return;
   }
   switch (id) {
-    case stmt::kEval: break;  // the expansion was the whole action
-    case stmt::kVar: ExecuteVar(ctx, text); break;
-    case stmt::kSrand: ExecuteSrand(ctx); break;
-    case stmt::kRegex: ExecuteRegex(ctx, text); break;
-    case stmt::kMatch: ExecuteMatch(ctx, text); break;
-    case stmt::kUnregex: ExecuteUnregex(ctx, text); break;
-    case stmt::kReplace: ExecuteReplace(ctx, text); break;
-    case stmt::kLoadDll: ExecuteLoadDll(ctx, text); break;
-    case stmt::kUnloadDll: ExecuteUnloadDll(ctx, text); break;
-    case stmt::kShowTray: sendHostRequest(ctx, REQ_SHOWTRAY); break;
-    case stmt::kHideTray: sendHostRequest(ctx, REQ_HIDETRAY); break;
-    default: break;  // no keyword, or a statement without action
+    case stmt::kEval:
+      break;  // the expansion was the whole action
+    case stmt::kVar:
+      ExecuteVar(ctx, text);
+      break;
+    case stmt::kSrand:
+      ExecuteSrand(ctx);
+      break;
+    case stmt::kRegex:
+      ExecuteRegex(ctx, text);
+      break;
+    case stmt::kMatch:
+      ExecuteMatch(ctx, text);
+      break;
+    case stmt::kUnregex:
+      ExecuteUnregex(ctx, text);
+      break;
+    case stmt::kReplace:
+      ExecuteReplace(ctx, text);
+      break;
+    case stmt::kLoadDll:
+      ExecuteLoadDll(ctx, text);
+      break;
+    case stmt::kUnloadDll:
+      ExecuteUnloadDll(ctx, text);
+      break;
+    case stmt::kShowTray:
+      sendHostRequest(ctx, REQ_SHOWTRAY);
+      break;
+    case stmt::kHideTray:
+      sendHostRequest(ctx, REQ_HIDETRAY);
+      break;
+    default:
+      break;  // no keyword, or a statement without action
   }
 }
 
@@ -331,8 +382,14 @@ class Run {
         ctx_.suspendFlag = false;
         if (ctx_.eventDepth == 0) reportScriptError(ctx_, "RESUME", kResumeOutsideEvent);
         break;
-      case stmt::kElse: case stmt::kCase: case stmt::kDefault: case stmt::kLabel:
-      case stmt::kUsing: case stmt::kNew: case stmt::kMinWindow: case stmt::kMaxWindow:
+      case stmt::kElse:
+      case stmt::kCase:
+      case stmt::kDefault:
+      case stmt::kLabel:
+      case stmt::kUsing:
+      case stmt::kNew:
+      case stmt::kMinWindow:
+      case stmt::kMaxWindow:
         break;
       default:
         DispatchStatement(ctx_, command.id, command.text);
@@ -377,8 +434,7 @@ class Run {
 
 }  // namespace
 
-void reportScriptError(ScriptContext& ctx, const std::string& what,
-                       const std::string& reasonUtf8) {
+void reportScriptError(ScriptContext& ctx, const std::string& what, const std::string& reasonUtf8) {
   ctx.executionStack.clear();
   ctx.errorReported = true;
   const CodePage& cp = ctx.codePage();
@@ -396,8 +452,8 @@ bool IsTrueCondition(const std::string& expanded) {
 
 uint32_t findBlockEnd(const ScriptContext& ctx, uint32_t a) {
   const auto& commands = ctx.program->commands;
-  const uint32_t last = ctx.lastIndex < commands.size() ? ctx.lastIndex
-                                                        : static_cast<uint32_t>(commands.size() - 1);
+  const uint32_t last =
+      ctx.lastIndex < commands.size() ? ctx.lastIndex : static_cast<uint32_t>(commands.size() - 1);
   int depth = 1;
   for (uint64_t j = uint64_t{a} + 2; j <= last; ++j) {
     const int32_t id = commands[j].id;
@@ -412,8 +468,8 @@ uint32_t findBlockEnd(const ScriptContext& ctx, uint32_t a) {
 
 void enterBlock(ScriptContext& ctx, uint32_t b) {
   const auto& commands = ctx.program->commands;
-  const uint32_t last = ctx.lastIndex < commands.size() ? ctx.lastIndex
-                                                        : static_cast<uint32_t>(commands.size() - 1);
+  const uint32_t last =
+      ctx.lastIndex < commands.size() ? ctx.lastIndex : static_cast<uint32_t>(commands.size() - 1);
   int depth = 1;
   for (uint64_t j = uint64_t{b} + 1; j <= last; ++j) {
     const int32_t id = commands[j].id;
@@ -427,7 +483,9 @@ void enterBlock(ScriptContext& ctx, uint32_t b) {
   ctx.executionStack.push_back(b + 1);
 }
 
-void ReachSafePoint(ScriptContext& ctx) { ctx.worker.safePoint(ctx.variables); }
+void ReachSafePoint(ScriptContext& ctx) {
+  ctx.worker.safePoint(ctx.variables);
+}
 
 void runScript(ScriptContext& ctx) {
   ctx.stop.reset();

@@ -12,8 +12,7 @@ struct ScriptContext;
 // "出错：" + '"' + what + '"' + CR LF + "原因：" + reason.
 // `what` is script text (active code page); `reasonUtf8` is one of the
 // system's own messages, written in UTF-8 in the source and converted here.
-void reportScriptError(ScriptContext& ctx, const std::string& what,
-                       const std::string& reasonUtf8);
+void reportScriptError(ScriptContext& ctx, const std::string& what, const std::string& reasonUtf8);
 
 // The worker body. Expects the program, the last index, `param`, `source`
 // and the entry index on the execution stack; returns when the run ends,

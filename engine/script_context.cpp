@@ -4,7 +4,9 @@
 
 namespace velmar {
 
-ScriptContext::~ScriptContext() { StopWorkerAndWait(); }
+ScriptContext::~ScriptContext() {
+  StopWorkerAndWait();
+}
 
 void ScriptContext::StopWorkerAndWait() {
   if (worker.alive()) {

@@ -23,8 +23,8 @@ namespace velmar {
 class ScriptHost;
 
 struct LoopRecord {
-  uint32_t start = 0;  // the `{` that follows `while`
-  uint32_t end = 0;    // its matching `}`
+  uint32_t start = 0;     // the `{` that follows `while`
+  uint32_t end = 0;       // its matching `}`
   std::string condition;  // the `while` text as stored
 };
 

@@ -6,14 +6,18 @@
 
 namespace velmar {
 
-ScriptInstance::~ScriptInstance() { StopWorkerAndWait(); }
+ScriptInstance::~ScriptInstance() {
+  StopWorkerAndWait();
+}
 
 ScriptHostBase::ScriptHostBase(const EngineEnvironment& environment) : env_(&environment) {}
 
-ScriptHostBase::~ScriptHostBase() { shutdown(); }
+ScriptHostBase::~ScriptHostBase() {
+  shutdown();
+}
 
-ScriptInstance* ScriptHostBase::startScript(const std::string& displayName,
-                                            const std::string& path, const std::string& param) {
+ScriptInstance* ScriptHostBase::startScript(const std::string& displayName, const std::string& path,
+                                            const std::string& param) {
   auto program = std::make_shared<const ScriptProgram>(LoadScriptFile(path, *env_));
   auto instance = std::make_unique<ScriptInstance>(*env_);
   instance->path = path;

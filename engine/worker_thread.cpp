@@ -12,9 +12,13 @@ namespace {
 std::atomic<bool> gFailNextStart{false};
 }  // namespace
 
-void WorkerThread::FailNextStartForTesting() { gFailNextStart.store(true); }
+void WorkerThread::FailNextStartForTesting() {
+  gFailNextStart.store(true);
+}
 
-WorkerThread::~WorkerThread() { join(); }
+WorkerThread::~WorkerThread() {
+  join();
+}
 
 bool WorkerThread::start(std::function<void()> body) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -143,9 +147,8 @@ void WorkerThread::signalWake() {
 bool WorkerThread::sleepFor(int32_t ms) {
   std::unique_lock<std::mutex> lock(mutex_);
   wake_ = false;
-  const bool early = cv_.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0), [&] {
-    return wake_ || !messages_.empty() || count_ > 0;
-  });
+  const bool early = cv_.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0),
+                                  [&] { return wake_ || !messages_.empty() || count_ > 0; });
   wake_ = false;
   return early;
 }

@@ -19,11 +19,11 @@ using testing::RunVelmar;
 using testing::TempDir;
 
 // Skips when this build's `velmar` has no `run` command yet.
-#define REQUIRE_RUN_COMMAND()                                                  \
-  do {                                                                         \
-    const auto probe = RunVelmar({"run"});                                     \
+#define REQUIRE_RUN_COMMAND()                                                      \
+  do {                                                                             \
+    const auto probe = RunVelmar({"run"});                                         \
     if (probe.exitCode == 2 && probe.err.find("velmar run:") == std::string::npos) \
-      GTEST_SKIP() << "velmar run is not available: " << probe.err;            \
+      GTEST_SKIP() << "velmar run is not available: " << probe.err;                \
   } while (0)
 
 TEST(Cli, RunsAScriptAndPrintsItsRequests) {
@@ -34,9 +34,10 @@ TEST(Cli, RunsAScriptAndPrintsItsRequests) {
                                  "prompt who?\nnote text\n");
   const auto result = RunVelmar({"run", "--home", home.path().string(), script.string()}, "Ann\n");
   EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.out, "show: a\\\\b\\nsecond line\nright: r\nleft: l\nstate: s\nalert: x\n"
-                        "prompt: who?\nnote: " +
-                            (home.path() / "Temp" / "note_1.txt").string() + "\nstate: exit\n");
+  EXPECT_EQ(result.out,
+            "show: a\\\\b\\nsecond line\nright: r\nleft: l\nstate: s\nalert: x\n"
+            "prompt: who?\nnote: " +
+                (home.path() / "Temp" / "note_1.txt").string() + "\nstate: exit\n");
   EXPECT_EQ(testing::ReadFile(home.path() / "Temp" / "note_1.txt"), "text");
 }
 
@@ -168,19 +169,34 @@ TEST(Cli, SignalsStopTheScriptLikeTheStopCommand) {
   EXPECT_EQ(termOut, "prompt: q\nstate: stop\nstate: exit\n");
 }
 
-// The README's first command. Its loop needs expression evaluation, which
-// this build may not have yet.
-TEST(Cli, TheExampleScriptRuns) {
-  REQUIRE_RUN_COMMAND();
+// Whether this build expands references and evaluates expressions yet.
+bool Evaluates() {
   EngineEnvironment env;
   ScriptContext probe(env);
   std::string sum = "(1+1)";
   ExpandAndEvaluate(probe, sum);
-  if (sum != "2") GTEST_SKIP() << "expression evaluation is not available in this build";
+  return sum == "2";
+}
+
+TEST(Cli, PresetsParamAndTheAbsoluteSource) {
+  REQUIRE_RUN_COMMAND();
+  if (!Evaluates()) GTEST_SKIP() << "expression evaluation is not available in this build";
   TempDir home;
-  home.Write("Script/hello.vlm",
-             testing::ReadFile(std::filesystem::path(VELMAR_SOURCE_DIR) / "examples" / "Script" /
-                               "hello.vlm"));
+  home.Write("Script/vars.vlm", "show [#param]|[#source]\n");
+  const auto result = RunVelmar({"run", "--home", home.path().string(), "--param", "a b", "vars"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "show: a b|" + (home.path() / "Script" / "vars.vlm").string() + "\nstate: exit\n");
+}
+
+// The README's first command. Its loop needs expression evaluation, which
+// this build may not have yet.
+TEST(Cli, TheExampleScriptRuns) {
+  REQUIRE_RUN_COMMAND();
+  if (!Evaluates()) GTEST_SKIP() << "expression evaluation is not available in this build";
+  TempDir home;
+  home.Write("Script/hello.vlm", testing::ReadFile(std::filesystem::path(VELMAR_SOURCE_DIR) /
+                                                   "examples" / "Script" / "hello.vlm"));
   const auto result = RunVelmar(
       {"run", "--home", home.path().string(), (home.path() / "Script" / "hello.vlm").string()});
   EXPECT_EQ(result.exitCode, 0) << result.err;

@@ -88,9 +88,10 @@ TEST_F(ConsoleHostTest, AnswersRequestsWithOneFlushedLineEach) {
   input.closeWrite();
   {
     ConsoleHost host(env, out, input.fds[0]);
-    ScriptInstance* s = Start(host, "show a\\b  \nline two\nright r\nleft l\nstate s\n"
-                                    "alert x\nnote hello\nsecond\nprompt name?\n"
-                                    "jswindow w\nopenwindow w\nprompt more?\nprompt end?\n");
+    ScriptInstance* s = Start(host,
+                              "show a\\b  \nline two\nright r\nleft l\nstate s\n"
+                              "alert x\nnote hello\nsecond\nprompt name?\n"
+                              "jswindow w\nopenwindow w\nprompt more?\nprompt end?\n");
     ASSERT_TRUE(host.run(*s));
     s->worker.join();
     EXPECT_EQ(ReadAll(out),

@@ -104,19 +104,19 @@ TEST_F(ExecutorTest, OuterLoopKeepsLoopingAfterABreakOutOfAnInnerLoop) {
   host->onRequest = [&](const HostRequest& request, const std::string&) {
     if (request.code == REQ_SHOW && ++shows == 6) request.instance->executionStack.clear();
   };
-  Load(Lines({"while 1", "{", "show outer", "while 1", "{", "show inner", "break", "}",
-              "show back", "}", "show after"}));
+  Load(Lines({"while 1", "{", "show outer", "while 1", "{", "show inner", "break", "}", "show back",
+              "}", "show after"}));
   runScript(*ctx);
-  EXPECT_EQ(host->log(), (Log{"show:outer", "show:inner", "show:back", "show:outer",
-                             "show:inner", "show:back", "state:exit"}));
+  EXPECT_EQ(host->log(), (Log{"show:outer", "show:inner", "show:back", "show:outer", "show:inner",
+                              "show:back", "state:exit"}));
   EXPECT_LE(ctx->loopStack.size(), 2u);  // stale inner records do not pile up
 }
 
 TEST_F(ExecutorTest, SwitchPicksTheFirstMatchingCaseOrDefault) {
   auto script = [](const char* value, const char* firstCase) {
     return Lines({"show start"}) + "switch " + value + "\r\n" +
-           Lines({"{", firstCase, "show A", "case b", "show B", "break", "case c", "show C",
-                  "}", "show after"});
+           Lines({"{", firstCase, "show A", "case b", "show B", "break", "case c", "show C", "}",
+                  "show after"});
   };
   EXPECT_EQ(Run(script("b", "case a")), (Log{"show:start", "show:B", "show:after", "state:exit"}));
   // Case matters; no match and no default continues after the block.
@@ -129,8 +129,8 @@ TEST_F(ExecutorTest, SwitchPicksTheFirstMatchingCaseOrDefault) {
 }
 
 TEST_F(ExecutorTest, CallReturnsAndGotoJumps) {
-  EXPECT_EQ(Run(Lines({"<main>", "call <sub>", "show back", "goto <end>", "show skipped",
-                       "<sub>", "show in sub", "return", "<end>", "show end"})),
+  EXPECT_EQ(Run(Lines({"<main>", "call <sub>", "show back", "goto <end>", "show skipped", "<sub>",
+                       "show in sub", "return", "<end>", "show end"})),
             (Log{"show:in sub", "show:back", "show:end", "state:exit"}));
   EXPECT_FALSE(ctx->errorReported);
 }
@@ -178,14 +178,14 @@ TEST_F(ExecutorTest, DeepCallRecursionUsesOnlyTheIndexStack) {
 
 TEST_F(ExecutorTest, MalformedBlocksNeitherCrashNorHang) {
   const std::string scripts[] = {
-      Lines({"if 1", "{", "show a"}),             // missing `}`
-      Lines({"}", "show a", "}"}),                // stray `}`
-      Lines({"else", "{", "show a", "}"}),        // else without if
-      Lines({"case x", "default", "show a"}),     // case outside switch
-      Lines({"show a", "while 1"}),               // loop as the last statement
-      Lines({"while 1", "{", "show a"}),          // loop without its `}`
+      Lines({"if 1", "{", "show a"}),                // missing `}`
+      Lines({"}", "show a", "}"}),                   // stray `}`
+      Lines({"else", "{", "show a", "}"}),           // else without if
+      Lines({"case x", "default", "show a"}),        // case outside switch
+      Lines({"show a", "while 1"}),                  // loop as the last statement
+      Lines({"while 1", "{", "show a"}),             // loop without its `}`
       Lines({"switch x", "{", "case x", "show a"}),  // switch without its `}`
-      Lines({"show a", "if 1"}),                  // if as the last statement
+      Lines({"show a", "if 1"}),                     // if as the last statement
       Lines({"{", "{", "show a", "}"}),
   };
   for (const std::string& script : scripts) {
@@ -203,11 +203,12 @@ TEST_F(ExecutorTest, PauseTakesTheLeadingNumberOnly) {
 }
 
 TEST_F(ExecutorTest, EventSectionsInterruptTheFlowAndReturnToIt) {
-  Load(Lines({"<main>", "show start", "show end", "exit", "<on_win_click>", "show clicked",
-              "return"}));
+  Load(Lines(
+      {"<main>", "show start", "show end", "exit", "<on_win_click>", "show clicked", "return"}));
   QueueEvent("win", "click");
   runScript(*ctx);
-  EXPECT_EQ(host->log(), (Log{"eventvars:", "show:clicked", "show:start", "show:end", "state:exit"}));
+  EXPECT_EQ(host->log(),
+            (Log{"eventvars:", "show:clicked", "show:start", "show:end", "state:exit"}));
   EXPECT_EQ(ctx->variables["window_value"], "v");
   EXPECT_EQ(ctx->eventDepth, 0);
 }
@@ -246,8 +247,8 @@ TEST_F(ExecutorTest, EventSectionRulesForExitGotoAndBreak) {
   EXPECT_EQ((runScript(*ctx), host->log()), (Log{"eventvars:", "state:exit"}));
 
   Fresh();
-  Load(Lines({"<main>", "show start", "exit", "<on_w_e>", "call <sub>", "<sub>", "goto <x>",
-              "<x>"}));
+  Load(Lines(
+      {"<main>", "show start", "exit", "<on_w_e>", "call <sub>", "<sub>", "goto <x>", "<x>"}));
   QueueEvent("w", "e");
   runScript(*ctx);
   EXPECT_EQ(host->log()[1],
@@ -256,8 +257,7 @@ TEST_F(ExecutorTest, EventSectionRulesForExitGotoAndBreak) {
   // A break that only leaves a block of the section still ends the event
   // level; the rest of the section then runs as normal flow.
   Fresh();
-  Load(Lines({"<main>", "show start", "exit", "<on_w_e>", "if 1", "{", "break", "}",
-              "show rest"}));
+  Load(Lines({"<main>", "show start", "exit", "<on_w_e>", "if 1", "{", "break", "}", "show rest"}));
   QueueEvent("w", "e");
   runScript(*ctx);
   EXPECT_EQ(host->log(), (Log{"eventvars:", "show:rest", "state:exit"}));
@@ -265,13 +265,15 @@ TEST_F(ExecutorTest, EventSectionRulesForExitGotoAndBreak) {
 }
 
 TEST_F(ExecutorTest, StatementsReachTheirRequests) {
-  EXPECT_EQ(Run(Lines({"show   a b  ", "alert  c  ", "left l", "right r", "state s", "note n",
-                       "prompt p", "js 1+1", "openwindow o", "setwindow s", "showwindow s",
-                       "hidewindow h", "closewindow c", "jswindow j", "showtray", "hidetray",
-                       "eval e", "var [#x] 1", "new", "minwindow", "maxwindow", "srand"})),
-            (Log{"show:a b  ", "alert:c", "left:l", "right:r", "state:s", "note:n", "prompt:p",
-                 "js:1+1", "openwindow:o", "setwindow:s", "showwindow:s", "hidewindow:h",
-                 "closewindow:c", "jswindow:j", "showtray:", "hidetray:", "state:exit"}));
+  EXPECT_EQ(
+      Run(Lines({"show   a b  ", "alert  c  ",   "left l",        "right r",      "state s",
+                 "note n",       "prompt p",     "js 1+1",        "openwindow o", "setwindow s",
+                 "showwindow s", "hidewindow h", "closewindow c", "jswindow j",   "showtray",
+                 "hidetray",     "eval e",       "var [#x] 1",    "new",          "minwindow",
+                 "maxwindow",    "srand"})),
+      (Log{"show:a b  ", "alert:c", "left:l", "right:r", "state:s", "note:n", "prompt:p", "js:1+1",
+           "openwindow:o", "setwindow:s", "showwindow:s", "hidewindow:h", "closewindow:c",
+           "jswindow:j", "showtray:", "hidetray:", "state:exit"}));
 }
 
 TEST_F(ExecutorTest, BlockHelpersFollowTheirRules) {

@@ -17,25 +17,44 @@ namespace velmar::testing {
 
 inline std::string RequestName(int32_t code) {
   switch (code) {
-    case REQ_SHOW: return "show";
-    case REQ_RIGHT: return "right";
-    case REQ_LEFT: return "left";
-    case REQ_STATE: return "state";
-    case REQ_NOTE: return "note";
-    case REQ_ALERT: return "alert";
-    case REQ_JS: return "js";
-    case REQ_PROMPT: return "prompt";
-    case REQ_OPENWINDOW: return "openwindow";
-    case REQ_SETWINDOW: return "setwindow";
-    case REQ_SHOWWINDOW: return "showwindow";
-    case REQ_HIDEWINDOW: return "hidewindow";
-    case REQ_CLOSEWINDOW: return "closewindow";
-    case REQ_JSWINDOW: return "jswindow";
-    case REQ_SUSPENDED: return "suspended";
-    case REQ_SHOWTRAY: return "showtray";
-    case REQ_HIDETRAY: return "hidetray";
-    case REQ_EVENT_VARS: return "eventvars";
-    default: return std::to_string(code);
+    case REQ_SHOW:
+      return "show";
+    case REQ_RIGHT:
+      return "right";
+    case REQ_LEFT:
+      return "left";
+    case REQ_STATE:
+      return "state";
+    case REQ_NOTE:
+      return "note";
+    case REQ_ALERT:
+      return "alert";
+    case REQ_JS:
+      return "js";
+    case REQ_PROMPT:
+      return "prompt";
+    case REQ_OPENWINDOW:
+      return "openwindow";
+    case REQ_SETWINDOW:
+      return "setwindow";
+    case REQ_SHOWWINDOW:
+      return "showwindow";
+    case REQ_HIDEWINDOW:
+      return "hidewindow";
+    case REQ_CLOSEWINDOW:
+      return "closewindow";
+    case REQ_JSWINDOW:
+      return "jswindow";
+    case REQ_SUSPENDED:
+      return "suspended";
+    case REQ_SHOWTRAY:
+      return "showtray";
+    case REQ_HIDETRAY:
+      return "hidetray";
+    case REQ_EVENT_VARS:
+      return "eventvars";
+    default:
+      return std::to_string(code);
   }
 }
 

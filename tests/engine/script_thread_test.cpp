@@ -48,8 +48,8 @@ class ScriptThreadTest : public ::testing::Test {
 const std::string kSleeper = Lines({"<main>", "show go", "while 1", "{", "pause 100000000", "}"});
 // Sleeps in short steps, so that an event section (which starts once the
 // current pause has run out) comes soon.
-const std::string kTicker = Lines({"<main>", "show go", "while 1", "{", "pause 20", "}",
-                                   "<on_w_ping>", "show pong", "return"});
+const std::string kTicker = Lines(
+    {"<main>", "show go", "while 1", "{", "pause 20", "}", "<on_w_ping>", "show pong", "return"});
 
 TEST_F(ScriptThreadTest, StartScriptPreparesAReadyInstance) {
   ScriptInstance* a = Start("a", Lines({"show x", "<main>", "show y"}), "the param");
@@ -150,9 +150,9 @@ TEST_F(ScriptThreadTest, PromptKeepsTheScriptInItsRequestUntilTheAnswer) {
 }
 
 TEST_F(ScriptThreadTest, SuspendWaitsForEventSections) {
-  ScriptInstance* s = Start("s", Lines({"<main>", "show ready", "suspend", "show woke", "exit",
-                                        "<on_w_stay>", "show stay", "return", "<on_w_go>",
-                                        "show go", "resume", "return"}));
+  ScriptInstance* s =
+      Start("s", Lines({"<main>", "show ready", "suspend", "show woke", "exit", "<on_w_stay>",
+                        "show stay", "return", "<on_w_go>", "show go", "resume", "return"}));
   ASSERT_TRUE(host->run(*s));
   ASSERT_TRUE(host->waitFor("suspended:"));
   // No section: the script suspends again at once.
@@ -165,15 +165,15 @@ TEST_F(ScriptThreadTest, SuspendWaitsForEventSections) {
   host->broadcastWindowEvent({"w", "go", ""});
   ASSERT_TRUE(Ends(s));
   EXPECT_EQ(host->log(),
-            (std::vector<std::string>{"show:ready", "suspended:", "eventvars:", "suspended:",
-                                      "eventvars:", "show:stay", "suspended:", "eventvars:",
-                                      "show:go", "show:woke", "state:exit"}));
+            (std::vector<std::string>{
+                "show:ready", "suspended:", "eventvars:", "suspended:", "eventvars:", "show:stay",
+                "suspended:", "eventvars:", "show:go", "show:woke", "state:exit"}));
 }
 
 TEST_F(ScriptThreadTest, EventsReachEveryRunningScriptAndOnlyTheLatestIsRead) {
-  const std::string script = Lines({"<main>", "show hold", "while 1", "{", "pause 100000000", "}",
-                                    "<on_w_one>", "show one", "return", "<on_w_two>",
-                                    "show two", "return"});
+  const std::string script =
+      Lines({"<main>", "show hold", "while 1", "{", "pause 100000000", "}", "<on_w_one>",
+             "show one", "return", "<on_w_two>", "show two", "return"});
   ScriptInstance* a = Start("a", script);
   ScriptInstance* b = Start("b", script);
   ScriptInstance* idle = Start("idle", script);  // never run: gets nothing
