@@ -107,25 +107,6 @@ TEST_F(ConsoleHostTest, AnswersRequestsWithOneFlushedLineEach) {
   std::fclose(out);
 }
 
-TEST_F(ConsoleHostTest, PromptAnswersArriveInInput) {
-  std::FILE* out = std::tmpfile();
-  Pipe input;
-  input.write("first answer\r\nsecond");
-  input.closeWrite();
-  {
-    ConsoleHost host(env, out, input.fds[0]);
-    ScriptInstance* a = Start(host, "prompt a\n");
-    ASSERT_TRUE(host.run(*a));
-    a->worker.join();
-    EXPECT_EQ(a->variables["input"], "first answer");
-    ScriptInstance* b = Start(host, "prompt b\n");
-    ASSERT_TRUE(host.run(*b));
-    b->worker.join();
-    EXPECT_EQ(b->variables["input"], "second");
-  }
-  std::fclose(out);
-}
-
 TEST_F(ConsoleHostTest, JsSetsStatusAndReturn) {
   std::FILE* out = std::tmpfile();
   ConsoleHost host(env, out, -1);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,46 +17,26 @@
 namespace velmar::testing {
 
 inline std::string RequestName(int32_t code) {
-  switch (code) {
-    case REQ_SHOW:
-      return "show";
-    case REQ_RIGHT:
-      return "right";
-    case REQ_LEFT:
-      return "left";
-    case REQ_STATE:
-      return "state";
-    case REQ_NOTE:
-      return "note";
-    case REQ_ALERT:
-      return "alert";
-    case REQ_JS:
-      return "js";
-    case REQ_PROMPT:
-      return "prompt";
-    case REQ_OPENWINDOW:
-      return "openwindow";
-    case REQ_SETWINDOW:
-      return "setwindow";
-    case REQ_SHOWWINDOW:
-      return "showwindow";
-    case REQ_HIDEWINDOW:
-      return "hidewindow";
-    case REQ_CLOSEWINDOW:
-      return "closewindow";
-    case REQ_JSWINDOW:
-      return "jswindow";
-    case REQ_SUSPENDED:
-      return "suspended";
-    case REQ_SHOWTRAY:
-      return "showtray";
-    case REQ_HIDETRAY:
-      return "hidetray";
-    case REQ_EVENT_VARS:
-      return "eventvars";
-    default:
-      return std::to_string(code);
-  }
+  static const std::map<int32_t, std::string> kNames = {{REQ_SHOW, "show"},
+                                                        {REQ_RIGHT, "right"},
+                                                        {REQ_LEFT, "left"},
+                                                        {REQ_STATE, "state"},
+                                                        {REQ_NOTE, "note"},
+                                                        {REQ_ALERT, "alert"},
+                                                        {REQ_JS, "js"},
+                                                        {REQ_PROMPT, "prompt"},
+                                                        {REQ_OPENWINDOW, "openwindow"},
+                                                        {REQ_SETWINDOW, "setwindow"},
+                                                        {REQ_SHOWWINDOW, "showwindow"},
+                                                        {REQ_HIDEWINDOW, "hidewindow"},
+                                                        {REQ_CLOSEWINDOW, "closewindow"},
+                                                        {REQ_JSWINDOW, "jswindow"},
+                                                        {REQ_SUSPENDED, "suspended"},
+                                                        {REQ_SHOWTRAY, "showtray"},
+                                                        {REQ_HIDETRAY, "hidetray"},
+                                                        {REQ_EVENT_VARS, "eventvars"}};
+  auto it = kNames.find(code);
+  return it == kNames.end() ? std::to_string(code) : it->second;
 }
 
 class RecordingHost : public ScriptHostBase {
