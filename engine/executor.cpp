@@ -4,6 +4,7 @@
 #include <climits>
 #include <exception>
 #include <unordered_map>
+#include <vector>
 
 #include "data/db_statements.h"
 #include "engine/host_requests.h"
@@ -255,6 +256,27 @@ class Run {
 
   void Push(uint32_t index) { ctx_.executionStack.push_back(index); }
 
+  // findBlockEnd, remembered per statement: the program never changes while
+  // it runs, and an `if` inside a loop would otherwise rescan its block on
+  // every turn.
+  uint32_t BlockEnd(uint32_t a) {
+    if (blockEnds_.empty()) blockEnds_.assign(commands_.size(), 0);
+    uint32_t& cached = blockEnds_[a];
+    if (cached == 0) cached = findBlockEnd(ctx_, a);  // never 0: it is at least a + 2
+    return cached;
+  }
+  // enterBlock with the same memory: the block of the `{` at b is the block
+  // that findBlockEnd of b - 1 finds, and "no matching `}`" is its b + 1.
+  void EnterBlock(uint32_t b) {
+    if (b == 0) {
+      enterBlock(ctx_, b);
+      return;
+    }
+    const uint32_t e = BlockEnd(b - 1);
+    if (e != b + 1) Push(e);
+    Push(b + 1);
+  }
+
   // Executes one statement; false when the run ends at once (`exit`).
   bool Turn() {
     std::deque<uint32_t>& stack = ctx_.executionStack;
@@ -291,9 +313,9 @@ class Run {
         if (i >= last_) break;
         const bool truth = IsTrueCondition(Expanded(ctx_, command.text));
         const uint32_t b = i + 1;
-        uint32_t e = findBlockEnd(ctx_, i);
+        uint32_t e = BlockEnd(i);
         if (truth) {
-          if (e <= last_ && commands_[e].id == stmt::kElse) e = findBlockEnd(ctx_, e);
+          if (e <= last_ && commands_[e].id == stmt::kElse) e = BlockEnd(e);
           Push(e <= last_ ? e : last_);
           Push(b + 1);
         } else if (e <= last_) {
@@ -311,7 +333,7 @@ class Run {
           break;
         }
         retract();
-        if (i < last_) enterBlock(ctx_, i);
+        if (i < last_) EnterBlock(i);
         break;
       }
       case stmt::kBlockClose: {
@@ -322,7 +344,7 @@ class Run {
       case stmt::kWhile: {
         retract();
         const uint32_t start = i + 1;
-        const uint32_t end = findBlockEnd(ctx_, i) - 1;
+        const uint32_t end = BlockEnd(i) - 1;
         Push(end + 1);
         Push(start);
         PushLoop(LoopRecord{start, end, command.text});
@@ -428,6 +450,7 @@ class Run {
   ScriptContext& ctx_;
   const std::vector<ScriptCommand>& commands_;
   uint32_t last_;
+  std::vector<uint32_t> blockEnds_;
   std::unordered_map<uint32_t, int> starts_;
   std::unordered_map<uint32_t, int> ends_;
 };
