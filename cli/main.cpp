@@ -1,6 +1,53 @@
-#include <cstdio>
+// The velmar command: runs scripts in a terminal and tests regular expressions.
 
-int main() {
-  std::puts("velmar " VELMAR_VERSION);
-  return 0;
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/regex_command.h"
+#include "cli/run_command.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: velmar run [--home DIR] [--codepage 65001|936] [--param TEXT] SCRIPT\n"
+    "       velmar regex [--codepage N] PATTERN [FILE]\n"
+    "       velmar --help | --version\n"
+    "\n"
+    "run     runs a .vlm script; every request the script makes is printed as one\n"
+    "        line (show:, right:, left:, state:, alert:, prompt:, note:); a prompt\n"
+    "        reads its answer from standard input.\n"
+    "        SCRIPT is a path, or a name looked up in Script/ of the home folder.\n"
+    "        --home DIR      the home folder (else VELMAR_HOME, the program's folder\n"
+    "                        when it holds Script/ or Config.ini, or\n"
+    "                        $XDG_DATA_HOME/velmar)\n"
+    "        --codepage N    code page of the script texts for this run\n"
+    "        --param TEXT    the script's variable `param`\n"
+    "        exit status: 0 done, 1 ended by a script error, 2 usage error or\n"
+    "        unreadable script, 130/143 stopped by SIGINT/SIGTERM.\n"
+    "regex   tests a regular expression against a file or standard input.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::string& command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::puts("velmar " VELMAR_VERSION);
+    return 0;
+  }
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "run") return velmar::RunScriptCommand(rest);
+  if (command == "regex") return velmar::RunRegexCommand(rest);
+  std::fprintf(stderr, "velmar: unknown command: %s\n", command.c_str());
+  std::fputs(kUsage, stderr);
+  return 2;
 }

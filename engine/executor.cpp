@@ -1,13 +1,465 @@
 #include "engine/executor.h"
 
+#include <chrono>
+#include <climits>
+#include <exception>
+#include <unordered_map>
+#include <vector>
+
+#include "data/db_statements.h"
 #include "engine/host_requests.h"
+#include "engine/keyword_table.h"
 #include "engine/script_context.h"
+#include "ext/native_calls.h"
+#include "http/http_statements.h"
+#include "regex/regex_statements.h"
+#include "values/builtins.h"
+#include "values/expansion.h"
+#include "values/text_file_ops.h"
 
 namespace velmar {
 
-void reportScriptError(ScriptContext& ctx, const std::string& what,
-                       const std::string& reasonUtf8) {
+namespace {
+
+constexpr const char* kUndefinedSection = "使用了未定义的代码段名称．";
+constexpr const char* kGotoInEvent = "消息函数及其调用的函数中不能使用GOTO命令!";
+constexpr const char* kResumeOutsideEvent = "RESUME命令只能在消息函数中使用!";
+
+std::string Expanded(ScriptContext& ctx, const std::string& stored) {
+  std::string text = stored;
+  ExpandAndEvaluate(ctx, text);
+  return text;
+}
+
+// Request code of the statements that only forward their expanded text.
+int32_t ForwardedRequest(int32_t id) {
+  switch (id) {
+    case stmt::kShow:
+      return REQ_SHOW;
+    case stmt::kLeft:
+      return REQ_LEFT;
+    case stmt::kRight:
+      return REQ_RIGHT;
+    case stmt::kState:
+      return REQ_STATE;
+    case stmt::kNote:
+      return REQ_NOTE;
+    case stmt::kAlert:
+      return REQ_ALERT;
+    case stmt::kPrompt:
+      return REQ_PROMPT;
+    case stmt::kJs:
+      return REQ_JS;
+    case stmt::kOpenWindow:
+      return REQ_OPENWINDOW;
+    case stmt::kSetWindow:
+      return REQ_SETWINDOW;
+    case stmt::kShowWindow:
+      return REQ_SHOWWINDOW;
+    case stmt::kHideWindow:
+      return REQ_HIDEWINDOW;
+    case stmt::kCloseWindow:
+      return REQ_CLOSEWINDOW;
+    case stmt::kJsWindow:
+      return REQ_JSWINDOW;
+    default:
+      return 0;
+  }
+}
+
+bool IsHttpStatement(int32_t id) {
+  switch (id) {
+    case stmt::kTest:
+    case stmt::kGet:
+    case stmt::kPost:
+    case stmt::kCaptcha:
+    case stmt::kSaveto:
+    case stmt::kClear:
+    case stmt::kAdd:
+    case stmt::kAddx:
+    case stmt::kUptext:
+    case stmt::kUpfile:
+    case stmt::kUpload:
+    case stmt::kProxy:
+    case stmt::kTimeout:
+      return true;
+    default:
+      return id >= stmt::kReferer && id <= stmt::kSaveIeCookies;
+  }
+}
+
+// Runs every statement that is not control flow.
+void DispatchStatement(ScriptContext& ctx, int32_t id, const std::string& stored) {
+  std::string text;
+  switch (ArgumentModeOf(id)) {
+    case ArgumentMode::kExpanded:
+      text = Expanded(ctx, stored);
+      break;
+    case ArgumentMode::kRaw:
+      text = stored;
+      break;
+    case ArgumentMode::kNone:
+      break;
+  }
+  if (const int32_t code = ForwardedRequest(id)) {
+    // jswindow is stored raw: it is expanded here, right before its request.
+    if (id == stmt::kJsWindow) text = Expanded(ctx, stored);
+    sendHostRequest(ctx, code, text);
+    return;
+  }
+  if (IsHttpStatement(id)) {
+    ExecuteHttpStatement(ctx, id, text);
+    return;
+  }
+  if (id >= stmt::kOpenAccess && id <= stmt::kExecute) {
+    ExecuteDbStatement(ctx, id, text);
+    return;
+  }
+  switch (id) {
+    case stmt::kEval:
+      break;  // the expansion was the whole action
+    case stmt::kVar:
+      ExecuteVar(ctx, text);
+      break;
+    case stmt::kSrand:
+      ExecuteSrand(ctx);
+      break;
+    case stmt::kRegex:
+      ExecuteRegex(ctx, text);
+      break;
+    case stmt::kMatch:
+      ExecuteMatch(ctx, text);
+      break;
+    case stmt::kUnregex:
+      ExecuteUnregex(ctx, text);
+      break;
+    case stmt::kReplace:
+      ExecuteReplace(ctx, text);
+      break;
+    case stmt::kLoadDll:
+      ExecuteLoadDll(ctx, text);
+      break;
+    case stmt::kUnloadDll:
+      ExecuteUnloadDll(ctx, text);
+      break;
+    case stmt::kShowTray:
+      sendHostRequest(ctx, REQ_SHOWTRAY);
+      break;
+    case stmt::kHideTray:
+      sendHostRequest(ctx, REQ_HIDETRAY);
+      break;
+    default:
+      break;  // no keyword, or a statement without action
+  }
+}
+
+// One run of one script. Keeps, next to the context's loop stack, how many
+// records start and end at each index, so that a `{` or `}` can tell in
+// constant time whether it belongs to a record below the top.
+class Run {
+ public:
+  explicit Run(ScriptContext& ctx)
+      : ctx_(ctx), commands_(ctx.program->commands), last_(ctx.lastIndex) {
+    if (last_ >= commands_.size()) last_ = static_cast<uint32_t>(commands_.size() - 1);
+    for (const LoopRecord& record : ctx.loopStack) Count(record, +1);
+  }
+
+  void Execute() {
+    std::deque<uint32_t>& stack = ctx_.executionStack;
+    WorkerThread& worker = ctx_.worker;
+    while (!stack.empty()) {
+      if (worker.needsAttention()) {
+        ReachSafePoint(ctx_);
+        int32_t message = 0;
+        if (worker.takeMessage(message)) {
+          if (message == WM_SCRIPT_STOP) {
+            sendHostRequest(ctx_, REQ_STATE, "stop");
+            sendHostRequest(ctx_, REQ_STATE, "exit");
+            return;
+          }
+          if (message == WM_SCRIPT_EVENT && ctx_.eventDepth == 0 && !StartEvent()) continue;
+        }
+      }
+      if (ctx_.remainingSleep > 0) {
+        Sleep();
+        continue;
+      }
+      if (!Turn()) return;
+    }
+    sendHostRequest(ctx_, REQ_STATE, "exit");
+  }
+
+ private:
+  // Enters the event section of the host's latest window event. False when
+  // the script suspended itself instead and the turn starts over.
+  bool StartEvent() {
+    sendHostRequest(ctx_, REQ_EVENT_VARS);
+    std::string label = "<on_";
+    label += ctx_.variables["window_name"];
+    label += "_";
+    label += ctx_.variables["window_event"];
+    label += ">";
+    if (const uint32_t* index = ctx_.program->FindLabel(label)) {
+      ctx_.eventDepth += 1;
+      ctx_.executionStack.push_back(*index);
+      return true;
+    }
+    if (ctx_.suspendFlag) {
+      SuspendSelf();
+      return false;
+    }
+    return true;
+  }
+
+  void SuspendSelf() {
+    sendHostRequest(ctx_, REQ_SUSPENDED);
+    ctx_.worker.suspendSelf();
+  }
+
+  void Sleep() {
+    const auto before = std::chrono::steady_clock::now();
+    if (!ctx_.worker.sleepFor(ctx_.remainingSleep)) {
+      ctx_.remainingSleep = 0;
+      return;
+    }
+    const long long elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - before)
+                                  .count();
+    ctx_.remainingSleep =
+        elapsed >= ctx_.remainingSleep ? 0 : static_cast<int32_t>(ctx_.remainingSleep - elapsed);
+  }
+
+  void Count(const LoopRecord& record, int delta) {
+    starts_[record.start] += delta;
+    ends_[record.end] += delta;
+  }
+  void PushLoop(LoopRecord record) {
+    Count(record, +1);
+    ctx_.loopStack.push_back(std::move(record));
+  }
+  void PopLoop() {
+    Count(ctx_.loopStack.back(), -1);
+    ctx_.loopStack.pop_back();
+  }
+  // The loop record whose start (or end) is `i`, with the stale records above
+  // it popped; nullptr when no record has it.
+  LoopRecord* LoopAt(uint32_t i, bool atStart) {
+    if (ctx_.loopStack.empty()) return nullptr;
+    auto matches = [&](const LoopRecord& r) { return (atStart ? r.start : r.end) == i; };
+    if (matches(ctx_.loopStack.back())) return &ctx_.loopStack.back();
+    auto& counts = atStart ? starts_ : ends_;
+    auto it = counts.find(i);
+    if (it == counts.end() || it->second <= 0) return nullptr;
+    while (!matches(ctx_.loopStack.back())) PopLoop();
+    return &ctx_.loopStack.back();
+  }
+
+  void Push(uint32_t index) { ctx_.executionStack.push_back(index); }
+
+  // findBlockEnd, remembered per statement: the program never changes while
+  // it runs, and an `if` inside a loop would otherwise rescan its block on
+  // every turn.
+  uint32_t BlockEnd(uint32_t a) {
+    if (blockEnds_.empty()) blockEnds_.assign(commands_.size(), 0);
+    uint32_t& cached = blockEnds_[a];
+    if (cached == 0) cached = findBlockEnd(ctx_, a);  // never 0: it is at least a + 2
+    return cached;
+  }
+  // enterBlock with the same memory: the block of the `{` at b is the block
+  // that findBlockEnd of b - 1 finds, and "no matching `}`" is its b + 1.
+  void EnterBlock(uint32_t b) {
+    if (b == 0) {
+      enterBlock(ctx_, b);
+      return;
+    }
+    const uint32_t e = BlockEnd(b - 1);
+    if (e != b + 1) Push(e);
+    Push(b + 1);
+  }
+
+  // Executes one statement; false when the run ends at once (`exit`).
+  bool Turn() {
+    std::deque<uint32_t>& stack = ctx_.executionStack;
+    uint32_t i = stack.back();
+    stack.pop_back();
+    if (i > last_) i = last_;  // a block end computed past the final `exit`
+    bool advanced = false;
+    if (i < last_) {
+      stack.push_back(i + 1);
+      advanced = true;
+    }
+    const ScriptCommand& command = commands_[i];
+    try {
+      return Step(i, command, advanced);
+    } catch (const std::exception& e) {
+      // A statement that fails unexpectedly (for example out of memory) ends
+      // the run like a script error instead of taking the program down.
+      std::string what(KeywordOf(command.id));
+      if (!command.text.empty()) what += " " + command.text;
+      reportScriptError(ctx_, what, e.what());
+      return true;
+    }
+  }
+
+  bool Step(uint32_t i, const ScriptCommand& command, bool advanced) {
+    std::deque<uint32_t>& stack = ctx_.executionStack;
+    auto retract = [&] {
+      if (advanced) stack.pop_back();
+      advanced = false;
+    };
+    switch (command.id) {
+      case stmt::kIf: {
+        retract();
+        if (i >= last_) break;
+        const bool truth = IsTrueCondition(Expanded(ctx_, command.text));
+        const uint32_t b = i + 1;
+        uint32_t e = BlockEnd(i);
+        if (truth) {
+          if (e <= last_ && commands_[e].id == stmt::kElse) e = BlockEnd(e);
+          Push(e <= last_ ? e : last_);
+          Push(b + 1);
+        } else if (e <= last_) {
+          Push(e);
+        }
+        break;
+      }
+      case stmt::kBlockOpen: {
+        if (LoopRecord* loop = LoopAt(i, true)) {
+          const std::string condition = Expanded(ctx_, loop->condition);
+          if (CodePage::Trim(condition) == "0") {
+            retract();
+            PopLoop();
+          }
+          break;
+        }
+        retract();
+        if (i < last_) EnterBlock(i);
+        break;
+      }
+      case stmt::kBlockClose: {
+        retract();
+        if (LoopRecord* loop = LoopAt(i, false)) Push(loop->start);
+        break;
+      }
+      case stmt::kWhile: {
+        retract();
+        const uint32_t start = i + 1;
+        const uint32_t end = BlockEnd(i) - 1;
+        Push(end + 1);
+        Push(start);
+        PushLoop(LoopRecord{start, end, command.text});
+        break;
+      }
+      case stmt::kSwitch:
+        retract();
+        if (i < last_) Switch(i, Expanded(ctx_, command.text));
+        break;
+      case stmt::kReturn:
+      case stmt::kBreak:
+        retract();
+        if (ctx_.eventDepth > 0) {
+          ctx_.eventDepth -= 1;
+          if (ctx_.eventDepth == 0 && ctx_.suspendFlag) SuspendSelf();
+        }
+        break;
+      case stmt::kGoto: {
+        const std::string label = Expanded(ctx_, command.text);
+        if (ctx_.eventDepth > 0) {
+          reportScriptError(ctx_, "GOTO " + label, kGotoInEvent);
+          break;
+        }
+        retract();
+        if (const uint32_t* index = ctx_.program->FindLabel(label)) {
+          Push(*index);
+        } else {
+          reportScriptError(ctx_, "GOTO " + label, kUndefinedSection);
+        }
+        break;
+      }
+      case stmt::kCall: {
+        const std::string label = Expanded(ctx_, command.text);
+        if (const uint32_t* index = ctx_.program->FindLabel(label)) {
+          Push(*index);
+          if (ctx_.eventDepth > 0) ctx_.eventDepth += 1;
+        } else {
+          reportScriptError(ctx_, "CALL " + label, kUndefinedSection);
+        }
+        break;
+      }
+      case stmt::kExit:
+        sendHostRequest(ctx_, REQ_STATE, "exit");
+        return false;
+      case stmt::kPause: {
+        sendHostRequest(ctx_, REQ_STATE, "sleep");
+        const long long ms = LeadingInteger(Expanded(ctx_, command.text));
+        ctx_.remainingSleep = ms <= 0 ? 0 : (ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms));
+        if (ctx_.remainingSleep > 0) Sleep();
+        break;
+      }
+      case stmt::kSuspend:
+        ctx_.suspendFlag = true;
+        if (ctx_.eventDepth == 0) SuspendSelf();
+        break;
+      case stmt::kResume:
+        ctx_.suspendFlag = false;
+        if (ctx_.eventDepth == 0) reportScriptError(ctx_, "RESUME", kResumeOutsideEvent);
+        break;
+      case stmt::kElse:
+      case stmt::kCase:
+      case stmt::kDefault:
+      case stmt::kLabel:
+      case stmt::kUsing:
+      case stmt::kNew:
+      case stmt::kMinWindow:
+      case stmt::kMaxWindow:
+        break;
+      default:
+        DispatchStatement(ctx_, command.id, command.text);
+        break;
+    }
+    return true;
+  }
+
+  // The `switch` search: only the `case` lines of the switch's own level are
+  // expanded, so no other statement has side effects before the match.
+  void Switch(uint32_t i, const std::string& value) {
+    int depth = 1;
+    bool matched = false;
+    uint32_t match = 0;
+    for (uint32_t j = i + 2; j <= last_; ++j) {
+      const ScriptCommand& c = commands_[j];
+      if (c.id == stmt::kBlockOpen) {
+        ++depth;
+      } else if (c.id == stmt::kBlockClose) {
+        if (--depth == 0) {
+          if (j < last_) Push(j + 1);
+          break;
+        }
+      } else if (depth == 1 && !matched) {
+        bool hit = c.id == stmt::kDefault;
+        if (c.id == stmt::kCase) hit = Expanded(ctx_, c.text) == value;
+        if (hit) {
+          matched = true;
+          match = j < last_ ? j + 1 : last_;
+        }
+      }
+    }
+    if (matched) Push(match);
+  }
+
+  ScriptContext& ctx_;
+  const std::vector<ScriptCommand>& commands_;
+  uint32_t last_;
+  std::vector<uint32_t> blockEnds_;
+  std::unordered_map<uint32_t, int> starts_;
+  std::unordered_map<uint32_t, int> ends_;
+};
+
+}  // namespace
+
+void reportScriptError(ScriptContext& ctx, const std::string& what, const std::string& reasonUtf8) {
   ctx.executionStack.clear();
+  ctx.errorReported = true;
   const CodePage& cp = ctx.codePage();
   std::string text = cp.FromUtf8("出错：\"");
   text += what;
@@ -15,6 +467,58 @@ void reportScriptError(ScriptContext& ctx, const std::string& what,
   text += cp.FromUtf8("原因：");
   text += cp.FromUtf8(reasonUtf8);
   sendHostRequest(ctx, REQ_ALERT, text);
+}
+
+bool IsTrueCondition(const std::string& expanded) {
+  return !expanded.empty() && CodePage::Trim(expanded) != "0";
+}
+
+uint32_t findBlockEnd(const ScriptContext& ctx, uint32_t a) {
+  const auto& commands = ctx.program->commands;
+  const uint32_t last =
+      ctx.lastIndex < commands.size() ? ctx.lastIndex : static_cast<uint32_t>(commands.size() - 1);
+  int depth = 1;
+  for (uint64_t j = uint64_t{a} + 2; j <= last; ++j) {
+    const int32_t id = commands[j].id;
+    if (id == stmt::kBlockOpen) {
+      ++depth;
+    } else if (id == stmt::kBlockClose && --depth == 0) {
+      return j < last ? static_cast<uint32_t>(j + 1) : a + 2;
+    }
+  }
+  return a + 2;
+}
+
+void enterBlock(ScriptContext& ctx, uint32_t b) {
+  const auto& commands = ctx.program->commands;
+  const uint32_t last =
+      ctx.lastIndex < commands.size() ? ctx.lastIndex : static_cast<uint32_t>(commands.size() - 1);
+  int depth = 1;
+  for (uint64_t j = uint64_t{b} + 1; j <= last; ++j) {
+    const int32_t id = commands[j].id;
+    if (id == stmt::kBlockOpen) {
+      ++depth;
+    } else if (id == stmt::kBlockClose && --depth == 0) {
+      if (j < last) ctx.executionStack.push_back(static_cast<uint32_t>(j + 1));
+      break;
+    }
+  }
+  ctx.executionStack.push_back(b + 1);
+}
+
+void ReachSafePoint(ScriptContext& ctx) {
+  ctx.worker.safePoint(ctx.variables);
+}
+
+void runScript(ScriptContext& ctx) {
+  ctx.stop.reset();
+  ReachSafePoint(ctx);  // a worker is created suspended
+  if (!ctx.program || ctx.program->commands.empty()) {
+    ctx.executionStack.clear();
+    sendHostRequest(ctx, REQ_STATE, "exit");
+    return;
+  }
+  Run(ctx).Execute();
 }
 
 }  // namespace velmar

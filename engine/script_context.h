@@ -11,6 +11,7 @@
 #include "engine/engine_environment.h"
 #include "engine/script_program.h"
 #include "engine/stop_signal.h"
+#include "engine/worker_thread.h"
 #include "ext/native_calls.h"
 #include "http/http_client.h"
 #include "regex/named_regex.h"
@@ -22,14 +23,16 @@ namespace velmar {
 class ScriptHost;
 
 struct LoopRecord {
-  uint32_t start = 0;  // the `{` that follows `while`
-  uint32_t end = 0;    // its matching `}`
+  uint32_t start = 0;     // the `{` that follows `while`
+  uint32_t end = 0;       // its matching `}`
   std::string condition;  // the `while` text as stored
 };
 
 struct ScriptContext {
   explicit ScriptContext(const EngineEnvironment& environment) : env(&environment) {}
-  virtual ~ScriptContext() = default;
+  // Stops a worker that still runs and waits for it, so that no thread
+  // outlives the state it works on.
+  virtual ~ScriptContext();
   ScriptContext(const ScriptContext&) = delete;
   ScriptContext& operator=(const ScriptContext&) = delete;
 
@@ -54,6 +57,16 @@ struct ScriptContext {
   const EngineEnvironment* env;
   ScriptHost* host = nullptr;
   StopSignal stop;
+  // Set by reportScriptError: the run ended (or is ending) on a script error.
+  bool errorReported = false;
+
+  // The worker thread with its suspend counter, messages and wake event.
+  // Declared last so that it is torn down first.
+  WorkerThread worker;
+
+  // Stops the worker (as the host's stop does, whether or not it is paused)
+  // and waits until it has ended.
+  void StopWorkerAndWait();
 };
 
 }  // namespace velmar

@@ -1,0 +1,144 @@
+#include "cli/run_command.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include "engine/console_host.h"
+#include "engine/engine_environment.h"
+
+namespace velmar {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "velmar run: %s\n", message.c_str());
+  std::fputs("usage: velmar run [--home DIR] [--codepage 65001|936] [--param TEXT] SCRIPT\n",
+             stderr);
+  return 2;
+}
+
+// A path as given; a bare name that is no file is looked up in Script/ of
+// the home folder, with or without its `.vlm`.
+fs::path ResolveScript(const std::string& given, const fs::path& home) {
+  std::error_code ec;
+  const fs::path path(given);
+  if (fs::is_regular_file(path, ec) || given.find('/') != std::string::npos) return path;
+  for (const fs::path& candidate : {home / "Script" / given, home / "Script" / (given + ".vlm")}) {
+    if (fs::is_regular_file(candidate, ec)) return candidate;
+  }
+  return path;
+}
+
+bool IsReadableFile(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  return static_cast<bool>(in);
+}
+
+}  // namespace
+
+int RunScriptCommand(const std::vector<std::string>& args) {
+  std::string homeOption;
+  std::optional<int> codePage;
+  std::string param;
+  std::optional<std::string> script;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](const std::string& name, std::string& out) {
+      if (arg == name) {
+        if (i + 1 >= args.size()) return false;
+        out = args[++i];
+        return true;
+      }
+      out = arg.substr(name.size() + 1);
+      return true;
+    };
+    auto is = [&](const std::string& name) { return arg == name || arg.rfind(name + "=", 0) == 0; };
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && is("--home")) {
+      if (!value("--home", homeOption)) return UsageError("--home needs a folder");
+    } else if (!optionsEnded && is("--param")) {
+      if (!value("--param", param)) return UsageError("--param needs a text");
+    } else if (!optionsEnded && is("--codepage")) {
+      std::string text;
+      if (!value("--codepage", text)) return UsageError("--codepage needs 65001 or 936");
+      if (text == "65001") {
+        codePage = CodePage::kUtf8;
+      } else if (text == "936") {
+        codePage = CodePage::kGbk;
+      } else {
+        return UsageError("unknown code page: " + text + " (use 65001 or 936)");
+      }
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      return UsageError("unknown option: " + arg);
+    } else if (script) {
+      return UsageError("only one script can be run");
+    } else {
+      script = arg;
+    }
+  }
+  if (!script || script->empty()) return UsageError("no script given");
+
+  const fs::path home = ResolveHomeFolder(homeOption);
+  EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
+  if (codePage) env.codePage = &CodePage::Get(*codePage);
+
+  const fs::path scriptPath = ResolveScript(*script, home);
+  if (!IsReadableFile(scriptPath)) {
+    std::fprintf(stderr, "velmar run: cannot read script: %s\n", script->c_str());
+    return 2;
+  }
+  std::error_code ec;
+  const std::string source = fs::absolute(scriptPath, ec).lexically_normal().string();
+
+  // SIGINT and SIGTERM are taken by one thread with sigwait, so every thread
+  // the engine creates inherits the blocked mask and a signal never lands
+  // in the middle of a statement.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  ConsoleHost host(env, stdout, STDIN_FILENO);
+  ScriptInstance* instance = host.startScript(scriptPath.stem().string(), source, param);
+
+  std::atomic<int> caught{0};
+  std::thread signalThread([&] {
+    for (;;) {
+      int sig = 0;
+      if (sigwait(&signals, &sig) != 0) continue;
+      if (sig == SIGUSR1) return;
+      if (caught.load() != 0) _exit(128 + sig);  // a second signal: no more waiting
+      caught.store(sig);
+      host.stop(*instance);
+    }
+  });
+
+  const bool started = host.run(*instance);
+  if (started) instance->worker.join();
+  pthread_kill(signalThread.native_handle(), SIGUSR1);
+  signalThread.join();
+  if (!started) {
+    std::fputs("velmar run: cannot create the script's thread\n", stderr);
+    return 1;
+  }
+  if (caught.load() != 0) return 128 + caught.load();
+  return instance->errorReported ? 1 : 0;
+}
+
+}  // namespace velmar

@@ -1,0 +1,197 @@
+#include "engine/console_host.h"
+
+#include <dlfcn.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "values/text_file_ops.h"
+
+namespace velmar {
+
+std::string EscapeConsoleText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
+        break;
+    }
+  }
+  return out;
+}
+
+ScreenSize QueryXScreenSize() {
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) return {};
+  void* lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return {};
+  using OpenFn = void* (*)(const char*);
+  using SizeFn = int (*)(void*, int);
+  using DefaultScreenFn = int (*)(void*);
+  using CloseFn = int (*)(void*);
+  auto open = reinterpret_cast<OpenFn>(dlsym(lib, "XOpenDisplay"));
+  auto width = reinterpret_cast<SizeFn>(dlsym(lib, "XDisplayWidth"));
+  auto height = reinterpret_cast<SizeFn>(dlsym(lib, "XDisplayHeight"));
+  auto defaultScreen = reinterpret_cast<DefaultScreenFn>(dlsym(lib, "XDefaultScreen"));
+  auto close = reinterpret_cast<CloseFn>(dlsym(lib, "XCloseDisplay"));
+  ScreenSize size;
+  if (open && width && height && close) {
+    if (void* dpy = open(nullptr)) {
+      const int screen = defaultScreen ? defaultScreen(dpy) : 0;
+      size.width = width(dpy, screen);
+      size.height = height(dpy, screen);
+      close(dpy);
+    }
+  }
+  dlclose(lib);
+  return size;
+}
+
+ConsoleHost::ConsoleHost(const EngineEnvironment& environment, std::FILE* out, int inputFd)
+    : ScriptHostBase(environment), out_(out), inputFd_(inputFd) {
+  const std::string limit = environment.config.GetString("jstimeout");
+  if (!limit.empty()) {
+    const long long seconds = LeadingInteger(limit);
+    const long long ms =
+        seconds <= 0 ? 0 : (seconds > INT32_MAX / 1000 ? INT32_MAX : seconds * 1000);
+    js_.setTimeLimitMs(static_cast<int>(ms));
+  }
+}
+
+// Workers call into this object until they end, so they are stopped here,
+// before the members they use go away.
+ConsoleHost::~ConsoleHost() {
+  shutdown();
+}
+
+std::string ConsoleHost::NotePath(int32_t id) const {
+  return (environment().home / "Temp" / ("note_" + std::to_string(id) + ".txt")).string();
+}
+
+void ConsoleHost::Print(std::string_view prefix, std::string_view text) {
+  std::string line(prefix);
+  line += ": ";
+  line += text;
+  line += '\n';
+  std::lock_guard<std::mutex> lock(outMutex_);
+  std::fwrite(line.data(), 1, line.size(), out_);
+  std::fflush(out_);
+}
+
+void ConsoleHost::handleRequest(const HostRequest& request, const std::string& text) {
+  if (handleCommonRequest(request, text)) return;
+  ScriptContext* ctx = request.instance;
+  switch (request.code) {
+    case REQ_SHOW:
+      Print("show", EscapeConsoleText(text));
+      break;
+    case REQ_RIGHT:
+      Print("right", EscapeConsoleText(text));
+      break;
+    case REQ_LEFT:
+      Print("left", EscapeConsoleText(text));
+      break;
+    case REQ_STATE:
+      Print("state", EscapeConsoleText(text));
+      break;
+    case REQ_ALERT:
+      Print("alert", EscapeConsoleText(text));
+      break;
+    case REQ_NOTE: {
+      if (!ctx) break;
+      const std::string path = NotePath(ctx->id);
+      std::error_code ec;
+      std::filesystem::create_directories(environment().home / "Temp", ec);
+      WriteTextFile(path, text, "w");  // an unwritable note is not reported
+      Print("note", path);
+      break;
+    }
+    case REQ_PROMPT: {
+      Print("prompt", EscapeConsoleText(text));
+      if (!ctx) break;
+      std::string answer = ReadAnswer(*ctx);
+      if (!ctx->stop.requested()) ctx->variables["input"] = std::move(answer);
+      break;
+    }
+    case REQ_JS:
+      if (ctx) EvaluateJs(*ctx, text);
+      break;
+    case REQ_JSWINDOW:  // there are no windows in a terminal
+      if (ctx) ctx->variables["status"] = "0";
+      break;
+    default:
+      break;  // window requests and every other code: nothing to do here
+  }
+}
+
+void ConsoleHost::EvaluateJs(ScriptContext& ctx, const std::string& text) {
+  std::lock_guard<std::mutex> lock(jsMutex_);
+  std::string result;
+  if (js_.evalExpression(text, ctx.codePage(), result)) {
+    ctx.variables["return"] = std::move(result);
+    ctx.variables["status"] = "1";
+  } else {
+    ctx.variables["status"] = "0";
+  }
+}
+
+std::string ConsoleHost::ReadAnswer(ScriptContext& ctx) {
+  const int cancelFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (cancelFd < 0) return {};
+  ctx.stop.SetAbortHook([this, cancelFd] {
+    { std::lock_guard<std::mutex> lock(inputMutex_); }
+    inputCv_.notify_all();
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(cancelFd, &one, sizeof one);
+  });
+  std::string answer;
+  bool ownsInput = false;
+  {
+    std::unique_lock<std::mutex> lock(inputMutex_);
+    inputCv_.wait(lock, [&] { return !inputBusy_ || ctx.stop.requested(); });
+    if (!ctx.stop.requested()) inputBusy_ = ownsInput = true;
+  }
+  while (ownsInput && !ctx.stop.requested()) {
+    pollfd fds[2] = {{inputFd_, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+    const int ready = poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents != 0) break;
+    if (fds[0].revents == 0) continue;
+    char c = 0;
+    const ssize_t n = read(inputFd_, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || c == '\n') break;  // end of input answers what was typed
+    answer += c;
+  }
+  if (!answer.empty() && answer.back() == '\r') answer.pop_back();
+  if (ownsInput) {
+    std::lock_guard<std::mutex> lock(inputMutex_);
+    inputBusy_ = false;
+  }
+  inputCv_.notify_all();
+  ctx.stop.ClearAbortHook();
+  close(cancelFd);
+  return answer;
+}
+
+}  // namespace velmar

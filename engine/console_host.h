@@ -1,0 +1,54 @@
+#pragma once
+// The host of the command line: answers every request on the calling worker
+// thread, writes one line per answered request to its output and reads
+// prompt answers from its input.
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "engine/script_instance.h"
+#include "ext/jscript_host.h"
+
+namespace velmar {
+
+// A request text as the console shows it: `\` as `\\`, CR as `\r`, LF as
+// `\n`, every other byte as it is.
+std::string EscapeConsoleText(std::string_view text);
+
+// Size of the X display when one is reachable; zeros otherwise. Loads the X
+// library at run time, so the program needs none to start.
+ScreenSize QueryXScreenSize();
+
+class ConsoleHost : public ScriptHostBase {
+ public:
+  // `out` receives the request lines; prompt answers are read from the file
+  // descriptor `inputFd`.
+  ConsoleHost(const EngineEnvironment& environment, std::FILE* out, int inputFd = 0);
+  ~ConsoleHost() override;
+
+  void handleRequest(const HostRequest& request, const std::string& text) override;
+  ScreenSize screenSize() override { return QueryXScreenSize(); }
+
+  // Path of the note file of an instance: Temp/note_<id>.txt of the home.
+  std::string NotePath(int32_t id) const;
+
+ private:
+  void Print(std::string_view prefix, std::string_view text);
+  std::string ReadAnswer(ScriptContext& ctx);
+  void EvaluateJs(ScriptContext& ctx, const std::string& text);
+
+  std::FILE* out_;
+  int inputFd_;
+  std::mutex outMutex_;
+  // One prompt reads the input at a time; a stop cuts a waiting one short.
+  std::mutex inputMutex_;
+  std::condition_variable inputCv_;
+  bool inputBusy_ = false;
+  std::mutex jsMutex_;  // the JScript lock
+  JScriptHost js_;
+};
+
+}  // namespace velmar

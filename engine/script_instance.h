@@ -1,0 +1,100 @@
+#pragma once
+// Script instances and the bookkeeping every host keeps about them: the
+// programs by path, the instance list under the list lock, the last window
+// event and the instance counter, with the operations start, run, pause,
+// stop, remove, reload and the event broadcast.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/host_requests.h"
+#include "engine/script_context.h"
+
+namespace velmar {
+
+struct ScriptInstance : ScriptContext {
+  explicit ScriptInstance(const EngineEnvironment& environment) : ScriptContext(environment) {}
+  ~ScriptInstance() override;
+
+  std::string path;
+  std::string param;
+  // 1 while the worker is (or is about to be) suspended; guarded by the
+  // host's list lock.
+  int32_t paused = 1;
+  int32_t row = 0;
+  // The open input dialog of a pending prompt (owned by the windowed host).
+  void* promptDialog = nullptr;
+
+  // Kept for reloading.
+  std::string displayName;
+  // Instances share their program; the host replaces its own reference when
+  // a path is loaded again, while a running instance keeps the old one.
+  std::shared_ptr<const ScriptProgram> programHolder;
+};
+
+class ScriptHostBase : public ScriptHost {
+ public:
+  explicit ScriptHostBase(const EngineEnvironment& environment);
+  ~ScriptHostBase() override;
+  ScriptHostBase(const ScriptHostBase&) = delete;
+  ScriptHostBase& operator=(const ScriptHostBase&) = delete;
+
+  const EngineEnvironment& environment() const { return *env_; }
+
+  // Reads and parses the script, creates its instance ("ready", paused, no
+  // worker) and appends it to the list.
+  ScriptInstance* startScript(const std::string& displayName, const std::string& path,
+                              const std::string& param);
+  // Creates the worker on first use, then resumes it. False when the worker
+  // cannot be created; the instance then stays listed without one.
+  bool run(ScriptInstance& instance);
+  void pause(ScriptInstance& instance);
+  void stop(ScriptInstance& instance);
+  // Refused (false) while the worker is alive.
+  bool remove(ScriptInstance& instance);
+  // A fresh instance of the same script, parameter and name, read and parsed
+  // anew; nullptr while the worker is alive.
+  ScriptInstance* reload(ScriptInstance& instance);
+  // Every live worker gets the event; paused ones are resumed for it.
+  void broadcastWindowEvent(const WindowEvent& event);
+  // The answer of a prompt (REQ_INPUT_DONE): sets `input` and lets the
+  // worker go on.
+  void inputDone(ScriptInstance& instance, const std::string& answer);
+  // For windowed hosts answering REQ_PROMPT: remembers the dialog and keeps
+  // the worker in its request until inputDone.
+  void beginPrompt(ScriptInstance& instance, void* dialog);
+
+  // Stops every live worker and waits for all of them.
+  void shutdown();
+
+  std::size_t instanceCount() const;
+  ScriptInstance* instanceAt(std::size_t row) const;
+  int32_t lastId() const;
+  WindowEvent lastWindowEvent() const;
+  bool isPaused(const ScriptInstance& instance) const;
+  std::mutex& listLock() const { return listMutex_; }
+
+  // Answers the requests every host answers alike (23, 33, 1144); false for
+  // every other code.
+  bool handleCommonRequest(const HostRequest& request, const std::string& text);
+
+ protected:
+  // Called on the worker thread after runScript has returned.
+  virtual void onWorkerEnded(ScriptInstance&) {}
+
+ private:
+  static ScriptInstance* InstanceOf(const HostRequest& request);
+
+  const EngineEnvironment* env_;
+  mutable std::mutex listMutex_;
+  std::map<std::string, std::shared_ptr<const ScriptProgram>> programs_;
+  std::vector<std::unique_ptr<ScriptInstance>> instances_;
+  WindowEvent lastEvent_;
+  int32_t counter_ = 0;
+};
+
+}  // namespace velmar

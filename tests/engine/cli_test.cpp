@@ -1,0 +1,213 @@
+// End-to-end runs of `velmar run`: standard output, standard input for
+// prompts, exit statuses and the stop by SIGINT/SIGTERM.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "engine/script_context.h"
+#include "support/test_support.h"
+#include "values/expansion.h"
+
+namespace velmar {
+namespace {
+
+using testing::RunVelmar;
+using testing::TempDir;
+
+// Skips when this build's `velmar` has no `run` command yet.
+#define REQUIRE_RUN_COMMAND()                                                      \
+  do {                                                                             \
+    const auto probe = RunVelmar({"run"});                                         \
+    if (probe.exitCode == 2 && probe.err.find("velmar run:") == std::string::npos) \
+      GTEST_SKIP() << "velmar run is not available: " << probe.err;                \
+  } while (0)
+
+TEST(Cli, RunsAScriptAndPrintsItsRequests) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  const auto script = home.Write("Script/t.vlm",
+                                 "show a\\b\nsecond line\nright r\nleft l\nstate s\nalert x\n"
+                                 "prompt who?\nnote text\n");
+  const auto result = RunVelmar({"run", "--home", home.path().string(), script.string()}, "Ann\n");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "show: a\\\\b\\nsecond line\nright: r\nleft: l\nstate: s\nalert: x\n"
+            "prompt: who?\nnote: " +
+                (home.path() / "Temp" / "note_1.txt").string() + "\nstate: exit\n");
+  EXPECT_EQ(testing::ReadFile(home.path() / "Temp" / "note_1.txt"), "text");
+}
+
+TEST(Cli, FindsBareNamesInTheHomeScriptFolder) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  home.Write("Script/greet.vlm", "show hi\n");
+  for (const char* name : {"greet", "greet.vlm"}) {
+    const auto result = RunVelmar({"run", "--home=" + home.path().string(), name});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "show: hi\nstate: exit\n");
+  }
+  // VELMAR_HOME stands in for --home.
+  const auto viaEnv = RunVelmar({"run", "greet"}, "", 60, {"VELMAR_HOME=" + home.path().string()});
+  EXPECT_EQ(viaEnv.out, "show: hi\nstate: exit\n");
+}
+
+TEST(Cli, ScriptErrorsExitWithOne) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  const auto script = home.Write("Script/bad.vlm", "show before\ncall <missing>\nshow after\n");
+  const auto result = RunVelmar({"run", "--home", home.path().string(), script.string()});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out,
+            "show: before\nalert: 出错：\"CALL <missing>\"\\r\\n原因：使用了未定义的代码段名称．\n"
+            "state: exit\n");
+}
+
+TEST(Cli, CodePageOptionConvertsSystemTexts) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  const auto script = home.Write("Script/bad.vlm", "goto <x>\n");
+  const auto result =
+      RunVelmar({"run", "--home", home.path().string(), "--codepage", "936", script.string()});
+  EXPECT_EQ(result.exitCode, 1);
+  // "出错" in GBK.
+  EXPECT_NE(result.out.find("alert: \xB3\xF6\xB4\xED"), std::string::npos) << result.out;
+}
+
+TEST(Cli, UsageErrorsAndUnreadableScriptsExitWithTwo) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  const std::string h = home.path().string();
+  const std::vector<std::vector<std::string>> calls = {
+      {},
+      {"frobnicate"},
+      {"run"},
+      {"run", "--home", h},
+      {"run", "--home", h, "--codepage", "1252", "x.vlm"},
+      {"run", "--home", h, "--bogus", "x.vlm"},
+      {"run", "--home", h, "a.vlm", "b.vlm"},
+      {"run", "--home", h, (home.path() / "missing.vlm").string()},
+      {"run", "--home", h, h},  // a folder is no script
+  };
+  for (const auto& args : calls) {
+    const auto result = RunVelmar(args);
+    EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
+    EXPECT_FALSE(result.err.empty()) << ::testing::PrintToString(args);
+    EXPECT_TRUE(result.out.empty()) << ::testing::PrintToString(args);
+  }
+  const auto help = RunVelmar({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("velmar run"), std::string::npos);
+  const auto version = RunVelmar({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("velmar ", 0), 0u);
+}
+
+// Starts `velmar run` with a pipe on its output, waits for `marker`, sends
+// `sig`, and returns the exit status and the whole output.
+std::pair<int, std::string> RunAndSignal(const std::vector<std::string>& args,
+                                         const std::string& marker, int sig) {
+  int out[2];
+  if (pipe(out) != 0) return {-1, ""};
+  int in[2];
+  if (pipe(in) != 0) return {-1, ""};
+  std::vector<std::string> argv{VELMAR_CLI_PATH, "run"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> argp;
+  for (std::string& a : argv) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGINT, SIG_DFL);  // a test runner in the background may ignore them
+    signal(SIGTERM, SIG_DFL);
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    close(in[1]);
+    close(out[0]);
+    execv(argp[0], argp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  std::string text;
+  char buffer[256];
+  bool signalled = false;
+  for (;;) {
+    if (!signalled && text.find(marker) != std::string::npos) {
+      kill(pid, sig);
+      signalled = true;
+    }
+    const ssize_t n = read(out[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(out[0]);
+  close(in[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return {code, text};
+}
+
+TEST(Cli, SignalsStopTheScriptLikeTheStopCommand) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  const auto sleeper = home.Write("Script/sleep.vlm", "show go\npause 100000000\nshow never\n");
+  const auto [intCode, intOut] =
+      RunAndSignal({"--home", home.path().string(), sleeper.string()}, "state: sleep\n", SIGINT);
+  EXPECT_EQ(intCode, 130);
+  EXPECT_EQ(intOut, "show: go\nstate: sleep\nstate: stop\nstate: exit\n");
+
+  // A prompt waiting for standard input is cut short as well.
+  const auto prompter = home.Write("Script/ask.vlm", "prompt q\nshow never\n");
+  const auto [termCode, termOut] =
+      RunAndSignal({"--home", home.path().string(), prompter.string()}, "prompt: q\n", SIGTERM);
+  EXPECT_EQ(termCode, 143);
+  EXPECT_EQ(termOut, "prompt: q\nstate: stop\nstate: exit\n");
+}
+
+// Whether this build expands references and evaluates expressions yet.
+bool Evaluates() {
+  EngineEnvironment env;
+  ScriptContext probe(env);
+  std::string sum = "(1+1)";
+  ExpandAndEvaluate(probe, sum);
+  return sum == "2";
+}
+
+TEST(Cli, PresetsParamAndTheAbsoluteSource) {
+  REQUIRE_RUN_COMMAND();
+  if (!Evaluates()) GTEST_SKIP() << "expression evaluation is not available in this build";
+  TempDir home;
+  home.Write("Script/vars.vlm", "show [#param]|[#source]\n");
+  const auto result = RunVelmar({"run", "--home", home.path().string(), "--param", "a b", "vars"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "show: a b|" + (home.path() / "Script" / "vars.vlm").string() + "\nstate: exit\n");
+}
+
+// The README's first command. Its loop needs expression evaluation, which
+// this build may not have yet.
+TEST(Cli, TheExampleScriptRuns) {
+  REQUIRE_RUN_COMMAND();
+  if (!Evaluates()) GTEST_SKIP() << "expression evaluation is not available in this build";
+  TempDir home;
+  home.Write("Script/hello.vlm", testing::ReadFile(std::filesystem::path(VELMAR_SOURCE_DIR) /
+                                                   "examples" / "Script" / "hello.vlm"));
+  const auto result = RunVelmar(
+      {"run", "--home", home.path().string(), (home.path() / "Script" / "hello.vlm").string()});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "state: counting\nshow: step 1 of 3: one, total so far 1\n"
+            "show: step 2 of 3: two, total so far 3\nshow: step 3 of 3: three, total so far 6\n"
+            "right: the sum of 1, 2 and 3 is 6\nnote: " +
+                (home.path() / "Temp" / "note_1.txt").string() + "\nstate: done\nstate: exit\n");
+  EXPECT_EQ(testing::ReadFile(home.path() / "Temp" / "note_1.txt"),
+            "Counted to 3; the total is 6.");
+}
+
+}  // namespace
+}  // namespace velmar

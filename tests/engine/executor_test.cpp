@@ -1,0 +1,258 @@
+// The executor's control flow, run on the test's own thread with a
+// recording host-> Conditions are literal texts ("1", "0", empty) so that the
+// flow is tested apart from expression evaluation.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "engine/executor.h"
+#include "recording_host.h"
+#include "support/test_support.h"
+
+namespace velmar {
+namespace {
+
+using testing::RecordingHost;
+using testing::TempDir;
+using Log = std::vector<std::string>;
+
+std::string Lines(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}
+
+class ExecutorTest : public ::testing::Test {
+ protected:
+  // A new host with an empty log.
+  void Fresh() {
+    ctx.reset();
+    host = std::make_unique<RecordingHost>(env);
+  }
+  ScriptContext& Load(const std::string& script) {
+    program = parseScript(script, env);
+    ctx = std::make_unique<ScriptContext>(env);
+    ctx->host = host.get();
+    ctx->program = &program;
+    ctx->lastIndex = program.lastIndex();
+    const uint32_t* main = program.FindLabel("<main>");
+    ctx->executionStack.push_back(main ? *main : 0);
+    return *ctx;
+  }
+  Log Run(const std::string& script) {
+    Fresh();
+    Load(script);
+    runScript(*ctx);
+    return host->log();
+  }
+  // Sets the host's latest window event and queues it for the script.
+  void QueueEvent(const std::string& source, const std::string& event) {
+    host->broadcastWindowEvent({source, event, "v"});
+    ctx->worker.postMessage(WM_SCRIPT_EVENT);
+  }
+
+  TempDir dir;
+  EngineEnvironment env = EngineEnvironment::ForHome(dir.path(), KeywordFlavor::kRunner);
+  std::unique_ptr<RecordingHost> host = std::make_unique<RecordingHost>(env);
+  ScriptProgram program;
+  std::unique_ptr<ScriptContext> ctx;
+};
+
+TEST_F(ExecutorTest, StartsAtMainOrTheFirstStatementAndEndsWithExit) {
+  EXPECT_EQ(Run(Lines({"show a", "show b"})), (Log{"show:a", "show:b", "state:exit"}));
+  EXPECT_EQ(Run(Lines({"show skipped", "<main>", "show m", "return", "show never"})),
+            (Log{"show:m", "state:exit"}));
+  EXPECT_EQ(Run(Lines({"show a", "<main>"})), (Log{"state:exit"}));  // <main> at the end
+}
+
+TEST_F(ExecutorTest, IfRunsOrSkipsItsBlockAndElse) {
+  const char* tail[] = {"{", "show then", "}", "else", "{", "show else", "}", "show after"};
+  auto script = [&](const char* head) {
+    std::string text = std::string(head) + "\r\n";
+    for (const char* line : tail) text += std::string(line) + "\r\n";
+    return text;
+  };
+  EXPECT_EQ(Run(script("if 1")), (Log{"show:then", "show:after", "state:exit"}));
+  EXPECT_EQ(Run(script("if 0")), (Log{"show:else", "show:after", "state:exit"}));
+  EXPECT_EQ(Run(script("if")), (Log{"show:else", "show:after", "state:exit"}));
+  EXPECT_TRUE(IsTrueCondition("  "));
+  EXPECT_TRUE(IsTrueCondition("00"));
+  EXPECT_FALSE(IsTrueCondition(" 0 "));
+  EXPECT_FALSE(IsTrueCondition(""));
+}
+
+TEST_F(ExecutorTest, WhileTestsAtItsBraceAndBreakLeavesOneLevel) {
+  EXPECT_EQ(Run(Lines({"while 0", "{", "show body", "}", "show after"})),
+            (Log{"show:after", "state:exit"}));
+  // A `break` inside an `if` only leaves the `if`; the one at the top of
+  // the loop body leaves the loop.
+  EXPECT_EQ(Run(Lines({"while 1", "{", "if 1", "{", "show in", "break", "show never", "}",
+                       "show tail", "break", "}", "show after"})),
+            (Log{"show:in", "show:tail", "show:after", "state:exit"}));
+  EXPECT_TRUE(ctx->loopStack.size() == 1);  // the broken loop's record stays
+}
+
+TEST_F(ExecutorTest, OuterLoopKeepsLoopingAfterABreakOutOfAnInnerLoop) {
+  int shows = 0;
+  host->onRequest = [&](const HostRequest& request, const std::string&) {
+    if (request.code == REQ_SHOW && ++shows == 6) request.instance->executionStack.clear();
+  };
+  Load(Lines({"while 1", "{", "show outer", "while 1", "{", "show inner", "break", "}", "show back",
+              "}", "show after"}));
+  runScript(*ctx);
+  EXPECT_EQ(host->log(), (Log{"show:outer", "show:inner", "show:back", "show:outer", "show:inner",
+                              "show:back", "state:exit"}));
+  EXPECT_LE(ctx->loopStack.size(), 2u);  // stale inner records do not pile up
+}
+
+TEST_F(ExecutorTest, SwitchPicksTheFirstMatchingCaseOrDefault) {
+  auto script = [](const char* value, const char* firstCase) {
+    return Lines({"show start"}) + "switch " + value + "\r\n" +
+           Lines({"{", firstCase, "show A", "case b", "show B", "break", "case c", "show C", "}",
+                  "show after"});
+  };
+  EXPECT_EQ(Run(script("b", "case a")), (Log{"show:start", "show:B", "show:after", "state:exit"}));
+  // Case matters; no match and no default continues after the block.
+  EXPECT_EQ(Run(script("B", "case a")), (Log{"show:start", "show:after", "state:exit"}));
+  // A default before the matching case wins and falls through case lines.
+  EXPECT_EQ(Run(script("c", "default")),
+            (Log{"show:start", "show:A", "show:B", "show:after", "state:exit"}));
+  // Without a break the last case runs into the block's end.
+  EXPECT_EQ(Run(script("c", "case a")), (Log{"show:start", "show:C", "show:after", "state:exit"}));
+}
+
+TEST_F(ExecutorTest, CallReturnsAndGotoJumps) {
+  EXPECT_EQ(Run(Lines({"<main>", "call <sub>", "show back", "goto <end>", "show skipped", "<sub>",
+                       "show in sub", "return", "<end>", "show end"})),
+            (Log{"show:in sub", "show:back", "show:end", "state:exit"}));
+  EXPECT_FALSE(ctx->errorReported);
+}
+
+TEST_F(ExecutorTest, MissingSectionsEndTheRunWithAnAlert) {
+  EXPECT_EQ(Run(Lines({"call <nope>", "show never"})),
+            (Log{"alert:出错：\"CALL <nope>\"\r\n原因：使用了未定义的代码段名称．", "state:exit"}));
+  EXPECT_TRUE(ctx->errorReported);
+  EXPECT_TRUE(ctx->executionStack.empty());
+  // A missing goto target is reported too instead of restarting the script.
+  EXPECT_EQ(Run(Lines({"show once", "goto <Nowhere>", "show never"})),
+            (Log{"show:once", "alert:出错：\"GOTO <Nowhere>\"\r\n原因：使用了未定义的代码段名称．",
+                 "state:exit"}));
+  EXPECT_EQ(Run(Lines({"resume", "show never"})),
+            (Log{"alert:出错：\"RESUME\"\r\n原因：RESUME命令只能在消息函数中使用!", "state:exit"}));
+}
+
+TEST_F(ExecutorTest, DeepCallRecursionUsesOnlyTheIndexStack) {
+  // Each level sends one request; at a million levels the host ends the run.
+  constexpr int kDepth = 1000000;
+  int shows = 0;
+  std::size_t deepest = 0;
+  host->onRequest = [&](const HostRequest& request, const std::string&) {
+    if (request.code != REQ_SHOW || ++shows < kDepth) return;
+    deepest = request.instance->executionStack.size();
+    request.instance->executionStack.clear();
+  };
+  Load(Lines({"<main>", "call <f>", "exit", "<f>", "show d", "call <f>"}));
+  runScript(*ctx);
+  EXPECT_EQ(shows, kDepth);
+  EXPECT_GE(deepest, static_cast<std::size_t>(kDepth));
+  EXPECT_LE(deepest, static_cast<std::size_t>(kDepth) + 2);
+}
+
+TEST_F(ExecutorTest, MalformedBlocksNeitherCrashNorHang) {
+  const std::string scripts[] = {
+      Lines({"if 1", "{", "show a"}),                // missing `}`
+      Lines({"}", "show a", "}"}),                   // stray `}`
+      Lines({"else", "{", "show a", "}"}),           // else without if
+      Lines({"case x", "default", "show a"}),        // case outside switch
+      Lines({"show a", "while 1"}),                  // loop as the last statement
+      Lines({"while 1", "{", "show a"}),             // loop without its `}`
+      Lines({"switch x", "{", "case x", "show a"}),  // switch without its `}`
+      Lines({"show a", "if 1"}),                     // if as the last statement
+      Lines({"{", "{", "show a", "}"}),
+  };
+  for (const std::string& script : scripts) {
+    const Log log = Run(script);
+    ASSERT_FALSE(log.empty()) << script;
+    EXPECT_EQ(log.back(), "state:exit") << script;
+    EXPECT_LE(host->count("show:a"), 1u) << script;
+  }
+}
+
+TEST_F(ExecutorTest, PauseTakesTheLeadingNumberOnly) {
+  EXPECT_EQ(Run(Lines({"pause abc", "pause -500", "pause 0", "show done"})),
+            (Log{"state:sleep", "state:sleep", "state:sleep", "show:done", "state:exit"}));
+  EXPECT_EQ(ctx->remainingSleep, 0);
+}
+
+TEST_F(ExecutorTest, EventSectionsInterruptTheFlowAndReturnToIt) {
+  Load(Lines(
+      {"<main>", "show start", "show end", "exit", "<on_win_click>", "show clicked", "return"}));
+  QueueEvent("win", "click");
+  runScript(*ctx);
+  EXPECT_EQ(host->log(),
+            (Log{"eventvars:", "show:clicked", "show:start", "show:end", "state:exit"}));
+  EXPECT_EQ(ctx->variables["window_value"], "v");
+  EXPECT_EQ(ctx->eventDepth, 0);
+}
+
+TEST_F(ExecutorTest, EventsWithoutSectionOrDuringASectionAreDropped) {
+  const std::string script = Lines({"<main>", "show start", "exit", "<on_win_click>",
+                                    "show clicked", "show clicked again", "return"});
+  Load(script);
+  QueueEvent("win", "nosuch");
+  runScript(*ctx);
+  EXPECT_EQ(host->log(), (Log{"eventvars:", "show:start", "state:exit"}));
+
+  Fresh();
+  host->onRequest = [&](const HostRequest& request, const std::string& text) {
+    // A second event arrives while the section runs.
+    if (text == "clicked") request.instance->worker.postMessage(WM_SCRIPT_EVENT);
+  };
+  Load(script);
+  QueueEvent("win", "click");
+  runScript(*ctx);
+  EXPECT_EQ(host->log(),
+            (Log{"eventvars:", "show:clicked", "show:clicked again", "show:start", "state:exit"}));
+}
+
+TEST_F(ExecutorTest, EventSectionRulesForExitGotoAndBreak) {
+  Load(Lines({"<main>", "show start", "exit", "<on_w_e>", "exit"}));
+  QueueEvent("w", "e");
+  EXPECT_EQ((runScript(*ctx), host->log()), (Log{"eventvars:", "state:exit"}));
+
+  Fresh();
+  Load(Lines(
+      {"<main>", "show start", "exit", "<on_w_e>", "call <sub>", "<sub>", "goto <x>", "<x>"}));
+  QueueEvent("w", "e");
+  runScript(*ctx);
+  EXPECT_EQ(host->log()[1],
+            "alert:出错：\"GOTO <x>\"\r\n原因：消息函数及其调用的函数中不能使用GOTO命令!");
+
+  // A break that only leaves a block of the section still ends the event
+  // level; the rest of the section then runs as normal flow.
+  Fresh();
+  Load(Lines({"<main>", "show start", "exit", "<on_w_e>", "if 1", "{", "break", "}", "show rest"}));
+  QueueEvent("w", "e");
+  runScript(*ctx);
+  EXPECT_EQ(host->log(), (Log{"eventvars:", "show:rest", "state:exit"}));
+  EXPECT_EQ(ctx->eventDepth, 0);
+}
+
+TEST_F(ExecutorTest, StatementsReachTheirRequests) {
+  EXPECT_EQ(
+      Run(Lines({"show   a b  ", "alert  c  ",   "left l",        "right r",      "state s",
+                 "note n",       "prompt p",     "js 1+1",        "openwindow o", "setwindow s",
+                 "showwindow s", "hidewindow h", "closewindow c", "jswindow j",   "showtray",
+                 "hidetray",     "eval e",       "var [#x] 1",    "new",          "minwindow",
+                 "maxwindow",    "srand"})),
+      (Log{"show:a b  ", "alert:c", "left:l", "right:r", "state:s", "note:n", "prompt:p", "js:1+1",
+           "openwindow:o", "setwindow:s", "showwindow:s", "hidewindow:h", "closewindow:c",
+           "jswindow:j", "showtray:", "hidetray:", "state:exit"}));
+}
+
+}  // namespace
+}  // namespace velmar
