@@ -1,13 +1,578 @@
 #include "ext/jscript_host.h"
 
+#include <duktape.h>
+
+#include <exception>
+
+#include "ext/js_engine_thread.h"
+
 namespace velmar {
 
-JScriptHost::JScriptHost() = default;
+namespace {
+
+// Hidden keys (Duktape hides property names starting with 0xFF from
+// scripts).
+constexpr char kStringValueOf[] = "\xFF" "velmarStringValueOf";
+constexpr char kNumberValueOf[] = "\xFF" "velmarNumberValueOf";
+constexpr char kBooleanValueOf[] = "\xFF" "velmarBooleanValueOf";
+constexpr char kBindingKey[] = "\xFF" "velmarBinding";
+constexpr char kMemberKey[] = "\xFF" "velmarMember";
+
+// Duktape keeps texts as CESU-8: every UTF-16 unit on its own, so a
+// surrogate pair becomes two three-byte sequences, as ECMAScript's string
+// model wants.
+std::string ToCesu8(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size() + units.size() / 2);
+  for (const char16_t unit : units) {
+    const auto u = static_cast<uint32_t>(unit);
+    if (u < 0x80) {
+      out.push_back(static_cast<char>(u));
+    } else if (u < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// Reads CESU-8 and also plain four-byte UTF-8 (which Duktape produces for
+// characters outside the basic plane in some paths); anything malformed
+// becomes U+FFFD.
+std::u16string FromCesu8(const char* data, std::size_t size) {
+  std::u16string out;
+  out.reserve(size);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  std::size_t i = 0;
+  auto continuation = [&](std::size_t at) { return at < size && (bytes[at] & 0xC0) == 0x80; };
+  while (i < size) {
+    const unsigned char b = bytes[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      i += 1;
+    } else if ((b & 0xE0) == 0xC0 && continuation(i + 1)) {
+      out.push_back(static_cast<char16_t>(((b & 0x1F) << 6) | (bytes[i + 1] & 0x3F)));
+      i += 2;
+    } else if ((b & 0xF0) == 0xE0 && continuation(i + 1) && continuation(i + 2)) {
+      out.push_back(static_cast<char16_t>(((b & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) |
+                                          (bytes[i + 2] & 0x3F)));
+      i += 3;
+    } else if ((b & 0xF8) == 0xF0 && continuation(i + 1) && continuation(i + 2) &&
+               continuation(i + 3)) {
+      const uint32_t code = ((b & 0x07) << 18) | ((bytes[i + 1] & 0x3F) << 12) |
+                            ((bytes[i + 2] & 0x3F) << 6) | (bytes[i + 3] & 0x3F);
+      if (code >= 0x10000 && code <= 0x10FFFF) {
+        out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+      } else {
+        out.push_back(u'\uFFFD');
+      }
+      i += 4;
+    } else {
+      out.push_back(u'\uFFFD');
+      i += 1;
+    }
+  }
+  return out;
+}
+
+std::string EngineToCodePage(const char* data, std::size_t size, const CodePage& cp) {
+  if (!data) return {};
+  return cp.FromUtf16(FromCesu8(data, size));
+}
+
+std::string CodePageToEngine(const std::string& text, const CodePage& cp) {
+  return ToCesu8(cp.ToUtf16(text));
+}
+
+// Line n (from 1) of a source text, without its line end.
+std::string SourceLine(const std::string& source, long line) {
+  if (line < 1) return {};
+  std::size_t start = 0;
+  for (long n = 1; n < line; ++n) {
+    start = source.find('\n', start);
+    if (start == std::string::npos) return {};
+    ++start;
+  }
+  std::size_t end = source.find('\n', start);
+  if (end == std::string::npos) end = source.size();
+  if (end > start && source[end - 1] == '\r') --end;
+  return source.substr(start, end - start);
+}
+
+// Cut to at most the limit, never inside a character.
+std::string CutToLimit(const std::string& text, std::size_t limit, const CodePage& cp) {
+  if (text.size() <= limit) return text;
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const std::size_t next = end + cp.CharLength(text, end);
+    if (next > limit) break;
+    end = next;
+  }
+  return text.substr(0, end);
+}
+
+std::string ComposeErrorText(const std::string& description, const std::string& lineText,
+                             long line, const CodePage& cp) {
+  std::string text = "Error: " + description + ", " + lineText + "; in line " + std::to_string(line);
+  return CutToLimit(text, JScriptHost::kErrorTextLimit, cp);
+}
+
+// The steps below run inside the engine (guarded calls). They are plain C
+// callbacks over plain records: an error or a cut-off may jump out of them,
+// so nothing in their frames may need a destructor.
+
+struct CodeCall {
+  const char* source = nullptr;
+  std::size_t sourceSize = 0;
+  int failed = 0;
+  double line = 0;
+  int type = 0;  // JScriptValue::Type
+};
+
+// With the thrown value on top: replaces it by its description and notes
+// the line the engine gives for it.
+void DescribeThrown(duk_context* ctx, CodeCall* call) {
+  call->failed = 1;
+  if (duk_is_error(ctx, -1)) {
+    duk_get_prop_string(ctx, -1, "lineNumber");
+    if (duk_is_number(ctx, -1)) call->line = duk_get_number(ctx, -1);
+    duk_pop(ctx);
+  }
+  duk_safe_to_string(ctx, -1);
+}
+
+// Tries one of the saved valueOf functions of the wrapper classes on the
+// value at idx; they throw for anything that is not their own kind of
+// object.
+bool UnwrapWith(duk_context* ctx, duk_idx_t idx, const char* key) {
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, key);
+  duk_remove(ctx, -2);
+  duk_dup(ctx, idx);
+  if (duk_pcall_method(ctx, 0) == DUK_EXEC_SUCCESS) {
+    duk_replace(ctx, idx);
+    return true;
+  }
+  duk_pop(ctx);
+  return false;
+}
+
+// Replaces the value on top by its text and notes its type.
+void ConvertResult(duk_context* ctx, CodeCall* call) {
+  const duk_idx_t idx = duk_get_top_index(ctx);
+  using Type = JScriptValue::Type;
+  switch (duk_get_type(ctx, idx)) {
+    case DUK_TYPE_UNDEFINED:
+    case DUK_TYPE_NONE:
+      call->type = static_cast<int>(Type::kUndefined);
+      duk_push_string(ctx, "");
+      duk_replace(ctx, idx);
+      return;
+    case DUK_TYPE_NULL:
+      call->type = static_cast<int>(Type::kNull);
+      duk_push_string(ctx, "");
+      duk_replace(ctx, idx);
+      return;
+    case DUK_TYPE_BOOLEAN:
+      call->type = static_cast<int>(Type::kBoolean);
+      break;
+    case DUK_TYPE_NUMBER:
+      call->type = static_cast<int>(Type::kNumber);
+      break;
+    case DUK_TYPE_STRING:
+      if (duk_is_symbol(ctx, idx)) {
+        call->type = static_cast<int>(Type::kObject);
+        duk_push_string(ctx, "");
+        duk_replace(ctx, idx);
+        return;
+      }
+      call->type = static_cast<int>(Type::kString);
+      break;
+    default:
+      if (UnwrapWith(ctx, idx, kStringValueOf)) {
+        call->type = static_cast<int>(Type::kString);
+      } else if (UnwrapWith(ctx, idx, kNumberValueOf)) {
+        call->type = static_cast<int>(Type::kNumber);
+      } else if (UnwrapWith(ctx, idx, kBooleanValueOf)) {
+        call->type = static_cast<int>(Type::kBoolean);
+      } else {
+        call->type = static_cast<int>(Type::kObject);
+        duk_push_string(ctx, "");
+        duk_replace(ctx, idx);
+        return;
+      }
+      break;
+  }
+  duk_to_string(ctx, idx);
+}
+
+// Saves what result conversion relies on before any script can replace it.
+duk_ret_t SetupStep(duk_context* ctx, void*) {
+  duk_push_global_stash(ctx);
+  const char* classes[] = {"String", "Number", "Boolean"};
+  const char* keys[] = {kStringValueOf, kNumberValueOf, kBooleanValueOf};
+  for (int i = 0; i < 3; ++i) {
+    duk_get_global_string(ctx, classes[i]);
+    duk_get_prop_string(ctx, -1, "prototype");
+    duk_get_prop_string(ctx, -1, "valueOf");
+    duk_put_prop_string(ctx, -4, keys[i]);
+    duk_pop_2(ctx);
+  }
+  duk_pop(ctx);
+  return 0;
+}
+
+// Global code, like the engine's AddCode: leaves "" or the failure's
+// description.
+duk_ret_t AddCodeStep(duk_context* ctx, void* udata) {
+  auto* call = static_cast<CodeCall*>(udata);
+  if (duk_peval_lstring(ctx, call->source, call->sourceSize) != 0) {
+    DescribeThrown(ctx, call);
+    return 1;
+  }
+  duk_pop(ctx);
+  duk_push_string(ctx, "");
+  return 1;
+}
+
+// Calls the wrapper procedure with the source: leaves the result's text or
+// the failure's description.
+duk_ret_t RunEvalStep(duk_context* ctx, void* udata) {
+  auto* call = static_cast<CodeCall*>(udata);
+  duk_get_global_string(ctx, JScriptHost::kEvalProcedure);
+  duk_push_lstring(ctx, call->source, call->sourceSize);
+  if (duk_pcall(ctx, 1) != DUK_EXEC_SUCCESS) {
+    DescribeThrown(ctx, call);
+    return 1;
+  }
+  ConvertResult(ctx, call);
+  return 1;
+}
+
+// The names of the global functions, each followed by a NUL.
+duk_ret_t ProceduresStep(duk_context* ctx, void*) {
+  duk_push_string(ctx, "");
+  duk_push_global_object(ctx);
+  duk_enum(ctx, -1, DUK_ENUM_OWN_PROPERTIES_ONLY);
+  while (duk_next(ctx, -1, 1)) {
+    if (duk_is_function(ctx, -1)) {
+      duk_dup(ctx, 0);
+      duk_dup(ctx, -3);
+      duk_push_lstring(ctx, "", 1);
+      duk_concat(ctx, 3);
+      duk_replace(ctx, 0);
+    }
+    duk_pop_2(ctx);
+  }
+  duk_pop_2(ctx);
+  return 1;
+}
+
+}  // namespace
+
+struct JScriptHost::Binding {
+  std::string name;  // as the engine keeps it
+  std::vector<std::string> members;
+  JScriptHostObject* object = nullptr;
+  bool addMembers = false;
+  const CodePage* cp = nullptr;
+  JsEngineThread* engine = nullptr;
+  // The answer of the last member call, kept here so that the engine reads
+  // it after every C++ object of the call is gone.
+  std::string answer;
+};
+
+namespace {
+
+// Collects the arguments of a member call (already texts) and asks the
+// object. Never lets an exception reach the engine.
+bool InvokeMember(duk_context* ctx, JScriptHost::Binding* binding, duk_idx_t argc,
+                  duk_idx_t memberIdx) noexcept {
+  try {
+    const CodePage& cp = *binding->cp;
+    std::vector<std::string> arguments;
+    arguments.reserve(argc);
+    for (duk_idx_t i = 0; i < argc; ++i) {
+      duk_size_t size = 0;
+      const char* data = duk_get_lstring(ctx, i, &size);
+      arguments.push_back(EngineToCodePage(data, size, cp));
+    }
+    duk_size_t size = 0;
+    const char* data = duk_get_lstring(ctx, memberIdx, &size);
+    const std::string member = EngineToCodePage(data, size, cp);
+    std::string result;
+    if (!binding->object->call(member, arguments, result)) return false;
+    binding->answer = CodePageToEngine(result, cp);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+duk_ret_t HostMemberCall(duk_context* ctx) {
+  const duk_idx_t argc = duk_get_top(ctx);
+  for (duk_idx_t i = 0; i < argc; ++i) duk_safe_to_string(ctx, i);
+  duk_push_current_function(ctx);
+  duk_get_prop_string(ctx, -1, kBindingKey);
+  auto* binding = static_cast<JScriptHost::Binding*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  duk_get_prop_string(ctx, -1, kMemberKey);
+  if (!binding) return DUK_RET_ERROR;
+  binding->engine->enterHost();
+  const bool ok = InvokeMember(ctx, binding, argc, duk_get_top_index(ctx));
+  binding->engine->leaveHost();
+  if (!ok) return DUK_RET_ERROR;
+  duk_push_lstring(ctx, binding->answer.data(), binding->answer.size());
+  return 1;
+}
+
+duk_ret_t BindObjectStep(duk_context* ctx, void* udata) {
+  auto* binding = static_cast<JScriptHost::Binding*>(udata);
+  duk_push_global_object(ctx);
+  duk_push_object(ctx);
+  for (const std::string& member : binding->members) {
+    duk_push_c_function(ctx, &HostMemberCall, DUK_VARARGS);
+    duk_push_pointer(ctx, binding);
+    duk_put_prop_string(ctx, -2, kBindingKey);
+    duk_push_lstring(ctx, member.data(), member.size());
+    duk_put_prop_string(ctx, -2, kMemberKey);
+    if (binding->addMembers) {
+      duk_dup(ctx, -1);
+      duk_put_prop_lstring(ctx, -4, member.data(), member.size());
+    }
+    duk_put_prop_lstring(ctx, -2, member.data(), member.size());
+  }
+  duk_put_prop_lstring(ctx, -2, binding->name.data(), binding->name.size());
+  duk_pop(ctx);
+  return 0;
+}
+
+// Reads the text a step left on top (and pops it).
+std::string TakeTopText(duk_context* ctx, const CodePage& cp) {
+  duk_size_t size = 0;
+  const char* data = duk_get_lstring(ctx, -1, &size);
+  std::string text = EngineToCodePage(data, size, cp);
+  duk_pop(ctx);
+  return text;
+}
+
+const CodePage& DefaultCodePage() { return CodePage::Get(CodePage::kUtf8); }
+
+}  // namespace
+
+JScriptHost::JScriptHost() : engine_(std::make_unique<JsEngineThread>()) {
+  engine_->execute(
+      [this](duk_context* ctx) {
+        if (ctx && engine_->guardedCall(&SetupStep, nullptr, 0, 0) != DUK_EXEC_SUCCESS) {
+          engine_->resetHeap();
+          if (engine_->context()) engine_->guardedCall(&SetupStep, nullptr, 0, 0);
+        }
+      },
+      0);
+}
+
 JScriptHost::~JScriptHost() = default;
 
-bool JScriptHost::evalExpression(const std::string&, const CodePage&, std::string&) {
-  error_ = "JScript is not available";
-  return false;
+bool JScriptHost::available() const {
+  bool alive = false;
+  engine_->execute([&alive](duk_context* ctx) { alive = ctx != nullptr; }, 0);
+  return alive;
+}
+
+bool JScriptHost::loadEvalWrapper() {
+  error_.clear();
+  const CodePage& cp = DefaultCodePage();
+  bool ok = false;
+  bool gone = false;
+  const std::string wrapper = kEvalWrapper;
+  const bool inTime = engine_->execute(
+      [&](duk_context* ctx) {
+        if (!ctx) {
+          gone = true;
+          return;
+        }
+        CodeCall call;
+        call.source = wrapper.data();
+        call.sourceSize = wrapper.size();
+        const int rc = engine_->guardedCall(&AddCodeStep, &call, 0, 1);
+        if (rc == JsEngineThread::kCutOff) return;
+        if (rc != DUK_EXEC_SUCCESS) {
+          duk_pop(ctx);
+          error_ = ComposeErrorText("the engine refused the code", "", 0, cp);
+          return;
+        }
+        const std::string description = TakeTopText(ctx, cp);
+        if (call.failed) {
+          error_ = ComposeErrorText(description, SourceLine(wrapper, static_cast<long>(call.line)),
+                                    static_cast<long>(call.line), cp);
+          return;
+        }
+        ok = true;
+      },
+      timeLimitMs_);
+  if (!inTime) {
+    error_ = ComposeErrorText("the engine ran longer than its time limit", "", 0, cp);
+    restoreEngine();
+    return false;
+  }
+  if (gone || !ok) return false;
+  wrapperLoaded_ = true;
+  return rebuildProcedures();
+}
+
+bool JScriptHost::rebuildProcedures() {
+  procedures_.clear();
+  std::string joined;
+  bool ok = false;
+  const bool inTime = engine_->execute(
+      [&](duk_context* ctx) {
+        if (!ctx) return;
+        const int rc = engine_->guardedCall(&ProceduresStep, nullptr, 0, 1);
+        if (rc == JsEngineThread::kCutOff) return;
+        duk_size_t size = 0;
+        const char* data = duk_get_lstring(ctx, -1, &size);
+        if (rc == DUK_EXEC_SUCCESS && data) {
+          joined.assign(data, size);
+          ok = true;
+        }
+        duk_pop(ctx);
+      },
+      timeLimitMs_);
+  if (!inTime) {
+    error_ = ComposeErrorText("the engine ran longer than its time limit", "", 0,
+                              DefaultCodePage());
+    restoreEngine();
+    return false;
+  }
+  std::size_t start = 0;
+  while (start < joined.size()) {
+    const std::size_t end = joined.find('\0', start);
+    procedures_.push_back(
+        EngineToCodePage(joined.data() + start, end - start, DefaultCodePage()));
+    start = end + 1;
+  }
+  return ok;
+}
+
+bool JScriptHost::runEval(const std::string& source, const CodePage& cp, JScriptValue& result) {
+  error_.clear();
+  bool hasWrapper = false;
+  for (const std::string& name : procedures_) {
+    if (name == kEvalProcedure) hasWrapper = true;
+  }
+  if (!hasWrapper) return false;
+
+  const std::string engineSource = CodePageToEngine(source, cp);
+  bool ok = false;
+  const bool inTime = engine_->execute(
+      [&](duk_context* ctx) {
+        if (!ctx) return;
+        CodeCall call;
+        call.source = engineSource.data();
+        call.sourceSize = engineSource.size();
+        const int rc = engine_->guardedCall(&RunEvalStep, &call, 0, 1);
+        if (rc == JsEngineThread::kCutOff) return;
+        if (rc != DUK_EXEC_SUCCESS) {
+          duk_pop(ctx);
+          error_ = ComposeErrorText("the engine could not run the evaluation", "", 0, cp);
+          return;
+        }
+        std::string text = TakeTopText(ctx, cp);
+        if (call.failed) {
+          const long line = static_cast<long>(call.line);
+          error_ = ComposeErrorText(text, SourceLine(source, line), line, cp);
+          return;
+        }
+        result.type = static_cast<JScriptValue::Type>(call.type);
+        result.text = std::move(text);
+        ok = true;
+      },
+      timeLimitMs_);
+  if (!inTime) {
+    error_ = ComposeErrorText("the evaluation ran longer than " + std::to_string(timeLimitMs_) +
+                                  " ms",
+                              "", 0, cp);
+    restoreEngine();
+    return false;
+  }
+  return ok;
+}
+
+bool JScriptHost::evalExpression(const std::string& text, const CodePage& cp,
+                                 std::string& result) {
+  if (!wrapperLoaded_ && !loadEvalWrapper()) return false;
+  JScriptValue value;
+  if (!runEval(text, cp, value)) return false;
+  std::string converted;
+  if (!JScriptValueToText(value, converted)) {
+    error_ = ComposeErrorText("the value has no text", SourceLine(text, 1), 1, cp);
+    return false;
+  }
+  result = std::move(converted);
+  return true;
+}
+
+bool JScriptHost::addNamedObject(const std::string& name, JScriptHostObject* object,
+                                 bool addMembers, const CodePage& cp) {
+  error_.clear();
+  if (!object) return false;
+  auto binding = std::make_unique<Binding>();
+  binding->name = CodePageToEngine(name, cp);
+  for (const std::string& member : object->members()) {
+    binding->members.push_back(CodePageToEngine(member, cp));
+  }
+  binding->object = object;
+  binding->addMembers = addMembers;
+  binding->cp = &cp;
+  binding->engine = engine_.get();
+  if (!bindObject(*binding)) return false;
+  bindings_.push_back(std::move(binding));
+  return true;
+}
+
+bool JScriptHost::bindObject(Binding& binding) {
+  bool ok = false;
+  const bool inTime = engine_->execute(
+      [&](duk_context* ctx) {
+        if (!ctx) return;
+        const int rc = engine_->guardedCall(&BindObjectStep, &binding, 0, 0);
+        ok = rc == DUK_EXEC_SUCCESS;
+      },
+      timeLimitMs_);
+  if (!inTime) {
+    restoreEngine();
+    return false;
+  }
+  return ok;
+}
+
+// After a cut-off: a fresh heap with what the host had put into the old one.
+bool JScriptHost::restoreEngine() {
+  bool alive = false;
+  engine_->execute(
+      [&](duk_context*) {
+        if (!engine_->resetHeap()) return;
+        alive = engine_->guardedCall(&SetupStep, nullptr, 0, 0) == DUK_EXEC_SUCCESS;
+      },
+      0);
+  procedures_.clear();
+  if (!alive) return false;
+  const std::string error = error_;
+  if (wrapperLoaded_) loadEvalWrapper();
+  for (auto& binding : bindings_) bindObject(*binding);
+  error_ = error;
+  return true;
+}
+
+bool JScriptValueToText(const JScriptValue& value, std::string& text) {
+  if (value.type == JScriptValue::Type::kObject) return false;
+  text = value.text;
+  return true;
 }
 
 }  // namespace velmar
