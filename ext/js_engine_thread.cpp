@@ -20,7 +20,9 @@ constexpr std::size_t kEngineStackSize = 64u << 20;
 // Duktape's code.
 constexpr auto kCutOffRetry = std::chrono::milliseconds(2);
 
-int CutOffSignal() { return SIGRTMIN + 7; }
+int CutOffSignal() {
+  return SIGRTMIN + 7;
+}
 
 // The engine thread's own instance, for the signal handler. Initial-exec
 // TLS is read without any call, so the handler may touch it.
@@ -93,8 +95,8 @@ JsEngineThread::JsEngineThread(std::size_t memoryLimit) : memoryLimit_(memoryLim
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, kEngineStackSize);
-  // Block the cut-off signal everywhere but on the engine thread; the new
-  // thread inherits this mask and unblocks it for itself.
+  // The engine thread starts with the cut-off signal blocked and unblocks it
+  // once it has registered itself for the handler.
   sigset_t blocked;
   sigset_t previous;
   sigemptyset(&blocked);
@@ -156,7 +158,8 @@ bool JsEngineThread::execute(const std::function<void(duk_context*)>& job, int l
   wake_.notify_all();
   bool done = true;
   if (limitMs > 0) {
-    done = finished_.wait_for(lock, std::chrono::milliseconds(limitMs), [this] { return jobDone_; });
+    done =
+        finished_.wait_for(lock, std::chrono::milliseconds(limitMs), [this] { return jobDone_; });
   } else {
     finished_.wait(lock, [this] { return jobDone_; });
   }

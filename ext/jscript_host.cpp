@@ -12,11 +12,11 @@ namespace {
 
 // Hidden keys (Duktape hides property names starting with 0xFF from
 // scripts).
-constexpr char kStringValueOf[] = "\xFF" "velmarStringValueOf";
-constexpr char kNumberValueOf[] = "\xFF" "velmarNumberValueOf";
-constexpr char kBooleanValueOf[] = "\xFF" "velmarBooleanValueOf";
-constexpr char kBindingKey[] = "\xFF" "velmarBinding";
-constexpr char kMemberKey[] = "\xFF" "velmarMember";
+constexpr char kStringValueOf[] = "\xFFvelmarStringValueOf";
+constexpr char kNumberValueOf[] = "\xFFvelmarNumberValueOf";
+constexpr char kBooleanValueOf[] = "\xFFvelmarBooleanValueOf";
+constexpr char kBindingKey[] = "\xFFvelmarBinding";
+constexpr char kMemberKey[] = "\xFFvelmarMember";
 
 // Duktape keeps texts as CESU-8: every UTF-16 unit on its own, so a
 // surrogate pair becomes two three-byte sequences, as ECMAScript's string
@@ -116,9 +116,10 @@ std::string CutToLimit(const std::string& text, std::size_t limit, const CodePag
   return text.substr(0, end);
 }
 
-std::string ComposeErrorText(const std::string& description, const std::string& lineText,
-                             long line, const CodePage& cp) {
-  std::string text = "Error: " + description + ", " + lineText + "; in line " + std::to_string(line);
+std::string ComposeErrorText(const std::string& description, const std::string& lineText, long line,
+                             const CodePage& cp) {
+  std::string text =
+      "Error: " + description + ", " + lineText + "; in line " + std::to_string(line);
   return CutToLimit(text, JScriptHost::kErrorTextLimit, cp);
 }
 
@@ -361,7 +362,9 @@ std::string TakeTopText(duk_context* ctx, const CodePage& cp) {
   return text;
 }
 
-const CodePage& DefaultCodePage() { return CodePage::Get(CodePage::kUtf8); }
+const CodePage& DefaultCodePage() {
+  return CodePage::Get(CodePage::kUtf8);
+}
 
 }  // namespace
 
@@ -444,16 +447,15 @@ bool JScriptHost::rebuildProcedures() {
       },
       timeLimitMs_);
   if (!inTime) {
-    error_ = ComposeErrorText("the engine ran longer than its time limit", "", 0,
-                              DefaultCodePage());
+    error_ =
+        ComposeErrorText("the engine ran longer than its time limit", "", 0, DefaultCodePage());
     restoreEngine();
     return false;
   }
   std::size_t start = 0;
   while (start < joined.size()) {
     const std::size_t end = joined.find('\0', start);
-    procedures_.push_back(
-        EngineToCodePage(joined.data() + start, end - start, DefaultCodePage()));
+    procedures_.push_back(EngineToCodePage(joined.data() + start, end - start, DefaultCodePage()));
     start = end + 1;
   }
   return ok;
@@ -494,17 +496,15 @@ bool JScriptHost::runEval(const std::string& source, const CodePage& cp, JScript
       },
       timeLimitMs_);
   if (!inTime) {
-    error_ = ComposeErrorText("the evaluation ran longer than " + std::to_string(timeLimitMs_) +
-                                  " ms",
-                              "", 0, cp);
+    error_ = ComposeErrorText(
+        "the evaluation ran longer than " + std::to_string(timeLimitMs_) + " ms", "", 0, cp);
     restoreEngine();
     return false;
   }
   return ok;
 }
 
-bool JScriptHost::evalExpression(const std::string& text, const CodePage& cp,
-                                 std::string& result) {
+bool JScriptHost::evalExpression(const std::string& text, const CodePage& cp, std::string& result) {
   if (!wrapperLoaded_ && !loadEvalWrapper()) return false;
   JScriptValue value;
   if (!runEval(text, cp, value)) return false;

@@ -178,8 +178,7 @@ void* EntryPointCache::find(const std::string& head) const {
   return it == entries_.end() ? nullptr : it->second.address;
 }
 
-void EntryPointCache::insert(const std::string& head, const std::string& library,
-                             void* address) {
+void EntryPointCache::insert(const std::string& head, const std::string& library, void* address) {
   entries_[head] = Entry{library, address};
 }
 

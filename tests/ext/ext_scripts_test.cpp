@@ -31,7 +31,8 @@ TEST(ExtScripts, NativeCallsInAScript) {
   TempDir home;
   const ProcessResult result = RunScript(home,
                                          "<main>\n"
-                                         "loaddll t " VELMAR_EXT_TEST_LIB "\n"
+                                         "loaddll t " VELMAR_EXT_TEST_LIB
+                                         "\n"
                                          "show sum=[~(int)t.add<<<(int)1200<<<(int)34]\n"
                                          "show order=[~(int)t.minus<<<(int)1<<<(int)50]\n"
                                          "show text=[~t.join3<<<c<<<b<<<a]\n"

@@ -61,8 +61,9 @@ TEST_F(NativeCalls, IntegersTextsAndArgumentOrder) {
   EXPECT_EQ(Call("t.join3<<<c<<<b<<<a"), "a|b|c");
   EXPECT_EQ(Call("(char*)t.join3<<<<<<(char*) x<<<"), "| x|");
   EXPECT_EQ(Call("t.repeat<<<(int)3<<<ab"), "ababab");
-  EXPECT_EQ(Call("(int)t.sum8<<<(int)8<<<(int)7<<<(int)6<<<(int)5<<<(int)4<<<(int)3<<<(int)2<<<(int)1"),
-            "87654321");
+  EXPECT_EQ(
+      Call("(int)t.sum8<<<(int)8<<<(int)7<<<(int)6<<<(int)5<<<(int)4<<<(int)3<<<(int)2<<<(int)1"),
+      "87654321");
   // Type names ignore case and blanks; an integer skips leading blanks,
   // reads as far as it can, and stays inside 32 bits.
   EXPECT_EQ(Call("( INT )t.add<<<(INT) 42<<<( int )8xyz"), "50");

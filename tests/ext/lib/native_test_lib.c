@@ -19,7 +19,9 @@ int minus(int a, int b) {
   return a - b;
 }
 
-int call_count(void) { return calls; }
+int call_count(void) {
+  return calls;
+}
 
 const char* join3(const char* a, const char* b, const char* c) {
   ++calls;
@@ -49,6 +51,5 @@ const wchar_t* wide(void) {
 
 int sum8(int a, int b, int c, int d, int e, int f, int g, int h) {
   ++calls;
-  return a * 1 + b * 10 + c * 100 + d * 1000 + e * 10000 + f * 100000 + g * 1000000 +
-         h * 10000000;
+  return a * 1 + b * 10 + c * 100 + d * 1000 + e * 10000 + f * 100000 + g * 1000000 + h * 10000000;
 }
