@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace velmar {
 
 namespace {
@@ -19,6 +21,23 @@ constexpr std::size_t kEngineStackSize = 64u << 20;
 // How often the caller repeats the cut-off signal until it lands in
 // Duktape's code.
 constexpr auto kCutOffRetry = std::chrono::milliseconds(2);
+// How long the caller keeps trying before it gives the engine thread up.
+constexpr auto kCutOffGrace = std::chrono::milliseconds(1000);
+
+// ThreadSanitizer holds asynchronous signals back until the thread enters
+// one of its interceptors, which a loop inside Duktape never does; there the
+// engine is given up at once instead.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kSignalsLand = false;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kSignalsLand = false;
+#else
+constexpr bool kSignalsLand = true;
+#endif
+#else
+constexpr bool kSignalsLand = true;
+#endif
 
 int CutOffSignal() {
   return SIGRTMIN + 7;
@@ -137,6 +156,7 @@ void JsEngineThread::loop() {
     const auto* job = job_;
     lock.unlock();
     (*job)(ctx_);
+    parkIfAbandoned();
     lock.lock();
     jobDone_ = true;
     finished_.notify_all();
@@ -164,12 +184,21 @@ bool JsEngineThread::execute(const std::function<void(duk_context*)>& job, int l
     finished_.wait(lock, [this] { return jobDone_; });
   }
   if (!done) {
+    const bool canCutOff = kSignalsLand && gDuktapeCode.begin != 0;
+    const auto giveUp = std::chrono::steady_clock::now() + kCutOffGrace;
     cutOffRequested_.store(1);
-    while (!jobDone_) {
+    while (canCutOff && !jobDone_ && std::chrono::steady_clock::now() < giveUp) {
       pthread_kill(thread_, CutOffSignal());
       finished_.wait_for(lock, kCutOffRetry, [this] { return jobDone_; });
     }
     cutOffRequested_.store(0);
+    if (!jobDone_) {
+      // The thread may keep running the job, but it parks before it could
+      // touch anything outside its own heap again.
+      abandoned_.store(1);
+      job_ = nullptr;
+      return false;
+    }
   }
   job_ = nullptr;
   return cutOff_ == 0;
@@ -191,7 +220,13 @@ int JsEngineThread::guardedCall(duk_safe_call_function fn, void* udata, duk_idx_
   guardActive_ = 1;
   const int rc = duk_safe_call(ctx_, fn, udata, nargs, nrets);
   guardActive_ = 0;
+  parkIfAbandoned();
   return rc == DUK_EXEC_SUCCESS ? DUK_EXEC_SUCCESS : DUK_EXEC_ERROR;
+}
+
+void JsEngineThread::parkIfAbandoned() {
+  if (!abandoned_.load()) return;
+  for (;;) pause();
 }
 
 void JsEngineThread::OnCutOffSignal(int, siginfo_t*, void* context) {

@@ -39,8 +39,14 @@ class JsEngineThread {
   // Runs the job on the engine thread and waits for it. With limitMs > 0, a
   // guarded call still running when the limit has passed is cut off.
   // Answers false when that happened; the heap is then lost until the next
-  // resetHeap().
+  // resetHeap(). When the cut-off cannot land (a host callback that does not
+  // return, a build whose signals are held back), the engine is abandoned:
+  // its thread never touches anything outside its own state again, and the
+  // owner must leak this object instead of destroying it.
   bool execute(const std::function<void(duk_context*)>& job, int limitMs);
+  bool abandoned() const { return abandoned_.load() != 0; }
+  // Inside the engine: never returns once the engine was abandoned.
+  void parkIfAbandoned();
 
   // Inside a job: duk_safe_call with the cut-off armed. Answers
   // DUK_EXEC_SUCCESS, DUK_EXEC_ERROR or kCutOff; after kCutOff the job must
@@ -84,6 +90,7 @@ class JsEngineThread {
   volatile sig_atomic_t hostDepth_ = 0;
   volatile sig_atomic_t cutOff_ = 0;
   std::atomic<int> cutOffRequested_{0};
+  std::atomic<int> abandoned_{0};
 
   pthread_t thread_{};
   bool started_ = false;

@@ -324,9 +324,11 @@ duk_ret_t HostMemberCall(duk_context* ctx) {
   duk_pop(ctx);
   duk_get_prop_string(ctx, -1, kMemberKey);
   if (!binding) return DUK_RET_ERROR;
+  binding->engine->parkIfAbandoned();
   binding->engine->enterHost();
   const bool ok = InvokeMember(ctx, binding, argc, duk_get_top_index(ctx));
   binding->engine->leaveHost();
+  binding->engine->parkIfAbandoned();
   if (!ok) return DUK_RET_ERROR;
   duk_push_lstring(ctx, binding->answer.data(), binding->answer.size());
   return 1;
@@ -379,7 +381,12 @@ JScriptHost::JScriptHost() : engine_(std::make_unique<JsEngineThread>()) {
       0);
 }
 
-JScriptHost::~JScriptHost() = default;
+JScriptHost::~JScriptHost() {
+  if (engine_->abandoned()) {
+    static_cast<void>(engine_.release());
+    for (auto& binding : bindings_) static_cast<void>(binding.release());
+  }
+}
 
 bool JScriptHost::available() const {
   bool alive = false;
@@ -553,6 +560,23 @@ bool JScriptHost::bindObject(Binding& binding) {
 
 // After a cut-off: a fresh heap with what the host had put into the old one.
 bool JScriptHost::restoreEngine() {
+  if (engine_->abandoned()) {
+    // Its thread may still be running: it keeps the engine and the records
+    // of the named objects it knows, and parks before it uses either.
+    static_cast<void>(engine_.release());
+    engine_ = std::make_unique<JsEngineThread>();
+    for (auto& binding : bindings_) {
+      auto fresh = std::make_unique<Binding>();
+      fresh->name = binding->name;
+      fresh->members = binding->members;
+      fresh->object = binding->object;
+      fresh->addMembers = binding->addMembers;
+      fresh->cp = binding->cp;
+      fresh->engine = engine_.get();
+      static_cast<void>(binding.release());
+      binding = std::move(fresh);
+    }
+  }
   bool alive = false;
   engine_->execute(
       [&](duk_context*) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace velmar {
@@ -204,6 +207,37 @@ TEST(JScriptHost, NamedObjects) {
   js.setTimeLimitMs(100);
   EXPECT_TRUE(Fails(js, "for(;;){ host.echo(1); }"));
   EXPECT_EQ(Eval(js, "host.echo(2)"), "echo(2;)");
+}
+
+// A host object whose call blocks until released: a cut-off cannot jump over
+// it, so the host gives that engine up and goes on with a fresh one.
+class Blocking : public JScriptHostObject {
+ public:
+  std::vector<std::string> members() const override { return {"wait", "ping"}; }
+  bool call(const std::string& member, const std::vector<std::string>&,
+            std::string& result) override {
+    if (member == "wait") {
+      while (!released.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    result = member;
+    return true;
+  }
+  std::atomic<bool> released{false};
+};
+
+TEST(JScriptHost, AnEngineStuckInTheHostIsGivenUp) {
+  // Lives as long as the process: the given-up engine thread may still be
+  // inside it.
+  static Blocking blocking;
+  JScriptHost js;
+  ASSERT_TRUE(js.addNamedObject("b", &blocking, false, kUtf8));
+  js.setTimeLimitMs(50);
+  EXPECT_EQ(Eval(js, "kept = 1"), "1");
+  EXPECT_TRUE(Fails(js, "b.wait()"));
+  EXPECT_EQ(Eval(js, "typeof kept"), "undefined");
+  EXPECT_EQ(Eval(js, "b.ping()"), "ping");
+  blocking.released = true;
+  EXPECT_EQ(Eval(js, "var n = 2; n + 1"), "3");
 }
 
 }  // namespace
