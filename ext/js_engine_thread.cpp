@@ -151,11 +151,12 @@ void JsEngineThread::loop() {
   resetHeap();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || (job_ && !jobDone_); });
+    wake_.wait(lock, [this] { return stopping_ || (hasJob_ && !jobDone_); });
     if (stopping_) break;
-    const auto* job = job_;
     lock.unlock();
-    (*job)(ctx_);
+    // The caller leaves job_ alone until the job is done (or for ever, once
+    // it has given the engine up).
+    job_(*this, ctx_);
     parkIfAbandoned();
     lock.lock();
     jobDone_ = true;
@@ -169,10 +170,11 @@ void JsEngineThread::loop() {
   tCurrentEngine = nullptr;
 }
 
-bool JsEngineThread::execute(const std::function<void(duk_context*)>& job, int limitMs) {
+bool JsEngineThread::execute(Job job, int limitMs) {
   if (!started_) return true;
   std::unique_lock<std::mutex> lock(mutex_);
-  job_ = &job;
+  job_ = std::move(job);
+  hasJob_ = true;
   jobDone_ = false;
   cutOff_ = 0;
   wake_.notify_all();
@@ -196,11 +198,11 @@ bool JsEngineThread::execute(const std::function<void(duk_context*)>& job, int l
       // The thread may keep running the job, but it parks before it could
       // touch anything outside its own heap again.
       abandoned_.store(1);
-      job_ = nullptr;
       return false;
     }
   }
   job_ = nullptr;
+  hasJob_ = false;
   return cutOff_ == 0;
 }
 

@@ -43,7 +43,10 @@ class JsEngineThread {
   // return, a build whose signals are held back), the engine is abandoned:
   // its thread never touches anything outside its own state again, and the
   // owner must leak this object instead of destroying it.
-  bool execute(const std::function<void(duk_context*)>& job, int limitMs);
+  // A job owns everything it reads (capture by value): an abandoned thread
+  // keeps its job, never the caller's frame.
+  using Job = std::function<void(JsEngineThread& engine, duk_context* ctx)>;
+  bool execute(Job job, int limitMs);
   bool abandoned() const { return abandoned_.load() != 0; }
   // Inside the engine: never returns once the engine was abandoned.
   void parkIfAbandoned();
@@ -97,7 +100,8 @@ class JsEngineThread {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable finished_;
-  const std::function<void(duk_context*)>* job_ = nullptr;
+  Job job_;
+  bool hasJob_ = false;
   bool jobDone_ = false;
   bool stopping_ = false;
 };

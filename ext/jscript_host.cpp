@@ -3,6 +3,8 @@
 #include <duktape.h>
 
 #include <exception>
+#include <memory>
+#include <type_traits>
 
 #include "ext/js_engine_thread.h"
 
@@ -355,30 +357,35 @@ duk_ret_t BindObjectStep(duk_context* ctx, void* udata) {
   return 0;
 }
 
-// Reads the text a step left on top (and pops it).
-std::string TakeTopText(duk_context* ctx, const CodePage& cp) {
-  duk_size_t size = 0;
-  const char* data = duk_get_lstring(ctx, -1, &size);
-  std::string text = EngineToCodePage(data, size, cp);
-  duk_pop(ctx);
-  return text;
-}
-
 const CodePage& DefaultCodePage() {
   return CodePage::Get(CodePage::kUtf8);
 }
 
 }  // namespace
 
+// What one step answered: its guarded call's outcome, the record the step
+// filled in and the text it left on the stack (engine encoding). Shared
+// between the caller and the job, so a job the caller had to give up never
+// writes into a frame that is gone.
+struct JScriptHost::StepOutcome {
+  int rc = DUK_EXEC_ERROR;
+  bool noEngine = false;
+  CodeCall call;
+  std::string text;
+};
+
+namespace {
+
+bool SetUpHeap(JsEngineThread& engine, duk_context* ctx) {
+  if (ctx && engine.guardedCall(&SetupStep, nullptr, 0, 0) == DUK_EXEC_SUCCESS) return true;
+  // Heap creation may have failed half-way: try once more from scratch.
+  return engine.resetHeap() && engine.guardedCall(&SetupStep, nullptr, 0, 0) == DUK_EXEC_SUCCESS;
+}
+
+}  // namespace
+
 JScriptHost::JScriptHost() : engine_(std::make_unique<JsEngineThread>()) {
-  engine_->execute(
-      [this](duk_context* ctx) {
-        if (ctx && engine_->guardedCall(&SetupStep, nullptr, 0, 0) != DUK_EXEC_SUCCESS) {
-          engine_->resetHeap();
-          if (engine_->context()) engine_->guardedCall(&SetupStep, nullptr, 0, 0);
-        }
-      },
-      0);
+  engine_->execute([](JsEngineThread& engine, duk_context* ctx) { SetUpHeap(engine, ctx); }, 0);
 }
 
 JScriptHost::~JScriptHost() {
@@ -390,82 +397,77 @@ JScriptHost::~JScriptHost() {
 
 bool JScriptHost::available() const {
   bool alive = false;
-  engine_->execute([&alive](duk_context* ctx) { alive = ctx != nullptr; }, 0);
+  engine_->execute([&alive](JsEngineThread&, duk_context* ctx) { alive = ctx != nullptr; }, 0);
   return alive;
+}
+
+// Runs a step that leaves one text on the stack. False when the time limit
+// cut it off (the engine has been restored by then).
+bool JScriptHost::runStep(StepFunction step, const std::string& source, StepOutcome& outcome) {
+  static_assert(std::is_same_v<StepFunction, duk_safe_call_function>);
+  auto shared = std::make_shared<StepOutcome>();
+  auto text = std::make_shared<const std::string>(source);
+  const bool inTime = engine_->execute(
+      [shared, text, step](JsEngineThread& engine, duk_context* ctx) {
+        if (!ctx) {
+          shared->noEngine = true;
+          return;
+        }
+        shared->call.source = text->data();
+        shared->call.sourceSize = text->size();
+        shared->rc = engine.guardedCall(step, &shared->call, 0, 1);
+        if (shared->rc == JsEngineThread::kCutOff) return;
+        duk_size_t size = 0;
+        const char* data = duk_get_lstring(ctx, -1, &size);
+        if (data) shared->text.assign(data, size);
+        duk_pop(ctx);
+      },
+      timeLimitMs_);
+  if (!inTime) {
+    const std::string error =
+        ComposeErrorText("the evaluation ran longer than " + std::to_string(timeLimitMs_) + " ms",
+                         "", 0, DefaultCodePage());
+    restoreEngine();
+    error_ = error;
+    return false;
+  }
+  outcome = std::move(*shared);
+  return true;
 }
 
 bool JScriptHost::loadEvalWrapper() {
   error_.clear();
   const CodePage& cp = DefaultCodePage();
-  bool ok = false;
-  bool gone = false;
   const std::string wrapper = kEvalWrapper;
-  const bool inTime = engine_->execute(
-      [&](duk_context* ctx) {
-        if (!ctx) {
-          gone = true;
-          return;
-        }
-        CodeCall call;
-        call.source = wrapper.data();
-        call.sourceSize = wrapper.size();
-        const int rc = engine_->guardedCall(&AddCodeStep, &call, 0, 1);
-        if (rc == JsEngineThread::kCutOff) return;
-        if (rc != DUK_EXEC_SUCCESS) {
-          duk_pop(ctx);
-          error_ = ComposeErrorText("the engine refused the code", "", 0, cp);
-          return;
-        }
-        const std::string description = TakeTopText(ctx, cp);
-        if (call.failed) {
-          error_ = ComposeErrorText(description, SourceLine(wrapper, static_cast<long>(call.line)),
-                                    static_cast<long>(call.line), cp);
-          return;
-        }
-        ok = true;
-      },
-      timeLimitMs_);
-  if (!inTime) {
-    error_ = ComposeErrorText("the engine ran longer than its time limit", "", 0, cp);
-    restoreEngine();
+  StepOutcome outcome;
+  if (!runStep(&AddCodeStep, wrapper, outcome) || outcome.noEngine) return false;
+  if (outcome.rc != DUK_EXEC_SUCCESS) {
+    error_ = ComposeErrorText("the engine refused the code", "", 0, cp);
     return false;
   }
-  if (gone || !ok) return false;
+  if (outcome.call.failed) {
+    const long line = static_cast<long>(outcome.call.line);
+    error_ = ComposeErrorText(EngineToCodePage(outcome.text.data(), outcome.text.size(), cp),
+                              SourceLine(wrapper, line), line, cp);
+    return false;
+  }
   wrapperLoaded_ = true;
   return rebuildProcedures();
 }
 
 bool JScriptHost::rebuildProcedures() {
   procedures_.clear();
-  std::string joined;
-  bool ok = false;
-  const bool inTime = engine_->execute(
-      [&](duk_context* ctx) {
-        if (!ctx) return;
-        const int rc = engine_->guardedCall(&ProceduresStep, nullptr, 0, 1);
-        if (rc == JsEngineThread::kCutOff) return;
-        duk_size_t size = 0;
-        const char* data = duk_get_lstring(ctx, -1, &size);
-        if (rc == DUK_EXEC_SUCCESS && data) {
-          joined.assign(data, size);
-          ok = true;
-        }
-        duk_pop(ctx);
-      },
-      timeLimitMs_);
-  if (!inTime) {
-    error_ =
-        ComposeErrorText("the engine ran longer than its time limit", "", 0, DefaultCodePage());
-    restoreEngine();
-    return false;
-  }
+  StepOutcome outcome;
+  if (!runStep(&ProceduresStep, {}, outcome) || outcome.rc != DUK_EXEC_SUCCESS) return false;
+  const std::string& joined = outcome.text;
   std::size_t start = 0;
   while (start < joined.size()) {
-    const std::size_t end = joined.find('\0', start);
+    std::size_t end = joined.find('\0', start);
+    if (end == std::string::npos) end = joined.size();
     procedures_.push_back(EngineToCodePage(joined.data() + start, end - start, DefaultCodePage()));
     start = end + 1;
   }
-  return ok;
+  return true;
 }
 
 bool JScriptHost::runEval(const std::string& source, const CodePage& cp, JScriptValue& result) {
@@ -476,39 +478,23 @@ bool JScriptHost::runEval(const std::string& source, const CodePage& cp, JScript
   }
   if (!hasWrapper) return false;
 
-  const std::string engineSource = CodePageToEngine(source, cp);
-  bool ok = false;
-  const bool inTime = engine_->execute(
-      [&](duk_context* ctx) {
-        if (!ctx) return;
-        CodeCall call;
-        call.source = engineSource.data();
-        call.sourceSize = engineSource.size();
-        const int rc = engine_->guardedCall(&RunEvalStep, &call, 0, 1);
-        if (rc == JsEngineThread::kCutOff) return;
-        if (rc != DUK_EXEC_SUCCESS) {
-          duk_pop(ctx);
-          error_ = ComposeErrorText("the engine could not run the evaluation", "", 0, cp);
-          return;
-        }
-        std::string text = TakeTopText(ctx, cp);
-        if (call.failed) {
-          const long line = static_cast<long>(call.line);
-          error_ = ComposeErrorText(text, SourceLine(source, line), line, cp);
-          return;
-        }
-        result.type = static_cast<JScriptValue::Type>(call.type);
-        result.text = std::move(text);
-        ok = true;
-      },
-      timeLimitMs_);
-  if (!inTime) {
-    error_ = ComposeErrorText(
-        "the evaluation ran longer than " + std::to_string(timeLimitMs_) + " ms", "", 0, cp);
-    restoreEngine();
+  StepOutcome outcome;
+  if (!runStep(&RunEvalStep, CodePageToEngine(source, cp), outcome) || outcome.noEngine) {
     return false;
   }
-  return ok;
+  if (outcome.rc != DUK_EXEC_SUCCESS) {
+    error_ = ComposeErrorText("the engine could not run the evaluation", "", 0, cp);
+    return false;
+  }
+  std::string text = EngineToCodePage(outcome.text.data(), outcome.text.size(), cp);
+  if (outcome.call.failed) {
+    const long line = static_cast<long>(outcome.call.line);
+    error_ = ComposeErrorText(text, SourceLine(source, line), line, cp);
+    return false;
+  }
+  result.type = static_cast<JScriptValue::Type>(outcome.call.type);
+  result.text = std::move(text);
+  return true;
 }
 
 bool JScriptHost::evalExpression(const std::string& text, const CodePage& cp, std::string& result) {
@@ -543,19 +529,19 @@ bool JScriptHost::addNamedObject(const std::string& name, JScriptHostObject* obj
 }
 
 bool JScriptHost::bindObject(Binding& binding) {
-  bool ok = false;
+  auto ok = std::make_shared<bool>(false);
+  Binding* record = &binding;
   const bool inTime = engine_->execute(
-      [&](duk_context* ctx) {
+      [ok, record](JsEngineThread& engine, duk_context* ctx) {
         if (!ctx) return;
-        const int rc = engine_->guardedCall(&BindObjectStep, &binding, 0, 0);
-        ok = rc == DUK_EXEC_SUCCESS;
+        *ok = engine.guardedCall(&BindObjectStep, record, 0, 0) == DUK_EXEC_SUCCESS;
       },
       timeLimitMs_);
   if (!inTime) {
     restoreEngine();
     return false;
   }
-  return ok;
+  return *ok;
 }
 
 // After a cut-off: a fresh heap with what the host had put into the old one.
@@ -579,9 +565,8 @@ bool JScriptHost::restoreEngine() {
   }
   bool alive = false;
   engine_->execute(
-      [&](duk_context*) {
-        if (!engine_->resetHeap()) return;
-        alive = engine_->guardedCall(&SetupStep, nullptr, 0, 0) == DUK_EXEC_SUCCESS;
+      [&alive](JsEngineThread& engine, duk_context*) {
+        alive = engine.resetHeap() && SetUpHeap(engine, engine.context());
       },
       0);
   procedures_.clear();

@@ -7,6 +7,8 @@
 
 #include "values/code_page.h"
 
+struct duk_hthread;
+
 namespace velmar {
 
 class JsEngineThread;
@@ -90,6 +92,9 @@ class JScriptHost {
   struct Binding;
 
  private:
+  struct StepOutcome;
+  using StepFunction = int (*)(duk_hthread*, void*);
+  bool runStep(StepFunction step, const std::string& source, StepOutcome& outcome);
   bool restoreEngine();
   bool bindObject(Binding& binding);
   bool rebuildProcedures();
