@@ -188,18 +188,31 @@ bool JsEngineThread::execute(Job job, int limitMs) {
   if (!done) {
     const bool canCutOff = kSignalsLand && gDuktapeCode.begin != 0;
     const auto giveUp = std::chrono::steady_clock::now() + kCutOffGrace;
+    bool gaveUp = false;
     cutOffRequested_.store(1);
-    while (canCutOff && !jobDone_ && std::chrono::steady_clock::now() < giveUp) {
-      pthread_kill(thread_, CutOffSignal());
+    while (!jobDone_) {
+      if (canCutOff) {
+        pthread_kill(thread_, CutOffSignal());
+      } else {
+        // Without a cut-off the engine is given up as soon as it is outside
+        // the host.
+        int state = 0;
+        if (hostState_.compare_exchange_strong(state, kAbandonedBit)) {
+          gaveUp = true;
+          break;
+        }
+      }
+      if (std::chrono::steady_clock::now() >= giveUp) {
+        hostState_.fetch_or(kAbandonedBit);
+        gaveUp = true;
+        break;
+      }
       finished_.wait_for(lock, kCutOffRetry, [this] { return jobDone_; });
     }
     cutOffRequested_.store(0);
-    if (!jobDone_) {
-      // The thread may keep running the job, but it parks before it could
-      // touch anything outside its own heap again.
-      abandoned_.store(1);
-      return false;
-    }
+    // The thread may keep running the job, but it parks before it could
+    // touch anything outside its own heap again.
+    if (gaveUp) return false;
   }
   job_ = nullptr;
   hasJob_ = false;
@@ -213,7 +226,6 @@ int JsEngineThread::guardedCall(duk_safe_call_function fn, void* udata, duk_idx_
   // here over Duktape's frames only.
   if (sigsetjmp(jump_, 1) != 0) {
     guardActive_ = 0;
-    hostDepth_ = 0;
     cutOff_ = 1;
     // The heap's state is half-way and must never be touched again.
     ctx_ = nullptr;
@@ -227,13 +239,23 @@ int JsEngineThread::guardedCall(duk_safe_call_function fn, void* udata, duk_idx_
 }
 
 void JsEngineThread::parkIfAbandoned() {
-  if (!abandoned_.load()) return;
+  if (!abandoned()) return;
   for (;;) pause();
+}
+
+void JsEngineThread::enterHost() {
+  int state = hostState_.load();
+  for (;;) {
+    if (state & kAbandonedBit) {
+      for (;;) pause();
+    }
+    if (hostState_.compare_exchange_weak(state, state + 1)) return;
+  }
 }
 
 void JsEngineThread::OnCutOffSignal(int, siginfo_t*, void* context) {
   JsEngineThread* self = tCurrentEngine;
-  if (!self || !self->guardActive_ || self->hostDepth_ > 0) return;
+  if (!self || !self->guardActive_ || self->hostState_.load() != 0) return;
   if (!self->cutOffRequested_.load()) return;
   const uintptr_t pc = InterruptedPc(context);
   if (pc < gDuktapeCode.begin || pc >= gDuktapeCode.end) return;

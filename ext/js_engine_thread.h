@@ -47,7 +47,7 @@ class JsEngineThread {
   // keeps its job, never the caller's frame.
   using Job = std::function<void(JsEngineThread& engine, duk_context* ctx)>;
   bool execute(Job job, int limitMs);
-  bool abandoned() const { return abandoned_.load() != 0; }
+  bool abandoned() const { return (hostState_.load() & kAbandonedBit) != 0; }
   // Inside the engine: never returns once the engine was abandoned.
   void parkIfAbandoned();
 
@@ -62,9 +62,11 @@ class JsEngineThread {
   duk_context* context() const { return ctx_; }
 
   // Host callbacks run between these: a cut-off waits until they return, so
-  // no frame of the host's own code is ever jumped over.
-  void enterHost() { hostDepth_ = hostDepth_ + 1; }
-  void leaveHost() { hostDepth_ = hostDepth_ - 1; }
+  // no frame of the host's own code is ever jumped over, and an engine is
+  // given up only while it is outside the host (unless a callback does not
+  // return within the grace period). enterHost parks an abandoned engine.
+  void enterHost();
+  void leaveHost() { hostState_.fetch_sub(1); }
 
   // Allocator statistics, for tests and diagnostics.
   std::size_t bytesInUse() const { return bytesInUse_; }
@@ -90,10 +92,11 @@ class JsEngineThread {
   // Touched by the engine thread and its signal handler only.
   sigjmp_buf jump_;
   volatile sig_atomic_t guardActive_ = 0;
-  volatile sig_atomic_t hostDepth_ = 0;
   volatile sig_atomic_t cutOff_ = 0;
   std::atomic<int> cutOffRequested_{0};
-  std::atomic<int> abandoned_{0};
+  // Number of host callbacks running, plus kAbandonedBit once given up.
+  static constexpr int kAbandonedBit = 1 << 30;
+  std::atomic<int> hostState_{0};
 
   pthread_t thread_{};
   bool started_ = false;

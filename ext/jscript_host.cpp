@@ -326,7 +326,6 @@ duk_ret_t HostMemberCall(duk_context* ctx) {
   duk_pop(ctx);
   duk_get_prop_string(ctx, -1, kMemberKey);
   if (!binding) return DUK_RET_ERROR;
-  binding->engine->parkIfAbandoned();
   binding->engine->enterHost();
   const bool ok = InvokeMember(ctx, binding, argc, duk_get_top_index(ctx));
   binding->engine->leaveHost();

@@ -228,7 +228,7 @@ class Blocking : public JScriptHostObject {
 TEST(JScriptHost, AnEngineStuckInTheHostIsGivenUp) {
   // Lives as long as the process: the given-up engine thread may still be
   // inside it.
-  static Blocking blocking;
+  static Blocking& blocking = *new Blocking;
   JScriptHost js;
   ASSERT_TRUE(js.addNamedObject("b", &blocking, false, kUtf8));
   js.setTimeLimitMs(50);
