@@ -1,13 +1,586 @@
 #include "ext/jscript_host.h"
 
+#include <duktape.h>
+
+#include <exception>
+#include <memory>
+#include <type_traits>
+
+#include "ext/js_engine_thread.h"
+
 namespace velmar {
 
-JScriptHost::JScriptHost() = default;
-JScriptHost::~JScriptHost() = default;
+namespace {
 
-bool JScriptHost::evalExpression(const std::string&, const CodePage&, std::string&) {
-  error_ = "JScript is not available";
+// Hidden keys (Duktape hides property names starting with 0xFF from
+// scripts).
+constexpr char kStringValueOf[] = "\xFFvelmarStringValueOf";
+constexpr char kNumberValueOf[] = "\xFFvelmarNumberValueOf";
+constexpr char kBooleanValueOf[] = "\xFFvelmarBooleanValueOf";
+constexpr char kBindingKey[] = "\xFFvelmarBinding";
+constexpr char kMemberKey[] = "\xFFvelmarMember";
+
+// Duktape keeps texts as CESU-8: every UTF-16 unit on its own, so a
+// surrogate pair becomes two three-byte sequences, as ECMAScript's string
+// model wants.
+std::string ToCesu8(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size() + units.size() / 2);
+  for (const char16_t unit : units) {
+    const auto u = static_cast<uint32_t>(unit);
+    if (u < 0x80) {
+      out.push_back(static_cast<char>(u));
+    } else if (u < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// Reads CESU-8 and also plain four-byte UTF-8 (which Duktape produces for
+// characters outside the basic plane in some paths); anything malformed
+// becomes U+FFFD.
+std::u16string FromCesu8(const char* data, std::size_t size) {
+  std::u16string out;
+  out.reserve(size);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  std::size_t i = 0;
+  auto continuation = [&](std::size_t at) { return at < size && (bytes[at] & 0xC0) == 0x80; };
+  while (i < size) {
+    const unsigned char b = bytes[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      i += 1;
+    } else if ((b & 0xE0) == 0xC0 && continuation(i + 1)) {
+      out.push_back(static_cast<char16_t>(((b & 0x1F) << 6) | (bytes[i + 1] & 0x3F)));
+      i += 2;
+    } else if ((b & 0xF0) == 0xE0 && continuation(i + 1) && continuation(i + 2)) {
+      out.push_back(static_cast<char16_t>(((b & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) |
+                                          (bytes[i + 2] & 0x3F)));
+      i += 3;
+    } else if ((b & 0xF8) == 0xF0 && continuation(i + 1) && continuation(i + 2) &&
+               continuation(i + 3)) {
+      const uint32_t code = ((b & 0x07) << 18) | ((bytes[i + 1] & 0x3F) << 12) |
+                            ((bytes[i + 2] & 0x3F) << 6) | (bytes[i + 3] & 0x3F);
+      if (code >= 0x10000 && code <= 0x10FFFF) {
+        out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+      } else {
+        out.push_back(u'\uFFFD');
+      }
+      i += 4;
+    } else {
+      out.push_back(u'\uFFFD');
+      i += 1;
+    }
+  }
+  return out;
+}
+
+std::string EngineToCodePage(const char* data, std::size_t size, const CodePage& cp) {
+  if (!data) return {};
+  return cp.FromUtf16(FromCesu8(data, size));
+}
+
+std::string CodePageToEngine(const std::string& text, const CodePage& cp) {
+  return ToCesu8(cp.ToUtf16(text));
+}
+
+// Line n (from 1) of a source text, without its line end.
+std::string SourceLine(const std::string& source, long line) {
+  if (line < 1) return {};
+  std::size_t start = 0;
+  for (long n = 1; n < line; ++n) {
+    start = source.find('\n', start);
+    if (start == std::string::npos) return {};
+    ++start;
+  }
+  std::size_t end = source.find('\n', start);
+  if (end == std::string::npos) end = source.size();
+  if (end > start && source[end - 1] == '\r') --end;
+  return source.substr(start, end - start);
+}
+
+// Cut to at most the limit, never inside a character.
+std::string CutToLimit(const std::string& text, std::size_t limit, const CodePage& cp) {
+  if (text.size() <= limit) return text;
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const std::size_t next = end + cp.CharLength(text, end);
+    if (next > limit) break;
+    end = next;
+  }
+  return text.substr(0, end);
+}
+
+std::string ComposeErrorText(const std::string& description, const std::string& lineText, long line,
+                             const CodePage& cp) {
+  std::string text =
+      "Error: " + description + ", " + lineText + "; in line " + std::to_string(line);
+  return CutToLimit(text, JScriptHost::kErrorTextLimit, cp);
+}
+
+// The steps below run inside the engine (guarded calls). They are plain C
+// callbacks over plain records: an error or a cut-off may jump out of them,
+// so nothing in their frames may need a destructor.
+
+struct CodeCall {
+  const char* source = nullptr;
+  std::size_t sourceSize = 0;
+  int failed = 0;
+  double line = 0;
+  int type = 0;  // JScriptValue::Type
+};
+
+// With the thrown value on top: replaces it by its description and notes
+// the line the engine gives for it.
+void DescribeThrown(duk_context* ctx, CodeCall* call) {
+  call->failed = 1;
+  if (duk_is_error(ctx, -1)) {
+    duk_get_prop_string(ctx, -1, "lineNumber");
+    if (duk_is_number(ctx, -1)) call->line = duk_get_number(ctx, -1);
+    duk_pop(ctx);
+  }
+  duk_safe_to_string(ctx, -1);
+}
+
+// Tries one of the saved valueOf functions of the wrapper classes on the
+// value at idx; they throw for anything that is not their own kind of
+// object.
+bool UnwrapWith(duk_context* ctx, duk_idx_t idx, const char* key) {
+  duk_push_global_stash(ctx);
+  duk_get_prop_string(ctx, -1, key);
+  duk_remove(ctx, -2);
+  duk_dup(ctx, idx);
+  if (duk_pcall_method(ctx, 0) == DUK_EXEC_SUCCESS) {
+    duk_replace(ctx, idx);
+    return true;
+  }
+  duk_pop(ctx);
   return false;
+}
+
+// Replaces the value on top by its text and notes its type.
+void ConvertResult(duk_context* ctx, CodeCall* call) {
+  const duk_idx_t idx = duk_get_top_index(ctx);
+  using Type = JScriptValue::Type;
+  switch (duk_get_type(ctx, idx)) {
+    case DUK_TYPE_UNDEFINED:
+    case DUK_TYPE_NONE:
+      call->type = static_cast<int>(Type::kUndefined);
+      duk_push_string(ctx, "");
+      duk_replace(ctx, idx);
+      return;
+    case DUK_TYPE_NULL:
+      call->type = static_cast<int>(Type::kNull);
+      duk_push_string(ctx, "");
+      duk_replace(ctx, idx);
+      return;
+    case DUK_TYPE_BOOLEAN:
+      call->type = static_cast<int>(Type::kBoolean);
+      break;
+    case DUK_TYPE_NUMBER:
+      call->type = static_cast<int>(Type::kNumber);
+      break;
+    case DUK_TYPE_STRING:
+      if (duk_is_symbol(ctx, idx)) {
+        call->type = static_cast<int>(Type::kObject);
+        duk_push_string(ctx, "");
+        duk_replace(ctx, idx);
+        return;
+      }
+      call->type = static_cast<int>(Type::kString);
+      break;
+    default:
+      if (UnwrapWith(ctx, idx, kStringValueOf)) {
+        call->type = static_cast<int>(Type::kString);
+      } else if (UnwrapWith(ctx, idx, kNumberValueOf)) {
+        call->type = static_cast<int>(Type::kNumber);
+      } else if (UnwrapWith(ctx, idx, kBooleanValueOf)) {
+        call->type = static_cast<int>(Type::kBoolean);
+      } else {
+        call->type = static_cast<int>(Type::kObject);
+        duk_push_string(ctx, "");
+        duk_replace(ctx, idx);
+        return;
+      }
+      break;
+  }
+  duk_to_string(ctx, idx);
+}
+
+// Saves what result conversion relies on before any script can replace it.
+duk_ret_t SetupStep(duk_context* ctx, void*) {
+  duk_push_global_stash(ctx);
+  const char* classes[] = {"String", "Number", "Boolean"};
+  const char* keys[] = {kStringValueOf, kNumberValueOf, kBooleanValueOf};
+  for (int i = 0; i < 3; ++i) {
+    duk_get_global_string(ctx, classes[i]);
+    duk_get_prop_string(ctx, -1, "prototype");
+    duk_get_prop_string(ctx, -1, "valueOf");
+    duk_put_prop_string(ctx, -4, keys[i]);
+    duk_pop_2(ctx);
+  }
+  duk_pop(ctx);
+  return 0;
+}
+
+// Global code, like the engine's AddCode: leaves "" or the failure's
+// description.
+duk_ret_t AddCodeStep(duk_context* ctx, void* udata) {
+  auto* call = static_cast<CodeCall*>(udata);
+  if (duk_peval_lstring(ctx, call->source, call->sourceSize) != 0) {
+    DescribeThrown(ctx, call);
+    return 1;
+  }
+  duk_pop(ctx);
+  duk_push_string(ctx, "");
+  return 1;
+}
+
+// Calls the wrapper procedure with the source: leaves the result's text or
+// the failure's description.
+duk_ret_t RunEvalStep(duk_context* ctx, void* udata) {
+  auto* call = static_cast<CodeCall*>(udata);
+  duk_get_global_string(ctx, JScriptHost::kEvalProcedure);
+  duk_push_lstring(ctx, call->source, call->sourceSize);
+  if (duk_pcall(ctx, 1) != DUK_EXEC_SUCCESS) {
+    DescribeThrown(ctx, call);
+    return 1;
+  }
+  ConvertResult(ctx, call);
+  return 1;
+}
+
+// The names of the global functions, each followed by a NUL.
+duk_ret_t ProceduresStep(duk_context* ctx, void*) {
+  duk_push_string(ctx, "");
+  duk_push_global_object(ctx);
+  duk_enum(ctx, -1, DUK_ENUM_OWN_PROPERTIES_ONLY);
+  while (duk_next(ctx, -1, 1)) {
+    if (duk_is_function(ctx, -1)) {
+      duk_dup(ctx, 0);
+      duk_dup(ctx, -3);
+      duk_push_lstring(ctx, "", 1);
+      duk_concat(ctx, 3);
+      duk_replace(ctx, 0);
+    }
+    duk_pop_2(ctx);
+  }
+  duk_pop_2(ctx);
+  return 1;
+}
+
+}  // namespace
+
+struct JScriptHost::Binding {
+  std::string name;  // as the engine keeps it
+  std::vector<std::string> members;
+  JScriptHostObject* object = nullptr;
+  bool addMembers = false;
+  const CodePage* cp = nullptr;
+  JsEngineThread* engine = nullptr;
+  // The answer of the last member call, kept here so that the engine reads
+  // it after every C++ object of the call is gone.
+  std::string answer;
+};
+
+namespace {
+
+// Collects the arguments of a member call (already texts) and asks the
+// object. Never lets an exception reach the engine.
+bool InvokeMember(duk_context* ctx, JScriptHost::Binding* binding, duk_idx_t argc,
+                  duk_idx_t memberIdx) noexcept {
+  try {
+    const CodePage& cp = *binding->cp;
+    std::vector<std::string> arguments;
+    arguments.reserve(argc);
+    for (duk_idx_t i = 0; i < argc; ++i) {
+      duk_size_t size = 0;
+      const char* data = duk_get_lstring(ctx, i, &size);
+      arguments.push_back(EngineToCodePage(data, size, cp));
+    }
+    duk_size_t size = 0;
+    const char* data = duk_get_lstring(ctx, memberIdx, &size);
+    const std::string member = EngineToCodePage(data, size, cp);
+    std::string result;
+    if (!binding->object->call(member, arguments, result)) return false;
+    binding->answer = CodePageToEngine(result, cp);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+duk_ret_t HostMemberCall(duk_context* ctx) {
+  const duk_idx_t argc = duk_get_top(ctx);
+  for (duk_idx_t i = 0; i < argc; ++i) duk_safe_to_string(ctx, i);
+  duk_push_current_function(ctx);
+  duk_get_prop_string(ctx, -1, kBindingKey);
+  auto* binding = static_cast<JScriptHost::Binding*>(duk_get_pointer(ctx, -1));
+  duk_pop(ctx);
+  duk_get_prop_string(ctx, -1, kMemberKey);
+  if (!binding) return DUK_RET_ERROR;
+  binding->engine->enterHost();
+  const bool ok = InvokeMember(ctx, binding, argc, duk_get_top_index(ctx));
+  binding->engine->leaveHost();
+  binding->engine->parkIfAbandoned();
+  if (!ok) return DUK_RET_ERROR;
+  duk_push_lstring(ctx, binding->answer.data(), binding->answer.size());
+  return 1;
+}
+
+duk_ret_t BindObjectStep(duk_context* ctx, void* udata) {
+  auto* binding = static_cast<JScriptHost::Binding*>(udata);
+  duk_push_global_object(ctx);
+  duk_push_object(ctx);
+  for (const std::string& member : binding->members) {
+    duk_push_c_function(ctx, &HostMemberCall, DUK_VARARGS);
+    duk_push_pointer(ctx, binding);
+    duk_put_prop_string(ctx, -2, kBindingKey);
+    duk_push_lstring(ctx, member.data(), member.size());
+    duk_put_prop_string(ctx, -2, kMemberKey);
+    if (binding->addMembers) {
+      duk_dup(ctx, -1);
+      duk_put_prop_lstring(ctx, -4, member.data(), member.size());
+    }
+    duk_put_prop_lstring(ctx, -2, member.data(), member.size());
+  }
+  duk_put_prop_lstring(ctx, -2, binding->name.data(), binding->name.size());
+  duk_pop(ctx);
+  return 0;
+}
+
+const CodePage& DefaultCodePage() {
+  return CodePage::Get(CodePage::kUtf8);
+}
+
+}  // namespace
+
+// What one step answered: its guarded call's outcome, the record the step
+// filled in and the text it left on the stack (engine encoding). Shared
+// between the caller and the job, so a job the caller had to give up never
+// writes into a frame that is gone.
+struct JScriptHost::StepOutcome {
+  int rc = DUK_EXEC_ERROR;
+  bool noEngine = false;
+  CodeCall call;
+  std::string text;
+};
+
+namespace {
+
+bool SetUpHeap(JsEngineThread& engine, duk_context* ctx) {
+  if (ctx && engine.guardedCall(&SetupStep, nullptr, 0, 0) == DUK_EXEC_SUCCESS) return true;
+  // Heap creation may have failed half-way: try once more from scratch.
+  return engine.resetHeap() && engine.guardedCall(&SetupStep, nullptr, 0, 0) == DUK_EXEC_SUCCESS;
+}
+
+}  // namespace
+
+JScriptHost::JScriptHost() : engine_(std::make_unique<JsEngineThread>()) {
+  engine_->execute([](JsEngineThread& engine, duk_context* ctx) { SetUpHeap(engine, ctx); }, 0);
+}
+
+JScriptHost::~JScriptHost() {
+  if (engine_->abandoned()) {
+    static_cast<void>(engine_.release());
+    for (auto& binding : bindings_) static_cast<void>(binding.release());
+  }
+}
+
+bool JScriptHost::available() const {
+  bool alive = false;
+  engine_->execute([&alive](JsEngineThread&, duk_context* ctx) { alive = ctx != nullptr; }, 0);
+  return alive;
+}
+
+// Runs a step that leaves one text on the stack. False when the time limit
+// cut it off (the engine has been restored by then).
+bool JScriptHost::runStep(StepFunction step, const std::string& source, StepOutcome& outcome) {
+  static_assert(std::is_same_v<StepFunction, duk_safe_call_function>);
+  auto shared = std::make_shared<StepOutcome>();
+  auto text = std::make_shared<const std::string>(source);
+  const bool inTime = engine_->execute(
+      [shared, text, step](JsEngineThread& engine, duk_context* ctx) {
+        if (!ctx) {
+          shared->noEngine = true;
+          return;
+        }
+        shared->call.source = text->data();
+        shared->call.sourceSize = text->size();
+        shared->rc = engine.guardedCall(step, &shared->call, 0, 1);
+        if (shared->rc == JsEngineThread::kCutOff) return;
+        duk_size_t size = 0;
+        const char* data = duk_get_lstring(ctx, -1, &size);
+        if (data) shared->text.assign(data, size);
+        duk_pop(ctx);
+      },
+      timeLimitMs_);
+  if (!inTime) {
+    const std::string error =
+        ComposeErrorText("the evaluation ran longer than " + std::to_string(timeLimitMs_) + " ms",
+                         "", 0, DefaultCodePage());
+    restoreEngine();
+    error_ = error;
+    return false;
+  }
+  outcome = std::move(*shared);
+  return true;
+}
+
+bool JScriptHost::loadEvalWrapper() {
+  error_.clear();
+  const CodePage& cp = DefaultCodePage();
+  const std::string wrapper = kEvalWrapper;
+  StepOutcome outcome;
+  if (!runStep(&AddCodeStep, wrapper, outcome) || outcome.noEngine) return false;
+  if (outcome.rc != DUK_EXEC_SUCCESS) {
+    error_ = ComposeErrorText("the engine refused the code", "", 0, cp);
+    return false;
+  }
+  if (outcome.call.failed) {
+    const long line = static_cast<long>(outcome.call.line);
+    error_ = ComposeErrorText(EngineToCodePage(outcome.text.data(), outcome.text.size(), cp),
+                              SourceLine(wrapper, line), line, cp);
+    return false;
+  }
+  wrapperLoaded_ = true;
+  return rebuildProcedures();
+}
+
+bool JScriptHost::rebuildProcedures() {
+  procedures_.clear();
+  StepOutcome outcome;
+  if (!runStep(&ProceduresStep, {}, outcome) || outcome.rc != DUK_EXEC_SUCCESS) return false;
+  const std::string& joined = outcome.text;
+  std::size_t start = 0;
+  while (start < joined.size()) {
+    std::size_t end = joined.find('\0', start);
+    if (end == std::string::npos) end = joined.size();
+    procedures_.push_back(EngineToCodePage(joined.data() + start, end - start, DefaultCodePage()));
+    start = end + 1;
+  }
+  return true;
+}
+
+bool JScriptHost::runEval(const std::string& source, const CodePage& cp, JScriptValue& result) {
+  error_.clear();
+  bool hasWrapper = false;
+  for (const std::string& name : procedures_) {
+    if (name == kEvalProcedure) hasWrapper = true;
+  }
+  if (!hasWrapper) return false;
+
+  StepOutcome outcome;
+  if (!runStep(&RunEvalStep, CodePageToEngine(source, cp), outcome) || outcome.noEngine) {
+    return false;
+  }
+  if (outcome.rc != DUK_EXEC_SUCCESS) {
+    error_ = ComposeErrorText("the engine could not run the evaluation", "", 0, cp);
+    return false;
+  }
+  std::string text = EngineToCodePage(outcome.text.data(), outcome.text.size(), cp);
+  if (outcome.call.failed) {
+    const long line = static_cast<long>(outcome.call.line);
+    error_ = ComposeErrorText(text, SourceLine(source, line), line, cp);
+    return false;
+  }
+  result.type = static_cast<JScriptValue::Type>(outcome.call.type);
+  result.text = std::move(text);
+  return true;
+}
+
+bool JScriptHost::evalExpression(const std::string& text, const CodePage& cp, std::string& result) {
+  if (!wrapperLoaded_ && !loadEvalWrapper()) return false;
+  JScriptValue value;
+  if (!runEval(text, cp, value)) return false;
+  std::string converted;
+  if (!JScriptValueToText(value, converted)) {
+    error_ = ComposeErrorText("the value has no text", SourceLine(text, 1), 1, cp);
+    return false;
+  }
+  result = std::move(converted);
+  return true;
+}
+
+bool JScriptHost::addNamedObject(const std::string& name, JScriptHostObject* object,
+                                 bool addMembers, const CodePage& cp) {
+  error_.clear();
+  if (!object) return false;
+  auto binding = std::make_unique<Binding>();
+  binding->name = CodePageToEngine(name, cp);
+  for (const std::string& member : object->members()) {
+    binding->members.push_back(CodePageToEngine(member, cp));
+  }
+  binding->object = object;
+  binding->addMembers = addMembers;
+  binding->cp = &cp;
+  binding->engine = engine_.get();
+  if (!bindObject(*binding)) return false;
+  bindings_.push_back(std::move(binding));
+  return true;
+}
+
+bool JScriptHost::bindObject(Binding& binding) {
+  auto ok = std::make_shared<bool>(false);
+  Binding* record = &binding;
+  const bool inTime = engine_->execute(
+      [ok, record](JsEngineThread& engine, duk_context* ctx) {
+        if (!ctx) return;
+        *ok = engine.guardedCall(&BindObjectStep, record, 0, 0) == DUK_EXEC_SUCCESS;
+      },
+      timeLimitMs_);
+  if (!inTime) {
+    restoreEngine();
+    return false;
+  }
+  return *ok;
+}
+
+// After a cut-off: a fresh heap with what the host had put into the old one.
+bool JScriptHost::restoreEngine() {
+  if (engine_->abandoned()) {
+    // Its thread may still be running: it keeps the engine and the records
+    // of the named objects it knows, and parks before it uses either.
+    static_cast<void>(engine_.release());
+    engine_ = std::make_unique<JsEngineThread>();
+    for (auto& binding : bindings_) {
+      auto fresh = std::make_unique<Binding>();
+      fresh->name = binding->name;
+      fresh->members = binding->members;
+      fresh->object = binding->object;
+      fresh->addMembers = binding->addMembers;
+      fresh->cp = binding->cp;
+      fresh->engine = engine_.get();
+      static_cast<void>(binding.release());
+      binding = std::move(fresh);
+    }
+  }
+  bool alive = false;
+  engine_->execute(
+      [&alive](JsEngineThread& engine, duk_context*) {
+        alive = engine.resetHeap() && SetUpHeap(engine, engine.context());
+      },
+      0);
+  procedures_.clear();
+  if (!alive) return false;
+  const std::string error = error_;
+  if (wrapperLoaded_) loadEvalWrapper();
+  for (auto& binding : bindings_) bindObject(*binding);
+  error_ = error;
+  return true;
+}
+
+bool JScriptValueToText(const JScriptValue& value, std::string& text) {
+  if (value.type == JScriptValue::Type::kObject) return false;
+  text = value.text;
+  return true;
 }
 
 }  // namespace velmar

@@ -1,0 +1,244 @@
+#include "ext/jscript_host.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace velmar {
+namespace {
+
+const CodePage& kUtf8 = CodePage::Get(CodePage::kUtf8);
+const CodePage& kGbk = CodePage::Get(CodePage::kGbk);
+
+// Evaluates and answers the text, or "FAILED: " + errorText.
+std::string Eval(JScriptHost& js, const std::string& text, const CodePage& cp = kUtf8) {
+  std::string result = "unchanged";
+  if (!js.evalExpression(text, cp, result)) return "FAILED: " + js.errorText();
+  return result;
+}
+
+bool Fails(JScriptHost& js, const std::string& text) {
+  std::string result = "unchanged";
+  const bool ok = js.evalExpression(text, kUtf8, result);
+  EXPECT_EQ(result, "unchanged") << text;
+  return !ok;
+}
+
+TEST(JScriptHost, ValuesBecomeText) {
+  JScriptHost js;
+  ASSERT_TRUE(js.available());
+  EXPECT_EQ(Eval(js, "1+2"), "3");
+  EXPECT_EQ(Eval(js, "0.1+0.2"), "0.30000000000000004");
+  EXPECT_EQ(Eval(js, "3>2"), "true");
+  EXPECT_EQ(Eval(js, "undefined"), "");
+  EXPECT_EQ(Eval(js, "null"), "");
+  EXPECT_EQ(Eval(js, ""), "");
+  EXPECT_EQ(Eval(js, "new String('w')"), "w");
+  EXPECT_EQ(Eval(js, "new Number(7)"), "7");
+  EXPECT_EQ(Eval(js, "new Boolean(false)"), "false");
+  // Objects other than the three wrappers have no text.
+  EXPECT_TRUE(Fails(js, "({a:1})"));
+  EXPECT_TRUE(Fails(js, "[1,2]"));
+  EXPECT_TRUE(Fails(js, "(function(){})"));
+  EXPECT_TRUE(Fails(js, "Object.create(String.prototype)"));
+  EXPECT_TRUE(Fails(js, "Symbol('s')"));
+  // Scripts replacing the wrappers' methods do not change what counts as
+  // one.
+  EXPECT_EQ(Eval(js, "String.prototype.valueOf = function(){ return 'x'; }; new String('s')"), "s");
+
+  JScriptValue value;
+  ASSERT_TRUE(js.runEval("new Number(2.5)", kUtf8, value));
+  EXPECT_EQ(value.type, JScriptValue::Type::kNumber);
+  EXPECT_EQ(value.text, "2.5");
+  ASSERT_TRUE(js.runEval("null", kUtf8, value));
+  EXPECT_EQ(value.type, JScriptValue::Type::kNull);
+}
+
+TEST(JScriptHost, GlobalsPersistVarsStayLocal) {
+  JScriptHost js;
+  EXPECT_EQ(Eval(js, "x=5"), "5");
+  EXPECT_EQ(Eval(js, "x*2"), "10");
+  EXPECT_EQ(Eval(js, "var y=1; y+1"), "2");
+  EXPECT_EQ(Eval(js, "typeof y"), "undefined");
+  EXPECT_EQ(Eval(js, "function twice(n){return 2*n;} twice(4)"), "8");
+  EXPECT_EQ(Eval(js, "typeof twice"), "undefined");
+  EXPECT_EQ(Eval(js, "this.g = function(){return 'g';}; g()"), "g");
+  EXPECT_EQ(Eval(js, "g()"), "g");
+
+  // Each host has its own engine.
+  JScriptHost other;
+  EXPECT_EQ(Eval(other, "typeof x"), "undefined");
+}
+
+TEST(JScriptHost, WrapperAndProcedures) {
+  JScriptHost js;
+  JScriptValue value;
+  // Without the wrapper nothing runs.
+  EXPECT_FALSE(js.runEval("z=1", kUtf8, value));
+  ASSERT_TRUE(js.loadEvalWrapper());
+  EXPECT_EQ(js.procedureNames(), std::vector<std::string>{"qzk47eval"});
+  EXPECT_TRUE(js.runEval("z=1", kUtf8, value));
+  // A script may replace the procedure; the engine then runs its version.
+  EXPECT_EQ(Eval(js, "qzk47eval = function(s){ return 'mine'; }; 1"), "1");
+  EXPECT_EQ(Eval(js, "2"), "mine");
+}
+
+TEST(JScriptHost, ErrorsAndTheirText) {
+  JScriptHost js;
+  EXPECT_TRUE(Fails(js, "1+"));
+  EXPECT_EQ(js.errorText().rfind("Error: SyntaxError", 0), 0u) << js.errorText();
+
+  EXPECT_TRUE(Fails(js, "1;\nvar a = 2;\nnosuch + 1"));
+  EXPECT_EQ(js.errorText().rfind("Error: ReferenceError", 0), 0u) << js.errorText();
+  EXPECT_NE(js.errorText().find(", nosuch + 1; in line 3"), std::string::npos) << js.errorText();
+
+  // Thrown values that are no Error objects, including ones whose own
+  // conversion throws or loops.
+  EXPECT_TRUE(Fails(js, "throw 5"));
+  EXPECT_EQ(js.errorText(), "Error: 5, ; in line 0");
+  EXPECT_TRUE(Fails(js, "throw null"));
+  EXPECT_TRUE(
+      Fails(js, "throw {toString: function(){ throw {toString: function(){ throw 1; }}; }}"));
+  EXPECT_TRUE(Fails(js, "throw Object.create(null)"));
+
+  // Long messages are cut to 256 bytes, never inside a character.
+  EXPECT_TRUE(Fails(js, "throw new Error(new Array(400).join('x'))"));
+  EXPECT_EQ(js.errorText().size(), 256u);
+  EXPECT_TRUE(Fails(js, "throw new Error(new Array(400).join('\u4e2d'))"));
+  EXPECT_LE(js.errorText().size(), 256u);
+  EXPECT_GE(js.errorText().size(), 254u);
+  EXPECT_EQ(kUtf8.ToUtf8(js.errorText()), js.errorText());
+  EXPECT_EQ(kUtf8.FromUtf16(kUtf8.ToUtf16(js.errorText())), js.errorText());
+
+  // A success clears the text.
+  EXPECT_EQ(Eval(js, "1"), "1");
+  EXPECT_EQ(js.errorText(), "");
+}
+
+TEST(JScriptHost, TextsCrossWithTheCodePage) {
+  JScriptHost js;
+  EXPECT_EQ(Eval(js, "'中' + '文'"), "中文");
+  EXPECT_EQ(Eval(js, "'😀'.length"), "2");
+  EXPECT_EQ(Eval(js, "String.fromCharCode(0xD83D, 0xDE00)"), "😀");
+  EXPECT_EQ(Eval(js, "'\\uD83D'"), "?");
+
+  const std::string gbkText = kGbk.FromUtf8("'中文'.length + '字'");
+  EXPECT_EQ(Eval(js, gbkText, kGbk), kGbk.FromUtf8("2字"));
+  EXPECT_EQ(Eval(js, kGbk.FromUtf8("t='汉'"), kGbk), kGbk.FromUtf8("汉"));
+  EXPECT_EQ(Eval(js, "t"), "汉");
+}
+
+TEST(JScriptHost, HostileTexts) {
+  JScriptHost js;
+  // Several MB of source.
+  const std::string big = "'" + std::string(4 << 20, 'a') + "'.length";
+  EXPECT_EQ(Eval(js, big), std::to_string(4 << 20));
+  std::string sum = "0";
+  for (int i = 0; i < 200000; ++i) sum += "+1";
+  EXPECT_EQ(Eval(js, sum), "200000");
+  // Deep recursion of every kind ends in an error, not in a crash.
+  EXPECT_TRUE(Fails(js, "function f(n){return f(n+1)+1;} f(0)"));
+  EXPECT_TRUE(Fails(js, "function h(){return [1].map(h);} h()"));
+  EXPECT_TRUE(Fails(js, std::string(100000, '(') + "1" + std::string(100000, ')')));
+  EXPECT_TRUE(Fails(js, "JSON.parse(new Array(100000).join('[') + new Array(100000).join(']'))"));
+  EXPECT_TRUE(Fails(js, "var o={}; o.toString=function(){return String(o)}; String(o)"));
+  // Memory is bounded per engine.
+  EXPECT_TRUE(Fails(js, "var s='x'; for(;;) s = s + s;"));
+  EXPECT_NE(js.errorText().find("alloc"), std::string::npos) << js.errorText();
+  EXPECT_EQ(Eval(js, "'still' + ' here'"), "still here");
+}
+
+TEST(JScriptHost, TimeLimitCutsOffAndTheEngineStartsAfresh) {
+  JScriptHost js;
+  js.setTimeLimitMs(100);
+  EXPECT_EQ(Eval(js, "kept = 1"), "1");
+  EXPECT_TRUE(Fails(js, "while(true){}"));
+  EXPECT_NE(js.errorText().find("longer than 100 ms"), std::string::npos) << js.errorText();
+  // The engine was rebuilt with its wrapper; globals of the lost engine are
+  // gone.
+  EXPECT_EQ(Eval(js, "typeof kept"), "undefined");
+  EXPECT_EQ(Eval(js, "var v = 3; v * 3"), "9");
+  EXPECT_EQ(Eval(js, "typeof v"), "undefined");
+  // Loops that allocate, run regular expressions or sort are cut off as well.
+  EXPECT_TRUE(Fails(js, "var s=''; for(;;){ s += 'x'; if (s.length > 1000) s = ''; }"));
+  EXPECT_TRUE(Fails(js, "for(;;){ /(a+)+b/.test('aaaaaaaaaaaaaaaaaaaaaaaaaaaaa'); }"));
+  EXPECT_TRUE(Fails(js, "for(;;){ [3,1,2].sort(function(a,b){return a-b;}); }"));
+  EXPECT_TRUE(Fails(js, "for(;;){ Math.sin(1); JSON.stringify({a:[1,2]}); }"));
+  EXPECT_EQ(Eval(js, "6*7"), "42");
+}
+
+// A host object that answers with its member name and arguments.
+class Echo : public JScriptHostObject {
+ public:
+  std::vector<std::string> members() const override { return {"echo", "fail", "名字"}; }
+  bool call(const std::string& member, const std::vector<std::string>& arguments,
+            std::string& result) override {
+    ++calls;
+    if (member == "fail") return false;
+    result = member + "(";
+    for (const std::string& argument : arguments) result += argument + ";";
+    result += ")";
+    return true;
+  }
+  int calls = 0;
+};
+
+TEST(JScriptHost, NamedObjects) {
+  JScriptHost js;
+  Echo echo;
+  ASSERT_TRUE(js.addNamedObject("host", &echo, false, kUtf8));
+  EXPECT_EQ(Eval(js, "host.echo(1, 'a', null, {toString: function(){return 'o';}})"),
+            "echo(1;a;null;o;)");
+  EXPECT_EQ(Eval(js, "host.名字('中')"), "名字(中;)");
+  EXPECT_EQ(Eval(js, "typeof echo"), "undefined");
+  EXPECT_TRUE(Fails(js, "host.fail()"));
+  EXPECT_EQ(Eval(js, "try { host.fail(); 'no' } catch (e) { 'caught' }"), "caught");
+
+  Echo global;
+  ASSERT_TRUE(js.addNamedObject("g", &global, true, kUtf8));
+  EXPECT_EQ(Eval(js, "echo('x')"), "echo(x;)");
+  EXPECT_EQ(global.calls, 1);
+
+  // A host object survives the engine's restart after a cut-off.
+  js.setTimeLimitMs(100);
+  EXPECT_TRUE(Fails(js, "for(;;){ host.echo(1); }"));
+  EXPECT_EQ(Eval(js, "host.echo(2)"), "echo(2;)");
+}
+
+// A host object whose call blocks until released: a cut-off cannot jump over
+// it, so the host gives that engine up and goes on with a fresh one.
+class Blocking : public JScriptHostObject {
+ public:
+  std::vector<std::string> members() const override { return {"wait", "ping"}; }
+  bool call(const std::string& member, const std::vector<std::string>&,
+            std::string& result) override {
+    if (member == "wait") {
+      while (!released.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    result = member;
+    return true;
+  }
+  std::atomic<bool> released{false};
+};
+
+TEST(JScriptHost, AnEngineStuckInTheHostIsGivenUp) {
+  // Lives as long as the process: the given-up engine thread may still be
+  // inside it.
+  static Blocking& blocking = *new Blocking;
+  JScriptHost js;
+  ASSERT_TRUE(js.addNamedObject("b", &blocking, false, kUtf8));
+  js.setTimeLimitMs(50);
+  EXPECT_EQ(Eval(js, "kept = 1"), "1");
+  EXPECT_TRUE(Fails(js, "b.wait()"));
+  EXPECT_EQ(Eval(js, "typeof kept"), "undefined");
+  EXPECT_EQ(Eval(js, "b.ping()"), "ping");
+  blocking.released = true;
+  EXPECT_EQ(Eval(js, "var n = 2; n + 1"), "3");
+}
+
+}  // namespace
+}  // namespace velmar
