@@ -49,6 +49,7 @@ class HttpClient {
   // The whole request: parse, connect, write, read. 1 on success, else 0.
   int Perform(const std::string& url, int method);
 
+  void SetRequestUrl(std::string url) { requestUrl_ = std::move(url); }
   bool ParseUrl();
   bool Connect();
   bool WriteRequest(int method);
