@@ -69,6 +69,18 @@ struct Resolved {
 
 bool Resolve(const std::string& name, int port, std::vector<Resolved>& out) {
   if (port <= 0 || port > 65535) return false;
+  in_addr v4{};
+  if (inet_pton(AF_INET, name.c_str(), &v4) == 1) {
+    // A dotted address needs no lookup.
+    Resolved r;
+    auto* sin = reinterpret_cast<sockaddr_in*>(&r.address);
+    sin->sin_family = AF_INET;
+    sin->sin_port = htons(static_cast<uint16_t>(port));
+    sin->sin_addr = v4;
+    r.length = sizeof(sockaddr_in);
+    out.push_back(r);
+    return true;
+  }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -547,11 +559,9 @@ bool HttpClient::ReadResponse() {
     }
   } else {
     while (true) {
-      const std::size_t old = responseBody_.size();
-      responseBody_.resize(old + kReadBufferSize);
-      const long n = ReceiveBytes(responseBody_.data() + old, kReadBufferSize);
-      responseBody_.resize(old + static_cast<std::size_t>(std::max<long>(n, 0)));
-      if (n <= 0) break;
+      if (readPos_ >= readEnd_ && FillBuffer() <= 0) break;
+      responseBody_.append(readBuffer_.get() + readPos_, readEnd_ - readPos_);
+      readPos_ = readEnd_;
     }
   }
   Close();
