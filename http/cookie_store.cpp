@@ -167,7 +167,9 @@ std::string FormatLine(const StoredCookie& c) {
   return out;
 }
 
-bool Expired(const StoredCookie& c, int64_t now) { return c.expires != 0 && c.expires <= now; }
+bool Expired(const StoredCookie& c, int64_t now) {
+  return c.expires != 0 && c.expires <= now;
+}
 
 // Holds flock on the companion lock file for the lifetime of the object.
 class FileLock {
@@ -424,8 +426,8 @@ bool CookieStore::SetCookie(std::string_view url, std::string_view cookieString)
   std::erase_if(lines, [&](const FileLine& line) {
     if (!line.isCookie) return false;
     const StoredCookie& c = line.cookie;
-    return Expired(c, now) || (c.name == cookie.name && c.domain == cookie.domain &&
-                               c.path == cookie.path);
+    return Expired(c, now) ||
+           (c.name == cookie.name && c.domain == cookie.domain && c.path == cookie.path);
   });
   if (!Expired(cookie, now)) {
     FileLine line;

@@ -171,7 +171,9 @@ bool HttpClient::ParseUrl() {
   return true;
 }
 
-bool HttpClient::StopRequested() const { return stop_ && stop_->requested(); }
+bool HttpClient::StopRequested() const {
+  return stop_ && stop_->requested();
+}
 
 void HttpClient::ReleaseHook() {
   if (hookSet_ && stop_) stop_->ClearAbortHook();
@@ -539,8 +541,8 @@ bool HttpClient::ReadResponse() {
   if (!saveToPath_.empty()) {
     // Streamed to the file block by block, so any size of body keeps the
     // memory use flat.
-    const int fd = ::open(NormalizePath(saveToPath_).c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(NormalizePath(saveToPath_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
       while (true) {
         if (readPos_ >= readEnd_ && FillBuffer() <= 0) break;
@@ -585,10 +587,9 @@ void HttpClient::OpenMultipart() {
   std::tm local{};
   localtime_r(&now, &local);
   char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%u-%u-%u %u:%u:%u", local.tm_year + 1900u,
-                local.tm_mon + 1u, static_cast<unsigned>(local.tm_mday),
-                static_cast<unsigned>(local.tm_hour), static_cast<unsigned>(local.tm_min),
-                static_cast<unsigned>(local.tm_sec));
+  std::snprintf(stamp, sizeof stamp, "%u-%u-%u %u:%u:%u", local.tm_year + 1900u, local.tm_mon + 1u,
+                static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
+                static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec));
   boundary_ = "---------------------------" + CMD5Crypt::Hex(stamp).substr(0, 10);
   textParts_.clear();
   fileParts_.clear();

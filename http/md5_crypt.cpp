@@ -11,9 +11,13 @@ CMD5Crypt::CMD5Crypt() : context_(EVP_MD_CTX_new()) {
   Reset();
 }
 
-CMD5Crypt::~CMD5Crypt() { EVP_MD_CTX_free(context_); }
+CMD5Crypt::~CMD5Crypt() {
+  EVP_MD_CTX_free(context_);
+}
 
-void CMD5Crypt::Reset() { EVP_DigestInit_ex(context_, EVP_md5(), nullptr); }
+void CMD5Crypt::Reset() {
+  EVP_DigestInit_ex(context_, EVP_md5(), nullptr);
+}
 
 void CMD5Crypt::Update(std::string_view bytes) {
   EVP_DigestUpdate(context_, bytes.data(), bytes.size());

@@ -9,16 +9,15 @@ namespace {
 // Extensions sent as "application/x-" followed by the extension itself
 // (the empty extension included).
 constexpr const char* kPrefixed[] = {
-    "",    "001", "301", "906", "a11", "anv", "bmp",   "bot", "c4t", "c90", "cdr", "cel",
-    "cgm", "cit", "cmp", "cmx", "cot", "csi", "cut",   "dbf", "dbm", "dbx", "dcx", "dgn",
-    "dib", "drw", "dwf", "dwg", "dxb", "dxf", "emf",   "epi", "frm", "g4",  "gbr", "gl2",
-    "gp4", "hgl", "hmr", "hpl", "hrf", "icb", "ico",   "iff", "igs", "img", "jpe", "jpg",
-    "latex", "lbm", "ltr", "mac", "mdb", "mi",  "mil", "nrf", "out", "pc5", "pci", "pcl",
-    "pcx", "pgl", "pic", "plt", "png", "ppm", "ppt",   "pr",  "prn", "prt", "ptn", "ras",
-    "red", "rgb", "rlc", "rle", "rtf", "sam", "sat",   "sdw", "slb", "sld", "smk", "sty",
-    "tdf", "tg4", "tga", "tif", "vda", "vsd", "vst",   "wb1", "wb2", "wb3", "wk3", "wk4",
-    "wkq", "wks", "wmf", "wp6", "wpd", "wpg", "wq1",   "wr1", "wri", "wrk", "ws",  "xls",
-    "xlw", "xwd", "x_b", "x_t",
+    "",    "001", "301", "906", "a11", "anv", "bmp", "bot", "c4t", "c90",   "cdr", "cel", "cgm",
+    "cit", "cmp", "cmx", "cot", "csi", "cut", "dbf", "dbm", "dbx", "dcx",   "dgn", "dib", "drw",
+    "dwf", "dwg", "dxb", "dxf", "emf", "epi", "frm", "g4",  "gbr", "gl2",   "gp4", "hgl", "hmr",
+    "hpl", "hrf", "icb", "ico", "iff", "igs", "img", "jpe", "jpg", "latex", "lbm", "ltr", "mac",
+    "mdb", "mi",  "mil", "nrf", "out", "pc5", "pci", "pcl", "pcx", "pgl",   "pic", "plt", "png",
+    "ppm", "ppt", "pr",  "prn", "prt", "ptn", "ras", "red", "rgb", "rlc",   "rle", "rtf", "sam",
+    "sat", "sdw", "slb", "sld", "smk", "sty", "tdf", "tg4", "tga", "tif",   "vda", "vsd", "vst",
+    "wb1", "wb2", "wb3", "wk3", "wk4", "wkq", "wks", "wmf", "wp6", "wpd",   "wpg", "wq1", "wr1",
+    "wri", "wrk", "ws",  "xls", "xlw", "xwd", "x_b", "x_t",
 };
 
 struct Group {
@@ -192,6 +191,8 @@ const std::string& MimeTable::Lookup(std::string_view extension) {
   return it != table.end() ? it->second : table.at("*");
 }
 
-std::size_t MimeTable::Size() { return TheTable().size(); }
+std::size_t MimeTable::Size() {
+  return TheTable().size();
+}
 
 }  // namespace velmar

@@ -40,8 +40,8 @@ Setup& TheSetup() {
 
 // ab's "Requests per second" for n requests at concurrency c; 0 when ab fails.
 double RunAb(int n, int c) {
-  const std::string command = "ab -q -n " + std::to_string(n) + " -c " + std::to_string(c) +
-                              " " + TheSetup().url + " 2>&1";
+  const std::string command =
+      "ab -q -n " + std::to_string(n) + " -c " + std::to_string(c) + " " + TheSetup().url + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return 0;
   char line[512];
@@ -57,7 +57,8 @@ double RunAb(int n, int c) {
 double RunGets(int total, int clients, bool& failed) {
   Setup& s = TheSetup();
   std::vector<std::unique_ptr<velmar::ScriptContext>> contexts;
-  for (int i = 0; i < clients; ++i) contexts.push_back(std::make_unique<velmar::ScriptContext>(s.env));
+  for (int i = 0; i < clients; ++i)
+    contexts.push_back(std::make_unique<velmar::ScriptContext>(s.env));
   std::atomic<int> failures{0};
   const auto start = std::chrono::steady_clock::now();
   std::vector<std::thread> threads;
@@ -98,8 +99,12 @@ void Compare(benchmark::State& state, int total, int clients) {
   state.counters["ratio"] = ab > 0 ? ours / ab : 0;
 }
 
-void BM_SequentialGets(benchmark::State& state) { Compare(state, 2000, 1); }
-void BM_SixteenClients(benchmark::State& state) { Compare(state, 4000, 16); }
+void BM_SequentialGets(benchmark::State& state) {
+  Compare(state, 2000, 1);
+}
+void BM_SixteenClients(benchmark::State& state) {
+  Compare(state, 4000, 16);
+}
 
 BENCHMARK(BM_SequentialGets)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SixteenClients)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -13,7 +13,9 @@
 namespace velmar::testing {
 namespace {
 
-const CodePage& Utf8() { return CodePage::Get(CodePage::kUtf8); }
+const CodePage& Utf8() {
+  return CodePage::Get(CodePage::kUtf8);
+}
 
 TEST(CookieJar, ParsesAndRebuildsTheCookieText) {
   CookieJar jar;
@@ -100,16 +102,18 @@ TEST(CookieStore, MatchesDomainPathExpiryAndSecure) {
 
   EXPECT_TRUE(store.SetCookie("http://www.example.com/a/", "sid=9; path=/a"));  // replaces
   EXPECT_EQ(store.GetCookies("http://www.example.com/a/x"), "sid=9; d=2");
-  EXPECT_TRUE(store.SetCookie("http://www.example.com/a/", "sid=x; expires=Thu, 01 Jan 1970 "
-                                                           "00:00:00 GMT"));
+  EXPECT_TRUE(store.SetCookie("http://www.example.com/a/",
+                              "sid=x; expires=Thu, 01 Jan 1970 "
+                              "00:00:00 GMT"));
   EXPECT_EQ(store.GetCookies("http://www.example.com/a/x"), "d=2");
 }
 
 TEST(CookieStore, KeepsForeignLinesAndSurvivesConcurrentWriters) {
   TempDir dir;
-  const auto file = dir.Write("cookies.txt", "# Netscape HTTP Cookie File\nbroken line\n"
-                                             "a\tb\tc\n.x.org\tTRUE\t/\tFALSE\tnope\tn\tv\n"
-                                             "x.org\tFALSE\t/\tFALSE\t0\tok\t1\n");
+  const auto file = dir.Write("cookies.txt",
+                              "# Netscape HTTP Cookie File\nbroken line\n"
+                              "a\tb\tc\n.x.org\tTRUE\t/\tFALSE\tnope\tn\tv\n"
+                              "x.org\tFALSE\t/\tFALSE\t0\tok\t1\n");
   CookieStore store(file);
   EXPECT_EQ(store.GetCookies("http://x.org/"), "ok=1");
   std::vector<std::thread> threads;

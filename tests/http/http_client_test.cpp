@@ -1,8 +1,8 @@
 // The request writer and response reader against a raw server that records
 // the exact bytes on the wire.
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -89,11 +89,14 @@ TEST(HttpRequest, WritesTheRequestByteForByte) {
   EXPECT_EQ(r[1], "GET /q?x=1 HTTP/1.0\r\nAccept: */*\r\nReferer: " + server.url("/p") +
                       "\r\nAccept-Language: zh-cn\r\nUser-Agent: " + kUa +
                       "\r\nConnection: close\r\n" + host + "\r\n");
-  EXPECT_EQ(r[2], "GET / HTTP/1.0\r\nAccept: */*\r\nAccept-Language: \r\nAccept-Encoding: "
-                  "gzip\r\nUser-Agent: X\r\nConnection: close\r\n" + host + "\r\n");
+  EXPECT_EQ(r[2],
+            "GET / HTTP/1.0\r\nAccept: */*\r\nAccept-Language: \r\nAccept-Encoding: "
+            "gzip\r\nUser-Agent: X\r\nConnection: close\r\n" +
+                host + "\r\n");
   // A post without any form data: no length, type, connection or host lines.
-  EXPECT_EQ(r[3], "POST /e HTTP/1.0\r\nAccept: */*\r\nReferer: r\r\nAccept-Language: \r\n"
-                  "Accept-Encoding: gzip\r\nUser-Agent: X\r\n\r\n");
+  EXPECT_EQ(r[3],
+            "POST /e HTTP/1.0\r\nAccept: */*\r\nReferer: r\r\nAccept-Language: \r\n"
+            "Accept-Encoding: gzip\r\nUser-Agent: X\r\n\r\n");
   EXPECT_EQ(f.ctx->http.referer(), server.url("/e"));
 }
 
@@ -114,11 +117,11 @@ TEST(HttpRequest, PostsUrlEncodedForms) {
   EXPECT_EQ(f.ctx->http.formData(), "");
   const auto r = server.requests();
   ASSERT_EQ(r.size(), 1u);
-  EXPECT_EQ(r[0], "POST /f HTTP/1.0\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nUser-Agent: U\r\n"
-                  "Content-Length: " + std::to_string(data.size()) + "\r\nConnection: close\r\n" +
-                      HostLine(server) +
-                      "Content-Type: application/x-www-form-urlencoded\r\n\r\n" + data +
-                      "\r\n\r\n");
+  EXPECT_EQ(r[0],
+            "POST /f HTTP/1.0\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nUser-Agent: U\r\n"
+            "Content-Length: " +
+                std::to_string(data.size()) + "\r\nConnection: close\r\n" + HostLine(server) +
+                "Content-Type: application/x-www-form-urlencoded\r\n\r\n" + data + "\r\n\r\n");
 }
 
 TEST(HttpRequest, SendsMultipartFormsWithExactLength) {
@@ -147,21 +150,22 @@ TEST(HttpRequest, SendsMultipartFormsWithExactLength) {
     return "--" + b + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
            file + "\"\r\nContent-Type: " + type + "\r\n\r\n";
   };
-  const std::string body =
-      "--" + b + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--" + b +
-      "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\ntwo words\r\n" +
-      part("f4", noDot, "application/octet-stream") + "P\r\n" +
-      part("f2", file2, "application/x-jpg") + std::string("BB\0B", 4) + "\r\n" +
-      part("f1", file1, "text/plain") + "AAA\r\n--" + b + "--\r\n";
+  const std::string body = "--" + b +
+                           "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--" + b +
+                           "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\ntwo words\r\n" +
+                           part("f4", noDot, "application/octet-stream") + "P\r\n" +
+                           part("f2", file2, "application/x-jpg") + std::string("BB\0B", 4) +
+                           "\r\n" + part("f1", file1, "text/plain") + "AAA\r\n--" + b + "--\r\n";
   // A get while a form is open sends the form with GET.
   f.Run(stmt::kUpload);
   f.Run(stmt::kGet, server.url("/g"));
   const auto r = server.requests();
   ASSERT_EQ(r.size(), 2u);
-  EXPECT_EQ(r[0], "POST /up HTTP/1.0\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nUser-Agent: U\r\n"
-                  "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n" +
-                      HostLine(server) + "Content-Type: multipart/form-data; boundary=" + b +
-                      "\r\n\r\n" + body + "\r\n");
+  EXPECT_EQ(r[0],
+            "POST /up HTTP/1.0\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nUser-Agent: U\r\n"
+            "Content-Length: " +
+                std::to_string(body.size()) + "\r\nConnection: close\r\n" + HostLine(server) +
+                "Content-Type: multipart/form-data; boundary=" + b + "\r\n\r\n" + body + "\r\n");
   EXPECT_EQ(r[1].substr(0, 7), "GET /g ");
   EXPECT_NE(r[1].find("Content-Length: " + std::to_string(2 + b.size() + 6) + "\r\n"),
             std::string::npos);
@@ -243,8 +247,9 @@ TEST(HttpResponse, ConvertsUtf8BodiesToTheCodePage) {
   EXPECT_TRUE(IsUtf8Response("", "<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>"));
 
   ScriptFixture gbk("[setting]\ncodepage=936\n");
-  RawServer s(Reply("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n"
-                    "\xE4\xB8\xAD\xE0\xB8\x81"));
+  RawServer s(
+      Reply("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n"
+            "\xE4\xB8\xAD\xE0\xB8\x81"));
   gbk.Run(stmt::kGet, s.url());
   EXPECT_EQ(gbk.var("http_body"), "\xD6\xD0?");  // a character GBK lacks becomes '?'
   RawServer plain(Reply("HTTP/1.0 200 OK\r\ncharset=Utf-8\r\n\r\n<head></head>\xE4\xB8\xAD"));
@@ -252,7 +257,9 @@ TEST(HttpResponse, ConvertsUtf8BodiesToTheCodePage) {
   EXPECT_EQ(gbk.var("http_body"), "<head></head>\xE4\xB8\xAD");
 
   ScriptFixture utf8;
-  RawServer broken(Reply("HTTP/1.0 200 OK\r\nX: utf-8\r\n\r\na\xFF" "b\xE4\xB8\xAD"));
+  RawServer broken(
+      Reply("HTTP/1.0 200 OK\r\nX: utf-8\r\n\r\na\xFF"
+            "b\xE4\xB8\xAD"));
   utf8.Run(stmt::kGet, broken.url());
   EXPECT_EQ(utf8.var("http_body"), "a?b\xE4\xB8\xAD");
 }
@@ -373,9 +380,10 @@ TEST(HttpConnection, ProxiedRequestsCarryTheAbsoluteUrl) {
   f.Run(stmt::kGet, "example.invalid");
   const auto r = proxy.requests();
   ASSERT_EQ(r.size(), 2u);
-  EXPECT_EQ(r[0], "GET http://example.invalid:81/p?q HTTP/1.0\r\nAccept: */*\r\n"
-                  "Accept-Language: zh-cn\r\nUser-Agent: U\r\nConnection: close\r\n"
-                  "Host: example.invalid:81\r\n\r\n");
+  EXPECT_EQ(r[0],
+            "GET http://example.invalid:81/p?q HTTP/1.0\r\nAccept: */*\r\n"
+            "Accept-Language: zh-cn\r\nUser-Agent: U\r\nConnection: close\r\n"
+            "Host: example.invalid:81\r\n\r\n");
   EXPECT_EQ(r[1].substr(0, 35), "GET http://example.invalid/ HTTP/1.");
   f.Run(stmt::kProxy, "localhost");
   EXPECT_EQ(f.ctx->http.proxyAddress(), "");
@@ -385,17 +393,24 @@ TEST(HttpConnection, ProxiedRequestsCarryTheAbsoluteUrl) {
 TEST(HttpCookies, ResponsesAndStatementsFillTheJar) {
   RawServer server([](int fd, const std::string& request) {
     if (request.find("GET /1 ") == 0) {
-      SendAll(fd, "HTTP/1.0 200 OK\r\nSet-Cookie: sid=1\r\n"
-                  "set-cookie:UserInfo=id=5&nick=x; path=/; HttpOnly\r\n"
-                  "Set-Cookie: k=first\r\nSet-Cookie: k=second\r\n\r\n");
+      SendAll(fd,
+              "HTTP/1.0 200 OK\r\nSet-Cookie: sid=1\r\n"
+              "set-cookie:UserInfo=id=5&nick=x; path=/; HttpOnly\r\n"
+              "Set-Cookie: k=first\r\nSet-Cookie: k=second\r\n\r\n");
     } else if (request.find("GET /2 ") == 0) {
-      SendAll(fd, "HTTP/1.0 200 OK\r\nSet-Cookie: sid=2; expires=Wed, 09-Jun-2021 10:18:14 GMT\r\n"
-                  "Set-Cookie: big=" + std::string(100000, 'v') + "\r\n"
-                  "Set-Cookie: c=" + [] {
-                    std::string s = "x0=0";
-                    for (int i = 1; s.size() < 100000; ++i) s += "&x" + std::to_string(i) + "=1";
-                    return s;
-                  }() + "\r\n\r\n");
+      SendAll(
+          fd,
+          "HTTP/1.0 200 OK\r\nSet-Cookie: sid=2; expires=Wed, 09-Jun-2021 10:18:14 GMT\r\n"
+          "Set-Cookie: big=" +
+              std::string(100000, 'v') +
+              "\r\n"
+              "Set-Cookie: c=" +
+              [] {
+                std::string s = "x0=0";
+                for (int i = 1; s.size() < 100000; ++i) s += "&x" + std::to_string(i) + "=1";
+                return s;
+              }() +
+              "\r\n\r\n");
     } else {
       SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n");
     }
@@ -440,6 +455,38 @@ TEST(HttpCaptcha, DownloadsIntoTheTempFolder) {
   ASSERT_EQ(f.host.requests.size(), 1u);
   EXPECT_EQ(f.host.requests[0].first, REQ_ALERT);
   EXPECT_NE(f.host.requests[0].second.find("格式有误．"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmar::testing
+
+namespace velmar::testing {
+namespace {
+
+TEST(HttpEndToEnd, ScriptFetchesSavesAndSendsCookies) {
+  RawServer server([](int fd, const std::string& request) {
+    SendAll(fd, request.find("GET /x ") == 0 ? "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\n\r\npage"
+                                             : "HTTP/1.0 200 OK\r\n\r\n");
+  });
+  TempDir home;
+  const std::string page = (home.path() / "page.html").string();
+  const std::string jar = (home.path() / "jar.txt").string();
+  const auto script = home.Write("Script/e2e.vlm", "<main>\r\nsaveto " + page + "\r\nget " +
+                                                       server.url("/x") +
+                                                       "\r\nsetcookies sid abc\r\nget " +
+                                                       server.url("/y") + "\r\nsavecookies " +
+                                                       jar + "\r\n");
+  const ProcessResult r = RunVelmar({"run", "--home", home.path().string(), script.string()});
+  if (server.requests().empty() &&
+      (r.out.rfind("velmar ", 0) == 0 || r.err.find("sage") != std::string::npos)) {
+    GTEST_SKIP() << "velmar run is not available in this tree: " << r.out << r.err;
+  }
+  EXPECT_EQ(ReadFile(page), "page");
+  EXPECT_EQ(ReadFile(jar), "a^1\r\nsid^abc\r\n");
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[1].find("\r\nReferer: " + server.url("/x") + "\r\n"), std::string::npos);
+  EXPECT_NE(requests[1].find("\r\nCookie: a=1;sid=abc\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -159,10 +159,10 @@ NginxServer::NginxServer(const std::filesystem::path& folder) : folder_(folder) 
   std::filesystem::create_directories(folder_ / "logs");
   certificate_ = folder_ / "cert.pem";
   const std::string key = (folder_ / "key.pem").string();
-  const ProcessResult made = RunProcess(
-      {"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-       "/CN=localhost", "-addext", "subjectAltName=DNS:localhost", "-keyout", key, "-out",
-       certificate_.string()});
+  const ProcessResult made =
+      RunProcess({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                  "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost", "-keyout",
+                  key, "-out", certificate_.string()});
   if (made.exitCode != 0) return;
   httpsPort_ = FreeLoopbackPort();
   httpPort_ = FreeLoopbackPort();
@@ -175,8 +175,7 @@ NginxServer::NginxServer(const std::filesystem::path& folder) : folder_(folder) 
   conf += " scgi_temp_path " + f + "/tmp;\n";
   conf += " server {\n  listen 127.0.0.1:" + std::to_string(httpsPort_) + " ssl;\n";
   conf += "  listen 127.0.0.1:" + std::to_string(httpPort_) + ";\n";
-  conf += "  ssl_certificate " + certificate_.string() + ";\n  ssl_certificate_key " + key +
-          ";\n";
+  conf += "  ssl_certificate " + certificate_.string() + ";\n  ssl_certificate_key " + key + ";\n";
   conf += "  root " + f + "/root;\n }\n}\n";
   std::filesystem::create_directories(folder_ / "tmp");
   const std::filesystem::path confFile = folder_ / "nginx.conf";
