@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
@@ -610,19 +611,22 @@ void HttpClient::AddFilePart(std::string_view name, std::string_view path,
   auto part = std::make_unique<FilePart>();
   part->fieldName = name;
   part->fileName = path;
-  std::ifstream in(NormalizePath(path), std::ios::binary);
-  if (in) {
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size > 0) {
+  // Only regular files are read: a directory or a device has no size to
+  // trust.
+  const std::string file = NormalizePath(path);
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(file, ec)) {
+    std::ifstream in(file, std::ios::binary);
+    const std::uintmax_t size = std::filesystem::file_size(file, ec);
+    if (in && !ec && size > 0 && size < part->bytes.max_size()) {
       try {
         part->bytes.resize(static_cast<std::size_t>(size));
-        in.read(part->bytes.data(), size);
+        in.read(part->bytes.data(), static_cast<std::streamsize>(size));
         part->length = static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0));
         part->bytes.resize(part->length);
-      } catch (const std::bad_alloc&) {
+      } catch (const std::exception&) {
         part->bytes.clear();
+        part->bytes.shrink_to_fit();
         part->length = 0;
       }
     }

@@ -141,6 +141,7 @@ TEST(HttpRequest, SendsMultipartFormsWithExactLength) {
   f.Run(stmt::kUpfile, "f2 " + file2);
   f.Run(stmt::kUpfile, "f3 " + f.home.path().string() + "/missing.png");
   f.Run(stmt::kUpfile, "f4 " + noDot);
+  f.Run(stmt::kUpfile, "f5 " + f.home.path().string());  // a folder is no file
   f.Run(stmt::kImitate, "U");
   f.Run(stmt::kPost, server.url("/up"));
   EXPECT_EQ(f.ctx->http.boundary(), "");
