@@ -191,7 +191,8 @@ bool HttpClient::Connect() {
   }
   const Resolved* target = nullptr;
   for (const Resolved& r : addresses) {
-    socket_ = ::socket(r.family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Created non-blocking for the timed connect; blocking again afterwards.
+    socket_ = ::socket(r.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (socket_ >= 0) {
       target = &r;
       break;
@@ -220,7 +221,6 @@ bool HttpClient::Connect() {
     if (StopRequested()) return false;
   }
 
-  if (!SetBlocking(socket_, false)) return false;
   if (::connect(socket_, reinterpret_cast<const sockaddr*>(&target->address), target->length) !=
       0) {
     if (errno != EINPROGRESS && errno != EINTR) return false;
