@@ -69,6 +69,11 @@ TEST(CookieJar, SavesAndResumesItsFile) {
   EXPECT_EQ(broken.entries().at("k"), "v");
   EXPECT_EQ(broken.entries().at(""), "");
   EXPECT_EQ(broken.entries().at(std::string(1, '\0')), "z");
+  // In GBK a "^" byte may be the second half of a character.
+  dir.Write("gbk.txt", "k^\x81^v^w\r\n");
+  CookieJar gbk;
+  EXPECT_EQ(gbk.LoadFile((dir.path() / "gbk.txt").string(), CodePage::Get(CodePage::kGbk)), 1);
+  EXPECT_EQ(gbk.entries().at("k"), "\x81^v");
   CookieJar missing;
   missing.Set("kept", "1");
   missing.RecomputeCookieText();

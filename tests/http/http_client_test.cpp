@@ -386,6 +386,15 @@ TEST(HttpConnection, ProxiedRequestsCarryTheAbsoluteUrl) {
             "Accept-Language: zh-cn\r\nUser-Agent: U\r\nConnection: close\r\n"
             "Host: example.invalid:81\r\n\r\n");
   EXPECT_EQ(r[1].substr(0, 35), "GET http://example.invalid/ HTTP/1.");
+  // A secure request asks the proxy for a tunnel first; a refusal fails it.
+  RawServer refusing(Reply("HTTP/1.0 403 Forbidden\r\n\r\n"));
+  f.Run(stmt::kProxy, "127.0.0.1 " + std::to_string(refusing.port()));
+  f.Run(stmt::kGet, "https://example.invalid/s");
+  EXPECT_EQ(f.var("status"), "0");
+  ASSERT_EQ(refusing.requests().size(), 1u);
+  EXPECT_EQ(refusing.requests()[0],
+            "CONNECT example.invalid:443 HTTP/1.0\r\n"
+            "Host: example.invalid:443\r\nUser-Agent: U\r\n\r\n");
   f.Run(stmt::kProxy, "localhost");
   EXPECT_EQ(f.ctx->http.proxyAddress(), "");
   EXPECT_EQ(f.ctx->http.proxyPort(), 80);
@@ -472,11 +481,10 @@ TEST(HttpEndToEnd, ScriptFetchesSavesAndSendsCookies) {
   TempDir home;
   const std::string page = (home.path() / "page.html").string();
   const std::string jar = (home.path() / "jar.txt").string();
-  const auto script = home.Write("Script/e2e.vlm", "<main>\r\nsaveto " + page + "\r\nget " +
-                                                       server.url("/x") +
-                                                       "\r\nsetcookies sid abc\r\nget " +
-                                                       server.url("/y") + "\r\nsavecookies " +
-                                                       jar + "\r\n");
+  const auto script =
+      home.Write("Script/e2e.vlm", "<main>\r\nsaveto " + page + "\r\nget " + server.url("/x") +
+                                       "\r\nsetcookies sid abc\r\nget " + server.url("/y") +
+                                       "\r\nsavecookies " + jar + "\r\n");
   const ProcessResult r = RunVelmar({"run", "--home", home.path().string(), script.string()});
   if (server.requests().empty() &&
       (r.out.rfind("velmar ", 0) == 0 || r.err.find("sage") != std::string::npos)) {
