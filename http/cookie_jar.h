@@ -1,0 +1,46 @@
+#pragma once
+// The cookies of one script: names and values only, all of them sent with
+// every request, plus the ready-made text of the Cookie request header.
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "values/code_page.h"
+
+namespace velmar {
+
+class CookieJar {
+ public:
+  using Entries = std::map<std::string, std::string, std::less<>>;
+
+  // Takes every Set-Cookie line of a response header block (last line
+  // first, so the first line wins for a key set twice); recomputes the cookie
+  // text when there was at least one. Returns the number of cookie lines.
+  int TakeSetCookies(std::string_view headerText);
+  // Merges a Set-Cookie value or a "name=value; name2=value2" text.
+  void ParseCookieText(std::string_view text);
+  void RecomputeCookieText();
+
+  const std::string& CookieText() const { return cookieText_; }
+  const Entries& entries() const { return entries_; }
+  void Set(std::string_view key, std::string_view value) { entries_[std::string(key)] = value; }
+  void Remove(std::string_view key);
+  // The value of a key, creating the entry empty when it is missing.
+  const std::string& Get(std::string_view key);
+  // Removes every entry and recomputes (the cookie text becomes empty).
+  void Clear();
+
+  // The cookie file: one "key^value" line per entry. Saving an empty jar
+  // leaves the file alone. Returns whether the file was written.
+  bool SaveFile(const std::string& path) const;
+  // Empties the jar, then loads the file; recomputes when an entry was
+  // loaded. Returns the number of entries loaded.
+  int LoadFile(const std::string& path, const CodePage& cp);
+
+ private:
+  Entries entries_;
+  std::string cookieText_;
+};
+
+}  // namespace velmar

@@ -1,0 +1,474 @@
+#include "http/cookie_store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace velmar {
+namespace {
+
+constexpr std::string_view kHeader = "# Netscape HTTP Cookie File\n";
+constexpr std::string_view kHttpOnlyPrefix = "#HttpOnly_";
+
+struct StoredCookie {
+  std::string domain;
+  bool includeSubdomains = false;
+  std::string path = "/";
+  bool secure = false;
+  bool httpOnly = false;
+  int64_t expires = 0;  // 0: a session cookie, kept until replaced
+  std::string name;
+  std::string value;
+};
+
+// A line of the file: a cookie, or any other line kept as it was (comments,
+// and lines the store cannot read, which it must not destroy).
+struct FileLine {
+  bool isCookie = false;
+  StoredCookie cookie;
+  std::string raw;
+};
+
+struct UrlParts {
+  bool secure = false;
+  std::string host;
+  std::string path;
+};
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return out;
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool ParseStoreUrl(std::string_view url, UrlParts& parts) {
+  url = Trim(url);
+  const std::string lower = Lower(url.substr(0, 8));
+  std::size_t rest;
+  if (lower.rfind("https://", 0) == 0) {
+    parts.secure = true;
+    rest = 8;
+  } else if (lower.rfind("http://", 0) == 0) {
+    rest = 7;
+  } else {
+    return false;
+  }
+  std::string_view tail = url.substr(rest);
+  const std::size_t hostEnd = tail.find_first_of("/?#");
+  std::string_view authority = tail.substr(0, hostEnd);
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+    authority.remove_prefix(at + 1);
+  }
+  if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+    authority = authority.substr(0, colon);
+  }
+  parts.host = Lower(authority);
+  while (!parts.host.empty() && parts.host.back() == '.') parts.host.pop_back();
+  if (parts.host.empty()) return false;
+  std::string_view path =
+      hostEnd == std::string_view::npos ? std::string_view() : tail.substr(hostEnd);
+  path = path.substr(0, path.find_first_of("?#"));
+  parts.path = path.empty() || path.front() != '/' ? "/" : std::string(path);
+  return true;
+}
+
+bool IsIpAddress(std::string_view host) {
+  return host.find(':') != std::string_view::npos ||
+         std::all_of(host.begin(), host.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+}
+
+bool DomainMatches(const StoredCookie& cookie, std::string_view host) {
+  if (!cookie.includeSubdomains) return host == cookie.domain;
+  std::string_view domain = cookie.domain;
+  if (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
+  if (host == domain) return true;
+  return !IsIpAddress(host) && host.size() > domain.size() &&
+         host.substr(host.size() - domain.size()) == domain &&
+         host[host.size() - domain.size() - 1] == '.';
+}
+
+bool PathMatches(std::string_view cookiePath, std::string_view requestPath) {
+  if (requestPath == cookiePath) return true;
+  if (requestPath.substr(0, cookiePath.size()) != cookiePath) return false;
+  return cookiePath.back() == '/' || requestPath[cookiePath.size()] == '/';
+}
+
+std::string DefaultPath(std::string_view urlPath) {
+  if (urlPath.empty() || urlPath.front() != '/') return "/";
+  const std::size_t last = urlPath.rfind('/');
+  if (last == 0) return "/";
+  return std::string(urlPath.substr(0, last));
+}
+
+bool FitsInFile(std::string_view text) {
+  return text.find_first_of("\t\r\n") == std::string_view::npos;
+}
+
+bool ParseLine(const std::string& line, StoredCookie& cookie) {
+  std::string_view text = line;
+  if (text.rfind(kHttpOnlyPrefix, 0) == 0) {
+    cookie.httpOnly = true;
+    text.remove_prefix(kHttpOnlyPrefix.size());
+  } else if (text.empty() || text.front() == '#') {
+    return false;
+  }
+  std::vector<std::string_view> fields;
+  for (int i = 0; i < 6; ++i) {
+    const std::size_t tab = text.find('\t');
+    if (tab == std::string_view::npos) return false;
+    fields.push_back(text.substr(0, tab));
+    text.remove_prefix(tab + 1);
+  }
+  fields.push_back(text);
+  if (fields[0].empty() || fields[2].empty() || fields[2].front() != '/') return false;
+  for (const char c : fields[4]) {
+    if (c < '0' || c > '9') return false;
+  }
+  if (fields[4].empty() || fields[4].size() > 18) return false;
+  cookie.domain = Lower(fields[0]);
+  cookie.includeSubdomains = fields[1] == "TRUE";
+  cookie.path = std::string(fields[2]);
+  cookie.secure = fields[3] == "TRUE";
+  cookie.expires = std::stoll(std::string(fields[4]));
+  cookie.name = std::string(fields[5]);
+  cookie.value = std::string(fields[6]);
+  return true;
+}
+
+std::string FormatLine(const StoredCookie& c) {
+  std::string out;
+  if (c.httpOnly) out += kHttpOnlyPrefix;
+  out += c.domain;
+  out += c.includeSubdomains ? "\tTRUE\t" : "\tFALSE\t";
+  out += c.path;
+  out += c.secure ? "\tTRUE\t" : "\tFALSE\t";
+  out += std::to_string(c.expires);
+  out += '\t';
+  out += c.name;
+  out += '\t';
+  out += c.value;
+  out += '\n';
+  return out;
+}
+
+bool Expired(const StoredCookie& c, int64_t now) {
+  return c.expires != 0 && c.expires <= now;
+}
+
+// Holds flock on the companion lock file for the lifetime of the object.
+class FileLock {
+ public:
+  FileLock(const std::filesystem::path& file, bool exclusive) {
+    fd_ = ::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
+      if (errno != EINTR) {
+        ::close(fd_);
+        fd_ = -1;
+        return;
+      }
+    }
+  }
+  ~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+std::vector<FileLine> ReadLines(const std::filesystem::path& file) {
+  std::vector<FileLine> lines;
+  std::ifstream in(file, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    FileLine entry;
+    if (ParseLine(line, entry.cookie)) {
+      entry.isCookie = true;
+    } else {
+      if (line.empty()) continue;
+      entry.raw = std::move(line);
+    }
+    lines.push_back(std::move(entry));
+  }
+  return lines;
+}
+
+bool WriteLines(const std::filesystem::path& file, const std::vector<FileLine>& lines) {
+  std::string content;
+  if (lines.empty() || lines.front().isCookie || lines.front().raw.rfind("# Netscape", 0) != 0) {
+    content += kHeader;
+  }
+  for (const FileLine& line : lines) {
+    if (line.isCookie) {
+      content += FormatLine(line.cookie);
+    } else {
+      content += line.raw;
+      content += '\n';
+    }
+  }
+  // Written beside the file and renamed over it, so a reader never sees
+  // half a file and a crash never leaves one.
+  std::ostringstream tmpName;
+  tmpName << file.string() << ".tmp." << ::getpid() << '.'
+          << std::hash<std::thread::id>()(std::this_thread::get_id());
+  const std::string tmp = tmpName.str();
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.flush();
+    if (!out) {
+      out.close();
+      std::remove(tmp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(tmp.c_str(), file.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+bool IsDateDelimiter(unsigned char c) {
+  return c == 0x09 || (c >= 0x20 && c <= 0x2F) || (c >= 0x3B && c <= 0x40) ||
+         (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
+}
+
+// Leading digits of a token (between min and max of them); -1 otherwise.
+int LeadingDigits(std::string_view token, std::size_t minDigits, std::size_t maxDigits,
+                  std::size_t* used = nullptr) {
+  std::size_t i = 0;
+  int value = 0;
+  while (i < token.size() && i < maxDigits && token[i] >= '0' && token[i] <= '9') {
+    value = value * 10 + (token[i] - '0');
+    ++i;
+  }
+  if (i < minDigits || (i < token.size() && token[i] >= '0' && token[i] <= '9')) return -1;
+  if (used) *used = i;
+  return value;
+}
+
+}  // namespace
+
+CookieStore::CookieStore(std::filesystem::path file) : file_(std::move(file)) {}
+
+int64_t CookieStore::ParseCookieDate(std::string_view text) {
+  bool haveTime = false, haveDay = false, haveMonth = false, haveYear = false;
+  int hour = 0, minute = 0, second = 0, day = 0, month = 0, year = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && IsDateDelimiter(static_cast<unsigned char>(text[i]))) ++i;
+    const std::size_t start = i;
+    while (i < text.size() && !IsDateDelimiter(static_cast<unsigned char>(text[i]))) ++i;
+    const std::string_view token = text.substr(start, i - start);
+    if (token.empty()) continue;
+    if (!haveTime) {
+      std::size_t a = 0, b = 0;
+      const int h = LeadingDigits(token, 1, 2, &a);
+      if (h >= 0 && a < token.size() && token[a] == ':') {
+        const std::string_view rest1 = token.substr(a + 1);
+        const int m = LeadingDigits(rest1, 1, 2, &b);
+        if (m >= 0 && b < rest1.size() && rest1[b] == ':') {
+          const int s = LeadingDigits(rest1.substr(b + 1), 1, 2);
+          if (s >= 0) {
+            haveTime = true;
+            hour = h;
+            minute = m;
+            second = s;
+            continue;
+          }
+        }
+      }
+    }
+    if (!haveDay) {
+      const int d = LeadingDigits(token, 1, 2);
+      if (d >= 0) {
+        haveDay = true;
+        day = d;
+        continue;
+      }
+    }
+    if (!haveMonth && token.size() >= 3) {
+      static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                     "jul", "aug", "sep", "oct", "nov", "dec"};
+      const std::string prefix = Lower(token.substr(0, 3));
+      bool found = false;
+      for (int m = 0; m < 12; ++m) {
+        if (prefix == kMonths[m]) {
+          haveMonth = true;
+          month = m + 1;
+          found = true;
+          break;
+        }
+      }
+      if (found) continue;
+    }
+    if (!haveYear) {
+      const int y = LeadingDigits(token, 2, 4);
+      if (y >= 0) {
+        haveYear = true;
+        year = y;
+        continue;
+      }
+    }
+  }
+  if (!haveTime || !haveDay || !haveMonth || !haveYear) return -1;
+  if (year >= 70 && year <= 99) year += 1900;
+  if (year >= 0 && year <= 69) year += 2000;
+  if (day < 1 || day > 31 || year < 1601 || hour > 23 || minute > 59 || second > 59) return -1;
+  return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+         hour * 3600 + minute * 60 + second;
+}
+
+bool CookieStore::SetCookie(std::string_view url, std::string_view cookieString) {
+  UrlParts target;
+  if (!ParseStoreUrl(url, target)) return false;
+
+  const std::size_t pairEnd = cookieString.find(';');
+  const std::string_view pair = cookieString.substr(0, pairEnd);
+  const std::size_t eq = pair.find('=');
+  if (eq == std::string_view::npos) return false;
+  StoredCookie cookie;
+  cookie.name = std::string(Trim(pair.substr(0, eq)));
+  cookie.value = std::string(Trim(pair.substr(eq + 1)));
+  if (!FitsInFile(cookie.name) || !FitsInFile(cookie.value)) return false;
+
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  bool haveMaxAge = false;
+  int64_t expires = 0;
+  std::string domainAttribute;
+  std::string pathAttribute;
+  std::string_view attributes =
+      pairEnd == std::string_view::npos ? std::string_view() : cookieString.substr(pairEnd + 1);
+  while (!attributes.empty()) {
+    const std::size_t end = attributes.find(';');
+    const std::string_view attribute = attributes.substr(0, end);
+    attributes = end == std::string_view::npos ? std::string_view() : attributes.substr(end + 1);
+    const std::size_t aeq = attribute.find('=');
+    const std::string name = Lower(Trim(attribute.substr(0, aeq)));
+    const std::string_view value =
+        aeq == std::string_view::npos ? std::string_view() : Trim(attribute.substr(aeq + 1));
+    if (name == "expires" && !haveMaxAge) {
+      const int64_t when = ParseCookieDate(value);
+      if (when >= 0) expires = when == 0 ? 1 : when;
+    } else if (name == "max-age") {
+      std::string digits(value);
+      bool negative = !digits.empty() && digits.front() == '-';
+      if (negative) digits.erase(0, 1);
+      if (digits.empty() || digits.size() > 15 ||
+          digits.find_first_not_of("0123456789") != std::string::npos) {
+        continue;
+      }
+      const int64_t seconds = std::stoll(digits);
+      haveMaxAge = true;
+      expires = negative || seconds == 0 ? 1 : now + seconds;
+    } else if (name == "domain") {
+      domainAttribute = Lower(value);
+    } else if (name == "path") {
+      pathAttribute = std::string(value);
+    } else if (name == "secure") {
+      cookie.secure = true;
+    } else if (name == "httponly") {
+      cookie.httpOnly = true;
+    }
+  }
+  cookie.expires = expires;
+
+  while (!domainAttribute.empty() && domainAttribute.front() == '.') domainAttribute.erase(0, 1);
+  if (!domainAttribute.empty()) {
+    StoredCookie probe;
+    probe.domain = domainAttribute;
+    probe.includeSubdomains = true;
+    if (!DomainMatches(probe, target.host) || !FitsInFile(domainAttribute)) return false;
+    cookie.domain = IsIpAddress(domainAttribute) ? domainAttribute : "." + domainAttribute;
+    cookie.includeSubdomains = !IsIpAddress(domainAttribute);
+  } else {
+    cookie.domain = target.host;
+  }
+  cookie.path = !pathAttribute.empty() && pathAttribute.front() == '/' && FitsInFile(pathAttribute)
+                    ? pathAttribute
+                    : DefaultPath(target.path);
+
+  FileLock lock(file_, true);
+  if (!lock.held()) return false;
+  std::vector<FileLine> lines = ReadLines(file_);
+  std::erase_if(lines, [&](const FileLine& line) {
+    if (!line.isCookie) return false;
+    const StoredCookie& c = line.cookie;
+    return Expired(c, now) ||
+           (c.name == cookie.name && c.domain == cookie.domain && c.path == cookie.path);
+  });
+  if (!Expired(cookie, now)) {
+    FileLine line;
+    line.isCookie = true;
+    line.cookie = std::move(cookie);
+    lines.push_back(std::move(line));
+  }
+  return WriteLines(file_, lines);
+}
+
+std::string CookieStore::GetCookies(std::string_view url) const {
+  UrlParts target;
+  if (!ParseStoreUrl(url, target)) return {};
+  std::vector<FileLine> lines;
+  {
+    FileLock lock(file_, false);
+    if (!lock.held()) return {};
+    lines = ReadLines(file_);
+  }
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  std::vector<const StoredCookie*> chosen;
+  for (const FileLine& line : lines) {
+    if (!line.isCookie) continue;
+    const StoredCookie& c = line.cookie;
+    if (Expired(c, now) || !DomainMatches(c, target.host) || !PathMatches(c.path, target.path) ||
+        (c.secure && !target.secure)) {
+      continue;
+    }
+    chosen.push_back(&c);
+  }
+  std::stable_sort(chosen.begin(), chosen.end(), [](const StoredCookie* a, const StoredCookie* b) {
+    return a->path.size() > b->path.size();
+  });
+  std::string out;
+  for (const StoredCookie* c : chosen) {
+    if (!out.empty()) out += "; ";
+    out += c->name;
+    out += '=';
+    out += c->value;
+  }
+  return out;
+}
+
+}  // namespace velmar

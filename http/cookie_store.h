@@ -1,0 +1,38 @@
+#pragma once
+// The cookie store that every Velmar program of a user shares (the place of
+// the browser's own store in the original design): a Netscape-format
+// cookies.txt in the home folder, with domain, path, expiry and Secure
+// matching. Every call takes a lock on a companion lock file, so programs and
+// threads can use the store at the same time.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace velmar {
+
+class CookieStore {
+ public:
+  explicit CookieStore(std::filesystem::path file);
+
+  // Stores one cookie string ("name=value; expires=...; path=...") for a URL.
+  // Returns false when the store refuses it: a URL that is not http or https,
+  // a string without "=", a Domain the host does not belong to, bytes the file
+  // cannot hold, or a store that cannot be written.
+  bool SetCookie(std::string_view url, std::string_view cookieString);
+  // "name=value; name2=value2" of the cookies that go with a request to the
+  // URL (longest paths first); empty when there are none.
+  std::string GetCookies(std::string_view url) const;
+
+  // Seconds since 1970 of a cookie date (the lenient cookie date grammar);
+  // -1 when the text is no date.
+  static int64_t ParseCookieDate(std::string_view text);
+
+  const std::filesystem::path& file() const { return file_; }
+
+ private:
+  std::filesystem::path file_;
+};
+
+}  // namespace velmar

@@ -1,0 +1,187 @@
+// The cookie jar, its file, and the cookie store shared between programs.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "http/cookie_jar.h"
+#include "http/cookie_store.h"
+#include "http/md5_crypt.h"
+#include "http/mime_table.h"
+#include "http_test_util.h"
+
+namespace velmar::testing {
+namespace {
+
+const CodePage& Utf8() {
+  return CodePage::Get(CodePage::kUtf8);
+}
+
+TEST(CookieJar, ParsesAndRebuildsTheCookieText) {
+  CookieJar jar;
+  jar.ParseCookieText("a=1; path=/; expires=Wed, 09-Jun-2021 10:18:14 GMT; HttpOnly");
+  EXPECT_EQ(jar.entries(), (CookieJar::Entries{{"a", "1"}}));
+  jar.ParseCookieText("x=1; secure; path=/");  // an attribute without "=" joins the next one
+  EXPECT_EQ(jar.entries().at("secure; path"), "/");
+  jar.Clear();
+  jar.Set("a", "1");
+  jar.Set("u=x", "2");
+  jar.Set("u=y", "3");
+  EXPECT_EQ(jar.CookieText(), "");  // only recomputed when asked
+  jar.RecomputeCookieText();
+  EXPECT_EQ(jar.CookieText(), "a=1;u=y=3&x=2");
+  jar.Set("m", "{wren}");
+  jar.RecomputeCookieText();
+  EXPECT_EQ(jar.CookieText(), "a=1;m==;u=y=3&x=2");
+
+  CookieJar lines;
+  EXPECT_EQ(lines.TakeSetCookies("HTTP/1.0 200 OK\r\nX-Set-Cookie: no=1\r\nSet-Cookie: sid=b\r\n"
+                                 "SET-COOKIE:   sid=a\r\nset-cookie\r\n\r\n"),
+            3);
+  // The walk runs from the last line up, so the first line wins.
+  EXPECT_EQ(lines.entries(), (CookieJar::Entries{{"sid", "b"}}));
+  EXPECT_EQ(lines.CookieText(), "sid=b");
+}
+
+TEST(CookieJar, SavesAndResumesItsFile) {
+  TempDir dir;
+  const std::string file = (dir.path() / "c.txt").string();
+  CookieJar jar;
+  jar.ParseCookieText("UserInfo=id=5&nick=x; b=2");
+  jar.Set("caret", "p^q");
+  jar.RecomputeCookieText();
+  ASSERT_TRUE(jar.SaveFile(file));
+  EXPECT_EQ(ReadFile(file), "UserInfo=id^5\r\nUserInfo=nick^x\r\nb^2\r\ncaret^p^q\r\n");
+  CookieJar back;
+  back.Set("old", "1");
+  EXPECT_EQ(back.LoadFile(file, Utf8()), 4);
+  EXPECT_EQ(back.CookieText(), "UserInfo=nick=x&id=5;b=2;caret=p");
+  EXPECT_EQ(back.entries().count("old"), 0u);
+
+  CookieJar empty;
+  EXPECT_FALSE(empty.SaveFile(file));  // an empty jar leaves the file alone
+  EXPECT_FALSE(ReadFile(file).empty());
+
+  dir.Write("broken.txt", std::string("noseparator\r\n^\r\nk^v^w\r\r\n\r\n\0^z\n", 30));
+  CookieJar broken;
+  broken.Set("gone", "1");
+  EXPECT_EQ(broken.LoadFile((dir.path() / "broken.txt").string(), Utf8()), 3);
+  EXPECT_EQ(broken.entries().at("k"), "v");
+  EXPECT_EQ(broken.entries().at(""), "");
+  EXPECT_EQ(broken.entries().at(std::string(1, '\0')), "z");
+  // In GBK a "^" byte may be the second half of a character.
+  dir.Write("gbk.txt", "k^\x81^v^w\r\n");
+  CookieJar gbk;
+  EXPECT_EQ(gbk.LoadFile((dir.path() / "gbk.txt").string(), CodePage::Get(CodePage::kGbk)), 1);
+  EXPECT_EQ(gbk.entries().at("k"), "\x81^v");
+  CookieJar missing;
+  missing.Set("kept", "1");
+  missing.RecomputeCookieText();
+  EXPECT_EQ(missing.LoadFile((dir.path() / "none.txt").string(), Utf8()), 0);
+  EXPECT_TRUE(missing.entries().empty());
+  EXPECT_EQ(missing.CookieText(), "kept=1");  // not recomputed after a failed load
+}
+
+TEST(CookieStore, MatchesDomainPathExpiryAndSecure) {
+  TempDir dir;
+  CookieStore store(dir.path() / "cookies.txt");
+  const std::string forever = "; expires=Sat, 01-Jan-3000 00:00:00 GMT";
+  EXPECT_EQ(CookieStore::ParseCookieDate("Sat, 01-Jan-3000 00:00:00 GMT"), 32503680000LL);
+  EXPECT_EQ(CookieStore::ParseCookieDate("Wed, 09-Jun-2021 10:18:14 GMT"), 1623233894LL);
+  EXPECT_EQ(CookieStore::ParseCookieDate("not a date"), -1);
+
+  EXPECT_TRUE(store.SetCookie("http://www.Example.com/a/b", "sid=1" + forever));
+  EXPECT_TRUE(store.SetCookie("http://www.example.com/a/b", "d=2; domain=.example.com; path=/"));
+  EXPECT_TRUE(store.SetCookie("https://www.example.com/", "s=3; Secure; path=/a"));
+  EXPECT_TRUE(store.SetCookie("http://www.example.com/", "gone=1; max-age=0"));
+  EXPECT_FALSE(store.SetCookie("http://www.example.com/", "e=1; domain=other.com"));
+  EXPECT_FALSE(store.SetCookie("ftp://www.example.com/", "f=1"));
+  EXPECT_FALSE(store.SetCookie("http://www.example.com/", "no-equals-sign"));
+  EXPECT_FALSE(store.SetCookie("http://www.example.com/", "t=a\tb"));
+
+  EXPECT_EQ(store.GetCookies("https://www.example.com/a/c?q"), "sid=1; s=3; d=2");
+  EXPECT_EQ(store.GetCookies("http://www.example.com/a/c"), "sid=1; d=2");
+  EXPECT_EQ(store.GetCookies("http://www.example.com/ab"), "d=2");
+  EXPECT_EQ(store.GetCookies("http://sub.example.com/"), "d=2");
+  EXPECT_EQ(store.GetCookies("http://notexample.com/a/"), "");
+
+  EXPECT_TRUE(store.SetCookie("http://www.example.com/a/", "sid=9; path=/a"));  // replaces
+  EXPECT_EQ(store.GetCookies("http://www.example.com/a/x"), "sid=9; d=2");
+  EXPECT_TRUE(store.SetCookie("http://www.example.com/a/",
+                              "sid=x; expires=Thu, 01 Jan 1970 "
+                              "00:00:00 GMT"));
+  EXPECT_EQ(store.GetCookies("http://www.example.com/a/x"), "d=2");
+}
+
+TEST(CookieStore, KeepsForeignLinesAndSurvivesConcurrentWriters) {
+  TempDir dir;
+  const auto file = dir.Write("cookies.txt",
+                              "# Netscape HTTP Cookie File\nbroken line\n"
+                              "a\tb\tc\n.x.org\tTRUE\t/\tFALSE\tnope\tn\tv\n"
+                              "x.org\tFALSE\t/\tFALSE\t0\tok\t1\n");
+  CookieStore store(file);
+  EXPECT_EQ(store.GetCookies("http://x.org/"), "ok=1");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&store, t] {
+      for (int i = 0; i < 20; ++i) {
+        store.SetCookie("http://x.org/", "c" + std::to_string(t * 100 + i) + "=1; path=/");
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  const std::string all = store.GetCookies("http://x.org/");
+  for (int t = 0; t < 8; ++t) {
+    for (int i = 0; i < 20; ++i) {
+      EXPECT_NE(all.find("c" + std::to_string(t * 100 + i) + "=1"), std::string::npos);
+    }
+  }
+  const std::string text = ReadFile(file);
+  EXPECT_NE(text.find("broken line\n"), std::string::npos);
+  EXPECT_NE(text.find("nope\tn\tv\n"), std::string::npos);
+}
+
+TEST(CookieStore, SaveAndResumeStatementsShareTheStore) {
+  ScriptFixture first;
+  first.ctx->http.cookies().ParseCookieText("a=1; UserInfo=id=5");
+  first.Run(stmt::kSaveIeCookies, "http://shop.example.com/cart");
+  const std::string stored = ReadFile(first.home.path() / "cookies.txt");
+  EXPECT_NE(stored.find("\tUserInfo\tid=5\n"), std::string::npos);
+  EXPECT_NE(stored.find("\t32503680000\ta\t1\n"), std::string::npos);
+
+  auto second = std::make_unique<ScriptContext>(first.env);
+  second->http.cookies().Set("b", "2");
+  ExecuteHttpStatement(*second, stmt::kResumeIeCookies, "http://shop.example.com/x");
+  EXPECT_EQ(second->http.cookies().entries(),
+            (CookieJar::Entries{{"UserInfo=id", "5"}, {"a", "1"}, {"b", "2"}}));
+  EXPECT_EQ(second->http.cookies().CookieText(), "UserInfo=id=5;a=1;b=2");
+  ExecuteHttpStatement(*second, stmt::kResumeIeCookies, "http://elsewhere.example.org/");
+  EXPECT_EQ(second->http.cookies().entries().size(), 3u);
+
+  first.Run(stmt::kSaveCookies, (first.home.path() / "jar.txt").string());
+  ExecuteHttpStatement(*second, stmt::kResumeCookies, (first.home.path() / "jar.txt").string());
+  EXPECT_EQ(second->http.cookies().entries(), first.ctx->http.cookies().entries());
+}
+
+TEST(HttpTables, MimeTableAndMd5) {
+  // 111 named "application/x-" extensions plus the empty one, 209 others and "*".
+  EXPECT_EQ(MimeTable::Size(), 322u);
+  EXPECT_EQ(MimeTable::Lookup("jpg"), "application/x-jpg");
+  EXPECT_EQ(MimeTable::Lookup("jpeg"), "image/jpeg");
+  EXPECT_EQ(MimeTable::Lookup(""), "application/x-");
+  EXPECT_EQ(MimeTable::Lookup("x_t"), "application/x-x_t");
+  EXPECT_EQ(MimeTable::Lookup("xquery"), "text/xml");
+  EXPECT_EQ(MimeTable::Lookup("rmp"), "application/vnd.rn-rn_music_package");
+  EXPECT_EQ(MimeTable::Lookup("class"), "java/*");
+  EXPECT_EQ(MimeTable::Lookup("zzz"), "application/octet-stream");
+  EXPECT_EQ(MimeTable::Lookup("JPG"), "application/octet-stream");  // keys are lower case
+  EXPECT_EQ(CMD5Crypt::Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  CMD5Crypt md5;
+  md5.Update("a");
+  md5.Update("bc");
+  EXPECT_EQ(md5.HexDigest(), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(md5.HexDigest(), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+}  // namespace
+}  // namespace velmar::testing

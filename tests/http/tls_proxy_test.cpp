@@ -1,0 +1,85 @@
+// HTTPS against a throwaway nginx with a self-signed certificate, and
+// forward proxying through a throwaway tinyproxy.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "http_test_util.h"
+#include "test_servers.h"
+
+namespace velmar::testing {
+namespace {
+
+class TlsAndProxy : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = new TempDir;
+    nginx_ = new NginxServer(folder_->path() / "nginx");
+    proxy_ = new TinyProxy(folder_->path() / "proxy");
+    std::ofstream(nginx_->root() / "index.html") << "secure hello";
+  }
+  static void TearDownTestSuite() {
+    delete proxy_;
+    delete nginx_;
+    delete folder_;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(nginx_->ok()) << "nginx did not start";
+    ASSERT_TRUE(proxy_->ok()) << "tinyproxy did not start";
+  }
+  static std::string Https(const std::string& host) {
+    return "https://" + host + ":" + std::to_string(nginx_->httpsPort()) + "/index.html";
+  }
+
+  static TempDir* folder_;
+  static NginxServer* nginx_;
+  static TinyProxy* proxy_;
+};
+
+TempDir* TlsAndProxy::folder_ = nullptr;
+NginxServer* TlsAndProxy::nginx_ = nullptr;
+TinyProxy* TlsAndProxy::proxy_ = nullptr;
+
+TEST_F(TlsAndProxy, CertificatesAreVerifiedUnlessSwitchedOff) {
+  ScriptFixture strict;
+  strict.Run(stmt::kGet, Https("localhost"));
+  EXPECT_EQ(strict.var("status"), "0");  // self-signed: not in the system store
+
+  ScriptFixture lax("[setting]\nsslverify=0\n");
+  lax.Run(stmt::kGet, Https("localhost"));
+  EXPECT_EQ(lax.var("status"), "1");
+  EXPECT_EQ(lax.var("http_body"), "secure hello");
+  EXPECT_EQ(lax.var("http_head").substr(0, 15), "HTTP/1.1 200 OK");
+  lax.Run(stmt::kGet, Https("127.0.0.1"));  // the client object is reused
+  EXPECT_EQ(lax.var("http_body"), "secure hello");
+
+  ScriptFixture trusted("[setting]\ncafile=" + nginx_->certificate().string() + "\n");
+  trusted.Run(stmt::kGet, Https("localhost"));
+  EXPECT_EQ(trusted.var("status"), "1");
+  EXPECT_EQ(trusted.var("http_body"), "secure hello");
+  trusted.Run(stmt::kGet, Https("127.0.0.1"));  // the certificate names localhost only
+  EXPECT_EQ(trusted.var("status"), "0");
+  trusted.Run(stmt::kGet, "http://localhost:" + std::to_string(nginx_->httpsPort()) + "/");
+  EXPECT_EQ(trusted.var("status"), "1");  // plain HTTP to a TLS port: nginx answers 400
+  EXPECT_NE(trusted.var("http_head").find(" 400 "), std::string::npos);
+}
+
+TEST_F(TlsAndProxy, ForwardProxyCarriesPlainAndSecureRequests) {
+  ScriptFixture f("[setting]\ncafile=" + nginx_->certificate().string() + "\n");
+  f.Run(stmt::kProxy, "localhost " + std::to_string(proxy_->port()));
+  f.Run(stmt::kGet, "http://127.0.0.1:" + std::to_string(nginx_->httpPort()) + "/index.html");
+  EXPECT_EQ(f.var("status"), "1");
+  EXPECT_EQ(f.var("http_body"), "secure hello");
+  f.Run(stmt::kGet, Https("localhost"));  // through a CONNECT tunnel
+  EXPECT_EQ(f.var("status"), "1");
+  EXPECT_EQ(f.var("http_body"), "secure hello");
+  f.Run(stmt::kGet, Https("127.0.0.1"));  // the name is still checked at the far end
+  EXPECT_EQ(f.var("status"), "0");
+  f.Run(stmt::kProxy, "127.0.0.1 1");
+  f.Run(stmt::kGet, Https("localhost"));
+  EXPECT_EQ(f.var("status"), "0");
+}
+
+}  // namespace
+}  // namespace velmar::testing
