@@ -1,0 +1,124 @@
+#include "regex/named_regex.h"
+
+#include <cstdio>
+
+namespace velmar {
+namespace {
+
+std::u16string_view UpToNul(std::u16string_view text) {
+  const std::size_t nul = text.find(u'\0');
+  return nul == std::u16string_view::npos ? text : text.substr(0, nul);
+}
+
+// Where the next search starts after a match: at its end, or one character
+// further when it was empty (a surrogate pair counts as one character), so
+// that a pattern matching empty cannot hold the search in place.
+std::size_t NextSearchStart(std::u16string_view text, const RegExpMatch& m) {
+  const auto end = static_cast<std::size_t>(m.matchEnd);
+  if (m.matchEnd != m.matchStart) return end;
+  if (end + 1 < text.size() && text[end] >= 0xD800 && text[end] <= 0xDBFF &&
+      text[end + 1] >= 0xDC00 && text[end + 1] <= 0xDFFF) {
+    return end + 2;
+  }
+  return end + 1;
+}
+
+// Every occurrence of `from` replaced by `to`, left to right, without
+// looking again at what was put in.
+void ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_view to) {
+  if (from.empty()) return;
+  std::size_t at = text.find(from);
+  if (at == std::u16string::npos) return;
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t done = 0;
+  while (at != std::u16string::npos) {
+    out.append(text, done, at - done);
+    out.append(to);
+    done = at + from.size();
+    at = text.find(from, done);
+  }
+  out.append(text, done, std::u16string::npos);
+  text.swap(out);
+}
+
+}  // namespace
+
+std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_view pattern) {
+  auto regex = std::make_unique<NamedRegex>();
+  const std::u16string wide = cp.ToUtf16(pattern);
+  regex->compiled = Compile(regex->program, std::u16string_view(wide)) == 0;
+  return regex;
+}
+
+int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text,
+             const StopSignal* stop) {
+  regex.results.clear();
+  regex.groupCount = 0;
+  if (!regex.compiled || text.empty()) return 0;
+  cp.ToUtf16(text, regex.buffer);
+  if (regex.buffer.empty()) return 0;
+  const std::u16string_view t = UpToNul(regex.buffer);
+  RegExpMatch& m = regex.matchState;
+  m.stop = stop;
+  bool found = Match(regex.program, m, t);
+  regex.groupCount = regex.program.groupCount;
+  if (regex.groupCount == 0) return 0;
+  std::string piece;
+  while (found) {
+    for (int g = 0; g < regex.groupCount; ++g) {
+      cp.FromUtf16(m.Group(t, g), piece);
+      regex.results.push_back(piece);
+    }
+    if (static_cast<std::size_t>(m.matchEnd) >= t.size()) break;
+    found = Match(regex.program, m, t, nullptr, NextSearchStart(t, m));
+  }
+  return static_cast<int>(regex.results.size());
+}
+
+std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view text,
+                         std::string_view replacement, const StopSignal* stop) {
+  regex.groupCount = 0;
+  if (!regex.compiled || text.empty()) return std::string(text);
+  cp.ToUtf16(text, regex.buffer);
+  if (regex.buffer.empty()) return std::string(text);
+  const std::u16string wideReplacement = cp.ToUtf16(replacement);
+  const std::u16string_view t = UpToNul(regex.buffer);
+  RegExpMatch& m = regex.matchState;
+  m.stop = stop;
+  bool found = Match(regex.program, m, t);
+  regex.groupCount = regex.program.groupCount;
+  if (regex.groupCount == 0) return std::string(text);
+
+  std::u16string result(regex.buffer);
+  std::u16string r;
+  std::u16string marker;
+  while (found) {
+    r = wideReplacement;
+    for (int i = 1; i < regex.groupCount; ++i) {
+      marker = u"$";
+      for (char c : std::to_string(i)) marker.push_back(static_cast<char16_t>(c));
+      ReplaceAll(r, marker, m.Group(t, i));
+    }
+    ReplaceAll(result, m.Group(t, 0), r);
+    if (static_cast<std::size_t>(m.matchEnd) >= t.size()) break;
+    found = Match(regex.program, m, t, nullptr, NextSearchStart(t, m));
+  }
+  return cp.FromUtf16(result);
+}
+
+std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text) {
+  std::unique_ptr<NamedRegex> regex = CreateNamedRegex(cp, pattern);
+  const int count = MatchAll(*regex, cp, text);
+  char head[64];
+  std::snprintf(head, sizeof head, "count:%d; groups:%d;", count, regex->groupCount);
+  std::string out = head;
+  for (int i = 0; i < count; ++i) {
+    std::snprintf(head, sizeof head, "\r\n%03d - ", i);
+    out += head;
+    out += regex->results[static_cast<std::size_t>(i)];
+  }
+  return out;
+}
+
+}  // namespace velmar
