@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace velmar {
 namespace {
 
@@ -42,6 +46,49 @@ void ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_v
   text.swap(out);
 }
 
+// The same as cp.ToUtf16, with the ASCII stretches (most of a web page)
+// copied directly: in both code pages a byte below 0x80 that starts a
+// character is that character, so only the runs in between need converting.
+void ToUtf16Quick(const CodePage& cp, std::string_view text, std::u16string& out) {
+  out.resize(text.size());
+  std::u16string piece;
+  std::size_t n = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+#ifdef __SSE2__
+    // Sixteen ASCII bytes at a time; n never runs ahead of i, so the stores
+    // stay inside out.
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 16 <= text.size()) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      if (_mm_movemask_epi8(v) != 0) break;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(&out[n]), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(&out[n + 8]), _mm_unpackhi_epi8(v, zero));
+      i += 16;
+      n += 16;
+    }
+    if (i >= text.size()) break;
+#endif
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      out[n++] = b;
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < text.size() && static_cast<unsigned char>(text[j]) >= 0x80) {
+      const std::size_t len = cp.CharLength(text, j);
+      j += len == 0 ? 1 : len;
+    }
+    if (j > text.size()) j = text.size();
+    cp.ToUtf16(text.substr(i, j - i), piece);
+    // A character never yields more UTF-16 units than it has bytes.
+    for (char16_t u : piece) out[n++] = u;
+    i = j;
+  }
+  out.resize(n);
+}
+
 }  // namespace
 
 std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_view pattern) {
@@ -56,7 +103,7 @@ int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text,
   regex.results.clear();
   regex.groupCount = 0;
   if (!regex.compiled || text.empty()) return 0;
-  cp.ToUtf16(text, regex.buffer);
+  ToUtf16Quick(cp, text, regex.buffer);
   if (regex.buffer.empty()) return 0;
   const std::u16string_view t = UpToNul(regex.buffer);
   RegExpMatch& m = regex.matchState;
@@ -80,7 +127,7 @@ std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view
                          std::string_view replacement, const StopSignal* stop) {
   regex.groupCount = 0;
   if (!regex.compiled || text.empty()) return std::string(text);
-  cp.ToUtf16(text, regex.buffer);
+  ToUtf16Quick(cp, text, regex.buffer);
   if (regex.buffer.empty()) return std::string(text);
   const std::u16string wideReplacement = cp.ToUtf16(replacement);
   const std::u16string_view t = UpToNul(regex.buffer);

@@ -46,6 +46,11 @@ enum class RegExpOp : uint8_t {
   kRetryGreedy,
   kRepeatLazy,
   kRetryLazy,
+  // Placed before an alternative whose first step is a symbol or a class:
+  // when the unit at the position cannot start it, skip to the next
+  // alternative at once (ip + 4) instead of trying and backtracking.
+  kGuardSymbol,
+  kGuardClass,
 };
 
 struct RegExpInstruction {
@@ -108,6 +113,14 @@ struct RegExpProgram {
   uint64_t startTable[4] = {0, 0, 0, 0};  // raw units below 256
   std::u16string prefix;          // lower-case units every match starts with
   char16_t requiredUnit = 0;      // lower-case unit every match contains
+  // When the start table holds one or two units only (a symbol, in both
+  // cases), those units, so that the search for a start can go wide.
+  int startUnitCount = 0;
+  char16_t startUnits[2] = {0, 0};
+  // A possessive repeat that every attempt runs first, in a pattern without
+  // back-references: after an attempt failed, the starts inside the run it
+  // took would reach the same continuation and fail the same way.
+  int32_t leadingRepeat = -1;
 };
 
 struct RegExpMatch {

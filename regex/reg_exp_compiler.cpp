@@ -192,12 +192,18 @@ class Compiler {
     std::vector<std::size_t> jumpsToEnd;
     while (error_ == 0 && Peek() == '|') {
       ++pos_;
-      Insert(xStart, 4);
+      const RegExpInstruction head = xStart < code_.size() ? code_[xStart] : RegExpInstruction{};
+      const bool guard = (head.op == Op::kSymbol && head.operand != 0) || head.op == Op::kClass;
+      const std::size_t w = guard ? 1 : 0;
+      Insert(xStart, 4 + w);
       if (error_) return true;
-      Set(xStart, Op::kPushPos);
-      Set(xStart + 1, Op::kCall, static_cast<int32_t>(xStart + 4));
-      Set(xStart + 2, Op::kPopPos);
-      const std::size_t jumpY = xStart + 3;
+      if (guard) {
+        Set(xStart, head.op == Op::kSymbol ? Op::kGuardSymbol : Op::kGuardClass, head.operand);
+      }
+      Set(xStart + w, Op::kPushPos);
+      Set(xStart + w + 1, Op::kCall, static_cast<int32_t>(xStart + w + 4));
+      Set(xStart + w + 2, Op::kPopPos);
+      const std::size_t jumpY = xStart + w + 3;
       jumpsToEnd.push_back(Emit(Op::kJump));
       if (error_) return true;
       const std::size_t yStart = code_.size();
@@ -638,9 +644,40 @@ class Compiler {
         }
       }
     }
+    if (prog_.filterStart && !prog_.startHigh) {
+      for (unsigned u = 1; u < 256; ++u) {
+        if (!((prog_.startTable[u >> 6] >> (u & 63)) & 1)) continue;
+        if (prog_.startUnitCount == 2) {
+          prog_.startUnitCount = 0;
+          break;
+        }
+        prog_.startUnits[prog_.startUnitCount++] = static_cast<char16_t>(u);
+      }
+      if (prog_.startUnitCount == 1) prog_.startUnits[1] = prog_.startUnits[0];
+    }
     for (std::size_t i = 2; i < code_.size(); ++i) {
       if (code_[i].op != Op::kSymbol || code_[i].operand == 0) break;
       prog_.prefix.push_back(static_cast<char16_t>(code_[i].operand));
+    }
+    bool backRefs = false;
+    for (const auto& in : code_) backRefs = backRefs || in.op == Op::kBackRef;
+    if (!backRefs && !prog_.anchored) {
+      // Follow the straight line from the start through group entries.
+      std::size_t ip = 2;
+      for (int hops = 0; hops < 64 && ip < code_.size(); ++hops) {
+        const RegExpInstruction& in = code_[ip];
+        if (in.op == Op::kPushGroup || in.op == Op::kGroupStart || in.op == Op::kNop) {
+          ++ip;
+        } else if (in.op == Op::kCall) {
+          ip = static_cast<std::size_t>(in.operand);
+        } else {
+          if (in.op == Op::kRepeatGreedy && in.min == 1 &&
+              (in.flags & RegExpInstruction::kPossessive) && !(in.flags & RegExpInstruction::kOnce)) {
+            prog_.leadingRepeat = static_cast<int32_t>(ip);
+          }
+          break;
+        }
+      }
     }
   }
 

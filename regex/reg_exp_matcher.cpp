@@ -5,6 +5,10 @@
 
 #include <limits>
 #include <new>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <stdexcept>
 
 #include "engine/stop_signal.h"
@@ -55,13 +59,14 @@ class Machine {
           return false;
         }
       }
+      leadEnd_ = 0;
       const int r = Attempt(s);
       if (r == 1) return true;
       if (r == 0 || prog_.anchored || AtEnd(s)) {
         *stoppedAt = s;
         return false;
       }
-      ++s;
+      s = leadEnd_ > s + 1 ? leadEnd_ : s + 1;
     }
   }
 
@@ -81,7 +86,12 @@ class Machine {
   uint32_t NextStart(uint32_t s) const {
     const uint64_t* table = prog_.startTable;
     const std::u16string& prefix = prog_.prefix;
+    const bool wide = prog_.startUnitCount > 0;
     for (; s < len_; ++s) {
+      if (wide) {
+        s = FindEither(prog_.startUnits[0], prog_.startUnits[1], s);
+        if (s >= len_) return s;
+      }
       const char16_t u = t_[s];
       if (u == 0) return s;
       if (u < 256 ? !InTable(table, u) : !prog_.startHigh) continue;
@@ -93,6 +103,28 @@ class Machine {
       return s;
     }
     return s;
+  }
+
+  // First position at or after p holding a, b or NUL (len_ when none).
+  uint32_t FindEither(char16_t a, char16_t b, uint32_t p) const {
+#ifdef __SSE2__
+    const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+    const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+    const __m128i zero = _mm_setzero_si128();
+    while (p + 8 <= len_) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t_ + p));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)),
+                                       _mm_cmpeq_epi16(v, zero));
+      const int mask = _mm_movemask_epi8(hit);
+      if (mask != 0) return p + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+      p += 8;
+    }
+#endif
+    for (; p < len_; ++p) {
+      const char16_t u = t_[p];
+      if (u == a || u == b || u == 0) return p;
+    }
+    return len_;
   }
 
   uint32_t FindUnit(char16_t lower, uint32_t from) const {
@@ -162,22 +194,15 @@ class Machine {
     st[sp++] = static_cast<int32_t>(v);                 \
   } while (0)
 #define VELMAR_POP() (sp ? st[--sp] : 0)
-// Not wrapped in do-while: `continue` has to reach the dispatch loop.
+// Every loop of a program passes a backtrack or a jump, so the stop request
+// and the index taken from the stack are checked there only.
 #define VELMAR_BACKTRACK()                    \
   {                                           \
     ip = static_cast<uint32_t>(VELMAR_POP()); \
-    continue;                                 \
+    goto checked;                             \
   }
 
     for (;;) {
-      if (--budget_ == 0) {
-        budget_ = kStopCheckInterval;
-        if (m_.stop && m_.stop->requested()) {
-          m_.stopped = true;
-          return 0;
-        }
-      }
-      if (ip >= codeSize_) return 0;  // never reached by a compiled program
       const RegExpInstruction& in = code_[ip];
       switch (in.op) {
         case Op::kNop:
@@ -217,7 +242,7 @@ class Machine {
         }
         case Op::kJump:
           ip = static_cast<uint32_t>(in.operand);
-          break;
+          goto checked;
         case Op::kPushPos:
           VELMAR_PUSH(pos);
           ++ip;
@@ -309,6 +334,7 @@ class Machine {
           const uint32_t limit =
               (in.flags & RegExpInstruction::kOnce) ? (pos + 1 < len_ ? pos + 1 : len_) : len_;
           const uint32_t end = RunLength(in, pos, limit);
+          if (static_cast<int32_t>(ip) == prog_.leadingRepeat) leadEnd_ = end;
           if (end - pos < in.min) VELMAR_BACKTRACK();
           if (end - pos > in.min && !(in.flags & RegExpInstruction::kPossessive)) {
             VELMAR_PUSH(pos + in.min);
@@ -332,6 +358,14 @@ class Machine {
           ++ip;
           break;
         }
+        case Op::kGuardSymbol:
+          ip += (pos < len_ && Lower(t_[pos]) == in.operand) ? 1 : 4;
+          break;
+        case Op::kGuardClass:
+          ip += (pos < len_ && prog_.classes[static_cast<uint32_t>(in.operand)].Matches(t_[pos]))
+                    ? 1
+                    : 4;
+          break;
         case Op::kRepeatLazy:
           if (in.min == 1) {
             if (pos >= len_ || !UnitMatches(in, t_[pos])) VELMAR_BACKTRACK();
@@ -354,6 +388,16 @@ class Machine {
           break;
         }
       }
+      continue;
+    checked:
+      if (--budget_ == 0) {
+        budget_ = kStopCheckInterval;
+        if (m_.stop && m_.stop->requested()) {
+          m_.stopped = true;
+          return 0;
+        }
+      }
+      if (ip >= codeSize_) return 0;  // never reached by a compiled program
     }
   overflow:
     m_.overflowed = true;
@@ -370,6 +414,7 @@ class Machine {
   const char16_t* t_;
   uint32_t len_;
   int budget_ = kStopCheckInterval;
+  uint32_t leadEnd_ = 0;  // where the leading repeat of this attempt stopped
 };
 
 }  // namespace
