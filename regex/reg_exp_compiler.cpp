@@ -235,8 +235,9 @@ class Compiler {
     Set(aStart + 3, Op::kCall, static_cast<int32_t>(aStart + 7));
     Set(aStart + 4, Op::kPopPos);
     Set(aStart + 5, Op::kPopSlot, m);
+    // The slot keeps the start of this repetition until the next one saves
+    // and replaces it; backtracking into A must still compare against it.
     Emit(Op::kFailIfNoProgress, m);
-    Emit(Op::kStorePos, m);
     if (loop) Emit(Op::kJump, static_cast<int32_t>(aStart));
     if (error_) return;
     Set(aStart + 6, Op::kJump, static_cast<int32_t>(code_.size()));
@@ -419,24 +420,51 @@ class Compiler {
     --depth_;
   }
 
+  // !B: succeeds, consuming nothing, exactly when B does not match here.
+  // When B matches, its backtrack entries are dropped and the negation fails;
+  // groups inside B are saved first and restored on both ways out, so they
+  // never show texts from a negation.
   void ParseNegation(Info& out) {
     ++pos_;
     if (!Enter()) return;
+    const std::size_t bStart = code_.size();
+    const int32_t firstGroup = prog_.groupCount;
+    Info b;
+    ParseAtom(b);  // a lone `\` leaves nothing to negate, which always matches
+    if (error_) return;
+    const int32_t endGroup = prog_.groupCount;
+    std::vector<RegExpInstruction> body(code_.begin() + static_cast<std::ptrdiff_t>(bStart),
+                                        code_.end());
+    code_.resize(bStart);
+
     const int32_t m1 = NewSlot();
     const int32_t m2 = NewSlot();
+    auto restoreGroups = [&] {
+      for (int32_t g = endGroup - 1; g >= firstGroup; --g) Emit(Op::kPopGroup, g);
+    };
+    for (int32_t g = firstGroup; g < endGroup; ++g) Emit(Op::kPushGroup, g);
     Emit(Op::kStorePos, m1);
     Emit(Op::kStoreStack, m2);
     const std::size_t call = Emit(Op::kCall);
     Emit(Op::kLoadPos, m1);
     Emit(Op::kLoadStack, m2);
+    restoreGroups();
     const std::size_t jumpEnd = Emit(Op::kJump);
     if (error_) return;
-    code_[call].operand = static_cast<int32_t>(code_.size());
-    Info b;
-    ParseAtom(b);  // a lone `\` leaves nothing to negate, which always matches
-    if (error_) return;
+    const std::size_t newStart = code_.size();
+    code_[call].operand = static_cast<int32_t>(newStart);
+    if (newStart + body.size() > kMaxInstructions) {
+      Fail(regexp_error::kOutOfMemory);
+      return;
+    }
+    const auto delta = static_cast<int32_t>(newStart - bStart);
+    for (RegExpInstruction in : body) {
+      if (HasTarget(in.op) && in.operand >= static_cast<int32_t>(bStart)) in.operand += delta;
+      code_.push_back(in);
+    }
     Emit(Op::kLoadPos, m1);
     Emit(Op::kLoadStack, m2);
+    restoreGroups();
     Emit(Op::kReturn);
     if (error_) return;
     code_[jumpEnd].operand = static_cast<int32_t>(code_.size());

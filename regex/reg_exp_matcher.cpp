@@ -168,20 +168,20 @@ class Machine {
     std::size_t next = 2 * sp + 4;
     if (next > m_.stackLimit) next = m_.stackLimit;
     try {
-      m_.stack.resize(next);
+      if (m_.stack.size() < next) m_.stack.resize(next);
     } catch (const std::bad_alloc&) {
       return false;
     } catch (const std::length_error&) {
       return false;
     }
     st = m_.stack.data();
-    cap = m_.stack.size();
+    cap = next;
     return true;
   }
 
   int Attempt(uint32_t s) {
     int32_t* st = m_.stack.data();
-    std::size_t cap = m_.stack.size();
+    std::size_t cap = m_.stack.size() < m_.stackLimit ? m_.stack.size() : m_.stackLimit;
     std::size_t sp = 0;
     int32_t* groups = m_.groups.data();
     int32_t* slots = m_.slots.data();
