@@ -121,6 +121,8 @@ struct RegExpProgram {
   // back-references: after an attempt failed, the starts inside the run it
   // took would reach the same continuation and fail the same way.
   int32_t leadingRepeat = -1;
+  // Fewest units any match takes: shorter rests of the text are not tried.
+  uint32_t minLength = 0;
 };
 
 struct RegExpMatch {

@@ -3,7 +3,9 @@
 // the thread's stack, and the instruction list is bounded so `+` (which copies
 // its operand) cannot blow up under deep nesting.
 
+#include <algorithm>
 #include <bitset>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -16,6 +18,7 @@ namespace {
 constexpr int kMaxDepth = 1000;
 constexpr std::size_t kMaxInstructions = std::size_t{1} << 22;
 constexpr std::size_t kMaxGroups = 1 << 20;
+constexpr std::size_t kMaxPrefix = 16;
 
 using Op = RegExpOp;
 
@@ -52,8 +55,13 @@ struct FirstSet {
 struct Info {
   bool empty = true;      // able to match empty, for the repetition rule
   bool zeroWidth = true;  // may consume nothing, for the start analysis
+  uint32_t minLength = 0;  // fewest units a match takes
   FirstSet first;
 };
+
+uint32_t AddLengths(uint32_t a, uint32_t b) {
+  return a > UINT32_MAX - b ? UINT32_MAX : a + b;
+}
 
 bool IsUnitAtom(const RegExpInstruction& in) {
   return (in.op == Op::kSymbol && in.operand != 0) || in.op == Op::kAny || in.op == Op::kClass;
@@ -161,6 +169,7 @@ class Compiler {
       if (!ParseAlternation(unit)) break;
       if (error_) break;
       seq.empty = seq.empty && unit.empty;
+      seq.minLength = AddLengths(seq.minLength, unit.minLength);
       if (accumulating) {
         seq.first.Merge(unit.first);
         if (!unit.zeroWidth) {
@@ -213,8 +222,10 @@ class Compiler {
         // `a|` at the end of a sequence: the second alternative is empty.
         out.empty = true;
         out.zeroWidth = true;
+        out.minLength = 0;
         break;
       }
+      out.minLength = std::min(out.minLength, y.minLength);
       out.empty = out.empty || y.empty;
       out.zeroWidth = out.zeroWidth || y.zeroWidth;
       out.first.Merge(y.first);
@@ -304,6 +315,7 @@ class Compiler {
       out.empty = true;
       out.zeroWidth = q != '+' || a.zeroWidth;
     }
+    out.minLength = q == '+' ? a.minLength : 0;
     return true;
   }
 
@@ -345,6 +357,7 @@ class Compiler {
       case '.':
         ++pos_;
         Emit(Op::kAny);
+        out.minLength = 1;
         out.empty = false;
         out.zeroWidth = false;
         out.first.all = true;
@@ -370,6 +383,7 @@ class Compiler {
 
   void EmitSymbol(Info& out, char16_t c) {
     Emit(Op::kSymbol, c);
+    out.minLength = 1;
     out.empty = false;
     out.zeroWidth = false;
     if (c < 256) {
@@ -597,6 +611,7 @@ class Compiler {
       }
     }
     out.first.high = cls.negated || high;
+    out.minLength = 1;
     out.empty = false;
     out.zeroWidth = false;
     prog_.classes.push_back(std::move(cls));
@@ -662,6 +677,7 @@ class Compiler {
 
   void Finish(const Info& seq) {
     MarkPossessive();
+    prog_.minLength = seq.minLength;
     prog_.requiredUnit = required_;
     if (!seq.zeroWidth && !seq.first.all) {
       prog_.filterStart = true;
@@ -683,7 +699,9 @@ class Compiler {
       }
       if (prog_.startUnitCount == 1) prog_.startUnits[1] = prog_.startUnits[0];
     }
-    for (std::size_t i = 2; i < code_.size(); ++i) {
+    // A short prefix is enough to skip most hopeless starts; a long one
+    // would make each check cost as much as the attempt it saves.
+    for (std::size_t i = 2; i < code_.size() && prog_.prefix.size() < kMaxPrefix; ++i) {
       if (code_[i].op != Op::kSymbol || code_[i].operand == 0) break;
       prog_.prefix.push_back(static_cast<char16_t>(code_[i].operand));
     }

@@ -51,6 +51,10 @@ class Machine {
           return false;
         }
       }
+      if (len_ - s < prog_.minLength) {
+        *stoppedAt = s;
+        return false;
+      }
       if (prog_.requiredUnit != 0 && (!requiredSearched || required < s)) {
         required = FindUnit(prog_.requiredUnit, s);
         requiredSearched = true;
