@@ -143,7 +143,7 @@ std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view
   while (found) {
     r = wideReplacement;
     for (int i = 1; i < regex.groupCount; ++i) {
-      marker = u"$";
+      marker.assign(1, u'$');
       for (char c : std::to_string(i)) marker.push_back(static_cast<char16_t>(c));
       ReplaceAll(r, marker, m.Group(t, i));
     }
