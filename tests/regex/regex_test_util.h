@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers for driving the engine from UTF-8 test texts.
+// Drives the engine from UTF-8 test texts.
 
 #include <optional>
 #include <string>
@@ -16,6 +16,10 @@ inline std::u16string U16(const std::string& utf8) {
 inline std::string U8(std::u16string_view text) {
   return CodePage::Get(CodePage::kUtf8).FromUtf16(text);
 }
+inline int CompileCode(const std::string& pattern) {
+  RegExpProgram program;
+  return Compile(program, std::u16string_view(U16(pattern)));
+}
 
 struct Found {
   int start = 0;
@@ -23,32 +27,23 @@ struct Found {
   std::vector<std::string> groups;
 };
 
-// First match of pattern in text, or nothing; fails the test when the
-// pattern does not compile.
+// First match, or nothing (also when the pattern does not compile).
 inline std::optional<Found> Find(const std::string& pattern, const std::string& text) {
   RegExpProgram program;
-  const std::u16string p = U16(pattern);
-  if (Compile(program, std::u16string_view(p)) != 0) return std::nullopt;
   RegExpMatch m;
   const std::u16string t = U16(text);
-  if (!Match(program, m, t)) return std::nullopt;
+  if (Compile(program, std::u16string_view(U16(pattern))) != 0 || !Match(program, m, t)) {
+    return std::nullopt;
+  }
   Found f{m.matchStart, m.matchEnd, {}};
   for (int g = 0; g < program.groupCount; ++g) f.groups.push_back(U8(m.Group(t, g)));
   return f;
 }
 
-inline int CompileCode(const std::string& pattern) {
-  RegExpProgram program;
-  const std::u16string p = U16(pattern);
-  return Compile(program, std::u16string_view(p));
-}
-
-// Whole matched text of the first match, or "<none>".
+// Text of the first match, or "<none>".
 inline std::string Matched(const std::string& pattern, const std::string& text) {
   const auto f = Find(pattern, text);
-  if (!f) return "<none>";
-  const std::u16string t = U16(text);
-  return U8(std::u16string_view(t).substr(f->start, f->end - f->start));
+  return f ? U8(std::u16string_view(U16(text)).substr(f->start, f->end - f->start)) : "<none>";
 }
 
 }  // namespace velmar::testing
