@@ -9,11 +9,6 @@
 namespace velmar {
 namespace {
 
-std::u16string_view UpToNul(std::u16string_view text) {
-  const std::size_t nul = text.find(u'\0');
-  return nul == std::u16string_view::npos ? text : text.substr(0, nul);
-}
-
 // Where the next search starts after a match: at its end, or one character
 // further when it was empty (a surrogate pair counts as one character), so
 // that a pattern matching empty cannot hold the search in place.
@@ -49,8 +44,11 @@ void ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_v
 // The same as cp.ToUtf16, with the ASCII stretches (most of a web page)
 // copied directly: in both code pages a byte below 0x80 that starts a
 // character is that character, so only the runs in between need converting.
-void ToUtf16Quick(const CodePage& cp, std::string_view text, std::u16string& out) {
+// Returns where the converted text ends: at its first NUL unit, if any.
+std::size_t ToUtf16Quick(const CodePage& cp, std::string_view text, std::u16string& out) {
   out.resize(text.size());
+  const bool utf8 = cp.id() == CodePage::kUtf8;
+  std::size_t firstNul = std::string_view::npos;
   std::u16string piece;
   std::size_t n = 0;
   std::size_t i = 0;
@@ -62,6 +60,10 @@ void ToUtf16Quick(const CodePage& cp, std::string_view text, std::u16string& out
     while (i + 16 <= text.size()) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
       if (_mm_movemask_epi8(v) != 0) break;
+      const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero));
+      if (zeros != 0 && firstNul == std::string_view::npos) {
+        firstNul = n + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(zeros)));
+      }
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&out[n]), _mm_unpacklo_epi8(v, zero));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&out[n + 8]), _mm_unpackhi_epi8(v, zero));
       i += 16;
@@ -71,9 +73,29 @@ void ToUtf16Quick(const CodePage& cp, std::string_view text, std::u16string& out
 #endif
     const auto b = static_cast<unsigned char>(text[i]);
     if (b < 0x80) {
+      if (b == 0 && firstNul == std::string_view::npos) firstNul = n;
       out[n++] = b;
       ++i;
       continue;
+    }
+    if (utf8) {
+      // Well-formed two- and three-byte characters (all of the common ones)
+      // decode here; anything else goes to the code page below.
+      const auto* u = reinterpret_cast<const unsigned char*>(text.data()) + i;
+      const std::size_t left = text.size() - i;
+      if (b >= 0xC2 && b <= 0xDF && left >= 2 && (u[1] & 0xC0) == 0x80) {
+        out[n++] = static_cast<char16_t>(((b & 0x1F) << 6) | (u[1] & 0x3F));
+        i += 2;
+        continue;
+      }
+      if (b >= 0xE0 && b <= 0xEF && left >= 3 && (u[1] & 0xC0) == 0x80 && (u[2] & 0xC0) == 0x80) {
+        const char32_t cp3 = ((b & 0x0F) << 12) | ((u[1] & 0x3F) << 6) | (u[2] & 0x3F);
+        if (cp3 >= 0x800 && (cp3 < 0xD800 || cp3 > 0xDFFF)) {
+          out[n++] = static_cast<char16_t>(cp3);
+          i += 3;
+          continue;
+        }
+      }
     }
     std::size_t j = i;
     while (j < text.size() && static_cast<unsigned char>(text[j]) >= 0x80) {
@@ -83,10 +105,14 @@ void ToUtf16Quick(const CodePage& cp, std::string_view text, std::u16string& out
     if (j > text.size()) j = text.size();
     cp.ToUtf16(text.substr(i, j - i), piece);
     // A character never yields more UTF-16 units than it has bytes.
-    for (char16_t u : piece) out[n++] = u;
+    for (char16_t u : piece) {
+      if (u == 0 && firstNul == std::string_view::npos) firstNul = n;
+      out[n++] = u;
+    }
     i = j;
   }
   out.resize(n);
+  return firstNul == std::string_view::npos ? n : firstNul;
 }
 
 }  // namespace
@@ -103,9 +129,9 @@ int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text,
   regex.results.clear();
   regex.groupCount = 0;
   if (!regex.compiled || text.empty()) return 0;
-  ToUtf16Quick(cp, text, regex.buffer);
+  const std::size_t end = ToUtf16Quick(cp, text, regex.buffer);
   if (regex.buffer.empty()) return 0;
-  const std::u16string_view t = UpToNul(regex.buffer);
+  const std::u16string_view t = std::u16string_view(regex.buffer).substr(0, end);
   RegExpMatch& m = regex.matchState;
   m.stop = stop;
   bool found = Match(regex.program, m, t);
@@ -127,10 +153,10 @@ std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view
                          std::string_view replacement, const StopSignal* stop) {
   regex.groupCount = 0;
   if (!regex.compiled || text.empty()) return std::string(text);
-  ToUtf16Quick(cp, text, regex.buffer);
+  const std::size_t end = ToUtf16Quick(cp, text, regex.buffer);
   if (regex.buffer.empty()) return std::string(text);
   const std::u16string wideReplacement = cp.ToUtf16(replacement);
-  const std::u16string_view t = UpToNul(regex.buffer);
+  const std::u16string_view t = std::u16string_view(regex.buffer).substr(0, end);
   RegExpMatch& m = regex.matchState;
   m.stop = stop;
   bool found = Match(regex.program, m, t);

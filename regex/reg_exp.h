@@ -46,10 +46,11 @@ enum class RegExpOp : uint8_t {
   kRetryGreedy,
   kRepeatLazy,
   kRetryLazy,
-  // Placed before an alternative whose first step is a symbol or a class:
-  // when the unit at the position cannot start it, skip to the next
-  // alternative at once (ip + 4) instead of trying and backtracking.
-  kGuardSymbol,
+  // Placed before an alternative that starts with symbols (operand: index
+  // into RegExpProgram::literals) or a class: when the text at the position
+  // cannot start it, skip to the next alternative at once (ip + 4) instead
+  // of trying it and backtracking.
+  kGuardText,
   kGuardClass,
 };
 
@@ -100,6 +101,7 @@ constexpr int kNoPattern = 10;
 struct RegExpProgram {
   std::vector<RegExpInstruction> instructions;
   std::vector<RegExpClass> classes;
+  std::vector<std::u16string> literals;  // lower-case texts the guards look for
   int32_t groupCount = 0;
   int32_t slotCount = 0;
   bool caseSensitive = false;

@@ -19,6 +19,7 @@ constexpr int kMaxDepth = 1000;
 constexpr std::size_t kMaxInstructions = std::size_t{1} << 22;
 constexpr std::size_t kMaxGroups = 1 << 20;
 constexpr std::size_t kMaxPrefix = 16;
+constexpr std::size_t kMaxGuardText = 8;
 
 using Op = RegExpOp;
 
@@ -206,8 +207,17 @@ class Compiler {
       const std::size_t w = guard ? 1 : 0;
       Insert(xStart, 4 + w);
       if (error_) return true;
-      if (guard) {
-        Set(xStart, head.op == Op::kSymbol ? Op::kGuardSymbol : Op::kGuardClass, head.operand);
+      if (guard && head.op == Op::kClass) {
+        Set(xStart, Op::kGuardClass, head.operand);
+      } else if (guard) {
+        std::u16string literal;
+        for (std::size_t i = xStart + 4 + w; i < code_.size() && literal.size() < kMaxGuardText;
+             ++i) {
+          if (code_[i].op != Op::kSymbol || code_[i].operand == 0) break;
+          literal.push_back(static_cast<char16_t>(code_[i].operand));
+        }
+        prog_.literals.push_back(std::move(literal));
+        Set(xStart, Op::kGuardText, static_cast<int32_t>(prog_.literals.size() - 1));
       }
       Set(xStart + w, Op::kPushPos);
       Set(xStart + w + 1, Op::kCall, static_cast<int32_t>(xStart + w + 4));

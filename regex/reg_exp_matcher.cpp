@@ -362,9 +362,13 @@ class Machine {
           ++ip;
           break;
         }
-        case Op::kGuardSymbol:
-          ip += (pos < len_ && Lower(t_[pos]) == in.operand) ? 1 : 4;
+        case Op::kGuardText: {
+          const std::u16string& lit = prog_.literals[static_cast<uint32_t>(in.operand)];
+          std::size_t k = 0;
+          while (k < lit.size() && pos + k < len_ && Lower(t_[pos + k]) == lit[k]) ++k;
+          ip += k == lit.size() ? 1 : 4;
           break;
+        }
         case Op::kGuardClass:
           ip += (pos < len_ && prog_.classes[static_cast<uint32_t>(in.operand)].Matches(t_[pos]))
                     ? 1
