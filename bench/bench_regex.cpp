@@ -157,18 +157,18 @@ void StdRegex(benchmark::State& state, const PatternCase& pc) {
 int RegisterAll() {
   for (const PatternCase& pc : kCases) {
     const std::string n = pc.name;
-    benchmark::RegisterBenchmark(("velmar_matchall/" + n).c_str(),
-                                 [&pc](benchmark::State& s) { VelmarMatchAll(s, pc); })
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("velmar_engine/" + n).c_str(),
-                                 [&pc](benchmark::State& s) { VelmarEngine(s, pc); })
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("pcre2_interp/" + n).c_str(),
-                                 [&pc](benchmark::State& s) { Pcre2(s, pc, false); })
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("pcre2_jit/" + n).c_str(),
-                                 [&pc](benchmark::State& s) { Pcre2(s, pc, true); })
-        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("velmar_matchall/" + n).c_str(), [&pc](benchmark::State& s) {
+      VelmarMatchAll(s, pc);
+    })->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("velmar_engine/" + n).c_str(), [&pc](benchmark::State& s) {
+      VelmarEngine(s, pc);
+    })->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("pcre2_interp/" + n).c_str(), [&pc](benchmark::State& s) {
+      Pcre2(s, pc, false);
+    })->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("pcre2_jit/" + n).c_str(), [&pc](benchmark::State& s) {
+      Pcre2(s, pc, true);
+    })->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("std_regex/" + n).c_str(),
                                  [&pc](benchmark::State& s) { StdRegex(s, pc); })
         ->Unit(benchmark::kMillisecond)

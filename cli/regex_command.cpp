@@ -27,8 +27,7 @@ int RunRegexCommand(const std::vector<std::string>& args) {
       if (i + 1 >= args.size()) return Usage();
       const std::string& value = args[++i];
       if (value != "65001" && value != "936") {
-        std::fprintf(stderr, "velmar regex: unknown code page %s (65001 or 936)\n",
-                     value.c_str());
+        std::fprintf(stderr, "velmar regex: unknown code page %s (65001 or 936)\n", value.c_str());
         return 2;
       }
       codePage = std::stoi(value);

@@ -124,8 +124,7 @@ std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_vie
   return regex;
 }
 
-int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text,
-             const StopSignal* stop) {
+int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text, const StopSignal* stop) {
   regex.results.clear();
   regex.groupCount = 0;
   if (!regex.compiled || text.empty()) return 0;

@@ -109,12 +109,12 @@ struct RegExpProgram {
 
   // What the compiler learnt about where a match can start, so that the
   // matcher skips hopeless start positions without running the machine.
-  bool anchored = false;          // the pattern starts with `^`
-  bool filterStart = false;       // a match starts with a unit of startTable
-  bool startHigh = false;         // ... or with any unit of 256 and above
+  bool anchored = false;                  // the pattern starts with `^`
+  bool filterStart = false;               // a match starts with a unit of startTable
+  bool startHigh = false;                 // ... or with any unit of 256 and above
   uint64_t startTable[4] = {0, 0, 0, 0};  // raw units below 256
-  std::u16string prefix;          // lower-case units every match starts with
-  char16_t requiredUnit = 0;      // lower-case unit every match contains
+  std::u16string prefix;                  // lower-case units every match starts with
+  char16_t requiredUnit = 0;              // lower-case unit every match contains
   // When the start table holds one or two units only (a symbol, in both
   // cases), those units, so that the search for a start can go wide.
   int startUnitCount = 0;

@@ -23,21 +23,33 @@ constexpr std::size_t kMaxGuardText = 8;
 
 using Op = RegExpOp;
 
-char16_t LowerUnit(char16_t u) { return (u >= 'A' && u <= 'Z') ? static_cast<char16_t>(u + 32) : u; }
+char16_t LowerUnit(char16_t u) {
+  return (u >= 'A' && u <= 'Z') ? static_cast<char16_t>(u + 32) : u;
+}
 
 // The abbreviations behind `\` + letter, written as patterns of the dialect.
 std::u16string_view Abbreviation(char16_t letter) {
   switch (letter) {
-    case 'a': return u"([a-zA-Z0-9])";
-    case 'b': return u"([ \t])";
-    case 'c': return u"([a-zA-Z])";
-    case 'd': return u"([0-9])";
-    case 'h': return u"([0-9a-fA-F])";
-    case 'n': return u"(\r|(\r?\n))";
-    case 'q': return u"(\"[^\"]*\")|('[^']*')";
-    case 'w': return u"([a-zA-Z]+)";
-    case 'z': return u"([0-9]+)";
-    default: return {};
+    case 'a':
+      return u"([a-zA-Z0-9])";
+    case 'b':
+      return u"([ \t])";
+    case 'c':
+      return u"([a-zA-Z])";
+    case 'd':
+      return u"([0-9])";
+    case 'h':
+      return u"([0-9a-fA-F])";
+    case 'n':
+      return u"(\r|(\r?\n))";
+    case 'q':
+      return u"(\"[^\"]*\")|('[^']*')";
+    case 'w':
+      return u"([a-zA-Z]+)";
+    case 'z':
+      return u"([0-9]+)";
+    default:
+      return {};
   }
 }
 
@@ -54,8 +66,8 @@ struct FirstSet {
 };
 
 struct Info {
-  bool empty = true;      // able to match empty, for the repetition rule
-  bool zeroWidth = true;  // may consume nothing, for the start analysis
+  bool empty = true;       // able to match empty, for the repetition rule
+  bool zeroWidth = true;   // may consume nothing, for the start analysis
   uint32_t minLength = 0;  // fewest units a match takes
   FirstSet first;
 };
@@ -630,11 +642,14 @@ class Compiler {
 
   bool UnitCanMatch(const RegExpInstruction& rep, char16_t loweredUnit) const {
     switch (rep.unit) {
-      case Op::kSymbol: return loweredUnit == rep.operand;
-      case Op::kAny: return loweredUnit != 0;
+      case Op::kSymbol:
+        return loweredUnit == rep.operand;
+      case Op::kAny:
+        return loweredUnit != 0;
       case Op::kClass:
         return prog_.classes[static_cast<std::size_t>(rep.operand)].Matches(loweredUnit);
-      default: return true;
+      default:
+        return true;
     }
   }
 
@@ -728,7 +743,8 @@ class Compiler {
           ip = static_cast<std::size_t>(in.operand);
         } else {
           if (in.op == Op::kRepeatGreedy && in.min == 1 &&
-              (in.flags & RegExpInstruction::kPossessive) && !(in.flags & RegExpInstruction::kOnce)) {
+              (in.flags & RegExpInstruction::kPossessive) &&
+              !(in.flags & RegExpInstruction::kOnce)) {
             prog_.leadingRepeat = static_cast<int32_t>(ip);
           }
           break;

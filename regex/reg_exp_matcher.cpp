@@ -26,7 +26,9 @@ inline char16_t Lower(char16_t u) {
   return (u >= 'A' && u <= 'Z') ? static_cast<char16_t>(u + 32) : u;
 }
 
-inline bool InTable(const uint64_t* table, char16_t u) { return (table[u >> 6] >> (u & 63)) & 1; }
+inline bool InTable(const uint64_t* table, char16_t u) {
+  return (table[u >> 6] >> (u & 63)) & 1;
+}
 
 class Machine {
  public:
@@ -79,9 +81,12 @@ class Machine {
 
   bool UnitMatches(const RegExpInstruction& in, char16_t u) const {
     switch (in.unit) {
-      case Op::kSymbol: return Lower(u) == in.operand;
-      case Op::kAny: return u != 0;
-      default: return prog_.classes[static_cast<uint32_t>(in.operand)].Matches(u);
+      case Op::kSymbol:
+        return Lower(u) == in.operand;
+      case Op::kAny:
+        return u != 0;
+      default:
+        return prog_.classes[static_cast<uint32_t>(in.operand)].Matches(u);
     }
   }
 
@@ -120,7 +125,8 @@ class Machine {
       const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb)),
                                        _mm_cmpeq_epi16(v, zero));
       const int mask = _mm_movemask_epi8(hit);
-      if (mask != 0) return p + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+      if (mask != 0)
+        return p + static_cast<uint32_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
       p += 8;
     }
 #endif

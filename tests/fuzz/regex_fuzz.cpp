@@ -35,7 +35,8 @@ void Watchdog() {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const int64_t since = busySince.load();
     const int64_t now = Clock::now().time_since_epoch().count();
-    if (since != 0 && now - since > std::chrono::nanoseconds(std::chrono::milliseconds(300)).count()) {
+    if (since != 0 &&
+        now - since > std::chrono::nanoseconds(std::chrono::milliseconds(300)).count()) {
       Stop().request();
     }
   }
@@ -43,7 +44,8 @@ void Watchdog() {
 
 std::u16string Units(const uint8_t* data, size_t size) {
   std::u16string out;
-  for (size_t i = 0; i + 1 < size; i += 2) out.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+  for (size_t i = 0; i + 1 < size; i += 2)
+    out.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
   return out;
 }
 

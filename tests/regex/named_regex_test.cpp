@@ -82,9 +82,15 @@ TEST(NamedRegex, ReplaceGoesByGroupText) {
   EXPECT_EQ(replace("{\\w}={\\w}", "x=y", "$1"), "y=y");
   EXPECT_EQ(replace("{\\d}:{\\w}", "1:a 2:b", "<$1$1>"), "<aa>:a <bb>:b");
   EXPECT_EQ(replace("{\\d}:{\\w}", "1:a", "$0"), "$0:a");
-  EXPECT_EQ(replace("{\xe4\xb8\xad}", "a\xe4\xb8\xad" "b", "\xe6\x96\x87"), "a\xe6\x96\x87" "b");
+  EXPECT_EQ(replace("{\xe4\xb8\xad}",
+                    "a\xe4\xb8\xad"
+                    "b",
+                    "\xe6\x96\x87"),
+            "a\xe6\x96\x87"
+            "b");
   // Unchanged: no groups, no match, empty group text, no text, no compile.
-  for (const char* pattern : {"a", "{q}", "{x*}", "{a"}) EXPECT_EQ(replace(pattern, "aaa", "X"), "aaa");
+  for (const char* pattern : {"a", "{q}", "{x*}", "{a"})
+    EXPECT_EQ(replace(pattern, "aaa", "X"), "aaa");
   EXPECT_EQ(replace("{a}", "", "X"), "");
 }
 
@@ -99,7 +105,8 @@ TEST(NamedRegex, StopEndsMatchAllAndReplace) {
 }
 
 TEST(NamedRegex, TesterReportAndCommand) {
-  EXPECT_EQ(RegexTesterText(kUtf8, "{\\d}-{\\c}", "1-a"), "count:2; groups:2;\r\n000 - 1\r\n001 - a");
+  EXPECT_EQ(RegexTesterText(kUtf8, "{\\d}-{\\c}", "1-a"),
+            "count:2; groups:2;\r\n000 - 1\r\n001 - a");
   EXPECT_EQ(RegexTesterText(kUtf8, "abc", "abc"), "count:0; groups:0;");
   EXPECT_NE(RegexTesterText(kUtf8, "{x}", std::string(1001, 'x')).find("\r\n999 - x\r\n1000 - x"),
             std::string::npos);

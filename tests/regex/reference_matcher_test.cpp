@@ -18,16 +18,18 @@ enum class Kind { kChar, kAny, kClass, kCapture, kParen, kNot, kBackRef, kSeq, k
 
 struct Node {
   Kind kind = Kind::kSeq;
-  char c = 0;          // kChar; kRepeat: '*', '+' or '?'
-  std::string set;     // kClass members
-  bool flag = false;   // kClass: negated; kRepeat: lazy
-  int group = 0;       // kCapture, kBackRef
+  char c = 0;         // kChar; kRepeat: '*', '+' or '?'
+  std::string set;    // kClass members
+  bool flag = false;  // kClass: negated; kRepeat: lazy
+  int group = 0;      // kCapture, kBackRef
   std::vector<std::shared_ptr<Node>> kids;
 };
 using NodePtr = std::shared_ptr<Node>;
 using Cont = std::function<bool(int)>;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 class Reference {
  public:
@@ -37,8 +39,10 @@ class Reference {
   bool M(const NodePtr& n, int pos, const Cont& k) {
     const int len = static_cast<int>(t_.size());
     switch (n->kind) {
-      case Kind::kChar: return pos < len && Lower(t_[pos]) == n->c && k(pos + 1);
-      case Kind::kAny: return pos < len && k(pos + 1);
+      case Kind::kChar:
+        return pos < len && Lower(t_[pos]) == n->c && k(pos + 1);
+      case Kind::kAny:
+        return pos < len && k(pos + 1);
       case Kind::kClass:
         return pos < len && (n->set.find(Lower(t_[pos])) != std::string::npos) != n->flag &&
                k(pos + 1);
@@ -51,7 +55,8 @@ class Reference {
         groups_[n->group] = saved;
         return false;
       }
-      case Kind::kParen: return M(n->kids[0], pos, k);
+      case Kind::kParen:
+        return M(n->kids[0], pos, k);
       case Kind::kNot: {
         const auto saved = groups_;
         const bool matched = M(n->kids[0], pos, [](int) { return true; });
@@ -66,9 +71,12 @@ class Reference {
         }
         return k(pos + e - s);
       }
-      case Kind::kSeq: return Seq(n, 0, pos, k);
-      case Kind::kAlt: return M(n->kids[0], pos, k) || M(n->kids[1], pos, k);
-      case Kind::kRepeat: return Repeat(n, pos, k, n->c == '+');
+      case Kind::kSeq:
+        return Seq(n, 0, pos, k);
+      case Kind::kAlt:
+        return M(n->kids[0], pos, k) || M(n->kids[1], pos, k);
+      case Kind::kRepeat:
+        return Repeat(n, pos, k, n->c == '+');
     }
     return false;
   }
@@ -108,15 +116,24 @@ class Generator {
   static std::string Print(const NodePtr& n) {
     std::string s;
     switch (n->kind) {
-      case Kind::kChar: return std::string(1, n->c == 'a' ? 'A' : n->c);  // case folds
-      case Kind::kAny: return ".";
-      case Kind::kClass: return "[" + std::string(n->flag ? "^" : "") + n->set + "]";
-      case Kind::kCapture: return "{" + Print(n->kids[0]) + "}";
-      case Kind::kParen: return "(" + Print(n->kids[0]) + ")";
-      case Kind::kNot: return "!" + Print(n->kids[0]);
-      case Kind::kBackRef: return "\\" + std::to_string(n->group);
-      case Kind::kAlt: return Print(n->kids[0]) + "|" + Print(n->kids[1]);
-      case Kind::kRepeat: return Print(n->kids[0]) + n->c + (n->flag ? "?" : "");
+      case Kind::kChar:
+        return std::string(1, n->c == 'a' ? 'A' : n->c);  // case folds
+      case Kind::kAny:
+        return ".";
+      case Kind::kClass:
+        return "[" + std::string(n->flag ? "^" : "") + n->set + "]";
+      case Kind::kCapture:
+        return "{" + Print(n->kids[0]) + "}";
+      case Kind::kParen:
+        return "(" + Print(n->kids[0]) + ")";
+      case Kind::kNot:
+        return "!" + Print(n->kids[0]);
+      case Kind::kBackRef:
+        return "\\" + std::to_string(n->group);
+      case Kind::kAlt:
+        return Print(n->kids[0]) + "|" + Print(n->kids[1]);
+      case Kind::kRepeat:
+        return Print(n->kids[0]) + n->c + (n->flag ? "?" : "");
       case Kind::kSeq:
         for (const auto& k : n->kids) s += Print(k);
         return s;
@@ -136,17 +153,22 @@ class Generator {
     switch (n->kind) {
       case Kind::kChar:
       case Kind::kAny:
-      case Kind::kClass: return false;
+      case Kind::kClass:
+        return false;
       case Kind::kSeq:
         for (const auto& k : n->kids) {
           if (!Empty(k)) return false;
         }
         return true;
-      case Kind::kAlt: return Empty(n->kids[0]) || Empty(n->kids[1]);
-      case Kind::kRepeat: return n->c != '+' || n->flag || Empty(n->kids[0]);
+      case Kind::kAlt:
+        return Empty(n->kids[0]) || Empty(n->kids[1]);
+      case Kind::kRepeat:
+        return n->c != '+' || n->flag || Empty(n->kids[0]);
       case Kind::kCapture:
-      case Kind::kParen: return Empty(n->kids[0]);
-      default: return true;  // negations and back-references
+      case Kind::kParen:
+        return Empty(n->kids[0]);
+      default:
+        return true;  // negations and back-references
     }
   }
 
@@ -187,7 +209,8 @@ class Generator {
         n->c = "abc"[Pick(3)];
         return n;
       }
-      case 2: return Make(Kind::kAny);
+      case 2:
+        return Make(Kind::kAny);
       case 3: {
         auto n = Make(Kind::kClass);
         n->flag = Pick(2) == 0;
@@ -202,8 +225,10 @@ class Generator {
         closed_.push_back(n->group);
         return n;
       }
-      case 6: return Make(Kind::kParen, {Sequence(depth - 1)});
-      case 7: return Make(Kind::kNot, {Atom(depth - 1)});
+      case 6:
+        return Make(Kind::kParen, {Sequence(depth - 1)});
+      case 7:
+        return Make(Kind::kNot, {Atom(depth - 1)});
       default: {
         if (closed_.empty()) return Make(Kind::kAny);
         auto n = Make(Kind::kBackRef);

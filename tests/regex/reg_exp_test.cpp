@@ -19,6 +19,7 @@ struct Case {
 };
 
 TEST(RegExpDialect, WhatEachConstructMatches) {
+  // clang-format off
   const Case cases[] = {
       // `|` binds single elements; the left alternative wins.
       {"ab|cd", "abd", "abd"}, {"ab|cd", "acd", "acd"}, {"ab|cd", "ab", "<none>"},
@@ -54,6 +55,7 @@ TEST(RegExpDialect, WhatEachConstructMatches) {
       // An unmatched closer or a lone `\` ends the pattern.
       {"a)b", "xa", "a"}, {"a]b", "xa", "a"}, {"a}b", "xa", "a"}, {"ab\\", "ab", "ab"},
   };
+  // clang-format on
   for (const Case& c : cases) EXPECT_EQ(Matched(c.pattern, c.text), c.match) << c.pattern;
 }
 
@@ -102,12 +104,14 @@ TEST(RegExpDialect, GroupsAndPositions) {
 }
 
 TEST(RegExpCompile, ResultCodes) {
+  // clang-format off
   const std::pair<const char*, int> codes[] = {
       {"{a", 2}, {"{a)", 2}, {"{a\\", 2}, {"(a", 3}, {"(a}", 3}, {"[ab", 4}, {"[a-]", 4},
       {"[a-", 4}, {"[a\\", 4}, {"[^", 4}, {"[]", 6}, {"[^]", 6}, {"\\0{a}", 7}, {"{a}\\1", 7},
       {"{a}\\99999999999999999999", 7}, {"[z-a]", 8}, {"(a*)*", 9}, {"(a?)+", 9},
       {"(a+?)*", 9}, {"{}*", 9}, {"(a|b*)+", 9}, {"!a*", 9}, {"{a}\\0*", 9}, {"(a*)?", 0},
       {"(a+)+", 0}, {"{a}\\0?", 0}, {"a)b", 0}, {"", 0}};
+  // clang-format on
   for (const auto& [pattern, code] : codes) EXPECT_EQ(CompileCode(pattern), code) << pattern;
 
   RegExpProgram program;

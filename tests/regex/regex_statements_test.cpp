@@ -95,11 +95,12 @@ TEST_F(RegexStatements, MalformedStatementsReportTheirErrors) {
   ExecuteReplace(ctx_, "r [#]");
   ExecuteReplace(ctx_, "r [#] X");
   ExecuteReplace(ctx_, "nosuch [#v] X");
-  EXPECT_EQ(TakeAlerts(),
-            Texts({Alert("lonely", "格式有误．不含有效的正则表达式．"), Alert("lonely", "格式有误．"),
-                   Alert("nosuch text", "nosuch 正则表达式不存在．"), Alert("lonely", "格式有误．"),
-                   Alert("r [#]", "格式有误．"), Alert("r [#] X", "格式有误．"),
-                   Alert("nosuch [#v] X", "nosuch 正则表达式不存在．")}));
+  EXPECT_EQ(
+      TakeAlerts(),
+      Texts({Alert("lonely", "格式有误．不含有效的正则表达式．"), Alert("lonely", "格式有误．"),
+             Alert("nosuch text", "nosuch 正则表达式不存在．"), Alert("lonely", "格式有误．"),
+             Alert("r [#]", "格式有误．"), Alert("r [#] X", "格式有误．"),
+             Alert("nosuch [#v] X", "nosuch 正则表达式不存在．")}));
   EXPECT_EQ(ctx_.regexes.count("nosuch"), 0u);
   ctx_.executionStack.push_back(3);
   ExecuteMatch(ctx_, "lonely");
@@ -142,12 +143,15 @@ TEST_F(RegexStatements, GbkScriptsAndStop) {
   ctx.host = &host;
   const std::string zhong = "\xd6\xd0";
   ExecuteRegex(ctx, "r {[^a]+}");
-  ExecuteMatch(ctx, "r a" + zhong + "\x81\x5c" "a");
+  ExecuteMatch(ctx, "r a" + zhong +
+                        "\x81\x5c"
+                        "a");
   EXPECT_EQ(ReadRegexValue(ctx, "r.0"), zhong + "\x81\x5c");
   // The report carries the GBK name through unchanged.
   EXPECT_EQ(ReadRegexValue(ctx, zhong + ".count"), zhong + ".count");
-  EXPECT_EQ(host.alerts, Texts({gbk.FromUtf8("出错：\"") + zhong + ".count\"\r\n" +
-                                gbk.FromUtf8("原因：") + zhong + gbk.FromUtf8(" 正则表达式不存在．")}));
+  EXPECT_EQ(host.alerts,
+            Texts({gbk.FromUtf8("出错：\"") + zhong + ".count\"\r\n" + gbk.FromUtf8("原因：") +
+                   zhong + gbk.FromUtf8(" 正则表达式不存在．")}));
 
   // A stop request ends a runaway match with no results.
   ExecuteRegex(ctx_, "r {((a|(aa))+)+b}");
