@@ -1,21 +1,56 @@
 #pragma once
-// Named regular expressions of a script and their last results.
+// Named regular expressions of a script and their last results. A named
+// expression joins the engine, which works on UTF-16, to the multibyte texts
+// of scripts: texts cross over through the active code page both ways.
 
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "regex/reg_exp.h"
+#include "values/code_page.h"
 
 namespace velmar {
 
 struct ScriptContext;
+class StopSignal;
 
 class NamedRegex {
  public:
-  virtual ~NamedRegex() = default;
+  RegExpProgram program;
+  RegExpMatch matchState;
+  bool compiled = false;
+  // 0 at the start of every match-all and replace; then, for a non-empty
+  // text, the number of capture groups of the pattern.
+  int groupCount = 0;
+  // Group texts of every match of the last match-all: group j of match i is
+  // at i * groupCount + j.
+  std::vector<std::string> results;
+
+  // UTF-16 copy of the text being searched, kept to save allocations.
+  std::u16string buffer;
 };
 
 using RegexTable = std::map<std::string, std::unique_ptr<NamedRegex>, std::less<>>;
+
+// Compiles a multibyte pattern; never fails: a pattern that does not compile
+// gives an expression that matches nothing.
+std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_view pattern);
+
+// Collects the groups of every match, left to right; returns the number of
+// results. A requested stop ends the search early.
+int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text,
+             const StopSignal* stop = nullptr);
+
+// Replaces, for every match, each occurrence of its group-0 text by the
+// replacement, with $1, $2, ... standing for its further groups.
+std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view text,
+                         std::string_view replacement, const StopSignal* stop = nullptr);
+
+// The tester's report: "count:N; groups:G;" then one line per result.
+std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text);
 
 // Value of the name part of a `$` reference ([$name.count], [$name.N]).
 std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart);

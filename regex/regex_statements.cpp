@@ -1,13 +1,118 @@
 #include "regex/regex_statements.h"
 
+#include "engine/executor.h"
+#include "engine/keyword_table.h"
 #include "engine/script_context.h"
+#include "regex/named_regex.h"
+#include "values/expansion.h"
+#include "values/text_file_ops.h"
 
 namespace velmar {
+namespace {
 
-std::string ReadRegexValue(ScriptContext&, std::string_view) { return {}; }
-void ExecuteRegex(ScriptContext&, const std::string&) {}
-void ExecuteMatch(ScriptContext&, const std::string&) {}
-void ExecuteUnregex(ScriptContext&, const std::string&) {}
-void ExecuteReplace(ScriptContext&, const std::string&) {}
+constexpr const char* kBadFormat = "格式有误．";
+constexpr const char* kNoPattern = "格式有误．不含有效的正则表达式．";
+constexpr const char* kMissingSuffix = " 正则表达式不存在．";
+constexpr const char* kOutOfRange = "下标越界．";
+
+// The reason text for an unknown name: the name is script text, the rest is
+// the system's message, so the name goes over to UTF-8 first.
+std::string MissingReason(const CodePage& cp, std::string_view name) {
+  return cp.ToUtf8(name) + kMissingSuffix;
+}
+
+}  // namespace
+
+std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart) {
+  const CodePage& cp = ctx.codePage();
+  const FirstWordSplit split = splitFirstWord(namePart, ".", cp);
+  if (!split.found || split.head.empty()) {
+    reportScriptError(ctx, std::string(namePart), kBadFormat);
+    return {};
+  }
+  const auto it = ctx.regexes.find(split.head);
+  if (it == ctx.regexes.end()) {
+    reportScriptError(ctx, std::string(namePart), MissingReason(cp, split.head));
+    return std::string(namePart);
+  }
+  const NamedRegex& regex = *it->second;
+  const std::string key = cp.Lower(CodePage::Trim(split.tail));
+  if (key == "count") return std::to_string(regex.results.size());
+  if (key == "group") return std::to_string(regex.groupCount);
+  const long long n = LeadingInteger(key);
+  if (n < 0 || static_cast<unsigned long long>(n) >= regex.results.size()) {
+    reportScriptError(ctx, std::string(namePart), kOutOfRange);
+    return {};
+  }
+  return regex.results[static_cast<std::size_t>(n)];
+}
+
+void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
+  const CodePage& cp = ctx.codePage();
+  const FirstWordSplit split = splitFirstWord(rawText, "", cp);
+  if (!split.found) {
+    reportScriptError(ctx, rawText, kNoPattern);
+    return;
+  }
+  std::string name = split.head;
+  ExpandAndEvaluate(ctx, name);
+  // The pattern is taken as written: its brackets and braces are its own.
+  ctx.regexes[name] = CreateNamedRegex(cp, split.tail);
+}
+
+void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
+  const CodePage& cp = ctx.codePage();
+  const FirstWordSplit split = splitFirstWord(rawText, "", cp);
+  if (!split.found) {
+    reportScriptError(ctx, rawText, kBadFormat);
+    return;
+  }
+  std::string name = split.head;
+  ExpandAndEvaluate(ctx, name);
+  std::string text = split.tail;
+  ExpandAndEvaluate(ctx, text);
+  const auto it = ctx.regexes.find(name);
+  if (it == ctx.regexes.end()) {
+    reportScriptError(ctx, rawText, MissingReason(cp, name));
+    return;
+  }
+  MatchAll(*it->second, cp, text, &ctx.stop);
+}
+
+void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {
+  const auto it = ctx.regexes.find(expandedText);
+  if (it != ctx.regexes.end()) ctx.regexes.erase(it);
+}
+
+void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
+  const CodePage& cp = ctx.codePage();
+  const FirstWordSplit split = splitFirstWord(rawText, "", cp);
+  if (!split.found) {
+    reportScriptError(ctx, rawText, kBadFormat);
+    return;
+  }
+  std::string name = split.head;
+  ExpandAndEvaluate(ctx, name);
+  // Without a second blank the target is the rest and the replacement empty.
+  const FirstWordSplit rest = splitFirstWord(split.tail, "", cp);
+  std::string target = rest.head;
+  std::string replacement = rest.found ? rest.tail : std::string();
+  if (target.size() <= 3) {
+    reportScriptError(ctx, rawText, kBadFormat);
+    return;
+  }
+  // The target is written [#variable]: the name sits between its first two
+  // bytes and its last one.
+  std::string variable = target.substr(2, target.size() - 3);
+  ExpandAndEvaluate(ctx, target);
+  ExpandAndEvaluate(ctx, replacement);
+  ExpandAndEvaluate(ctx, variable);
+  const auto it = ctx.regexes.find(name);
+  if (it == ctx.regexes.end()) {
+    reportScriptError(ctx, rawText, MissingReason(cp, name));
+    return;
+  }
+  ctx.variables[variable] = RegexReplace(*it->second, cp, target, replacement, &ctx.stop);
+}
 
 }  // namespace velmar

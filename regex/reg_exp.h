@@ -1,0 +1,162 @@
+#pragma once
+// The script dialect of regular expressions: a compiler from a pattern to a
+// list of instructions, and a backtracking matcher that runs the list over a
+// UTF-16 text. Braces capture, `|` binds single elements, and the letters A
+// to Z match without regard to case.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmar {
+
+class StopSignal;
+
+enum class RegExpOp : uint8_t {
+  kNop,
+  kGroupStart,
+  kGroupEnd,
+  kSymbol,  // operand: a lower-case unit; 0 matches only at the end of the text
+  kAny,
+  kClass,  // operand: index into RegExpProgram::classes (negation lives there)
+  kJump,
+  kPushPos,
+  kPopPos,
+  kCall,
+  kReturn,
+  kPushSlot,
+  kPopSlot,
+  kStorePos,
+  kStoreStack,
+  kLoadPos,
+  kLoadStack,
+  kFailIfNoProgress,
+  kBackRef,
+  kFail,
+  kAdvance,
+  kAccept,
+  kPushGroup,
+  kPopGroup,
+  // A repeated single-unit atom (a symbol, `.` or a class) in one
+  // instruction; the instruction after it is only reached by backtracking and
+  // gives back (greedy) or takes (lazy) one more unit.
+  kRepeatGreedy,
+  kRetryGreedy,
+  kRepeatLazy,
+  kRetryLazy,
+  // Placed before an alternative that starts with symbols (operand: index
+  // into RegExpProgram::literals) or a class: when the text at the position
+  // cannot start it, skip to the next alternative at once (ip + 4) instead
+  // of trying it and backtracking.
+  kGuardText,
+  kGuardClass,
+};
+
+struct RegExpInstruction {
+  RegExpOp op = RegExpOp::kNop;
+  RegExpOp unit = RegExpOp::kNop;  // repeats: kSymbol, kAny or kClass
+  uint8_t min = 0;                 // repeats: 0 or 1 units at least
+  uint8_t flags = 0;               // repeats: kOnce, kPossessive
+  int32_t operand = 0;
+
+  static constexpr uint8_t kOnce = 1;        // at most one unit (`?`, `??`)
+  static constexpr uint8_t kPossessive = 2;  // giving units back can never help
+};
+
+struct RegExpClass {
+  uint64_t bits[4] = {0, 0, 0, 0};  // answer for units below 256, as they stand in the text
+  bool negated = false;
+  std::vector<std::pair<char16_t, char16_t>> ranges;  // as written, lower-cased
+
+  bool Matches(char16_t unit) const {
+    if (unit < 256) return (bits[unit >> 6] >> (unit & 63)) & 1;
+    bool in = false;
+    for (const auto& r : ranges) {
+      if (unit >= r.first && unit <= r.second) {
+        in = true;
+        break;
+      }
+    }
+    return in != negated;
+  }
+};
+
+// Compile result codes.
+namespace regexp_error {
+constexpr int kNone = 0;
+constexpr int kOutOfMemory = 1;
+constexpr int kMissingBrace = 2;
+constexpr int kMissingParenthesis = 3;
+constexpr int kMissingBracket = 4;
+constexpr int kBadAbbreviation = 5;
+constexpr int kEmptyClass = 6;
+constexpr int kBackRefNotOpened = 7;
+constexpr int kRangeBackwards = 8;
+constexpr int kEmptyRepetition = 9;
+constexpr int kNoPattern = 10;
+}  // namespace regexp_error
+
+struct RegExpProgram {
+  std::vector<RegExpInstruction> instructions;
+  std::vector<RegExpClass> classes;
+  std::vector<std::u16string> literals;  // lower-case texts the guards look for
+  int32_t groupCount = 0;
+  int32_t slotCount = 0;
+  bool caseSensitive = false;
+  int lastError = regexp_error::kNoPattern;
+
+  // What the compiler learnt about where a match can start, so that the
+  // matcher skips hopeless start positions without running the machine.
+  bool anchored = false;                  // the pattern starts with `^`
+  bool filterStart = false;               // a match starts with a unit of startTable
+  bool startHigh = false;                 // ... or with any unit of 256 and above
+  uint64_t startTable[4] = {0, 0, 0, 0};  // raw units below 256
+  std::u16string prefix;                  // lower-case units every match starts with
+  char16_t requiredUnit = 0;              // lower-case unit every match contains
+  // When the start table holds one or two units only (a symbol, in both
+  // cases), those units, so that the search for a start can go wide.
+  int startUnitCount = 0;
+  char16_t startUnits[2] = {0, 0};
+  // A possessive repeat that every attempt runs first, in a pattern without
+  // back-references: after an attempt failed, the starts inside the run it
+  // took would reach the same continuation and fail the same way.
+  int32_t leadingRepeat = -1;
+  // Fewest units any match takes: shorter rests of the text are not tried.
+  uint32_t minLength = 0;
+};
+
+struct RegExpMatch {
+  // Start and end of each group (-1 when the group took no part).
+  std::vector<int32_t> groups;
+  std::vector<int32_t> slots;
+  std::vector<int32_t> stack;  // backtrack stack storage, kept between calls
+  int32_t matchStart = 0;
+  int32_t matchEnd = 0;
+
+  // Polled every few thousand steps; a requested stop ends the call as no match.
+  const StopSignal* stop = nullptr;
+  // Entries the backtrack stack may hold; a call that needs more ends as no match.
+  std::size_t stackLimit = std::size_t{1} << 26;
+  // Why the last call gave no match, beyond the pattern not matching.
+  bool stopped = false;
+  bool overflowed = false;
+
+  // Text of group g after a successful Match (empty when it took no part).
+  std::u16string_view Group(std::u16string_view text, int g) const;
+};
+
+// Compiles a pattern (nullptr: no pattern) and returns the result code; a
+// pattern ends at its first NUL unit.
+int Compile(RegExpProgram& program, const std::u16string_view* pattern);
+int Compile(RegExpProgram& program, std::u16string_view pattern);
+
+// Searches the text from `from` (a `^` pattern anchors there). The text ends at
+// its first NUL unit. On success sets the groups, matchStart and matchEnd and
+// stores the end in *matchEnd; on failure stores the position where the search
+// stopped.
+bool Match(const RegExpProgram& program, RegExpMatch& match, std::u16string_view text,
+           std::size_t* matchEnd = nullptr, std::size_t from = 0);
+
+}  // namespace velmar

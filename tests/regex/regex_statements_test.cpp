@@ -1,0 +1,165 @@
+// The statements regex, match, unregex and replace, and `$` references, run
+// against a real script context whose host records the alerts.
+
+#include "regex/regex_statements.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+#include "engine/engine_environment.h"
+#include "engine/host_requests.h"
+#include "engine/script_context.h"
+#include "regex/named_regex.h"
+#include "values/expansion.h"
+
+namespace velmar::testing {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+class RecordingHost : public ScriptHost {
+ public:
+  void handleRequest(const HostRequest& request, const std::string& text) override {
+    if (request.code == REQ_ALERT) alerts.push_back(text);
+  }
+  Texts alerts;
+};
+
+class RegexStatements : public ::testing::Test {
+ protected:
+  RegexStatements() : ctx_(env_) { ctx_.host = &host_; }
+
+  static std::string Alert(const std::string& what, const std::string& reason) {
+    return "出错：\"" + what + "\"\r\n原因：" + reason;
+  }
+  Texts TakeAlerts() { return std::exchange(host_.alerts, {}); }
+  std::string Value(const std::string& namePart) { return ReadRegexValue(ctx_, namePart); }
+
+  EngineEnvironment env_;
+  RecordingHost host_;
+  ScriptContext ctx_;
+};
+
+TEST_F(RegexStatements, RegexMatchAndReferences) {
+  ExecuteRegex(ctx_, "r <td>{[^<]*}</td>");
+  ExecuteMatch(ctx_, "r <td>a</td><td>b</td>");
+  EXPECT_EQ(Texts({Value("r.count"), Value("r.group"), Value("r.0"), Value("r.1")}),
+            Texts({"2", "1", "a", "b"}));
+  EXPECT_EQ(Value("r. COUNT "), "2");
+  EXPECT_EQ(Value("r.1x"), "b");
+  EXPECT_EQ(Value("r.x"), "a");  // non-numeric reads as 0
+  EXPECT_TRUE(TakeAlerts().empty());
+  EXPECT_EQ(Value("r.2"), "");
+  EXPECT_EQ(Value("r.-1"), "");
+  // Names are case-sensitive; an unknown name yields the name part itself.
+  EXPECT_EQ(Value("R.count"), "R.count");
+  EXPECT_EQ(Value("rcount"), "");
+  EXPECT_EQ(Value(".count"), "");
+  EXPECT_EQ(TakeAlerts(), Texts({Alert("r.2", "下标越界．"), Alert("r.-1", "下标越界．"),
+                                 Alert("R.count", "R 正则表达式不存在．"),
+                                 Alert("rcount", "格式有误．"), Alert(".count", "格式有误．")}));
+  EXPECT_EQ(ctx_.regexes.count("R"), 0u);
+
+  // A new match replaces the results; a new regex replaces the entry; the
+  // pattern keeps its blanks; a tab separates when there is no space.
+  ExecuteMatch(ctx_, "r <td>c</td>");
+  EXPECT_EQ(Value("r.count"), "1");
+  ExecuteRegex(ctx_, "r {a b}");
+  ExecuteMatch(ctx_, "r xA by");
+  EXPECT_EQ(Value("r.0"), "A b");
+  ExecuteRegex(ctx_, "t\t{x}");
+  EXPECT_EQ(ctx_.regexes.count("t"), 1u);
+  // A pattern that does not compile still makes an entry, which matches nothing.
+  ExecuteRegex(ctx_, "bad {a");
+  ExecuteMatch(ctx_, "bad aaa");
+  EXPECT_EQ(Value("bad.count"), "0");
+  ExecuteRegex(ctx_, "plain abc");
+  ExecuteMatch(ctx_, "plain abc");
+  EXPECT_EQ(Value("plain.group"), "0");
+  // unregex is quiet, also for unknown names.
+  ExecuteUnregex(ctx_, "r");
+  ExecuteUnregex(ctx_, "r");
+  EXPECT_TRUE(TakeAlerts().empty());
+  EXPECT_EQ(Value("r.count"), "r.count");
+  EXPECT_EQ(TakeAlerts().size(), 1u);
+}
+
+TEST_F(RegexStatements, MalformedStatementsReportTheirErrors) {
+  ExecuteRegex(ctx_, "lonely");
+  EXPECT_TRUE(ctx_.regexes.empty());
+  ExecuteMatch(ctx_, "lonely");
+  ExecuteMatch(ctx_, "nosuch text");
+  ExecuteReplace(ctx_, "lonely");
+  ExecuteRegex(ctx_, "r {a}");
+  ExecuteReplace(ctx_, "r [#]");
+  ExecuteReplace(ctx_, "r [#] X");
+  ExecuteReplace(ctx_, "nosuch [#v] X");
+  EXPECT_EQ(
+      TakeAlerts(),
+      Texts({Alert("lonely", "格式有误．不含有效的正则表达式．"), Alert("lonely", "格式有误．"),
+             Alert("nosuch text", "nosuch 正则表达式不存在．"), Alert("lonely", "格式有误．"),
+             Alert("r [#]", "格式有误．"), Alert("r [#] X", "格式有误．"),
+             Alert("nosuch [#v] X", "nosuch 正则表达式不存在．")}));
+  EXPECT_EQ(ctx_.regexes.count("nosuch"), 0u);
+  ctx_.executionStack.push_back(3);
+  ExecuteMatch(ctx_, "lonely");
+  EXPECT_TRUE(ctx_.executionStack.empty());  // each report ends the run
+}
+
+TEST_F(RegexStatements, ReplaceStoresIntoTheNamedVariable) {
+  // The source is the target token after expansion: the variable's value
+  // once references expand, the token itself before.
+  auto expanded = [&](std::string token) {
+    ExpandAndEvaluate(ctx_, token);
+    return token;
+  };
+  auto expect = [&](const std::string& pattern, const std::string& token, const std::string& by) {
+    return RegexReplace(*CreateNamedRegex(ctx_.codePage(), pattern), ctx_.codePage(),
+                        expanded(token), by);
+  };
+  ctx_.variables["v"] = "ab aa";
+  const std::string want = expect("{a}b", "[#v]", "X");
+  ExecuteRegex(ctx_, "r {a}b");
+  ExecuteReplace(ctx_, "r [#v] X");
+  EXPECT_EQ(ctx_.variables["v"], want);
+  if (expanded("[#v]") == "Xb XX") {
+    EXPECT_EQ(want, "Xb XX");
+  }
+  // Without a replacement the target's trailing blanks go and it is empty.
+  ExecuteRegex(ctx_, "hash {#}");
+  const std::string wantZ = expect("{#}", "[#z]", "");
+  ExecuteReplace(ctx_, "hash [#z]   ");
+  EXPECT_EQ(ctx_.variables["z"], wantZ);
+  EXPECT_TRUE(TakeAlerts().empty());
+}
+
+TEST_F(RegexStatements, GbkScriptsAndStop) {
+  EngineEnvironment gbkEnv;
+  gbkEnv.codePage = &CodePage::Get(CodePage::kGbk);
+  const CodePage& gbk = *gbkEnv.codePage;
+  RecordingHost host;
+  ScriptContext ctx(gbkEnv);
+  ctx.host = &host;
+  const std::string zhong = "\xd6\xd0";
+  ExecuteRegex(ctx, "r {[^a]+}");
+  ExecuteMatch(ctx, "r a" + zhong +
+                        "\x81\x5c"
+                        "a");
+  EXPECT_EQ(ReadRegexValue(ctx, "r.0"), zhong + "\x81\x5c");
+  // The report carries the GBK name through unchanged.
+  EXPECT_EQ(ReadRegexValue(ctx, zhong + ".count"), zhong + ".count");
+  EXPECT_EQ(host.alerts,
+            Texts({gbk.FromUtf8("出错：\"") + zhong + ".count\"\r\n" + gbk.FromUtf8("原因：") +
+                   zhong + gbk.FromUtf8(" 正则表达式不存在．")}));
+
+  // A stop request ends a runaway match with no results.
+  ExecuteRegex(ctx_, "r {((a|(aa))+)+b}");
+  ctx_.stop.request();
+  ExecuteMatch(ctx_, "r " + std::string(80, 'a') + "cb");
+  EXPECT_EQ(Value("r.count"), "0");
+  EXPECT_TRUE(ctx_.regexes["r"]->matchState.stopped);
+}
+
+}  // namespace
+}  // namespace velmar::testing
