@@ -57,8 +57,8 @@ void JsHeap::drop() {
   bytesInUse_ = 0;
 }
 
-int JsHeap::protectedCall(duk_safe_call_function fn, void* udata, duk_idx_t nargs,
-                          duk_idx_t nrets, int limitMs) {
+int JsHeap::protectedCall(duk_safe_call_function fn, void* udata, duk_idx_t nargs, duk_idx_t nrets,
+                          int limitMs) {
   if (!ctx_) return kLost;
   // A host callback evaluating on the heap it was called from would have
   // its own frames jumped over by a fatal error of the inner call.
@@ -169,8 +169,8 @@ extern "C" duk_bool_t velmar_js_deadline_passed(void* heap_udata) {
 }
 
 extern "C" void velmar_js_fatal(void* heap_udata, const char* message) {
-  velmar::JsHeap* heap = heap_udata ? static_cast<velmar::JsHeap*>(heap_udata)
-                                    : velmar::tActiveHeap;
+  velmar::JsHeap* heap =
+      heap_udata ? static_cast<velmar::JsHeap*>(heap_udata) : velmar::tActiveHeap;
   if (heap) heap->fatal(message);
   std::abort();
 }

@@ -367,8 +367,7 @@ struct JScriptHost::StepOutcome {
 };
 
 JScriptHost::JScriptHost() : heap_(std::make_unique<JsHeap>()) {
-  if (heap_->context() &&
-      heap_->protectedCall(&SetupStep, nullptr, 0, 0, 0) != DUK_EXEC_SUCCESS) {
+  if (heap_->context() && heap_->protectedCall(&SetupStep, nullptr, 0, 0, 0) != DUK_EXEC_SUCCESS) {
     heap_->reset();
     heap_->protectedCall(&SetupStep, nullptr, 0, 0, 0);
   }
@@ -385,17 +384,20 @@ bool JScriptHost::available() const {
 // engine is missing, busy or was lost to a fatal error (and is restored).
 bool JScriptHost::runStep(StepFunction step, const std::string& source, StepOutcome& outcome) {
   static_assert(std::is_same_v<StepFunction, duk_safe_call_function>);
+  // A heap that could not be created (or recreated) is tried once more.
+  if (!heap_->context() && !restoring_) restoreEngine();
   duk_context* ctx = heap_->context();
   if (!ctx) {
     outcome.noEngine = true;
+    error_ = ComposeErrorText("the engine could not be created", "", 0, DefaultCodePage());
     return true;
   }
   outcome.call.source = source.data();
   outcome.call.sourceSize = source.size();
   outcome.rc = heap_->protectedCall(step, &outcome.call, 0, 1, timeLimitMs_);
   if (outcome.rc == JsHeap::kBusy) {
-    error_ = ComposeErrorText("the engine is busy with another evaluation", "", 0,
-                              DefaultCodePage());
+    error_ =
+        ComposeErrorText("the engine is busy with another evaluation", "", 0, DefaultCodePage());
     return false;
   }
   if (outcome.rc == JsHeap::kLost) {
@@ -410,9 +412,9 @@ bool JScriptHost::runStep(StepFunction step, const std::string& source, StepOutc
   if (data) outcome.text.assign(data, size);
   duk_pop(ctx);
   if (heap_->timedOut()) {
-    error_ = ComposeErrorText(
-        "the evaluation ran longer than " + std::to_string(timeLimitMs_) + " ms", "", 0,
-        DefaultCodePage());
+    error_ =
+        ComposeErrorText("the evaluation ran longer than " + std::to_string(timeLimitMs_) + " ms",
+                         "", 0, DefaultCodePage());
     return false;
   }
   return true;
@@ -525,8 +527,8 @@ bool JScriptHost::bindObject(Binding& binding) {
 bool JScriptHost::restoreEngine() {
   procedures_.clear();
   restoring_ = true;
-  bool ok = heap_->reset() &&
-            heap_->protectedCall(&SetupStep, nullptr, 0, 0, 0) == DUK_EXEC_SUCCESS;
+  bool ok =
+      heap_->reset() && heap_->protectedCall(&SetupStep, nullptr, 0, 0, 0) == DUK_EXEC_SUCCESS;
   if (ok) {
     const std::string error = error_;
     if (wrapperLoaded_) loadEvalWrapper();
