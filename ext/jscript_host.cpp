@@ -6,7 +6,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "ext/js_engine_thread.h"
+#include "ext/js_heap.h"
 
 namespace velmar {
 
@@ -125,9 +125,9 @@ std::string ComposeErrorText(const std::string& description, const std::string& 
   return CutToLimit(text, JScriptHost::kErrorTextLimit, cp);
 }
 
-// The steps below run inside the engine (guarded calls). They are plain C
-// callbacks over plain records: an error or a cut-off may jump out of them,
-// so nothing in their frames may need a destructor.
+// The steps below run inside the engine (protected calls). They are plain C
+// callbacks over plain records: an engine error jumps out of them, so
+// nothing in their frames may need a destructor.
 
 struct CodeCall {
   const char* source = nullptr;
@@ -284,9 +284,8 @@ struct JScriptHost::Binding {
   JScriptHostObject* object = nullptr;
   bool addMembers = false;
   const CodePage* cp = nullptr;
-  JsEngineThread* engine = nullptr;
   // The answer of the last member call, kept here so that the engine reads
-  // it after every C++ object of the call is gone.
+  // it after every C++ object of the call is gone (pushing it may throw).
   std::string answer;
 };
 
@@ -326,11 +325,7 @@ duk_ret_t HostMemberCall(duk_context* ctx) {
   duk_pop(ctx);
   duk_get_prop_string(ctx, -1, kMemberKey);
   if (!binding) return DUK_RET_ERROR;
-  binding->engine->enterHost();
-  const bool ok = InvokeMember(ctx, binding, argc, duk_get_top_index(ctx));
-  binding->engine->leaveHost();
-  binding->engine->parkIfAbandoned();
-  if (!ok) return DUK_RET_ERROR;
+  if (!InvokeMember(ctx, binding, argc, duk_get_top_index(ctx))) return DUK_RET_ERROR;
   duk_push_lstring(ctx, binding->answer.data(), binding->answer.size());
   return 1;
 }
@@ -362,10 +357,8 @@ const CodePage& DefaultCodePage() {
 
 }  // namespace
 
-// What one step answered: its guarded call's outcome, the record the step
-// filled in and the text it left on the stack (engine encoding). Shared
-// between the caller and the job, so a job the caller had to give up never
-// writes into a frame that is gone.
+// What one step answered: the protected call's outcome, the record the step
+// filled in and the text it left on the stack (engine encoding).
 struct JScriptHost::StepOutcome {
   int rc = DUK_EXEC_ERROR;
   bool noEngine = false;
@@ -373,64 +366,57 @@ struct JScriptHost::StepOutcome {
   std::string text;
 };
 
-namespace {
-
-bool SetUpHeap(JsEngineThread& engine, duk_context* ctx) {
-  if (ctx && engine.guardedCall(&SetupStep, nullptr, 0, 0) == DUK_EXEC_SUCCESS) return true;
-  // Heap creation may have failed half-way: try once more from scratch.
-  return engine.resetHeap() && engine.guardedCall(&SetupStep, nullptr, 0, 0) == DUK_EXEC_SUCCESS;
-}
-
-}  // namespace
-
-JScriptHost::JScriptHost() : engine_(std::make_unique<JsEngineThread>()) {
-  engine_->execute([](JsEngineThread& engine, duk_context* ctx) { SetUpHeap(engine, ctx); }, 0);
-}
-
-JScriptHost::~JScriptHost() {
-  if (engine_->abandoned()) {
-    static_cast<void>(engine_.release());
-    for (auto& binding : bindings_) static_cast<void>(binding.release());
+JScriptHost::JScriptHost() : heap_(std::make_unique<JsHeap>()) {
+  if (heap_->context() && heap_->protectedCall(&SetupStep, nullptr, 0, 0, 0) != DUK_EXEC_SUCCESS) {
+    heap_->reset();
+    heap_->protectedCall(&SetupStep, nullptr, 0, 0, 0);
   }
 }
 
+JScriptHost::~JScriptHost() = default;
+
 bool JScriptHost::available() const {
-  bool alive = false;
-  engine_->execute([&alive](JsEngineThread&, duk_context* ctx) { alive = ctx != nullptr; }, 0);
-  return alive;
+  return heap_->context() != nullptr;
 }
 
-// Runs a step that leaves one text on the stack. False when the time limit
-// cut it off (the engine has been restored by then).
+// Runs a step that leaves one text on the stack. False when the step could
+// not run to an answer (errorText() says why): the time limit ran out, the
+// engine is missing, busy or was lost to a fatal error (and is restored).
 bool JScriptHost::runStep(StepFunction step, const std::string& source, StepOutcome& outcome) {
   static_assert(std::is_same_v<StepFunction, duk_safe_call_function>);
-  auto shared = std::make_shared<StepOutcome>();
-  auto text = std::make_shared<const std::string>(source);
-  const bool inTime = engine_->execute(
-      [shared, text, step](JsEngineThread& engine, duk_context* ctx) {
-        if (!ctx) {
-          shared->noEngine = true;
-          return;
-        }
-        shared->call.source = text->data();
-        shared->call.sourceSize = text->size();
-        shared->rc = engine.guardedCall(step, &shared->call, 0, 1);
-        if (shared->rc == JsEngineThread::kCutOff) return;
-        duk_size_t size = 0;
-        const char* data = duk_get_lstring(ctx, -1, &size);
-        if (data) shared->text.assign(data, size);
-        duk_pop(ctx);
-      },
-      timeLimitMs_);
-  if (!inTime) {
-    const std::string error =
-        ComposeErrorText("the evaluation ran longer than " + std::to_string(timeLimitMs_) + " ms",
-                         "", 0, DefaultCodePage());
-    restoreEngine();
+  // A heap that could not be created (or recreated) is tried once more.
+  if (!heap_->context() && !restoring_) restoreEngine();
+  duk_context* ctx = heap_->context();
+  if (!ctx) {
+    outcome.noEngine = true;
+    error_ = ComposeErrorText("the engine could not be created", "", 0, DefaultCodePage());
+    return true;
+  }
+  outcome.call.source = source.data();
+  outcome.call.sourceSize = source.size();
+  outcome.rc = heap_->protectedCall(step, &outcome.call, 0, 1, timeLimitMs_);
+  if (outcome.rc == JsHeap::kBusy) {
+    error_ =
+        ComposeErrorText("the engine is busy with another evaluation", "", 0, DefaultCodePage());
+    return false;
+  }
+  if (outcome.rc == JsHeap::kLost) {
+    const std::string error = ComposeErrorText(
+        std::string("the engine failed: ") + heap_->fatalMessage(), "", 0, DefaultCodePage());
+    if (!restoring_) restoreEngine();
     error_ = error;
     return false;
   }
-  outcome = std::move(*shared);
+  duk_size_t size = 0;
+  const char* data = duk_get_lstring(ctx, -1, &size);
+  if (data) outcome.text.assign(data, size);
+  duk_pop(ctx);
+  if (heap_->timedOut()) {
+    error_ =
+        ComposeErrorText("the evaluation ran longer than " + std::to_string(timeLimitMs_) + " ms",
+                         "", 0, DefaultCodePage());
+    return false;
+  }
   return true;
 }
 
@@ -521,60 +507,36 @@ bool JScriptHost::addNamedObject(const std::string& name, JScriptHostObject* obj
   binding->object = object;
   binding->addMembers = addMembers;
   binding->cp = &cp;
-  binding->engine = engine_.get();
   if (!bindObject(*binding)) return false;
   bindings_.push_back(std::move(binding));
   return true;
 }
 
 bool JScriptHost::bindObject(Binding& binding) {
-  auto ok = std::make_shared<bool>(false);
-  Binding* record = &binding;
-  const bool inTime = engine_->execute(
-      [ok, record](JsEngineThread& engine, duk_context* ctx) {
-        if (!ctx) return;
-        *ok = engine.guardedCall(&BindObjectStep, record, 0, 0) == DUK_EXEC_SUCCESS;
-      },
-      timeLimitMs_);
-  if (!inTime) {
-    restoreEngine();
+  if (!heap_->context()) return false;
+  const int rc = heap_->protectedCall(&BindObjectStep, &binding, 0, 0, timeLimitMs_);
+  if (rc == JsHeap::kLost) {
+    if (!restoring_) restoreEngine();
     return false;
   }
-  return *ok;
+  return rc == DUK_EXEC_SUCCESS;
 }
 
-// After a cut-off: a fresh heap with what the host had put into the old one.
+// After a fatal error: a fresh heap with what the host had put into the old
+// one. Globals the scripts made are gone with it.
 bool JScriptHost::restoreEngine() {
-  if (engine_->abandoned()) {
-    // Its thread may still be running: it keeps the engine and the records
-    // of the named objects it knows, and parks before it uses either.
-    static_cast<void>(engine_.release());
-    engine_ = std::make_unique<JsEngineThread>();
-    for (auto& binding : bindings_) {
-      auto fresh = std::make_unique<Binding>();
-      fresh->name = binding->name;
-      fresh->members = binding->members;
-      fresh->object = binding->object;
-      fresh->addMembers = binding->addMembers;
-      fresh->cp = binding->cp;
-      fresh->engine = engine_.get();
-      static_cast<void>(binding.release());
-      binding = std::move(fresh);
-    }
-  }
-  bool alive = false;
-  engine_->execute(
-      [&alive](JsEngineThread& engine, duk_context*) {
-        alive = engine.resetHeap() && SetUpHeap(engine, engine.context());
-      },
-      0);
   procedures_.clear();
-  if (!alive) return false;
-  const std::string error = error_;
-  if (wrapperLoaded_) loadEvalWrapper();
-  for (auto& binding : bindings_) bindObject(*binding);
-  error_ = error;
-  return true;
+  restoring_ = true;
+  bool ok =
+      heap_->reset() && heap_->protectedCall(&SetupStep, nullptr, 0, 0, 0) == DUK_EXEC_SUCCESS;
+  if (ok) {
+    const std::string error = error_;
+    if (wrapperLoaded_) loadEvalWrapper();
+    for (auto& binding : bindings_) bindObject(*binding);
+    error_ = error;
+  }
+  restoring_ = false;
+  return ok;
 }
 
 bool JScriptValueToText(const JScriptValue& value, std::string& text) {

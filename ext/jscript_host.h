@@ -11,7 +11,7 @@ struct duk_hthread;
 
 namespace velmar {
 
-class JsEngineThread;
+class JsHeap;
 
 // A value the engine answered, already carried over into the active code
 // page.
@@ -28,8 +28,9 @@ struct JScriptValue {
 bool JScriptValueToText(const JScriptValue& value, std::string& text);
 
 // Something of the host that scripts reach under a global name, with one
-// function per member. Members are called on the engine's own thread while
-// the caller of the evaluation waits; texts are in the code page given to
+// function per member. Members are called on the evaluating thread, in the
+// middle of the evaluation; they must not evaluate on the same host again
+// (such a nested evaluation fails). Texts are in the code page given to
 // addNamedObject.
 class JScriptHostObject {
  public:
@@ -78,10 +79,11 @@ class JScriptHost {
   const std::vector<std::string>& procedureNames() const { return procedures_; }
 
   // Evaluations running longer than this fail, so a script that loops for
-  // ever cannot hang its host (Config.ini `jstimeout`, in seconds). A cut-off
-  // evaluation leaves the engine in an unknown state, so the engine starts
-  // afresh: globals made so far are gone, the wrapper and named objects are
-  // put back. Zero or less means no limit.
+  // ever cannot hang its host (Config.ini `jstimeout`, in seconds). The
+  // engine checks the limit while it executes script code; time spent in a
+  // single built-in operation or in a host object's member counts but does
+  // not interrupt it. After a time-out the engine carries on with its
+  // globals intact. Zero or less means no limit.
   void setTimeLimitMs(int ms) { timeLimitMs_ = ms; }
   int timeLimitMs() const { return timeLimitMs_; }
 
@@ -99,10 +101,11 @@ class JScriptHost {
   bool bindObject(Binding& binding);
   bool rebuildProcedures();
 
-  std::unique_ptr<JsEngineThread> engine_;
+  std::unique_ptr<JsHeap> heap_;
   std::vector<std::unique_ptr<Binding>> bindings_;
   std::vector<std::string> procedures_;
   bool wrapperLoaded_ = false;
+  bool restoring_ = false;
   std::string error_;
   int timeLimitMs_ = 10000;
 };

@@ -93,7 +93,9 @@ TEST(ExtScripts, JScriptInAScript) {
                                          "js 6*7\n"
                                          "show sixth=[#return]/[#status]\n"
                                          "js undefined\n"
-                                         "show seventh=[#return]/[#status]\n");
+                                         "show seventh=[#return]/[#status]\n"
+                                         "js x\n"
+                                         "show eighth=[#return]/[#status]\n");
   if (RunIsMissing(result)) GTEST_SKIP() << "velmar run is not part of this build yet";
   ASSERT_FALSE(result.timedOut);
   const std::string all = result.out + result.err;
@@ -105,6 +107,8 @@ TEST(ExtScripts, JScriptInAScript) {
   EXPECT_NE(all.find("fifth=undefined/0"), std::string::npos) << all;
   EXPECT_NE(all.find("sixth=42/1"), std::string::npos) << all;
   EXPECT_NE(all.find("seventh=/1"), std::string::npos) << all;
+  // The endless loop did not cost the engine its globals.
+  EXPECT_NE(all.find("eighth=5/1"), std::string::npos) << all;
 }
 
 }  // namespace
