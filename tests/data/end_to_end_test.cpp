@@ -91,6 +91,8 @@ TEST(DatabaseScripts, ServerGoneMidScriptThenBack) {
   TempDir home;
   const std::string lite = (home.path() / "log.db").string();
   // The server is shut down by the script itself, between two statements.
+  // The shutdown command returns before the server has closed its
+  // connections, so the script waits for it to be gone.
   const std::string script =
       "<main>\n"
       "openaccess log " +
@@ -103,6 +105,7 @@ TEST(DatabaseScripts, ServerGoneMidScriptThenBack) {
       "query db r select 'alive'\n"
       "execute log insert into log values ('before', '[#status] [%r.0.0]')\n"
       "execute db shutdown\n"
+      "pause 3000\n"
       "query db r select 1\n"
       "execute log insert into log values ('query', '[#status] [%r.count]')\n"
       "execute db select 1\n"
