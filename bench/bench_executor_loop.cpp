@@ -62,7 +62,7 @@ void BM_StraightLineVar(benchmark::State& state) {
   // would make the text grow with every statement.
   program.commands.push_back(ScriptCommand{5, "[#n] 0"});
   program.commands.insert(program.commands.end(), kTurns, ScriptCommand{5, "[#n] ([#n]+1)"});
-  program.commands.push_back(ScriptCommand{22, ""});                   // `exit`
+  program.commands.push_back(ScriptCommand{22, ""});  // `exit`
   for (auto _ : state) RunProgram(env, program, nullptr);
   state.counters["statements_per_second"] = benchmark::Counter(
       static_cast<double>(kTurns) * state.iterations(), benchmark::Counter::kIsRate);
