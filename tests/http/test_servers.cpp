@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 
 #include "support/test_support.h"
@@ -136,22 +135,6 @@ ChildProcess::~ChildProcess() {
   }
   kill(pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
-}
-
-bool WaitForPort(int port, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    if (up) return true;
-    usleep(20000);
-  }
-  return false;
 }
 
 NginxServer::NginxServer(const std::filesystem::path& folder) : folder_(folder) {

@@ -57,9 +57,6 @@ class ChildProcess {
   pid_t pid_ = -1;
 };
 
-// Waits until something accepts connections on the loopback port.
-bool WaitForPort(int port, int timeoutMs = 10000);
-
 // nginx with a self-signed certificate for "localhost" (no IP address in it),
 // serving the files of `root` over HTTPS and HTTP.
 class NginxServer {

@@ -1,34 +1,15 @@
-#include "data_test_support.h"
+#include "mariadb_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
-
-#include "data/db_statements.h"
+#include <vector>
 
 namespace velmar::testing {
-
-namespace {
-
-bool PortAccepts(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
-}  // namespace
 
 MariaDbServer& MariaDbServer::Shared() {
   static MariaDbServer server;
@@ -84,14 +65,13 @@ bool MariaDbServer::Start(std::string* message) {
   if (pid < 0) return false;
   pid_ = pid;
   for (int i = 0; i < 600; ++i) {
-    if (PortAccepts(port_)) return true;
+    if (WaitForPort(port_, 100)) return true;
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
       if (message) *message = "mariadbd exited: " + ReadFile(log);
       return false;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   if (message) *message = "mariadbd did not listen: " + ReadFile(log);
   Kill();
@@ -123,27 +103,6 @@ ProcessResult MariaDbServer::Sql(const std::string& sql) const {
       {"/usr/bin/mariadb", "--no-defaults", "-h127.0.0.1", "-P" + std::to_string(port_), "-uroot",
        "--batch", "--skip-column-names", "--default-character-set=utf8mb4", "-e", sql},
       {}, 60);
-}
-
-TestScript::TestScript(int codePage, const std::string& configText) {
-  env.home = home.path();
-  env.config = Profile(home.path() / "Config.ini");
-  if (!configText.empty()) home.Write("Config.ini", configText);
-  env.codePage = &CodePage::Get(codePage);
-  ctx = std::make_unique<ScriptContext>(env);
-  ctx->host = &host;
-}
-
-void TestScript::Run(int32_t id, const std::string& text) {
-  ExecuteDbStatement(*ctx, id, text);
-}
-
-std::vector<std::string> TestScript::Alerts() const {
-  std::vector<std::string> alerts;
-  for (std::size_t i = 0; i < host.codes.size(); ++i) {
-    if (host.codes[i] == REQ_ALERT) alerts.push_back(env.codePage->ToUtf8(host.texts[i]));
-  }
-  return alerts;
 }
 
 }  // namespace velmar::testing
