@@ -460,6 +460,7 @@ TEST(HttpCookies, ResponsesAndStatementsFillTheJar) {
 TEST(HttpCaptcha, DownloadsIntoTheTempFolder) {
   RawServer server(Reply(std::string("HTTP/1.0 200 OK\r\n\r\n\x89PNG\0img", 27)));
   ScriptFixture f;
+  f.ctx->id = 7;  // the file is named after the script's id
   f.Run(stmt::kCaptcha, "png " + server.url("/c"));
   EXPECT_EQ(ReadFile(f.home.path() / "Temp" / "captcha_7.png"), std::string("\x89PNG\0img", 8));
   EXPECT_EQ(f.ctx->http.saveToPath(), "");
