@@ -1,11 +1,10 @@
 #pragma once
 // A throwaway MariaDB server on loopback for the database tests.
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
 
+#include "support/child_process.h"
 #include "support/test_support.h"
 
 namespace velmar::testing {
@@ -23,7 +22,7 @@ class MariaDbServer {
   // Ends the server without letting it shut down cleanly.
   void Kill();
   void Stop();
-  bool running() const { return pid_ > 0; }
+  bool running() const { return process_ && process_->running(); }
   int port() const { return port_; }
   // "127.0.0.1:port" for openmysql.
   std::string address() const;
@@ -34,7 +33,7 @@ class MariaDbServer {
   MariaDbServer() = default;
   std::unique_ptr<TempDir> dir_;
   bool installed_ = false;
-  pid_t pid_ = -1;
+  std::unique_ptr<ChildProcess> process_;
   int port_ = 0;
 };
 
