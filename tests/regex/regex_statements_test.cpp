@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
-
 #include "regex/named_regex.h"
 #include "support/script_fixture.h"
 #include "values/expansion.h"
