@@ -6,20 +6,20 @@
 #include <filesystem>
 
 #include "data/ado_connection.h"
-#include "data_test_support.h"
 #include "engine/keyword_table.h"
+#include "support/script_fixture.h"
 
 namespace velmar::testing {
 namespace {
 
-CAdo* AdoOf(TestScript& script, const std::string& name) {
+CAdo* AdoOf(ScriptFixture& script, const std::string& name) {
   const auto entry = script.ctx->connections.find(name);
   return entry == script.ctx->connections.end() ? nullptr
                                                 : dynamic_cast<CAdo*>(entry->second.get());
 }
 
 TEST(AdoSqlite, EveryDeclaredTypeBecomesText) {
-  TestScript script;
+  ScriptFixture script;
   const std::string file = (script.home.path() / "local.db").string();
   script.Run(stmt::kOpenAccess, "db " + file);
   ASSERT_EQ(script.status(), "1") << script.ctx->connections["db"]->lastError();
@@ -60,7 +60,7 @@ TEST(AdoSqlite, EveryDeclaredTypeBecomesText) {
 }
 
 TEST(AdoSqlite, ChineseTextInCodePage936) {
-  TestScript script(CodePage::kGbk);
+  ScriptFixture script(CodePage::kGbk);
   const CodePage& cp = CodePage::Get(CodePage::kGbk);
   // The file name is given in the script's code page and lands in UTF-8.
   script.Run(stmt::kOpenAccess,
@@ -85,7 +85,7 @@ TEST(AdoSqlite, ChineseTextInCodePage936) {
 }
 
 TEST(AdoSqlite, FailuresReuseAndLargeResults) {
-  TestScript script;
+  ScriptFixture script;
   // A relative path is a file of the home folder.
   script.Run(stmt::kOpenAccess, "db data\\rel.db");
   EXPECT_EQ(script.status(), "0");
@@ -143,7 +143,7 @@ TEST(AdoSqlite, FailuresReuseAndLargeResults) {
 }
 
 TEST(AdoDrivers, AccessServerAndDriverChoice) {
-  TestScript script;
+  ScriptFixture script;
   // Without a path only the status tells.
   script.Run(stmt::kOpenAccess, "db");
   EXPECT_EQ(script.status(), "0");
@@ -185,7 +185,7 @@ TEST(AdoDrivers, AccessServerAndDriverChoice) {
   EXPECT_TRUE(script.ctx->executionStack.empty());
 
   // Config.ini names the drivers: an unknown name fails, a library path works.
-  TestScript unknown(CodePage::kUtf8, "[setting]\r\nodbcsqlite=NoSuchDriver\r\n");
+  ScriptFixture unknown(CodePage::kUtf8, "[setting]\r\nodbcsqlite=NoSuchDriver\r\n");
   unknown.Run(stmt::kOpenAccess, "db " + (unknown.home.path() / "a.db").string());
   EXPECT_EQ(unknown.status(), "0");
   EXPECT_FALSE(unknown.ctx->connections["db"]->lastError().empty());
@@ -203,7 +203,7 @@ TEST(AdoDrivers, AccessServerAndDriverChoice) {
     }
   }
   ASSERT_EQ(path.front(), '/');
-  TestScript byPath(CodePage::kUtf8, "[setting]\r\nodbcsqlite=" + path + "\r\n");
+  ScriptFixture byPath(CodePage::kUtf8, "[setting]\r\nodbcsqlite=" + path + "\r\n");
   byPath.Run(stmt::kOpenAccess, "db " + (byPath.home.path() / "b.db").string());
   EXPECT_EQ(byPath.status(), "1") << byPath.ctx->connections["db"]->lastError();
   EXPECT_EQ(AdoOf(byPath, "db")->connectionText().rfind("DRIVER=" + path + ";", 0), 0u);

@@ -6,7 +6,8 @@
 
 #include "data/ado_connection.h"
 #include "data/mysql_connection.h"
-#include "data_test_support.h"
+#include "mariadb_server.h"
+#include "values/code_page.h"
 
 namespace velmar::testing {
 namespace {

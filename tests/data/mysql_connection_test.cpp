@@ -5,8 +5,9 @@
 #include <thread>
 
 #include "data/mysql_connection.h"
-#include "data_test_support.h"
 #include "engine/keyword_table.h"
+#include "mariadb_server.h"
+#include "support/script_fixture.h"
 
 namespace velmar::testing {
 namespace {
@@ -32,7 +33,7 @@ std::string Connect(const std::string& db) {
   return server.address() + "<<<" + db + "<<<root<<<";
 }
 
-CMysql* MysqlOf(TestScript& script, const std::string& name) {
+CMysql* MysqlOf(ScriptFixture& script, const std::string& name) {
   const auto entry = script.ctx->connections.find(name);
   return entry == script.ctx->connections.end() ? nullptr
                                                 : dynamic_cast<CMysql*>(entry->second.get());
@@ -40,7 +41,7 @@ CMysql* MysqlOf(TestScript& script, const std::string& name) {
 
 TEST(MysqlStatements, OpeningReadsPortsAndReportsBadArguments) {
   const std::string target = Connect("velmar_open");
-  TestScript script;
+  ScriptFixture script;
   script.Run(stmt::kOpenMysql, "db " + target);
   EXPECT_EQ(script.status(), "1");
   ASSERT_NE(MysqlOf(script, "db"), nullptr);
@@ -89,7 +90,7 @@ TEST(MysqlStatements, OpeningReadsPortsAndReportsBadArguments) {
 }
 
 TEST(MysqlStatements, QueriesKeepNullsBinaryAndReportFailures) {
-  TestScript script;
+  ScriptFixture script;
   script.Run(stmt::kOpenMysql, "db " + Connect("velmar_rows"));
   ASSERT_EQ(script.status(), "1");
   script.Run(stmt::kExecute, "db drop table if exists t");
@@ -148,7 +149,7 @@ TEST(MysqlStatements, QueriesKeepNullsBinaryAndReportFailures) {
 
 TEST(MysqlStatements, ChineseTextInBothCodePages) {
   const std::string target = Connect("velmar_text");
-  TestScript utf8;
+  ScriptFixture utf8;
   utf8.Run(stmt::kOpenMysql, "db " + target);
   ASSERT_EQ(utf8.status(), "1");
   utf8.Run(stmt::kExecute, "db drop table if exists words");
@@ -156,7 +157,7 @@ TEST(MysqlStatements, ChineseTextInBothCodePages) {
   utf8.Run(stmt::kExecute, "db insert into words values (1, '中文测试')");
   EXPECT_EQ(utf8.status(), "1");
 
-  TestScript gbk(CodePage::kGbk);
+  ScriptFixture gbk(CodePage::kGbk);
   const CodePage& cp = CodePage::Get(CodePage::kGbk);
   gbk.Run(stmt::kOpenMysql, "db " + target);
   ASSERT_EQ(gbk.status(), "1");
@@ -172,7 +173,7 @@ TEST(MysqlStatements, ChineseTextInBothCodePages) {
 }
 
 TEST(MysqlStatements, ClosedAndUnknownConnections) {
-  TestScript script;
+  ScriptFixture script;
   script.Run(stmt::kOpenMysql, "db " + Connect("velmar_close"));
   ASSERT_EQ(script.status(), "1");
   script.Run(stmt::kCloseDb, "db");
@@ -204,7 +205,7 @@ TEST(MysqlStatements, ClosedAndUnknownConnections) {
 }
 
 TEST(MysqlStatements, HundredThousandRows) {
-  TestScript script;
+  ScriptFixture script;
   script.Run(stmt::kOpenMysql, "db " + Connect("velmar_big"));
   ASSERT_EQ(script.status(), "1");
   script.Run(stmt::kExecute, "db set max_recursive_iterations = 200000");
@@ -222,7 +223,7 @@ TEST(MysqlStatements, HundredThousandRows) {
 }
 
 TEST(MysqlFaults, ServerKilledThenRestarted) {
-  TestScript script;
+  ScriptFixture script;
   script.Run(stmt::kOpenMysql, "db " + Connect("velmar_fault"));
   ASSERT_EQ(script.status(), "1");
   script.Run(stmt::kQuery, "db r select 1");
@@ -251,7 +252,7 @@ TEST(MysqlFaults, ServerKilledThenRestarted) {
 }
 
 TEST(MysqlFaults, StopRequestCutsALongQueryShort) {
-  TestScript script;
+  ScriptFixture script;
   script.Run(stmt::kOpenMysql, "db " + Connect("velmar_stop"));
   ASSERT_EQ(script.status(), "1");
   std::thread stopper([&] {

@@ -3,50 +3,27 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/engine_environment.h"
-#include "engine/host_requests.h"
-#include "engine/script_context.h"
+#include "support/script_fixture.h"
 #include "support/test_support.h"
 
 namespace velmar {
 namespace {
 
-// Keeps the alerts a script raises.
-class AlertRecorder : public ScriptHost {
- public:
-  void handleRequest(const HostRequest& request, const std::string& text) override {
-    if (request.code == REQ_ALERT) alerts.push_back(text);
-  }
-  std::vector<std::string> alerts;
-};
-
-class NativeCalls : public ::testing::Test {
+class NativeCalls : public ::testing::Test, protected testing::ScriptFixture {
  protected:
-  NativeCalls() { Reset(); }
-
-  void Reset() {
-    ctx.reset();
-    ctx = std::make_unique<ScriptContext>(env);
-    ctx->host = &host;
-    host.alerts.clear();
-  }
   std::string Call(std::string_view text) { return CallNative(*ctx, text); }
   // The reason of the only alert so far.
   std::string Reason() {
-    if (host.alerts.size() != 1) return "alerts: " + std::to_string(host.alerts.size());
-    const std::string& alert = host.alerts.front();
+    const std::vector<std::string> alerts = host.Alerts();
+    if (alerts.size() != 1) return "alerts: " + std::to_string(alerts.size());
+    const std::string& alert = alerts.front();
     const std::size_t at = alert.find("原因：");
     return at == std::string::npos ? alert : alert.substr(at + std::string("原因：").size());
   }
   int Calls() { return std::stoi(Call("(int)t.call_count")); }
-
-  EngineEnvironment env;
-  AlertRecorder host;
-  std::unique_ptr<ScriptContext> ctx;
 };
 
 TEST_F(NativeCalls, IntegersTextsAndArgumentOrder) {
@@ -74,7 +51,7 @@ TEST_F(NativeCalls, IntegersTextsAndArgumentOrder) {
   // A null text result is the empty text; a wide one is converted.
   EXPECT_EQ(Call("t.nothing"), "");
   EXPECT_EQ(Call("(bstr)t.wide"), "wide 中文 😀");
-  EXPECT_TRUE(host.alerts.empty());
+  EXPECT_TRUE(host.Alerts().empty());
 
   const CodePage& gbk = CodePage::Get(CodePage::kGbk);
   env.codePage = &gbk;
@@ -100,16 +77,18 @@ TEST_F(NativeCalls, CacheFollowsTheLibraryTable) {
   EXPECT_EQ(Call("(int)t.add<<<(int)1<<<(int)1"), "");
   EXPECT_EQ(Reason(), "t DLL文件不存在．");
 
-  Reset();
+  ResetContext();
   ExecuteUnloadDll(*ctx, "t");
-  EXPECT_EQ(host.alerts.size(), 1u);
-  EXPECT_NE(host.alerts.front().find("\"UNLOADDLL t\""), std::string::npos);
+  EXPECT_EQ(host.Alerts().size(), 1u);
+  EXPECT_NE(host.Alerts().front().find("\"UNLOADDLL t\""), std::string::npos);
   EXPECT_EQ(Reason(), "释放了未定义的DLL．");
 
   // Loading again under a name replaces the library and its addresses.
-  Reset();
+  ResetContext();
   ExecuteLoadDll(*ctx, std::string("t ") + VELMAR_EXT_TEST_LIB);
-  Call("(int)t.add");
+  // With both its arguments: a C function reads the missing ones from
+  // whatever its registers hold.
+  Call("(int)t.add<<<(int)1<<<(int)1");
   ExecuteLoadDll(*ctx, "t libc.so.6");
   EXPECT_EQ(ctx->entryPoints.size(), 0u);
   EXPECT_EQ(Call("(int)t.abs<<<(int)-4"), "4");
@@ -139,7 +118,7 @@ TEST_F(NativeCalls, LibcCalls) {
   // strcmp(a, b) with the arguments written b first.
   EXPECT_LT(std::stoi(Call("(int)c.strcmp<<<b<<<a")), 0);
   EXPECT_EQ(Call("c.getenv<<<VELMAR_SURELY_UNSET_VARIABLE"), "");
-  EXPECT_TRUE(host.alerts.empty());
+  EXPECT_TRUE(host.Alerts().empty());
 }
 
 TEST_F(NativeCalls, FormatErrorsAndUnknownNames) {
@@ -147,13 +126,13 @@ TEST_F(NativeCalls, FormatErrorsAndUnknownNames) {
   const int before = Calls();
 
   auto expectError = [&](std::string_view call, const std::string& reason) {
-    host.alerts.clear();
+    host.requests.clear();
     EXPECT_EQ(Call(call), "") << call;
     EXPECT_EQ(Reason(), reason) << call;
   };
   expectError("(int)t.add<<<(bstr)1<<<(int)2", "格式有误．");
   expectError("(int t.add<<<(int)1", "格式有误．括号不匹配！");
-  EXPECT_NE(host.alerts.front().find("\"(int t.add\""), std::string::npos);
+  EXPECT_NE(host.Alerts().front().find("\"(int t.add\""), std::string::npos);
   expectError("(int)t.add<<<(int 1", "格式有误．括号不匹配！");
   expectError("(int)tadd<<<(int)1", "格式有误．");
   expectError("", "格式有误．");
@@ -177,27 +156,27 @@ TEST_F(NativeCalls, FailedLoadsAreKept) {
   ASSERT_NE(bad, nullptr);
   EXPECT_EQ(bad->handle, nullptr);
   EXPECT_FALSE(bad->loadError.empty());
-  EXPECT_TRUE(host.alerts.empty());
+  EXPECT_TRUE(host.Alerts().empty());
   // No function comes out of a failed load, not even one the process has.
   EXPECT_EQ(Call("(int)bad.abs<<<(int)-1"), "");
   EXPECT_EQ(Reason(), "bad.abs DLL中不存在该函数名．");
 
-  Reset();
+  ResetContext();
   ExecuteLoadDll(*ctx, "missing /nonexistent/libnothing.so");
   ExecuteLoadDll(*ctx, "empty ");
   ASSERT_NE(ctx->libraries.find("empty"), nullptr);
   EXPECT_EQ(ctx->libraries.find("empty")->handle, nullptr);
   EXPECT_EQ(ctx->libraries.find("missing")->handle, nullptr);
   ExecuteUnloadDll(*ctx, "missing");
-  EXPECT_TRUE(host.alerts.empty());
+  EXPECT_TRUE(host.Alerts().empty());
 
   // A name without a path is a format error, with the whole text shown.
   ExecuteLoadDll(*ctx, "lonely");
   EXPECT_EQ(Reason(), "格式有误．");
-  EXPECT_NE(host.alerts.front().find("\"lonely\""), std::string::npos);
+  EXPECT_NE(host.Alerts().front().find("\"lonely\""), std::string::npos);
 
   // A bare file name is found in the home folder first.
-  Reset();
+  ResetContext();
   testing::TempDir home;
   std::filesystem::copy_file(VELMAR_EXT_TEST_LIB, home.path() / "mine.so");
   env.home = home.path();

@@ -6,9 +6,10 @@
 
 #include "http/cookie_jar.h"
 #include "http/cookie_store.h"
+#include "http/http_statements.h"
 #include "http/md5_crypt.h"
 #include "http/mime_table.h"
-#include "http_test_util.h"
+#include "support/script_fixture.h"
 
 namespace velmar::testing {
 namespace {

@@ -12,7 +12,8 @@
 #include <thread>
 
 #include "http/http_client.h"
-#include "http_test_util.h"
+#include "http/http_statements.h"
+#include "support/script_fixture.h"
 #include "test_servers.h"
 
 namespace velmar::testing {
@@ -70,9 +71,9 @@ TEST(HttpRequest, WritesTheRequestByteForByte) {
   RawServer server(Reply("HTTP/1.0 200 OK\r\n\r\nhello"));
   ScriptFixture f;
   f.Run(stmt::kGet, server.url("/p"));
-  EXPECT_EQ(f.var("status"), "1");
-  EXPECT_EQ(f.var("http_head"), "HTTP/1.0 200 OK\r\n\r\n");
-  EXPECT_EQ(f.var("http_body"), "hello");
+  EXPECT_EQ(f.Var("status"), "1");
+  EXPECT_EQ(f.Var("http_head"), "HTTP/1.0 200 OK\r\n\r\n");
+  EXPECT_EQ(f.Var("http_body"), "hello");
   f.Run(stmt::kGet, server.url("/q?x=1"));
   f.Run(stmt::kLan, "");
   f.Run(stmt::kEncoding, "gzip");
@@ -188,30 +189,30 @@ TEST(HttpResponse, ReadsWhateverTheServerSends) {
   {  // headers split across reads, a cookie among them
     RawServer s(pieces({"HTTP/1.0 200 OK\r", "\nSet-Cookie: a=1\r\n", "\r", "\nbo", "dy"}));
     f.Run(stmt::kGet, s.url());
-    EXPECT_EQ(f.var("http_head"), "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\n\r\n");
-    EXPECT_EQ(f.var("http_body"), "body");
+    EXPECT_EQ(f.Var("http_head"), "HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\n\r\n");
+    EXPECT_EQ(f.Var("http_body"), "body");
     EXPECT_EQ(f.ctx->http.cookies().CookieText(), "a=1");
   }
   {  // no blank line at all
     RawServer s(Reply("HTTP/1.0 200 OK\r\nX: y"));
     f.Run(stmt::kGet, s.url());
-    EXPECT_EQ(f.var("status"), "1");
-    EXPECT_EQ(f.var("http_head"), "HTTP/1.0 200 OK\r\nX: y");
-    EXPECT_EQ(f.var("http_body"), "");
+    EXPECT_EQ(f.Var("status"), "1");
+    EXPECT_EQ(f.Var("http_head"), "HTTP/1.0 200 OK\r\nX: y");
+    EXPECT_EQ(f.Var("http_body"), "");
   }
   {  // chunked transfer stays as it came; a close in the middle keeps what arrived
     const std::string raw = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     RawServer s(Reply(raw + "5\r\nhello\r\n0\r\n\r\n"));
     f.Run(stmt::kGet, s.url());
-    EXPECT_EQ(f.var("http_body"), "5\r\nhello\r\n0\r\n\r\n");
+    EXPECT_EQ(f.Var("http_body"), "5\r\nhello\r\n0\r\n\r\n");
     RawServer cut(Reply("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npart"));
     f.Run(stmt::kGet, cut.url());
-    EXPECT_EQ(f.var("http_body"), "part");
+    EXPECT_EQ(f.Var("http_body"), "part");
   }
   {  // binary bodies keep their NUL bytes
     RawServer s(Reply(std::string("HTTP/1.0 200 OK\r\n\r\na\0b\0", 23)));
     f.Run(stmt::kGet, s.url());
-    EXPECT_EQ(f.var("http_body"), std::string("a\0b\0", 4));
+    EXPECT_EQ(f.Var("http_body"), std::string("a\0b\0", 4));
   }
   {  // endless headers: the header block stops at 1 MiB, the rest is body
     std::string big = "HTTP/1.0 200 OK\r\n";
@@ -219,25 +220,25 @@ TEST(HttpResponse, ReadsWhateverTheServerSends) {
     big += "\r\nBODY";
     RawServer s(Reply(big));
     f.Run(stmt::kGet, s.url());
-    EXPECT_EQ(f.var("http_head"), big.substr(0, HttpClient::kHeaderLimit));
-    EXPECT_EQ(f.var("http_body"), big.substr(HttpClient::kHeaderLimit));
+    EXPECT_EQ(f.Var("http_head"), big.substr(0, HttpClient::kHeaderLimit));
+    EXPECT_EQ(f.Var("http_body"), big.substr(HttpClient::kHeaderLimit));
   }
   {  // garbage
     std::string junk;
     for (int i = 0; i < 200000; ++i) junk += static_cast<char>((i * 7919) % 251);
     RawServer s(Reply(junk));
     f.Run(stmt::kGet, s.url());
-    EXPECT_EQ(f.var("status"), "1");
+    EXPECT_EQ(f.Var("status"), "1");
     EXPECT_EQ(f.ctx->http.responseHeaders() + f.ctx->http.responseBody(), junk);
   }
   {  // a refused connection leaves the last response in place
-    const std::string before = f.var("http_body");
+    const std::string before = f.Var("http_body");
     const int port = FreeLoopbackPort();
     f.Run(stmt::kGet, "http://127.0.0.1:" + std::to_string(port) + "/");
-    EXPECT_EQ(f.var("status"), "0");
-    EXPECT_EQ(f.var("http_body"), before);
+    EXPECT_EQ(f.Var("status"), "0");
+    EXPECT_EQ(f.Var("http_body"), before);
     f.Run(stmt::kGet, "http://no-such-host.invalid/");
-    EXPECT_EQ(f.var("status"), "0");
+    EXPECT_EQ(f.Var("status"), "0");
   }
 }
 
@@ -254,17 +255,17 @@ TEST(HttpResponse, ConvertsUtf8BodiesToTheCodePage) {
       Reply("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n"
             "\xE4\xB8\xAD\xE0\xB8\x81"));
   gbk.Run(stmt::kGet, s.url());
-  EXPECT_EQ(gbk.var("http_body"), "\xD6\xD0?");  // a character GBK lacks becomes '?'
+  EXPECT_EQ(gbk.Var("http_body"), "\xD6\xD0?");  // a character GBK lacks becomes '?'
   RawServer plain(Reply("HTTP/1.0 200 OK\r\ncharset=Utf-8\r\n\r\n<head></head>\xE4\xB8\xAD"));
   gbk.Run(stmt::kGet, plain.url());
-  EXPECT_EQ(gbk.var("http_body"), "<head></head>\xE4\xB8\xAD");
+  EXPECT_EQ(gbk.Var("http_body"), "<head></head>\xE4\xB8\xAD");
 
   ScriptFixture utf8;
   RawServer broken(
       Reply("HTTP/1.0 200 OK\r\nX: utf-8\r\n\r\na\xFF"
             "b\xE4\xB8\xAD"));
   utf8.Run(stmt::kGet, broken.url());
-  EXPECT_EQ(utf8.var("http_body"), "a?b\xE4\xB8\xAD");
+  EXPECT_EQ(utf8.Var("http_body"), "a?b\xE4\xB8\xAD");
 }
 
 TEST(HttpResponse, SavetoStreamsBodiesToFiles) {
@@ -275,8 +276,8 @@ TEST(HttpResponse, SavetoStreamsBodiesToFiles) {
   f.Run(stmt::kSaveto, a);
   f.Run(stmt::kGet, server.url());
   EXPECT_EQ(ReadFile(a), "file body");
-  EXPECT_EQ(f.var("http_body"), "");
-  EXPECT_EQ(f.var("http_head"), "HTTP/1.0 200 OK\r\n\r\n");
+  EXPECT_EQ(f.Var("http_body"), "");
+  EXPECT_EQ(f.Var("http_head"), "HTTP/1.0 200 OK\r\n\r\n");
   f.Run(stmt::kSaveto, b);
   f.Run(stmt::kTest, server.url());
   EXPECT_EQ(ReadFile(b), "file body");
@@ -284,11 +285,11 @@ TEST(HttpResponse, SavetoStreamsBodiesToFiles) {
   f.Run(stmt::kGet, server.url());
   EXPECT_EQ(f.ctx->http.saveToPath(), "");
   f.Run(stmt::kGet, server.url());
-  EXPECT_EQ(f.var("http_body"), "file body");
+  EXPECT_EQ(f.Var("http_body"), "file body");
   f.Run(stmt::kSaveto, (f.home.path() / "no/such/dir/c.bin").string());
   f.Run(stmt::kGet, server.url());
-  EXPECT_EQ(f.var("status"), "1");  // the body is lost, the request is not failed
-  EXPECT_EQ(f.var("http_body"), "");
+  EXPECT_EQ(f.Var("status"), "1");  // the body is lost, the request is not failed
+  EXPECT_EQ(f.Var("http_body"), "");
 
   // Several hundred MB go to the file with flat memory.
   constexpr std::size_t kTotal = 300u << 20;
@@ -320,8 +321,8 @@ TEST(HttpConnection, TimeoutsAndStopEndHangingRequests) {
   f.Run(stmt::kTimeout, "300 300");
   EXPECT_EQ(f.ctx->http.receiveTimeout(), 300);
   f.Run(stmt::kGet, mute.url());
-  EXPECT_EQ(f.var("status"), "1");  // a receive time-out ends the response like a close
-  EXPECT_EQ(f.var("http_head"), "");
+  EXPECT_EQ(f.Var("status"), "1");  // a receive time-out ends the response like a close
+  EXPECT_EQ(f.Var("http_head"), "");
   f.Run(stmt::kTimeout, "0 5000");
   EXPECT_EQ(f.ctx->http.receiveTimeout(), 0);
   EXPECT_EQ(f.ctx->http.sendTimeout(), 5000);
@@ -335,11 +336,11 @@ TEST(HttpConnection, TimeoutsAndStopEndHangingRequests) {
   });
   f.Run(stmt::kGet, mute.url());
   stopper.join();
-  EXPECT_EQ(f.var("status"), "0");
+  EXPECT_EQ(f.Var("status"), "0");
   f.ctx->stop.reset();
   release = true;
   f.Run(stmt::kGet, silent.url());
-  EXPECT_EQ(f.var("status"), "1");
+  EXPECT_EQ(f.Var("status"), "1");
 }
 
 TEST(HttpConnection, ConnectGivesUpAfterFiveSeconds) {
@@ -365,7 +366,7 @@ TEST(HttpConnection, ConnectGivesUpAfterFiveSeconds) {
   const auto start = std::chrono::steady_clock::now();
   f.Run(stmt::kGet, "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/");
   const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(f.var("status"), "0");
+  EXPECT_EQ(f.Var("status"), "0");
   EXPECT_GE(waited, std::chrono::milliseconds(4900));
   EXPECT_LT(waited, std::chrono::seconds(30));
   for (int fd : fillers) close(fd);
@@ -379,7 +380,7 @@ TEST(HttpConnection, ProxiedRequestsCarryTheAbsoluteUrl) {
   EXPECT_EQ(f.ctx->http.proxyAddress(), "localhost");
   f.Run(stmt::kImitate, "U");
   f.Run(stmt::kGet, "http://example.invalid:81/p?q");
-  EXPECT_EQ(f.var("http_body"), "via proxy");
+  EXPECT_EQ(f.Var("http_body"), "via proxy");
   f.Run(stmt::kGet, "example.invalid");
   const auto r = proxy.requests();
   ASSERT_EQ(r.size(), 2u);
@@ -392,7 +393,7 @@ TEST(HttpConnection, ProxiedRequestsCarryTheAbsoluteUrl) {
   RawServer refusing(Reply("HTTP/1.0 403 Forbidden\r\n\r\n"));
   f.Run(stmt::kProxy, "127.0.0.1 " + std::to_string(refusing.port()));
   f.Run(stmt::kGet, "https://example.invalid/s");
-  EXPECT_EQ(f.var("status"), "0");
+  EXPECT_EQ(f.Var("status"), "0");
   ASSERT_EQ(refusing.requests().size(), 1u);
   EXPECT_EQ(refusing.requests()[0],
             "CONNECT example.invalid:443 HTTP/1.0\r\n"
@@ -442,12 +443,12 @@ TEST(HttpCookies, ResponsesAndStatementsFillTheJar) {
   f.Run(stmt::kGet, server.url("/3"));
   f.Run(stmt::kDelCookies, "n");
   f.Run(stmt::kGet, server.url("/4"));
-  f.var("which") = "n";
+  f.Var("which") = "n";
   f.Run(stmt::kSetCookies, "n [#which]");  // both parts are expanded by the statement
   f.Run(stmt::kGetCookies, "[#out] n");
-  EXPECT_EQ(f.var("out"), jar.entries().at("n"));
+  EXPECT_EQ(f.Var("out"), jar.entries().at("n"));
   f.Run(stmt::kGetCookies, "[#out] missing");
-  EXPECT_EQ(f.var("out"), "");
+  EXPECT_EQ(f.Var("out"), "");
   EXPECT_TRUE(jar.entries().count("missing"));
   const auto r = server.requests();
   ASSERT_EQ(r.size(), 4u);
@@ -459,6 +460,7 @@ TEST(HttpCookies, ResponsesAndStatementsFillTheJar) {
 TEST(HttpCaptcha, DownloadsIntoTheTempFolder) {
   RawServer server(Reply(std::string("HTTP/1.0 200 OK\r\n\r\n\x89PNG\0img", 27)));
   ScriptFixture f;
+  f.ctx->id = 7;  // the file is named after the script's id
   f.Run(stmt::kCaptcha, "png " + server.url("/c"));
   EXPECT_EQ(ReadFile(f.home.path() / "Temp" / "captcha_7.png"), std::string("\x89PNG\0img", 8));
   EXPECT_EQ(f.ctx->http.saveToPath(), "");

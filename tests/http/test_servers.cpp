@@ -4,12 +4,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 
 #include "support/test_support.h"
@@ -109,49 +106,6 @@ void RawServer::Run() {
     handler_(fd, request);
     close(fd);
   }
-}
-
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (std::string& a : args) argp.push_back(a.data());
-  argp.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {
-    const int devnull = open("/dev/null", O_RDWR);
-    dup2(devnull, 0);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    execv(argp[0], argp.data());
-    _exit(127);
-  }
-}
-
-ChildProcess::~ChildProcess() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  for (int i = 0; i < 100; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-    usleep(20000);
-  }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-}
-
-bool WaitForPort(int port, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    if (up) return true;
-    usleep(20000);
-  }
-  return false;
 }
 
 NginxServer::NginxServer(const std::filesystem::path& folder) : folder_(folder) {

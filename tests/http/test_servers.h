@@ -4,15 +4,16 @@
 // with whatever the test writes, and nginx and tinyproxy started as
 // throwaway processes with their configuration in a temporary folder.
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/child_process.h"
 
 namespace velmar::testing {
 
@@ -43,22 +44,6 @@ class RawServer {
   std::vector<std::string> requests_;
   std::thread thread_;
 };
-
-// A child process killed (SIGTERM, then SIGKILL) on destruction.
-class ChildProcess {
- public:
-  explicit ChildProcess(const std::vector<std::string>& argv);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-  bool running() const { return pid_ > 0; }
-
- private:
-  pid_t pid_ = -1;
-};
-
-// Waits until something accepts connections on the loopback port.
-bool WaitForPort(int port, int timeoutMs = 10000);
 
 // nginx with a self-signed certificate for "localhost" (no IP address in it),
 // serving the files of `root` over HTTPS and HTTP.

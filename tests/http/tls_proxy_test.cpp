@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "http_test_util.h"
+#include "support/script_fixture.h"
 #include "test_servers.h"
 
 namespace velmar::testing {
@@ -44,41 +44,41 @@ TinyProxy* TlsAndProxy::proxy_ = nullptr;
 TEST_F(TlsAndProxy, CertificatesAreVerifiedUnlessSwitchedOff) {
   ScriptFixture strict;
   strict.Run(stmt::kGet, Https("localhost"));
-  EXPECT_EQ(strict.var("status"), "0");  // self-signed: not in the system store
+  EXPECT_EQ(strict.Var("status"), "0");  // self-signed: not in the system store
 
   ScriptFixture lax("[setting]\nsslverify=0\n");
   lax.Run(stmt::kGet, Https("localhost"));
-  EXPECT_EQ(lax.var("status"), "1");
-  EXPECT_EQ(lax.var("http_body"), "secure hello");
-  EXPECT_EQ(lax.var("http_head").substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(lax.Var("status"), "1");
+  EXPECT_EQ(lax.Var("http_body"), "secure hello");
+  EXPECT_EQ(lax.Var("http_head").substr(0, 15), "HTTP/1.1 200 OK");
   lax.Run(stmt::kGet, Https("127.0.0.1"));  // the client object is reused
-  EXPECT_EQ(lax.var("http_body"), "secure hello");
+  EXPECT_EQ(lax.Var("http_body"), "secure hello");
 
   ScriptFixture trusted("[setting]\ncafile=" + nginx_->certificate().string() + "\n");
   trusted.Run(stmt::kGet, Https("localhost"));
-  EXPECT_EQ(trusted.var("status"), "1");
-  EXPECT_EQ(trusted.var("http_body"), "secure hello");
+  EXPECT_EQ(trusted.Var("status"), "1");
+  EXPECT_EQ(trusted.Var("http_body"), "secure hello");
   trusted.Run(stmt::kGet, Https("127.0.0.1"));  // the certificate names localhost only
-  EXPECT_EQ(trusted.var("status"), "0");
+  EXPECT_EQ(trusted.Var("status"), "0");
   trusted.Run(stmt::kGet, "http://localhost:" + std::to_string(nginx_->httpsPort()) + "/");
-  EXPECT_EQ(trusted.var("status"), "1");  // plain HTTP to a TLS port: nginx answers 400
-  EXPECT_NE(trusted.var("http_head").find(" 400 "), std::string::npos);
+  EXPECT_EQ(trusted.Var("status"), "1");  // plain HTTP to a TLS port: nginx answers 400
+  EXPECT_NE(trusted.Var("http_head").find(" 400 "), std::string::npos);
 }
 
 TEST_F(TlsAndProxy, ForwardProxyCarriesPlainAndSecureRequests) {
   ScriptFixture f("[setting]\ncafile=" + nginx_->certificate().string() + "\n");
   f.Run(stmt::kProxy, "localhost " + std::to_string(proxy_->port()));
   f.Run(stmt::kGet, "http://127.0.0.1:" + std::to_string(nginx_->httpPort()) + "/index.html");
-  EXPECT_EQ(f.var("status"), "1");
-  EXPECT_EQ(f.var("http_body"), "secure hello");
+  EXPECT_EQ(f.Var("status"), "1");
+  EXPECT_EQ(f.Var("http_body"), "secure hello");
   f.Run(stmt::kGet, Https("localhost"));  // through a CONNECT tunnel
-  EXPECT_EQ(f.var("status"), "1");
-  EXPECT_EQ(f.var("http_body"), "secure hello");
+  EXPECT_EQ(f.Var("status"), "1");
+  EXPECT_EQ(f.Var("http_body"), "secure hello");
   f.Run(stmt::kGet, Https("127.0.0.1"));  // the name is still checked at the far end
-  EXPECT_EQ(f.var("status"), "0");
+  EXPECT_EQ(f.Var("status"), "0");
   f.Run(stmt::kProxy, "127.0.0.1 1");
   f.Run(stmt::kGet, Https("localhost"));
-  EXPECT_EQ(f.var("status"), "0");
+  EXPECT_EQ(f.Var("status"), "0");
 }
 
 }  // namespace

@@ -5,12 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
-
-#include "engine/engine_environment.h"
-#include "engine/host_requests.h"
-#include "engine/script_context.h"
 #include "regex/named_regex.h"
+#include "support/script_fixture.h"
 #include "values/expansion.h"
 
 namespace velmar::testing {
@@ -18,27 +14,20 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-class RecordingHost : public ScriptHost {
- public:
-  void handleRequest(const HostRequest& request, const std::string& text) override {
-    if (request.code == REQ_ALERT) alerts.push_back(text);
-  }
-  Texts alerts;
-};
-
 class RegexStatements : public ::testing::Test {
  protected:
-  RegexStatements() : ctx_(env_) { ctx_.host = &host_; }
-
   static std::string Alert(const std::string& what, const std::string& reason) {
     return "出错：\"" + what + "\"\r\n原因：" + reason;
   }
-  Texts TakeAlerts() { return std::exchange(host_.alerts, {}); }
+  Texts TakeAlerts() {
+    Texts alerts = script_.host.Alerts();
+    script_.host.requests.clear();
+    return alerts;
+  }
   std::string Value(const std::string& namePart) { return ReadRegexValue(ctx_, namePart); }
 
-  EngineEnvironment env_;
-  RecordingHost host_;
-  ScriptContext ctx_;
+  ScriptFixture script_;
+  ScriptContext& ctx_ = *script_.ctx;
 };
 
 TEST_F(RegexStatements, RegexMatchAndReferences) {
@@ -135,12 +124,9 @@ TEST_F(RegexStatements, ReplaceStoresIntoTheNamedVariable) {
 }
 
 TEST_F(RegexStatements, GbkScriptsAndStop) {
-  EngineEnvironment gbkEnv;
-  gbkEnv.codePage = &CodePage::Get(CodePage::kGbk);
-  const CodePage& gbk = *gbkEnv.codePage;
-  RecordingHost host;
-  ScriptContext ctx(gbkEnv);
-  ctx.host = &host;
+  ScriptFixture gbkScript(CodePage::kGbk);
+  ScriptContext& ctx = *gbkScript.ctx;
+  const CodePage& gbk = ctx.codePage();
   const std::string zhong = "\xd6\xd0";
   ExecuteRegex(ctx, "r {[^a]+}");
   ExecuteMatch(ctx, "r a" + zhong +
@@ -149,7 +135,7 @@ TEST_F(RegexStatements, GbkScriptsAndStop) {
   EXPECT_EQ(ReadRegexValue(ctx, "r.0"), zhong + "\x81\x5c");
   // The report carries the GBK name through unchanged.
   EXPECT_EQ(ReadRegexValue(ctx, zhong + ".count"), zhong + ".count");
-  EXPECT_EQ(host.alerts,
+  EXPECT_EQ(gbkScript.host.Alerts(),
             Texts({gbk.FromUtf8("出错：\"") + zhong + ".count\"\r\n" + gbk.FromUtf8("原因：") +
                    zhong + gbk.FromUtf8(" 正则表达式不存在．")}));
 

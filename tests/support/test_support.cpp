@@ -156,4 +156,20 @@ int FreeLoopbackPort() {
   return ntohs(addr.sin_port);
 }
 
+bool WaitForPort(int port, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (true) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    if (up) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    usleep(20000);
+  }
+}
+
 }  // namespace velmar::testing

@@ -44,4 +44,8 @@ ProcessResult RunVelmar(const std::vector<std::string>& args, const std::string&
 // A free TCP port on 127.0.0.1 (bound and released; good enough for tests).
 int FreeLoopbackPort();
 
+// Waits until something accepts connections on the loopback port; false when
+// nothing did within the time.
+bool WaitForPort(int port, int timeoutMs = 10000);
+
 }  // namespace velmar::testing

@@ -5,7 +5,7 @@
 #include <regex>
 #include <thread>
 
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 #include "support/test_support.h"
 #include "values/builtins.h"
 
@@ -105,7 +105,7 @@ TEST(Builtins, RandomNumbersPerThread) {
   EXPECT_EQ(b, a);
 
   ScriptFixture f;
-  ExecuteSrand(f.ctx);
+  ExecuteSrand(*f.ctx);
   for (int i = 0; i < 200; ++i) {
     EXPECT_EQ(f.Expand("[@rand<<<5<<<5]"), "5");
     const long long up = std::stoll(f.Expand("[@rand<<<10]"));
@@ -165,11 +165,11 @@ TEST(Builtins, FilesAndHostValues) {
   EXPECT_EQ(f.AlertCount(), 0u);
 
   EXPECT_EQ(f.Expand("[@userpath]"), dir.path().string());
-  f.ctx.id = 7;
+  f.ctx->id = 7;
   EXPECT_EQ(f.Expand("[@robotid]"), "7");
   f.host.screen = {1024, 768};
   EXPECT_EQ(f.Expand("[@screenwidth]x[@screenheight]"), "1024x768");
-  f.ctx.host = nullptr;
+  f.ctx->host = nullptr;
   EXPECT_EQ(f.Expand("[@screenwidth]x[@screenheight]"), "0x0");
 }
 

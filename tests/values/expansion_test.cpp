@@ -2,7 +2,8 @@
 
 #include <random>
 
-#include "script_fixture.h"
+#include "support/script_fixture.h"
+#include "values/expansion.h"
 #include "values/reference_scanner.h"
 
 namespace velmar {
@@ -13,8 +14,8 @@ using testing::ScriptFixture;
 TEST(Expansion, VariablesAndNesting) {
   ScriptFixture f;
   EXPECT_EQ(f.Expand("<[#a]>"), "<>");
-  EXPECT_TRUE(f.ctx.variables.Contains("a"));
-  EXPECT_EQ(f.ctx.variables.Find("a")->size(), 0u);
+  EXPECT_TRUE(f.ctx->variables.Contains("a"));
+  EXPECT_EQ(f.ctx->variables.Find("a")->size(), 0u);
 
   f.Var("Count") = "big";
   f.Var("count") = "small";
@@ -87,16 +88,16 @@ TEST(Expansion, DeepAndGrowingTextsStayBounded) {
   // Every replacement of a pass doubles the text again, so the limit ends
   // the expansion within a few passes, keeping the last complete pass.
   f.Var("g") = "[#g][#g]";
-  f.ctx.executionStack.push_back(1);
+  f.ctx->executionStack.push_back(1);
   const std::string grown = f.Expand("[#g]");
   EXPECT_EQ(grown.size(), 2048u * 4);
   EXPECT_TRUE(f.LastAlertHas("引用展开后的文本超过64MB．"));
-  EXPECT_TRUE(f.ctx.executionStack.empty());
+  EXPECT_TRUE(f.ctx->executionStack.empty());
 
   // Growth across statements stops at the same limit.
   ScriptFixture g;
   g.Var("a") = "x";
-  for (int i = 0; i < 30 && g.AlertCount() == 0; ++i) ExecuteVar(g.ctx, "[#a] [#a][#a]");
+  for (int i = 0; i < 30 && g.AlertCount() == 0; ++i) ExecuteVar(*g.ctx, "[#a] [#a][#a]");
   EXPECT_LE(g.Var("a").size(), kMaxExpandedTextSize);
   EXPECT_TRUE(g.LastAlertHas("引用展开后的文本超过64MB．"));
 }
@@ -183,20 +184,20 @@ TEST(Expansion, AgreesWithThePlainDefinitionOnRandomTexts) {
     }
     const std::string text = randomText(24);
     std::string expanded = text;
-    ExpandReferences(fast.ctx, expanded);
-    ASSERT_EQ(expanded, PlainExpansion(plain.ctx, text)) << "text: " << text;
+    ExpandReferences(*fast.ctx, expanded);
+    ASSERT_EQ(expanded, PlainExpansion(*plain.ctx, text)) << "text: " << text;
   }
 }
 
 TEST(QueryCells, CountRowsAndRanges) {
   ScriptFixture f;
   EXPECT_EQ(f.Expand("[%t.count]"), "0");
-  EXPECT_TRUE(f.ctx.resultSets.count("t"));
+  EXPECT_TRUE(f.ctx->resultSets.count("t"));
   EXPECT_EQ(f.AlertCount(), 0u);
   EXPECT_EQ(f.Expand("<[%t.0.0]>"), "<>");
   EXPECT_TRUE(f.LastAlertHas("下标越界."));
 
-  f.ctx.resultSets["r"] = {{"a", "b"}, {"c"}};
+  f.ctx->resultSets["r"] = {{"a", "b"}, {"c"}};
   EXPECT_EQ(f.Expand("[%r. COUNT ]"), "2");
   EXPECT_EQ(f.Expand("[%r.1.0]|[%r.0.1]|[%r. 0 . 0 ]"), "c|b|a");
   const std::size_t before = f.AlertCount();
@@ -218,29 +219,29 @@ TEST(QueryCells, CountRowsAndRanges) {
 TEST(VarStatement, AssignsExpandedNamesAndValues) {
   ScriptFixture f;
   f.Var("n") = "4";
-  ExecuteVar(f.ctx, "[#n] ([#n]+1)");
+  ExecuteVar(*f.ctx, "[#n] ([#n]+1)");
   EXPECT_EQ(f.Var("n"), "5");
 
   f.Var("x") = "old";
-  ExecuteVar(f.ctx, "[#x]");
+  ExecuteVar(*f.ctx, "[#x]");
   EXPECT_EQ(f.Var("x"), "");
-  ExecuteVar(f.ctx, "[#x]   two words ");
+  ExecuteVar(*f.ctx, "[#x]   two words ");
   EXPECT_EQ(f.Var("x"), "two words ");
-  ExecuteVar(f.ctx, "[#t]\tvalue");
+  ExecuteVar(*f.ctx, "[#t]\tvalue");
   EXPECT_EQ(f.Var("t"), "value");
 
   f.Var("i") = "3";
-  ExecuteVar(f.ctx, "[#item_[#i]] [#i][#i]");
+  ExecuteVar(*f.ctx, "[#item_[#i]] [#i][#i]");
   EXPECT_EQ(f.Var("item_3"), "33");
   // The frame of the name token is dropped unchecked.
-  ExecuteVar(f.ctx, "{{k} v");
+  ExecuteVar(*f.ctx, "{{k} v");
   EXPECT_EQ(f.Var("k"), "v");
   EXPECT_EQ(f.AlertCount(), 0u);
 
-  const std::size_t count = f.ctx.variables.size();
-  ExecuteVar(f.ctx, "[#] value");
+  const std::size_t count = f.ctx->variables.size();
+  ExecuteVar(*f.ctx, "[#] value");
   EXPECT_TRUE(f.LastAlertHas("格式有误．"));
-  EXPECT_EQ(f.ctx.variables.size(), count);
+  EXPECT_EQ(f.ctx->variables.size(), count);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 #include "values/expression_evaluator.h"
 
 namespace velmar {
