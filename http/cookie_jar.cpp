@@ -158,7 +158,7 @@ void CookieJar::Clear() {
   RecomputeCookieText();
 }
 
-bool CookieJar::SaveFile(const std::string& path) const {
+bool CookieJar::SaveFile(const std::string& path, const CodePage& cp) const {
   if (entries_.empty()) return false;
   std::string content;
   for (const auto& [key, value] : entries_) {
@@ -167,12 +167,12 @@ bool CookieJar::SaveFile(const std::string& path) const {
     content += value;
     content += "\r\n";
   }
-  return WriteTextFile(path, content, "wb");
+  return WriteTextFile(path, content, "wb", cp);
 }
 
 int CookieJar::LoadFile(const std::string& path, const CodePage& cp) {
   entries_.clear();
-  std::ifstream in(NormalizePath(path), std::ios::binary);
+  std::ifstream in(NormalizePath(path, cp), std::ios::binary);
   if (!in) return 0;
   int loaded = 0;
   std::string line;

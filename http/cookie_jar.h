@@ -33,7 +33,7 @@ class CookieJar {
 
   // The cookie file: one "key^value" line per entry. Saving an empty jar
   // leaves the file alone. Returns whether the file was written.
-  bool SaveFile(const std::string& path) const;
+  bool SaveFile(const std::string& path, const CodePage& cp) const;
   // Empties the jar, then loads the file; recomputes when an entry was
   // loaded. Returns the number of entries loaded.
   int LoadFile(const std::string& path, const CodePage& cp);

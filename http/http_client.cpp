@@ -543,7 +543,7 @@ bool HttpClient::ReadResponse() {
     // Streamed to the file block by block, so any size of body keeps the
     // memory use flat.
     const int fd =
-        ::open(NormalizePath(saveToPath_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ::open(saveToPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
       while (true) {
         if (readPos_ >= readEnd_ && FillBuffer() <= 0) break;
@@ -607,13 +607,13 @@ void HttpClient::AddTextPart(std::string_view name, std::string_view value) {
 }
 
 void HttpClient::AddFilePart(std::string_view name, std::string_view path,
-                             std::string_view extension) {
+                             std::string_view extension, const CodePage& cp) {
   auto part = std::make_unique<FilePart>();
   part->fieldName = name;
   part->fileName = path;
   // Only regular files are read: a directory or a device has no size to
   // trust.
-  const std::string file = NormalizePath(path);
+  const std::string file = NormalizePath(path, cp);
   std::error_code ec;
   if (std::filesystem::is_regular_file(file, ec)) {
     std::ifstream in(file, std::ios::binary);

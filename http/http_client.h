@@ -75,6 +75,8 @@ class HttpClient {
   void SetAcceptLanguage(std::string_view text) { acceptLanguage_ = text; }
   void SetAcceptEncoding(std::string_view text) { acceptEncoding_ = text; }
   void SetUserAgent(std::string_view text) { userAgent_ = text; }
+  // A path as the system takes it: the statements turn the script's `\`
+  // separators into `/` with the script's code page first.
   void SetSaveToPath(std::string_view path) { saveToPath_ = path; }
 
   // Url-encoded form.
@@ -83,8 +85,10 @@ class HttpClient {
   // Multipart form.
   void OpenMultipart();
   void AddTextPart(std::string_view name, std::string_view value);
-  // Reads the file at once; `extension` is already lower-cased.
-  void AddFilePart(std::string_view name, std::string_view path, std::string_view extension);
+  // Reads the file at once; `extension` is already lower-cased. The path is
+  // sent as the script wrote it and opened after normalising it with `cp`.
+  void AddFilePart(std::string_view name, std::string_view path, std::string_view extension,
+                   const CodePage& cp);
 
   CookieJar& cookies() { return cookies_; }
   const CookieJar& cookies() const { return cookies_; }

@@ -72,7 +72,7 @@ void PrepareClient(ScriptContext& ctx) {
     // cafile names a PEM file of extra trusted certificates (a private CA).
     const bool verify = ctx.env->config.GetInt("sslverify", 1) != 0;
     std::string caFile = ctx.env->config.GetString("cafile");
-    if (!caFile.empty()) caFile = NormalizePath(caFile);
+    if (!caFile.empty()) caFile = NormalizePath(caFile, ctx.codePage());
     http.SetTlsVerification(verify, std::move(caFile));
   }
 }
@@ -169,7 +169,7 @@ void ExecuteHttpStatement(ScriptContext& ctx, int32_t id, const std::string& tex
       Captcha(ctx, text);
       break;
     case stmt::kSaveto:
-      http.SetSaveToPath(text);
+      http.SetSaveToPath(NormalizePath(text, cp));
       break;
     case stmt::kReferer:
       http.SetReferer(text);
@@ -223,7 +223,7 @@ void ExecuteHttpStatement(ScriptContext& ctx, int32_t id, const std::string& tex
     }
     case stmt::kUpfile: {
       const FirstWordSplit split = splitFirstWord(text, "", cp);
-      http.AddFilePart(split.head, split.tail, Extension(split.tail, cp));
+      http.AddFilePart(split.head, split.tail, Extension(split.tail, cp), cp);
       break;
     }
     case stmt::kSetCookies: {
@@ -254,7 +254,7 @@ void ExecuteHttpStatement(ScriptContext& ctx, int32_t id, const std::string& tex
       break;
     }
     case stmt::kSaveCookies:
-      http.cookies().SaveFile(text);
+      http.cookies().SaveFile(text, cp);
       break;
     case stmt::kResumeCookies:
       http.cookies().LoadFile(text, cp);

@@ -51,7 +51,7 @@ TEST(CookieJar, SavesAndResumesItsFile) {
   jar.ParseCookieText("UserInfo=id=5&nick=x; b=2");
   jar.Set("caret", "p^q");
   jar.RecomputeCookieText();
-  ASSERT_TRUE(jar.SaveFile(file));
+  ASSERT_TRUE(jar.SaveFile(file, Utf8()));
   EXPECT_EQ(ReadFile(file), "UserInfo=id^5\r\nUserInfo=nick^x\r\nb^2\r\ncaret^p^q\r\n");
   CookieJar back;
   back.Set("old", "1");
@@ -60,7 +60,7 @@ TEST(CookieJar, SavesAndResumesItsFile) {
   EXPECT_EQ(back.entries().count("old"), 0u);
 
   CookieJar empty;
-  EXPECT_FALSE(empty.SaveFile(file));  // an empty jar leaves the file alone
+  EXPECT_FALSE(empty.SaveFile(file, Utf8()));  // an empty jar leaves the file alone
   EXPECT_FALSE(ReadFile(file).empty());
 
   dir.Write("broken.txt", std::string("noseparator\r\n^\r\nk^v^w\r\r\n\r\n\0^z\n", 30));

@@ -309,6 +309,32 @@ TEST(HttpResponse, SavetoStreamsBodiesToFiles) {
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // kilobytes
 }
 
+// In code page 936 a character may end in the byte of `\`; the paths a
+// script gives keep such characters whole.
+TEST(HttpResponse, GbkPathsKeepTrailBytesThatLookLikeBackslashes) {
+  RawServer server(Reply("HTTP/1.0 200 OK\r\nSet-Cookie: k=v\r\n\r\nbody"));
+  ScriptFixture f(CodePage::kGbk);
+  const std::string name = "\x81\x5C";  // one GBK character, trail byte 0x5C
+  const std::string saved = (f.home.path() / (name + ".bin")).string();
+  f.Run(stmt::kSaveto, saved);
+  f.Run(stmt::kGet, server.url());
+  EXPECT_EQ(ReadFile(saved), "body");
+
+  const std::string upload = f.home.Write(name + ".txt", "UP").string();
+  f.Run(stmt::kUpload);
+  f.Run(stmt::kUpfile, "f " + upload);
+  ASSERT_EQ(f.ctx->http.fileParts().size(), 1u);
+  EXPECT_EQ(f.ctx->http.fileParts()[0]->bytes, "UP");
+  EXPECT_EQ(f.ctx->http.fileParts()[0]->fileName, upload);
+
+  const std::string cookies = (f.home.path() / (name + ".cookies")).string();
+  f.Run(stmt::kSaveCookies, cookies);
+  EXPECT_EQ(ReadFile(cookies), "k^v\r\n");
+  f.Run(stmt::kClearCookies);
+  f.Run(stmt::kResumeCookies, cookies);
+  EXPECT_EQ(f.ctx->http.cookies().CookieText(), "k=v");
+}
+
 TEST(HttpConnection, TimeoutsAndStopEndHangingRequests) {
   RawServer silent([](int, const std::string&) {});
   // The handler above returns at once and the server closes; this one never
