@@ -48,7 +48,7 @@ std::string DriverName(ScriptContext& ctx, std::string_view key, std::string_vie
 // A relative database path is taken from the home folder, where the
 // program's own files live.
 std::string DatabasePath(ScriptContext& ctx, const std::string& scriptPath) {
-  std::string path = NormalizePath(scriptPath);
+  std::string path = NormalizePath(scriptPath, ctx.codePage());
   if (path.empty() || path.front() == '/' || ctx.env->home.empty()) return path;
   return (ctx.env->home / path).string();
 }

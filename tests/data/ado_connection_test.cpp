@@ -67,6 +67,10 @@ TEST(AdoSqlite, ChineseTextInCodePage936) {
              "db " + (script.home.path() / "gbk").string() + cp.FromUtf8("数据.db"));
   ASSERT_EQ(script.status(), "1") << script.ctx->connections["db"]->lastError();
   EXPECT_TRUE(std::filesystem::exists(script.home.path() / "gbk数据.db"));
+  // A character whose trail byte is that of `\` is no folder separator.
+  script.Run(stmt::kOpenAccess, "other " + (script.home.path() / "\x81\x5C.db").string());
+  ASSERT_EQ(script.status(), "1") << script.ctx->connections["other"]->lastError();
+  EXPECT_TRUE(std::filesystem::exists(script.home.path() / (cp.ToUtf8("\x81\x5C") + ".db")));
   script.Run(stmt::kExecute, "db create table words (word TEXT)");
   script.Run(stmt::kExecute, "db insert into words values ('" + cp.FromUtf8("中文测试") + "')");
   EXPECT_EQ(script.status(), "1");
