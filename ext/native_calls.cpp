@@ -121,7 +121,7 @@ void* ResolveEntryPoint(ScriptContext& ctx, const std::string& head, const std::
 // first in the search for a library, a file of that name in the home folder
 // wins over the system's library paths.
 std::string LibraryPathFor(const ScriptContext& ctx, const std::string& path) {
-  std::string normalized = NormalizePath(path);
+  std::string normalized = NormalizePath(path, ctx.codePage());
   if (normalized.find('/') == std::string::npos && !ctx.env->home.empty()) {
     std::error_code ec;
     const std::filesystem::path local = ctx.env->home / normalized;

@@ -182,6 +182,14 @@ TEST_F(NativeCalls, FailedLoadsAreKept) {
   env.home = home.path();
   ExecuteLoadDll(*ctx, "m mine.so");
   EXPECT_EQ(Call("(int)m.add<<<(int)20<<<(int)22"), "42");
+
+  // In code page 936 a character whose trail byte is that of `\` stays whole.
+  testing::ScriptFixture gbk(CodePage::kGbk);
+  const std::filesystem::path gbkFile = gbk.home.path() / "\x81\x5C.so";
+  std::filesystem::copy_file(VELMAR_EXT_TEST_LIB, gbkFile);
+  ExecuteLoadDll(*gbk.ctx, "g " + gbkFile.string());
+  EXPECT_EQ(CallNative(*gbk.ctx, "(int)g.add<<<(int)1<<<(int)2"), "3");
+  EXPECT_TRUE(gbk.Alerts().empty());
 }
 
 }  // namespace
