@@ -347,8 +347,12 @@ int64_t CookieStore::ParseCookieDate(std::string_view text) {
   if (year >= 70 && year <= 99) year += 1900;
   if (year >= 0 && year <= 69) year += 2000;
   if (day < 1 || day > 31 || year < 1601 || hour > 23 || minute > 59 || second > 59) return -1;
-  return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-         hour * 3600 + minute * 60 + second;
+  // Earlier dates count as 1970: a negative answer would read as "no date"
+  // and turn a cookie meant to be deleted into a session cookie.
+  const int64_t seconds =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+      hour * 3600 + minute * 60 + second;
+  return seconds < 0 ? 0 : seconds;
 }
 
 bool CookieStore::SetCookie(std::string_view url, std::string_view cookieString) {

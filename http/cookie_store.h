@@ -25,8 +25,8 @@ class CookieStore {
   // URL (longest paths first); empty when there are none.
   std::string GetCookies(std::string_view url) const;
 
-  // Seconds since 1970 of a cookie date (the lenient cookie date grammar);
-  // -1 when the text is no date.
+  // Seconds since 1970 of a cookie date (the lenient cookie date grammar),
+  // 0 for earlier dates; -1 when the text is no date.
   static int64_t ParseCookieDate(std::string_view text);
 
   const std::filesystem::path& file() const { return file_; }

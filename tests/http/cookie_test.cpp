@@ -112,6 +112,13 @@ TEST(CookieStore, MatchesDomainPathExpiryAndSecure) {
                               "sid=x; expires=Thu, 01 Jan 1970 "
                               "00:00:00 GMT"));
   EXPECT_EQ(store.GetCookies("http://www.example.com/a/x"), "d=2");
+  // A date before 1970 deletes as well; it must not read as "no date".
+  EXPECT_EQ(CookieStore::ParseCookieDate("Wed, 31-Dec-1969 23:59:59 GMT"), 0);
+  EXPECT_TRUE(store.SetCookie("http://www.example.com/", "d=old; path=/; domain=example.com"));
+  EXPECT_TRUE(store.SetCookie("http://www.example.com/",
+                              "d=gone; path=/; domain=example.com; expires=Mon, 01-Jan-1900 "
+                              "00:00:00 GMT"));
+  EXPECT_EQ(store.GetCookies("http://www.example.com/a/x"), "");
 }
 
 TEST(CookieStore, KeepsForeignLinesAndSurvivesConcurrentWriters) {
