@@ -236,6 +236,11 @@ bool WriteLines(const std::filesystem::path& file, const std::vector<FileLine>& 
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return false;
+    // Session cookies are credentials: only their owner may read the store,
+    // like its lock file. Set before anything is written into it.
+    std::error_code ec;
+    std::filesystem::permissions(
+        tmp, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     out.flush();
     if (!out) {

@@ -119,6 +119,10 @@ TEST(CookieStore, MatchesDomainPathExpiryAndSecure) {
                               "d=gone; path=/; domain=example.com; expires=Mon, 01-Jan-1900 "
                               "00:00:00 GMT"));
   EXPECT_EQ(store.GetCookies("http://www.example.com/a/x"), "");
+  // Only the owner may read the cookies.
+  const auto perms = std::filesystem::status(store.file()).permissions();
+  EXPECT_EQ(perms & (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
+            std::filesystem::perms::none);
 }
 
 TEST(CookieStore, KeepsForeignLinesAndSurvivesConcurrentWriters) {
