@@ -147,7 +147,6 @@ class HttpClient {
   bool tlsVerify_ = true;
   std::string caFile_;
   bool tlsSettingsLoaded_ = false;
-  bool tlsContextVerifies_ = true;
   StopSignal* stop_ = nullptr;
   bool hookSet_ = false;
 
