@@ -542,8 +542,7 @@ bool HttpClient::ReadResponse() {
   if (!saveToPath_.empty()) {
     // Streamed to the file block by block, so any size of body keeps the
     // memory use flat.
-    const int fd =
-        ::open(saveToPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(saveToPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
       while (true) {
         if (readPos_ >= readEnd_ && FillBuffer() <= 0) break;
