@@ -126,6 +126,10 @@ TEST(NamedRegex, TesterReportAndCommand) {
   r = RunVelmar({"regex", "a", (dir.path() / "missing.txt").string()});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("missing.txt"), std::string::npos);
+  // A folder opens but cannot be read: an error, not a crash or an empty text.
+  r = RunVelmar({"regex", "a", dir.path().string()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("cannot read"), std::string::npos);
 }
 
 }  // namespace
