@@ -1,6 +1,7 @@
 #include "cli/regex_command.h"
 
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -39,12 +40,22 @@ int RunRegexCommand(const std::vector<std::string>& args) {
 
   std::string text;
   if (rest.size() == 2) {
+    // A folder opens like a file and fails only when read (the stream then
+    // throws), so a read error is caught and reported like a missing file.
     std::ifstream in(rest[1], std::ios::binary);
-    if (!in) {
+    bool read = static_cast<bool>(in);
+    if (read) {
+      try {
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        read = !in.bad();
+      } catch (const std::exception&) {
+        read = false;
+      }
+    }
+    if (!read) {
       std::fprintf(stderr, "velmar regex: cannot read %s\n", rest[1].c_str());
       return 1;
     }
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   } else {
     std::ostringstream all;
     all << std::cin.rdbuf();

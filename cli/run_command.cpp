@@ -117,6 +117,10 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   ConsoleHost host(env, stdout, STDIN_FILENO);
   ScriptInstance* instance = host.startScript(scriptPath.stem().string(), source, param);
 
+  // The signal thread starts only once the worker exists: a stop before that
+  // would find nothing alive and be lost, while a signal that arrives
+  // earlier stays pending (it is blocked) until sigwait takes it.
+  const bool started = host.run(*instance);
   std::atomic<int> caught{0};
   std::thread signalThread([&] {
     for (;;) {
@@ -129,7 +133,6 @@ int RunScriptCommand(const std::vector<std::string>& args) {
     }
   });
 
-  const bool started = host.run(*instance);
   if (started) instance->worker.join();
   pthread_kill(signalThread.native_handle(), SIGUSR1);
   signalThread.join();

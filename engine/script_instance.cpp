@@ -68,6 +68,10 @@ void ScriptHostBase::pause(ScriptInstance& instance) {
 
 void ScriptHostBase::stop(ScriptInstance& instance) {
   std::lock_guard<std::mutex> lock(listMutex_);
+  StopLocked(instance);
+}
+
+void ScriptHostBase::StopLocked(ScriptInstance& instance) {
   if (!instance.worker.alive()) return;
   instance.worker.postMessage(WM_SCRIPT_STOP);
   // Cuts a network read, a long match or a prompt short.
@@ -132,11 +136,7 @@ void ScriptHostBase::shutdown() {
     std::lock_guard<std::mutex> lock(listMutex_);
     for (const auto& instance : instances_) {
       all.push_back(instance.get());
-      if (!instance->worker.alive()) continue;
-      instance->worker.postMessage(WM_SCRIPT_STOP);
-      instance->stop.request();
-      if (instance->paused != 0) instance->paused = instance->worker.resume() > 1 ? 1 : 0;
-      instance->worker.signalWake();
+      StopLocked(*instance);
     }
   }
   for (ScriptInstance* instance : all) instance->worker.join();

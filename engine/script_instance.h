@@ -88,6 +88,8 @@ class ScriptHostBase : public ScriptHost {
 
  private:
   static ScriptInstance* InstanceOf(const HostRequest& request);
+  // The steps of stop; the caller holds the list lock.
+  void StopLocked(ScriptInstance& instance);
 
   const EngineEnvironment* env_;
   mutable std::mutex listMutex_;

@@ -102,13 +102,7 @@ void WorkerThread::suspendSelf() {
 void WorkerThread::safePoint(VariableTable& vars) {
   if (!attention_.load(std::memory_order_acquire)) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  cv_.wait(lock, [&] {
-    if (count_ == 0 || stopTaken_) return true;
-    for (int32_t m : messages_) {
-      if (m == WM_SCRIPT_STOP) return true;
-    }
-    return false;
-  });
+  cv_.wait(lock, [&] { return count_ == 0 || stopTaken_ || stopWaitingLocked(); });
   applyVariablesLocked(vars);
   updateAttentionLocked();
 }
@@ -132,6 +126,10 @@ bool WorkerThread::takeMessage(int32_t& message) {
 
 bool WorkerThread::stopPending() const {
   std::lock_guard<std::mutex> lock(mutex_);
+  return stopWaitingLocked();
+}
+
+bool WorkerThread::stopWaitingLocked() const {
   for (int32_t m : messages_) {
     if (m == WM_SCRIPT_STOP) return true;
   }

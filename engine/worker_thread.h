@@ -85,6 +85,8 @@ class WorkerThread {
 
  private:
   void updateAttentionLocked();
+  // A stop message is in the queue; the caller holds the mutex.
+  bool stopWaitingLocked() const;
   void applyVariablesLocked(VariableTable& vars);
 
   mutable std::mutex mutex_;

@@ -115,16 +115,19 @@ std::size_t ToUtf16Quick(const CodePage& cp, std::string_view text, std::u16stri
   return firstNul == std::string_view::npos ? n : firstNul;
 }
 
-}  // namespace
-
-std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_view pattern) {
-  auto regex = std::make_unique<NamedRegex>();
-  const std::u16string wide = cp.ToUtf16(pattern);
-  regex->compiled = Compile(regex->program, std::u16string_view(wide)) == 0;
-  return regex;
+// The text copy and the backtrack stack are kept between calls to save
+// allocations, but not once a huge text or a deep backtrack made them large:
+// a script holds its named expressions until it ends.
+void ReleaseLargeBuffers(NamedRegex& regex) {
+  constexpr std::size_t kKeep = std::size_t{1} << 22;
+  if (regex.buffer.capacity() > kKeep) std::u16string().swap(regex.buffer);
+  if (regex.matchState.stack.capacity() > kKeep) {
+    std::vector<int32_t>().swap(regex.matchState.stack);
+  }
 }
 
-int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text, const StopSignal* stop) {
+int CollectMatches(NamedRegex& regex, const CodePage& cp, std::string_view text,
+                   const StopSignal* stop) {
   regex.results.clear();
   regex.groupCount = 0;
   if (!regex.compiled || text.empty()) return 0;
@@ -148,8 +151,8 @@ int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text, const
   return static_cast<int>(regex.results.size());
 }
 
-std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view text,
-                         std::string_view replacement, const StopSignal* stop) {
+std::string ReplaceMatches(NamedRegex& regex, const CodePage& cp, std::string_view text,
+                           std::string_view replacement, const StopSignal* stop) {
   regex.groupCount = 0;
   if (!regex.compiled || text.empty()) return std::string(text);
   const std::size_t end = ToUtf16Quick(cp, text, regex.buffer);
@@ -177,6 +180,28 @@ std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view
     found = Match(regex.program, m, t, nullptr, NextSearchStart(t, m));
   }
   return cp.FromUtf16(result);
+}
+
+}  // namespace
+
+std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_view pattern) {
+  auto regex = std::make_unique<NamedRegex>();
+  const std::u16string wide = cp.ToUtf16(pattern);
+  regex->compiled = Compile(regex->program, std::u16string_view(wide)) == 0;
+  return regex;
+}
+
+int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text, const StopSignal* stop) {
+  const int count = CollectMatches(regex, cp, text, stop);
+  ReleaseLargeBuffers(regex);
+  return count;
+}
+
+std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view text,
+                         std::string_view replacement, const StopSignal* stop) {
+  std::string result = ReplaceMatches(regex, cp, text, replacement, stop);
+  ReleaseLargeBuffers(regex);
+  return result;
 }
 
 std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text) {

@@ -20,9 +20,10 @@ constexpr char kFormatError[] = "格式有误．";
 thread_local uint32_t randomState = 1;
 
 // Files named by a relative path live in the home folder, the program folder
-// that scripts of this system have always written relative paths into.
+// that scripts of this system have always written relative paths into. A
+// `\` that is the trail byte of a double-byte character stays as it is.
 std::string ResolvePath(ScriptContext& ctx, std::string_view path) {
-  std::string normal = NormalizePath(path);
+  std::string normal = NormalizePath(path, ctx.codePage());
   if (normal.empty() || normal.front() == '/') return normal;
   return (ctx.env->home / normal).string();
 }
@@ -133,7 +134,7 @@ std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart) {
   if (name == "writefile") {
     if (tooFew(3)) return "0";
     const std::string_view mode = count >= 4 ? std::string_view(args[3]) : "a";
-    return WriteTextFile(ResolvePath(ctx, args[1]), args[2], mode) ? "1" : "0";
+    return WriteTextFile(ResolvePath(ctx, args[1]), args[2], mode, cp) ? "1" : "0";
   }
   if (name == "readfile") {
     if (count < 2 || count > 3) {
@@ -141,9 +142,9 @@ std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart) {
       return {};
     }
     const std::string path = ResolvePath(ctx, args[1]);
-    if (count == 2) return ReadTextFile(path);
-    if (args[2] == "0") return std::to_string(CountTextLines(path));
-    return ReadTextLine(path, LeadingInteger(args[2]));
+    if (count == 2) return ReadTextFile(path, cp);
+    if (args[2] == "0") return std::to_string(CountTextLines(path, cp));
+    return ReadTextLine(path, LeadingInteger(args[2]), cp);
   }
   if (name == "indexof") {
     if (tooFew(3)) return "-1";

@@ -104,6 +104,23 @@ TEST(NamedRegex, StopEndsMatchAllAndReplace) {
   EXPECT_EQ(RegexReplace(*r, kUtf8, text, "x", &stop), text);
 }
 
+TEST(NamedRegex, GivesBackTheMemoryOfHugeTexts) {
+  // A named expression lives as long as the script; the UTF-16 copy of a
+  // 5 MB text and the backtrack stack of a deep match do not stay with it.
+  const std::string big = std::string(5 << 20, 'a') + "b";
+  std::unique_ptr<NamedRegex> regex = CreateNamedRegex(kUtf8, "{(a|c)*}b");
+  EXPECT_EQ(MatchAll(*regex, kUtf8, big), 1);
+  EXPECT_EQ(regex->results[0].size(), big.size() - 1);
+  EXPECT_LE(regex->buffer.capacity(), std::size_t{1} << 22);
+  EXPECT_LE(regex->matchState.stack.capacity(), std::size_t{1} << 22);
+  EXPECT_EQ(RegexReplace(*regex, kUtf8, big, "x"), "xb");
+  EXPECT_LE(regex->buffer.capacity(), std::size_t{1} << 22);
+  EXPECT_LE(regex->matchState.stack.capacity(), std::size_t{1} << 22);
+  // Ordinary texts still match after the buffers were given back.
+  EXPECT_EQ(MatchAll(*regex, kUtf8, "aab"), 1);
+  EXPECT_EQ(regex->results[0], "aa");
+}
+
 TEST(NamedRegex, TesterReportAndCommand) {
   EXPECT_EQ(RegexTesterText(kUtf8, "{\\d}-{\\c}", "1-a"),
             "count:2; groups:2;\r\n000 - 1\r\n001 - a");
@@ -126,6 +143,10 @@ TEST(NamedRegex, TesterReportAndCommand) {
   r = RunVelmar({"regex", "a", (dir.path() / "missing.txt").string()});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("missing.txt"), std::string::npos);
+  // A folder opens but cannot be read: an error, not a crash or an empty text.
+  r = RunVelmar({"regex", "a", dir.path().string()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("cannot read"), std::string::npos);
 }
 
 }  // namespace

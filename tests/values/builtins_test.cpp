@@ -164,6 +164,17 @@ TEST(Builtins, FilesAndHostValues) {
   EXPECT_EQ(f.Expand("[@writefile<<<" + dir.path().string() + "/no/such/dir.txt<<<x]"), "0");
   EXPECT_EQ(f.AlertCount(), 0u);
 
+  // In GBK, 0x81 0x5C is one character whose trail byte equals `\`: the file
+  // name keeps it instead of turning it into a folder separator.
+  ScriptFixture gbk(CodePage::kGbk);
+  gbk.env.home = dir.path() / "";
+  const std::string gbkName = "\x81\x5C.txt";
+  EXPECT_EQ(gbk.Expand("[@writefile<<<" + gbkName + "<<<g\n<<<w]"), "1");
+  EXPECT_EQ(testing::ReadFile((dir.path() / gbkName).string()), "g\r\n");
+  EXPECT_EQ(gbk.Expand("[@readfile<<<" + gbkName + "]"), "g\r\n");
+  EXPECT_EQ(gbk.Expand("[@readfile<<<" + gbkName + "<<<0]"), "1");
+  EXPECT_EQ(gbk.Expand("[@readfile<<<" + gbkName + "<<<1]"), "g");
+
   EXPECT_EQ(f.Expand("[@userpath]"), dir.path().string());
   f.ctx->id = 7;
   EXPECT_EQ(f.Expand("[@robotid]"), "7");
