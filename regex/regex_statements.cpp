@@ -21,6 +21,22 @@ std::string MissingReason(const CodePage& cp, std::string_view name) {
   return cp.ToUtf8(name) + kMissingSuffix;
 }
 
+// The statements begin alike: the expression's name up to the first blank,
+// expanded, then the rest as written. Without a blank the statement is
+// malformed and `reason` is reported.
+bool SplitName(ScriptContext& ctx, const std::string& rawText, const char* reason,
+               std::string& name, std::string& rest) {
+  FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
+  if (!split.found) {
+    reportScriptError(ctx, rawText, reason);
+    return false;
+  }
+  name = std::move(split.head);
+  ExpandAndEvaluate(ctx, name);
+  rest = std::move(split.tail);
+  return true;
+}
+
 }  // namespace
 
 std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart) {
@@ -48,28 +64,16 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart) {
 }
 
 void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
-  const CodePage& cp = ctx.codePage();
-  const FirstWordSplit split = splitFirstWord(rawText, "", cp);
-  if (!split.found) {
-    reportScriptError(ctx, rawText, kNoPattern);
-    return;
-  }
-  std::string name = split.head;
-  ExpandAndEvaluate(ctx, name);
+  std::string name, pattern;
+  if (!SplitName(ctx, rawText, kNoPattern, name, pattern)) return;
   // The pattern is taken as written: its brackets and braces are its own.
-  ctx.regexes[name] = CreateNamedRegex(cp, split.tail);
+  ctx.regexes[name] = CreateNamedRegex(ctx.codePage(), pattern);
 }
 
 void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
-  const FirstWordSplit split = splitFirstWord(rawText, "", cp);
-  if (!split.found) {
-    reportScriptError(ctx, rawText, kBadFormat);
-    return;
-  }
-  std::string name = split.head;
-  ExpandAndEvaluate(ctx, name);
-  std::string text = split.tail;
+  std::string name, text;
+  if (!SplitName(ctx, rawText, kBadFormat, name, text)) return;
   ExpandAndEvaluate(ctx, text);
   const auto it = ctx.regexes.find(name);
   if (it == ctx.regexes.end()) {
@@ -86,15 +90,10 @@ void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {
 
 void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
-  const FirstWordSplit split = splitFirstWord(rawText, "", cp);
-  if (!split.found) {
-    reportScriptError(ctx, rawText, kBadFormat);
-    return;
-  }
-  std::string name = split.head;
-  ExpandAndEvaluate(ctx, name);
+  std::string name, tail;
+  if (!SplitName(ctx, rawText, kBadFormat, name, tail)) return;
   // Without a second blank the target is the rest and the replacement empty.
-  const FirstWordSplit rest = splitFirstWord(split.tail, "", cp);
+  const FirstWordSplit rest = splitFirstWord(tail, "", cp);
   std::string target = rest.head;
   std::string replacement = rest.found ? rest.tail : std::string();
   if (target.size() <= 3) {
