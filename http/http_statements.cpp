@@ -260,14 +260,14 @@ void ExecuteHttpStatement(ScriptContext& ctx, int32_t id, const std::string& tex
       http.cookies().LoadFile(text, cp);
       break;
     case stmt::kSaveIeCookies: {
-      CookieStore store(ctx.env->home / "cookies.txt");
+      CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
       for (const auto& [key, value] : http.cookies().entries()) {
         if (!store.SetCookie(text, key + "=" + value + "; expires=" + kStoreExpiry)) break;
       }
       break;
     }
     case stmt::kResumeIeCookies: {
-      const CookieStore store(ctx.env->home / "cookies.txt");
+      const CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
       const std::string cookies = store.GetCookies(text);
       if (!cookies.empty()) {
         http.cookies().ParseCookieText(cookies);
