@@ -588,14 +588,18 @@ bool HttpClient::ReadResponse() {
     }
   }
   Close();
-  if (tooLarge) {
+  const bool stopped = StopRequested();
+  if (tooLarge || stopped) {
     // The part that arrived is no answer to the request: dropped, with its
-    // memory, rather than left looking like the whole body.
+    // memory, rather than left looking like the whole body (and, after a
+    // stop, rather than copied and scanned on the way into http_body while
+    // the script should be ending).
     std::string().swap(responseBody_);
-    lastError_ = "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
+    lastError_ = stopped ? "stopped"
+                         : "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
   }
   cookies_.TakeSetCookies(responseHeaders_);
-  return !tooLarge && !StopRequested();
+  return !tooLarge && !stopped;
 }
 
 void HttpClient::AddFormField(std::string_view name, std::string_view value, bool encode) {

@@ -317,7 +317,7 @@ TEST(HttpResponse, StopEndsAnEndlessBodyPromptly) {
     stopper.join();
     f.ctx->stop.reset();
     EXPECT_EQ(f.Var("status"), "0");
-    EXPECT_LE(f.ctx->http.responseBody().size(), HttpClient::kMaxMemoryBody);
+    EXPECT_EQ(f.Var("http_body"), "");  // a cut-off body is no answer
     // The request may also have ended on its own at the limit before the stop.
     const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::max(ended, stoppedAt) - stoppedAt);
