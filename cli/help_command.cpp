@@ -104,6 +104,37 @@ std::vector<Section> ReadSections() {
   return sections;
 }
 
+// "[text](#anchor)" reads as "text" in a terminal, where links lead nowhere.
+// The text may hold brackets of its own, as in "[`[@len]`](#fn-len)".
+std::string DropLinkTargets(const std::string& text) {
+  std::string out;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t mark = text.find("](#", pos);
+    const std::size_t close =
+        mark == std::string::npos ? std::string::npos : text.find(')', mark + 3);
+    if (close == std::string::npos) break;
+    std::size_t open = mark;
+    int depth = 0;
+    for (std::size_t i = mark + 1; i-- > pos;) {
+      depth += text[i] == ']' ? 1 : text[i] == '[' ? -1 : 0;
+      if (depth == 0) {
+        open = i;
+        break;
+      }
+    }
+    if (open == mark) {  // no opening bracket: not a link
+      out.append(text, pos, close + 1 - pos);
+    } else {
+      out.append(text, pos, open - pos);
+      out.append(text, open + 1, mark - open - 1);
+    }
+    pos = close + 1;
+  }
+  out.append(text, pos);
+  return out;
+}
+
 // The Markdown as it reads in a terminal: headings without their marks and
 // anchors, everything else as written.
 void PrintSection(const Section& section) {
@@ -130,6 +161,7 @@ void PrintSection(const Section& section) {
       out += '\n';
     }
   }
+  out = DropLinkTargets(out);
   while (out.size() > 1 && out[out.size() - 1] == '\n' && out[out.size() - 2] == '\n') {
     out.pop_back();
   }

@@ -155,6 +155,19 @@ TEST(Help, PrintsTheSectionOfEveryStatement) {
   }
 }
 
+TEST(Help, PrintsTheSectionOfEveryBuiltinAndConfigKey) {
+  for (std::string_view name : BuiltinNames()) {
+    const auto r = RunVelmar({"help", std::string(name)});
+    ASSERT_EQ(r.exitCode, 0) << name << ": " << r.err;
+    EXPECT_NE(r.out.find("[@" + std::string(name) + "]\n"), std::string::npos) << r.out;
+  }
+  for (const std::string& key : ConfigKeysReadByCode()) {
+    const auto r = RunVelmar({"help", key});
+    ASSERT_EQ(r.exitCode, 0) << key << ": " << r.err;
+    EXPECT_EQ(r.out.rfind(key + "\n", 0), 0u) << r.out;
+  }
+}
+
 TEST(Help, FindsBuiltinsKeysAndTopics) {
   auto split = RunVelmar({"help", "split"});
   ASSERT_EQ(split.exitCode, 0);
@@ -177,6 +190,8 @@ TEST(Help, FindsBuiltinsKeysAndTopics) {
   ASSERT_NE(first, std::string::npos);
   EXPECT_EQ(regex.out.find("\nregex\n-----", first + 1), std::string::npos);
   EXPECT_EQ(regex.out.find("{#"), std::string::npos) << "anchors are not for the terminal";
+  EXPECT_EQ(regex.out.find("](#"), std::string::npos) << "nor are link targets";
+  EXPECT_NE(regex.out.find("(The\nprograms)"), std::string::npos) << "the link text stays";
 
   // A name that is both a statement and a built-in shows both.
   const auto replace = RunVelmar({"help", "replace"});
