@@ -131,6 +131,35 @@ TEST(Manual, AnchorsAreUniqueAndLinksPointAtThem) {
   }
 }
 
+// Script samples of the manual (```vlm blocks) are checked like the example
+// scripts: a misspelt keyword would silently join the line above.
+TEST(Manual, ScriptSamplesHaveAStatementOrLabelOnEveryLine) {
+  std::size_t samples = 0;
+  for (const fs::path& chapter : Chapters()) {
+    std::ifstream in(chapter);
+    std::string line;
+    bool sample = false;
+    int number = 0;
+    while (std::getline(in, line)) {
+      ++number;
+      if (line.rfind("```", 0) == 0) {
+        sample = !sample && line == "```vlm";
+        samples += sample ? 1 : 0;
+        continue;
+      }
+      std::string_view text(line);
+      while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+      if (!sample || text.empty() || text.rfind("//", 0) == 0) continue;
+      std::string word(text.substr(0, text.find_first_of(" \t")));
+      for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      const bool label = word.size() >= 3 && word.front() == '<' && word.back() == '>';
+      EXPECT_TRUE(label || LookupKeyword(word, KeywordFlavor::kRunner) != 0)
+          << chapter.filename().string() << ":" << number << ": " << line;
+    }
+  }
+  EXPECT_GE(samples, 20u);
+}
+
 // A name in BuiltinNames that CallBuiltin does not know would give the empty
 // text silently, like an unknown name; a known one answers or complains.
 TEST(Manual, BuiltinNamesAreTheFunctionsCallBuiltinKnows) {
