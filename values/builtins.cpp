@@ -215,6 +215,12 @@ std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart) {
   return {};
 }
 
+std::vector<std::string_view> BuiltinNames() {
+  return {"len",   "isnull",  "writefile", "readfile", "indexof",     "lastindexof", "replace",
+          "split", "compare", "substr",    "longtime", "time",        "urlencode",   "lcase",
+          "ucase", "rand",    "userpath",  "robotid",  "screenwidth", "screenheight"};
+}
+
 void ExecuteSrand(ScriptContext&) {
   SeedRandom(static_cast<uint32_t>(static_cast<unsigned long long>(std::time(nullptr))));
 }
