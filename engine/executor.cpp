@@ -25,9 +25,27 @@ constexpr const char* kUndefinedSection = "使用了未定义的代码段名称�
 constexpr const char* kGotoInEvent = "消息函数及其调用的函数中不能使用GOTO命令!";
 constexpr const char* kResumeOutsideEvent = "RESUME命令只能在消息函数中使用!";
 
+// Thrown when expanding a statement's text reported a script error. The run
+// is over by then (the execution stack is empty), so the statement must
+// neither act on the broken text nor push where the flow goes next: the
+// exception takes it straight back to the turn, which ends the run.
+struct StatementAbandoned {};
+
+// The statement this thread's worker executes and whether it has reported a
+// script error. The first error ends the run; a handler that goes on with
+// the broken text and fails again must not add a second alert that names a
+// follow-on fault instead of the cause.
+struct CurrentStatement {
+  const ScriptContext* ctx = nullptr;
+  bool failed = false;
+};
+thread_local CurrentStatement tCurrentStatement;
+
 std::string Expanded(ScriptContext& ctx, const std::string& stored) {
+  const bool reportedBefore = ctx.errorReported;
   std::string text = stored;
   ExpandAndEvaluate(ctx, text);
+  if (ctx.errorReported && !reportedBefore) throw StatementAbandoned{};
   return text;
 }
 
@@ -289,16 +307,25 @@ class Run {
       advanced = true;
     }
     const ScriptCommand& command = commands_[i];
+    const bool reportedBefore = ctx_.errorReported;
+    bool goOn = true;
+    tCurrentStatement = {&ctx_, false};
     try {
-      return Step(i, command, advanced);
+      goOn = Step(i, command, advanced);
+    } catch (const StatementAbandoned&) {
+      // the error is reported and the stack emptied already
     } catch (const std::exception& e) {
       // A statement that fails unexpectedly (for example out of memory) ends
       // the run like a script error instead of taking the program down.
       std::string what(KeywordOf(command.id));
       if (!command.text.empty()) what += " " + command.text;
       reportScriptError(ctx_, what, e.what());
-      return true;
     }
+    tCurrentStatement = {};
+    // A handler that reported an error and then went on may have pushed a
+    // continuation after the stack was emptied; the run still ends here.
+    if (ctx_.errorReported && !reportedBefore) stack.clear();
+    return goOn;
   }
 
   bool Step(uint32_t i, const ScriptCommand& command, bool advanced) {
@@ -458,6 +485,10 @@ class Run {
 }  // namespace
 
 void reportScriptError(ScriptContext& ctx, const std::string& what, const std::string& reasonUtf8) {
+  if (tCurrentStatement.ctx == &ctx) {
+    if (tCurrentStatement.failed) return;
+    tCurrentStatement.failed = true;
+  }
   ctx.executionStack.clear();
   ctx.errorReported = true;
   const CodePage& cp = ctx.codePage();
