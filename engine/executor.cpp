@@ -25,10 +25,16 @@ constexpr const char* kUndefinedSection = "使用了未定义的代码段名称�
 constexpr const char* kGotoInEvent = "消息函数及其调用的函数中不能使用GOTO命令!";
 constexpr const char* kResumeOutsideEvent = "RESUME命令只能在消息函数中使用!";
 
-// Thrown when expanding a statement's text reported a script error. The run
-// is over by then (the execution stack is empty), so the statement must
-// neither act on the broken text nor push where the flow goes next: the
-// exception takes it straight back to the turn, which ends the run.
+std::string Expanded(ScriptContext& ctx, const std::string& stored) {
+  std::string text = stored;
+  ExpandAndEvaluate(ctx, text);
+  return text;
+}
+
+// Thrown when expanding the text of a control statement reported a script
+// error. The run is over by then (the execution stack is empty), so the
+// statement must not push where the flow goes next nor retract from the
+// emptied stack: the exception takes it straight back to the turn.
 struct StatementAbandoned {};
 
 // The statement this thread's worker executes and whether it has reported a
@@ -40,14 +46,6 @@ struct CurrentStatement {
   bool failed = false;
 };
 thread_local CurrentStatement tCurrentStatement;
-
-std::string Expanded(ScriptContext& ctx, const std::string& stored) {
-  const bool reportedBefore = ctx.errorReported;
-  std::string text = stored;
-  ExpandAndEvaluate(ctx, text);
-  if (ctx.errorReported && !reportedBefore) throw StatementAbandoned{};
-  return text;
-}
 
 // Request code of the statements that only forward their expanded text.
 int32_t ForwardedRequest(int32_t id) {
@@ -295,6 +293,15 @@ class Run {
     Push(b + 1);
   }
 
+  // The expanded text of a control statement; abandons the statement when
+  // the expansion reported an error.
+  std::string ControlText(const std::string& stored) {
+    const bool reportedBefore = ctx_.errorReported;
+    std::string text = Expanded(ctx_, stored);
+    if (ctx_.errorReported && !reportedBefore) throw StatementAbandoned{};
+    return text;
+  }
+
   // Executes one statement; false when the run ends at once (`exit`).
   bool Turn() {
     std::deque<uint32_t>& stack = ctx_.executionStack;
@@ -338,7 +345,7 @@ class Run {
       case stmt::kIf: {
         retract();
         if (i >= last_) break;
-        const bool truth = IsTrueCondition(Expanded(ctx_, command.text));
+        const bool truth = IsTrueCondition(ControlText(command.text));
         const uint32_t b = i + 1;
         uint32_t e = BlockEnd(i);
         if (truth) {
@@ -352,7 +359,7 @@ class Run {
       }
       case stmt::kBlockOpen: {
         if (LoopRecord* loop = LoopAt(i, true)) {
-          const std::string condition = Expanded(ctx_, loop->condition);
+          const std::string condition = ControlText(loop->condition);
           if (CodePage::Trim(condition) == "0") {
             retract();
             PopLoop();
@@ -379,7 +386,7 @@ class Run {
       }
       case stmt::kSwitch:
         retract();
-        if (i < last_) Switch(i, Expanded(ctx_, command.text));
+        if (i < last_) Switch(i, ControlText(command.text));
         break;
       case stmt::kReturn:
       case stmt::kBreak:
@@ -390,7 +397,7 @@ class Run {
         }
         break;
       case stmt::kGoto: {
-        const std::string label = Expanded(ctx_, command.text);
+        const std::string label = ControlText(command.text);
         if (ctx_.eventDepth > 0) {
           reportScriptError(ctx_, "GOTO " + label, kGotoInEvent);
           break;
@@ -404,7 +411,7 @@ class Run {
         break;
       }
       case stmt::kCall: {
-        const std::string label = Expanded(ctx_, command.text);
+        const std::string label = ControlText(command.text);
         if (const uint32_t* index = ctx_.program->FindLabel(label)) {
           Push(*index);
           if (ctx_.eventDepth > 0) ctx_.eventDepth += 1;
@@ -418,7 +425,7 @@ class Run {
         return false;
       case stmt::kPause: {
         sendHostRequest(ctx_, REQ_STATE, "sleep");
-        const long long ms = LeadingInteger(Expanded(ctx_, command.text));
+        const long long ms = LeadingInteger(ControlText(command.text));
         ctx_.remainingSleep = ms <= 0 ? 0 : (ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms));
         if (ctx_.remainingSleep > 0) Sleep();
         break;
@@ -464,7 +471,7 @@ class Run {
         }
       } else if (depth == 1 && !matched) {
         bool hit = c.id == stmt::kDefault;
-        if (c.id == stmt::kCase) hit = Expanded(ctx_, c.text) == value;
+        if (c.id == stmt::kCase) hit = ControlText(c.text) == value;
         if (hit) {
           matched = true;
           match = j < last_ ? j + 1 : last_;
