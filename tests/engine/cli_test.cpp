@@ -65,6 +65,16 @@ TEST(Cli, ScriptErrorsExitWithOne) {
   EXPECT_EQ(result.out,
             "show: before\nalert: 出错：\"CALL <missing>\"\\r\\n原因：使用了未定义的代码段名称．\n"
             "state: exit\n");
+
+  // A control statement whose text fails to expand ends the run the same way.
+  for (const char* statement : {"goto [%x]", "while [%x]\n{\nshow loop\n}", "if [%x]\n{\n}"}) {
+    const auto control = home.Write("Script/control.vlm",
+                                    "show before\n" + std::string(statement) + "\nshow after\n");
+    const auto run = RunVelmar({"run", "--home", home.path().string(), control.string()});
+    EXPECT_EQ(run.exitCode, 1) << statement;
+    EXPECT_EQ(run.out, "show: before\nalert: 出错：\"x\"\\r\\n原因：格式有误．\nstate: exit\n")
+        << statement;
+  }
 }
 
 TEST(Cli, CodePageOptionConvertsSystemTexts) {
