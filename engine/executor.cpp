@@ -296,9 +296,8 @@ class Run {
   // The expanded text of a control statement; abandons the statement when
   // the expansion reported an error.
   std::string ControlText(const std::string& stored) {
-    const bool reportedBefore = ctx_.errorReported;
     std::string text = Expanded(ctx_, stored);
-    if (ctx_.errorReported && !reportedBefore) throw StatementAbandoned{};
+    if (tCurrentStatement.failed) throw StatementAbandoned{};
     return text;
   }
 
@@ -314,7 +313,6 @@ class Run {
       advanced = true;
     }
     const ScriptCommand& command = commands_[i];
-    const bool reportedBefore = ctx_.errorReported;
     bool goOn = true;
     tCurrentStatement = {&ctx_, false};
     try {
@@ -328,10 +326,10 @@ class Run {
       if (!command.text.empty()) what += " " + command.text;
       reportScriptError(ctx_, what, e.what());
     }
-    tCurrentStatement = {};
     // A handler that reported an error and then went on may have pushed a
     // continuation after the stack was emptied; the run still ends here.
-    if (ctx_.errorReported && !reportedBefore) stack.clear();
+    if (tCurrentStatement.failed) stack.clear();
+    tCurrentStatement = {};
     return goOn;
   }
 
