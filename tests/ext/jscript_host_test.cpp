@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/stop_signal.h"
+#include "support/console_run.h"
+#include "support/test_support.h"
+
 namespace velmar {
 namespace {
 
@@ -182,6 +186,57 @@ TEST(JScriptHost, TimeLimitEndsEndlessLoopsAndKeepsTheGlobals) {
   EXPECT_TRUE(Fails(js, "new String({toString: function(){ for(;;){} }})"));
   EXPECT_EQ(Eval(js, "6*7"), "42");
   EXPECT_EQ(Eval(js, "kept"), "1");
+}
+
+TEST(JScriptHost, StopEndsEvaluationsAndKeepsTheGlobals) {
+  JScriptHost js;
+  js.setTimeLimitMs(0);
+  EXPECT_EQ(Eval(js, "kept = 1"), "1");
+  StopSignal stop;
+  stop.request();
+  std::string result = "unchanged";
+  EXPECT_FALSE(js.evalExpression("while(true){}", kUtf8, result, &stop));
+  EXPECT_NE(js.errorText().find("stopped"), std::string::npos) << js.errorText();
+  // A single built-in that would run for minutes fails at its first large
+  // allocation, before any bytecode check comes round.
+  EXPECT_FALSE(js.evalExpression("new Array(1e9).join('x')", kUtf8, result, &stop));
+  EXPECT_FALSE(js.evalExpression("try { for(;;){} } catch (e) { caught = 1; for(;;){} }", kUtf8,
+                                 result, &stop));
+  EXPECT_EQ(result, "unchanged");
+  // The engine was not lost: the globals are still there, and an evaluation
+  // without a stop request runs as before.
+  EXPECT_EQ(Eval(js, "kept + 1"), "2");
+  StopSignal calm;
+  EXPECT_TRUE(js.evalExpression("[1,2,3].join('-')", kUtf8, result, &calm));
+  EXPECT_EQ(result, "1-2-3");
+}
+
+// Each runs a script on its worker in a console host with no JScript time
+// limit, stops it while the engine is busy and expects the worker to end
+// long before an unchecked engine would (minutes, or never).
+TEST(JScriptHost, StopReachesTheEngineOnAWorker) {
+  const char* const kBusy[] = {"while(true){}", "new Array(1e9).join('x')",
+                               "for(;;){ try { for(;;){} } catch (e) {} }"};
+  for (const char* code : kBusy) {
+    testing::TempDir home;
+    home.Write("Config.ini", "[setting]\r\njstimeout=0\r\n");
+    const testing::ConsoleRun run = testing::RunInConsole(
+        home.path(), std::string("show go\njs ") + code + "\nshow after\n", 300, 5000);
+    ASSERT_TRUE(run.ended) << code;
+    RecordProperty(std::string("stop_ms ") + code, std::to_string(run.endMs));
+    EXPECT_EQ(run.output.find("after"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("state: stop"), std::string::npos) << run.output;
+  }
+}
+
+// The time limit holds for a single long built-in too.
+TEST(JScriptHost, TimeLimitEndsALongBuiltIn) {
+  testing::TempDir home;
+  home.Write("Config.ini", "[setting]\r\njstimeout=1\r\n");
+  const testing::ConsoleRun run = testing::RunInConsole(
+      home.path(), "js new Array(1e9).join('x')\nshow status=[#status]\n", -1, 10000);
+  ASSERT_TRUE(run.ended);
+  EXPECT_NE(run.output.find("show: status=0"), std::string::npos) << run.output;
 }
 
 // A host object that answers with its member name and arguments.
