@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/console_host.h"
 #include "engine/stop_signal.h"
 #include "support/console_run.h"
 #include "support/test_support.h"
@@ -227,6 +234,54 @@ TEST(JScriptHost, StopReachesTheEngineOnAWorker) {
     EXPECT_EQ(run.output.find("after"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("state: stop"), std::string::npos) << run.output;
   }
+}
+
+// One script evaluates at a time; a stop reaches a script that waits for
+// its turn as well.
+TEST(JScriptHost, StopReachesAScriptWaitingForTheEngine) {
+  testing::TempDir home;
+  home.Write("Config.ini", "[setting]\r\njstimeout=0\r\n");
+  const auto pathA = home.Write("Script/a.vlm", "show a\njs while(true){}\n");
+  const auto pathB = home.Write("Script/b.vlm", "show b\njs 1+1\nshow after\n");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* out = fdopen(fds[1], "w");
+  auto env = std::make_unique<EngineEnvironment>(
+      EngineEnvironment::ForHome(home.path(), KeywordFlavor::kRunner));
+  auto host = std::make_unique<ConsoleHost>(*env, out, -1);
+  std::string output;
+  auto readUntil = [&](const std::string& marker) {
+    while (output.find(marker) == std::string::npos) {
+      char buffer[256];
+      const ssize_t n = read(fds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      output.append(buffer, static_cast<std::size_t>(n));
+    }
+  };
+  ScriptInstance* a = host->startScript("a", pathA.string(), "");
+  ScriptInstance* b = host->startScript("b", pathB.string(), "");
+  ASSERT_TRUE(host->run(*a));
+  readUntil("show: a\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(host->run(*b));
+  readUntil("show: b\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  host->stop(*b);
+  const bool bEnded = b->worker.waitFinished(5000);
+  host->stop(*a);
+  const bool aEnded = a->worker.waitFinished(5000);
+  if (!aEnded || !bEnded) {
+    // Destroying the host would wait for the workers for ever.
+    (void)host.release();
+    (void)env.release();
+    FAIL() << "a ended: " << aEnded << ", b ended: " << bEnded;
+  }
+  EXPECT_EQ(b->variables["status"], "0");
+  host.reset();
+  std::fclose(out);
+  readUntil("\x01");
+  close(fds[0]);
+  EXPECT_EQ(output.find("after"), std::string::npos) << output;
 }
 
 // The time limit holds for a single long built-in too.
