@@ -65,15 +65,7 @@ ScreenSize QueryXScreenSize() {
 }
 
 ConsoleHost::ConsoleHost(const EngineEnvironment& environment, std::FILE* out, int inputFd)
-    : ScriptHostBase(environment), out_(out), inputFd_(inputFd) {
-  const std::string limit = environment.config.GetString("jstimeout");
-  if (!limit.empty()) {
-    const long long seconds = LeadingInteger(limit);
-    const long long ms =
-        seconds <= 0 ? 0 : (seconds > INT32_MAX / 1000 ? INT32_MAX : seconds * 1000);
-    js_.setTimeLimitMs(static_cast<int>(ms));
-  }
-}
+    : ScriptHostBase(environment), out_(out), inputFd_(inputFd) {}
 
 // Workers call into this object until they end, so they are stopped here,
 // before the members they use go away.
@@ -142,9 +134,8 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
 }
 
 void ConsoleHost::EvaluateJs(ScriptContext& ctx, const std::string& text) {
-  std::lock_guard<std::mutex> lock(jsMutex_);
   std::string result;
-  if (js_.evalExpression(text, ctx.codePage(), result)) {
+  if (environment().EvaluateJs(text, result)) {
     ctx.variables["return"] = std::move(result);
     ctx.variables["status"] = "1";
   } else {

@@ -10,7 +10,6 @@
 #include <string_view>
 
 #include "engine/script_instance.h"
-#include "ext/jscript_host.h"
 
 namespace velmar {
 
@@ -29,7 +28,9 @@ class ConsoleHost : public ScriptHostBase {
   ConsoleHost(const EngineEnvironment& environment, std::FILE* out, int inputFd = 0);
   ~ConsoleHost() override;
 
+  // Runs on the requesting worker's thread.
   void handleRequest(const HostRequest& request, const std::string& text) override;
+  // Runs on the asking worker's thread.
   ScreenSize screenSize() override { return QueryXScreenSize(); }
 
   // Path of the note file of an instance: Temp/note_<id>.txt of the home.
@@ -47,8 +48,6 @@ class ConsoleHost : public ScriptHostBase {
   std::mutex inputMutex_;
   std::condition_variable inputCv_;
   bool inputBusy_ = false;
-  std::mutex jsMutex_;  // the JScript lock
-  JScriptHost js_;
 };
 
 }  // namespace velmar

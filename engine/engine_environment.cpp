@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <system_error>
+
+#include "values/text_file_ops.h"
 
 namespace velmar {
 
@@ -14,7 +17,25 @@ EngineEnvironment EngineEnvironment::ForHome(const std::filesystem::path& home,
   env.config = Profile(home / "Config.ini");
   env.codePage = &CodePage::Get(static_cast<int>(env.config.GetInt("codepage", CodePage::kUtf8)));
   env.flavor = flavor;
+  env.jscript->engine.setTimeLimitMs(JsTimeLimitMs(env.config));
   return env;
+}
+
+int JsTimeLimitMs(const Profile& config) {
+  constexpr int kDefaultMs = 10000;
+  const std::string limit = config.GetString("jstimeout");
+  if (limit.empty()) return kDefaultMs;
+  const long long seconds = LeadingInteger(limit);
+  if (seconds <= 0) return 0;
+  return seconds > INT32_MAX / 1000 ? INT32_MAX : static_cast<int>(seconds * 1000);
+}
+
+bool EngineEnvironment::EvaluateJs(const std::string& text, std::string& result,
+                                   std::string* error) const {
+  std::lock_guard<std::mutex> lock(jscript->lock);
+  if (jscript->engine.evalExpression(text, *codePage, result)) return true;
+  if (error) *error = jscript->engine.errorText();
+  return false;
 }
 
 namespace {
