@@ -31,6 +31,9 @@ class QtHost : public UiHostCore {
   static constexpr char kRunnerCaption[] = "提示窗口";
   // Longest wait for the scripts at program exit.
   static constexpr int kExitWaitMs = 5000;
+  // Longest text a message box or the input dialog shows: laying out more
+  // would hold the UI thread for seconds, and nobody reads it in a box.
+  static constexpr std::size_t kMaxPromptBytes = 64 * 1024;
 
   // Create on the UI thread after QApplication. `profile` holds the script
   // windows' cookies and cache (the default profile when null).

@@ -134,7 +134,7 @@ void ScriptPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const Q
   if (!message.startsWith(tag)) return;
   const qsizetype split = message.indexOf(QChar(0x0001), tag.size());
   if (split < 0) return;
-  emit pageEvent(message.mid(tag.size(), split - tag.size()), message.mid(split + 1));
+  Q_EMIT pageEvent(message.mid(tag.size(), split - tag.size()), message.mid(split + 1));
 }
 
 QWebEnginePage* ScriptPage::createWindow(WebWindowType) {
@@ -202,7 +202,7 @@ void ScriptWindow::OnLoadFinished(bool) {
     for (const QString& script : waiting) page_->runJavaScript(script, QWebEngineScript::MainWorld);
     return;
   }
-  emit windowEvent(QStringLiteral("document_complete"), page_->url().toString());
+  Q_EMIT windowEvent(QStringLiteral("document_complete"), page_->url().toString());
 }
 
 void ScriptWindow::place(int left, int top, int width, int height) {
@@ -257,7 +257,7 @@ void ScriptWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   event->ignore();
-  emit windowEvent(QStringLiteral("window_close"), QString());
+  Q_EMIT windowEvent(QStringLiteral("window_close"), QString());
 }
 
 void ScriptWindow::changeEvent(QEvent* event) {
@@ -279,15 +279,14 @@ void ScriptWindow::changeEvent(QEvent* event) {
   QTimer::singleShot(0, this, [self] {
     if (self) self->setWindowState(self->scriptState_);
   });
-  emit windowEvent(name, QString());
+  Q_EMIT windowEvent(name, QString());
 }
 
 void ScriptWindow::evaluate(const QString& expression,
                             std::function<void(const QStringList&)> done) {
-  page_->runJavaScript(EvaluationSource(expression), QWebEngineScript::MainWorld,
-                       [done = std::move(done)](const QVariant& result) {
-                         done(result.toStringList());
-                       });
+  page_->runJavaScript(
+      EvaluationSource(expression), QWebEngineScript::MainWorld,
+      [done = std::move(done)](const QVariant& result) { done(result.toStringList()); });
 }
 
 }  // namespace velmar

@@ -27,7 +27,7 @@ class ScriptPage : public QWebEnginePage {
   // Prefix of the console lines that carry events; random per process.
   static const QString& EventTag();
 
- signals:
+ Q_SIGNALS:
   void pageEvent(const QString& event, const QString& value);
 
  protected:
@@ -75,7 +75,7 @@ class ScriptWindow : public QWidget {
   // empty list when the page went away).
   void evaluate(const QString& expression, std::function<void(const QStringList&)> done);
 
- signals:
+ Q_SIGNALS:
   // A window event: "window_click", "window_new", "document_complete",
   // "window_minimize", "window_maximize", "window_restore", "window_close".
   void windowEvent(const QString& event, const QString& value);

@@ -158,9 +158,9 @@ TEST_F(HostCoreTest, ManyScriptsGetEveryRequestAnsweredOnTheUiThread) {
   constexpr int kScripts = 20;
   std::vector<ScriptInstance*> scripts;
   for (int i = 0; i < kScripts; ++i) {
-    scripts.push_back(Start("s" + std::to_string(i),
-                            Lines({"var [#n] 0", "while ([#n]<200)", "{", "show tick", "var [#n] ([#n]+1)", "}",
-                                   "show done"})));
+    scripts.push_back(
+        Start("s" + std::to_string(i), Lines({"var [#n] 0", "while ([#n]<200)", "{", "show tick",
+                                              "var [#n] ([#n]+1)", "}", "show done"})));
   }
   ASSERT_TRUE(Shown("2:done", kScripts));
   EXPECT_EQ(host->Count("2:tick"), static_cast<std::size_t>(kScripts * 200));
@@ -186,7 +186,8 @@ TEST_F(HostCoreTest, TwoAlertsOpenAtOnceCloseInAnyOrder) {
 TEST_F(HostCoreTest, StopEndsAnAlertAndAPageCallAtOnce) {
   ScriptInstance* a = Start("a", Lines({"alert waiting", "show after alert"}));
   ScriptInstance* j = Start("j", Lines({"jswindow w 1+1", "show after page"}));
-  ASSERT_TRUE(host->PumpUntil([&] { return host->alerts.size() == 1 && host->pageCalls.size() == 1; }));
+  ASSERT_TRUE(
+      host->PumpUntil([&] { return host->alerts.size() == 1 && host->pageCalls.size() == 1; }));
   host->stopScript(*a);
   host->stopScript(*j);
   ASSERT_TRUE(Ended(a));
@@ -217,7 +218,8 @@ TEST_F(HostCoreTest, PageAnswerSetsReturnAndStatusOfTheWaitingScript) {
 
 TEST_F(HostCoreTest, PromptAnswerEscapeAndSeveralAtOnce) {
   ScriptInstance* a = Start("a", Lines({"prompt name?", "show got [#input]"}));
-  ScriptInstance* b = Start("b", Lines({"var [#input] before", "prompt other?", "show got <[#input]>"}));
+  ScriptInstance* b =
+      Start("b", Lines({"var [#input] before", "prompt other?", "show got <[#input]>"}));
   ASSERT_TRUE(host->PumpUntil([&] { return host->prompts.size() == 2; }));
   // Both workers stay inside their prompts until the answers come.
   EXPECT_TRUE(host->isPaused(*a));
@@ -232,9 +234,9 @@ TEST_F(HostCoreTest, PromptAnswerEscapeAndSeveralAtOnce) {
 }
 
 TEST_F(HostCoreTest, EventWhilePromptIsOpenResumesAndTheLaterAnswerStillArrives) {
-  ScriptInstance* s = Start("s", Lines({"<main>", "prompt code?", "show after prompt", "while 1",
-                                        "{", "pause 20", "show input [#input]", "}", "<on_w_ping>",
-                                        "show pong", "return"}));
+  ScriptInstance* s =
+      Start("s", Lines({"<main>", "prompt code?", "show after prompt", "while 1", "{", "pause 20",
+                        "show input [#input]", "}", "<on_w_ping>", "show pong", "return"}));
   ASSERT_TRUE(host->PumpUntil([&] { return host->prompts.size() == 1; }));
   host->broadcastWindowEvent({"w", "ping", ""});
   ASSERT_TRUE(Shown("2:pong"));
@@ -257,8 +259,8 @@ TEST_F(HostCoreTest, StopClosesTheOpenPrompt) {
 }
 
 TEST_F(HostCoreTest, NoteAndJsAreAnsweredAndUnknownCodesIgnored) {
-  ScriptInstance* s =
-      Start("s", Lines({"note hello", "js 20+22", "show js [#status] [#return]", "js (", "show [#status]"}));
+  ScriptInstance* s = Start("s", Lines({"note hello", "js 20+22", "show js [#status] [#return]",
+                                        "js (", "show [#status]"}));
   ASSERT_TRUE(Shown("2:0"));
   EXPECT_EQ(host->Count("2:js 1 42"), 1u);
   EXPECT_EQ(host->notes, std::vector<std::string>{std::to_string(s->id) + ":hello"});
@@ -271,8 +273,7 @@ TEST_F(HostCoreTest, NoteAndJsAreAnsweredAndUnknownCodesIgnored) {
 TEST_F(HostCoreTest, StopAllWhileScriptsWaitForTheUiThread) {
   std::vector<ScriptInstance*> scripts;
   for (int i = 0; i < 5; ++i) {
-    scripts.push_back(Start("busy" + std::to_string(i),
-                            Lines({"while 1", "{", "show busy", "}"})));
+    scripts.push_back(Start("busy" + std::to_string(i), Lines({"while 1", "{", "show busy", "}"})));
   }
   scripts.push_back(Start("alerting", Lines({"alert stuck"})));
   scripts.push_back(Start("prompting", Lines({"prompt stuck?"})));
