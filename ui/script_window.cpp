@@ -74,7 +74,8 @@ QString EvaluationSource(const QString& expression) {
     var line = 1;
     if (e && typeof e.lineNumber === "number") line = e.lineNumber;
     else if (e && e.stack) {
-      var m = /<anonymous>:(\d+):\d+/.exec(String(e.stack));
+      // Only the frame of the evaluated text counts, not this wrapper's.
+      var m = /eval at [^\n]*, <anonymous>:(\d+):\d+/.exec(String(e.stack));
       if (m) line = Number(m[1]);
     }
     var description;
