@@ -14,6 +14,7 @@
 
 #include "engine/keyword_table.h"
 #include "ext/jscript_host.h"
+#include "ui/cookie_bridge.h"
 #include "ui/input_dialog.h"
 #include "ui/qt_text.h"
 #include "ui/script_window.h"
@@ -78,6 +79,7 @@ QtHost::QtHost(const EngineEnvironment& environment, std::string alertCaption,
       caption_(std::move(alertCaption)),
       profile_(profile ? profile : QWebEngineProfile::defaultProfile()),
       waker_(std::make_unique<QObject>()) {
+  cookies_ = std::make_unique<CookieBridge>(profile_, environment.home / "cookies.txt");
   opener_ = [](const std::string& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(path.c_str())));
   };
@@ -109,6 +111,7 @@ QtHost::~QtHost() {
   }
   alerts_.clear();
   CloseAllWindows();
+  cookies_.reset();
 }
 
 void QtHost::setFileOpener(std::function<void(const std::string&)> opener) {
@@ -253,6 +256,7 @@ void QtHost::OpenWindow(const std::string& text) {
                    [this, name](const QString& event, const QString& value) {
                      sendWindowEvent(name, FromQString(event, cp()), FromQString(value, cp()));
                    });
+  cookies_->loadStore();
   window->navigate(ToQString(url, cp()));
   windows_.emplace(name, std::move(window));
 }
@@ -271,6 +275,7 @@ void QtHost::SetWindow(const std::string& text) {
   if (property == "title") {
     window.setTitleText(ToQString(value, cp()));
   } else if (property == "url") {
+    cookies_->loadStore();  // what a script saved just now goes along
     window.navigate(ToQString(value, cp()));
   } else if (property == "write") {
     window.writeDocument(ToQString(value, cp()));

@@ -20,6 +20,7 @@ class QWebEngineProfile;
 
 namespace velmar {
 
+class CookieBridge;
 class InputDialog;
 class ScriptWindow;
 
@@ -81,6 +82,7 @@ class QtHost : public UiHostCore {
 
   std::string caption_;
   QWebEngineProfile* profile_;
+  std::unique_ptr<CookieBridge> cookies_;
   std::function<void(const std::string&)> opener_;
   // Posts processRequests to the UI thread; cleared (under its lock) before
   // the host goes, so a late wake-up posts nothing.
