@@ -21,17 +21,6 @@ namespace {
 constexpr std::string_view kHeader = "# Netscape HTTP Cookie File\n";
 constexpr std::string_view kHttpOnlyPrefix = "#HttpOnly_";
 
-struct StoredCookie {
-  std::string domain;
-  bool includeSubdomains = false;
-  std::string path = "/";
-  bool secure = false;
-  bool httpOnly = false;
-  int64_t expires = 0;  // 0: a session cookie, kept until replaced
-  std::string name;
-  std::string value;
-};
-
 // A line of the file: a cookie, or any other line kept as it was (comments,
 // and lines the store cannot read, which it must not destroy).
 struct FileLine {
@@ -531,6 +520,21 @@ std::string CookieStore::GetCookies(std::string_view url) const {
     out += c->value;
   }
   return out;
+}
+
+std::vector<StoredCookie> CookieStore::AllCookies() const {
+  std::vector<FileLine> lines;
+  {
+    FileLock lock(file_, false);
+    if (!lock.held()) return {};
+    lines = ReadLines(file_);
+  }
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  std::vector<StoredCookie> cookies;
+  for (FileLine& line : lines) {
+    if (line.isCookie && !Expired(line.cookie, now)) cookies.push_back(std::move(line.cookie));
+  }
+  return cookies;
 }
 
 }  // namespace velmar
