@@ -16,10 +16,11 @@ out=${VELMAR_FUZZ_DIR:-build-fuzz}
 scale=${VELMAR_FUZZ_SCALE:-1}
 
 # Inputs per target, sized so each run takes some 20 to 40 seconds on one
-# core, and the longest input tried.
+# busy core (the targets that read files are the slow ones), and the longest
+# input tried.
 declare -A runs=(
-  [regex_fuzz]=100000 [script_fuzz]=60000 [expansion_fuzz]=60000 [url_fuzz]=300000
-  [cookie_fuzz]=100000 [cookie_store_fuzz]=40000 [response_fuzz]=400000 [profile_fuzz]=60000
+  [regex_fuzz]=60000 [script_fuzz]=5000 [expansion_fuzz]=12000 [url_fuzz]=600000
+  [cookie_fuzz]=6000 [cookie_store_fuzz]=8000 [response_fuzz]=400000 [profile_fuzz]=3000
 )
 declare -A max_len=(
   [regex_fuzz]=256 [script_fuzz]=2048 [expansion_fuzz]=1024 [url_fuzz]=2048
