@@ -23,22 +23,26 @@ std::size_t NextSearchStart(std::u16string_view text, const RegExpMatch& m) {
 }
 
 // Every occurrence of `from` replaced by `to`, left to right, without
-// looking again at what was put in.
-void ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_view to) {
-  if (from.empty()) return;
+// looking again at what was put in. False, with the text left as it was,
+// when the result would be longer than `limit` units.
+bool ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_view to,
+                std::size_t limit = kMaxReplacedUnits) {
+  if (from.empty()) return true;
   std::size_t at = text.find(from);
-  if (at == std::u16string::npos) return;
+  if (at == std::u16string::npos) return true;
   std::u16string out;
   out.reserve(text.size());
   std::size_t done = 0;
   while (at != std::u16string::npos) {
     out.append(text, done, at - done);
+    if (out.size() + to.size() + (text.size() - at - from.size()) > limit) return false;
     out.append(to);
     done = at + from.size();
     at = text.find(from, done);
   }
   out.append(text, done, std::u16string::npos);
   text.swap(out);
+  return true;
 }
 
 // The same as cp.ToUtf16, with the ASCII stretches (most of a web page)
@@ -170,12 +174,15 @@ std::string ReplaceMatches(NamedRegex& regex, const CodePage& cp, std::string_vi
   std::u16string marker;
   while (found) {
     r = wideReplacement;
-    for (int i = 1; i < regex.groupCount; ++i) {
+    bool fits = true;
+    for (int i = 1; i < regex.groupCount && fits; ++i) {
       marker.assign(1, u'$');
       for (char c : std::to_string(i)) marker.push_back(static_cast<char16_t>(c));
-      ReplaceAll(r, marker, m.Group(t, i));
+      fits = ReplaceAll(r, marker, m.Group(t, i));
     }
-    ReplaceAll(result, m.Group(t, 0), r);
+    // A replacement holding its own match text multiplies it with every
+    // further match; the result stops growing at the limit.
+    if (!fits || !ReplaceAll(result, m.Group(t, 0), r)) break;
     if (static_cast<std::size_t>(m.matchEnd) >= t.size()) break;
     found = Match(regex.program, m, t, nullptr, NextSearchStart(t, m));
   }

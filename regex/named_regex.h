@@ -44,8 +44,13 @@ std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_vie
 int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text,
              const StopSignal* stop = nullptr);
 
+// A replace result never grows past this many UTF-16 units (64 MiB).
+constexpr std::size_t kMaxReplacedUnits = std::size_t{32} << 20;
+
 // Replaces, for every match, each occurrence of its group-0 text by the
-// replacement, with $1, $2, ... standing for its further groups.
+// replacement, with $1, $2, ... standing for its further groups. A match
+// whose replacement would make the result longer than kMaxReplacedUnits
+// ends the replacing: the result keeps what the matches before it made.
 std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view text,
                          std::string_view replacement, const StopSignal* stop = nullptr);
 

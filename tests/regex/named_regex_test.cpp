@@ -94,6 +94,21 @@ TEST(NamedRegex, ReplaceGoesByGroupText) {
   EXPECT_EQ(replace("{a}", "", "X"), "");
 }
 
+TEST(NamedRegex, ReplaceThatMultipliesItsMatchStopsAtTheLimit) {
+  // Each match of "a" doubles every "a" of the result: 40 of them would ask
+  // for 2^40 characters. The replacing ends before the result passes the
+  // limit, keeping the doublings done so far.
+  const std::string text(40, 'a');
+  const std::string result = RegexReplace(*CreateNamedRegex(kUtf8, "{a}"), kUtf8, text, "aa");
+  EXPECT_LE(result.size(), kMaxReplacedUnits);
+  EXPECT_GE(result.size(), kMaxReplacedUnits / 2);
+  EXPECT_EQ(result.find_first_not_of('a'), std::string::npos);
+  // A whole number of doublings of the 40 letters.
+  ASSERT_EQ(result.size() % text.size(), 0u);
+  const std::size_t factor = result.size() / text.size();
+  EXPECT_EQ(factor & (factor - 1), 0u);
+}
+
 TEST(NamedRegex, StopEndsMatchAllAndReplace) {
   auto r = CreateNamedRegex(kUtf8, "{((a|(aa))+)+b}");
   const std::string text = std::string(80, 'a') + "cb";
