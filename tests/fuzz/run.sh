@@ -19,7 +19,7 @@ scale=${VELMAR_FUZZ_SCALE:-1}
 # busy core (the targets that read files are the slow ones), and the longest
 # input tried.
 declare -A runs=(
-  [regex_fuzz]=60000 [script_fuzz]=5000 [expansion_fuzz]=4000 [url_fuzz]=600000
+  [regex_fuzz]=25000 [script_fuzz]=5000 [expansion_fuzz]=4000 [url_fuzz]=600000
   [cookie_fuzz]=6000 [cookie_store_fuzz]=8000 [response_fuzz]=400000 [profile_fuzz]=3000
 )
 declare -A max_len=(
