@@ -40,6 +40,14 @@ void UiHostCore::handleRequest(const HostRequest& request, const std::string& te
     case REQ_RIGHT:
     case REQ_LEFT:
     case REQ_STATE:
+      // Texts for the script list: nothing the script could notice waits on
+      // them, so the worker goes on at once and the UI thread shows them in
+      // order with everything else the script asks.
+      if (!isUiThread()) {
+        queue_.post(request, text);
+        return;
+      }
+      break;
     case REQ_NOTE:
     case REQ_ALERT:
     case REQ_PROMPT:
@@ -88,6 +96,8 @@ void UiHostCore::processRequests() {
 
 void UiHostCore::Dispatch(const std::shared_ptr<PendingRequest>& pending) {
   if (pending->over()) return;
+  // A posted text's instance may have ended since; it is still listed (only
+  // removeScript destroys instances, and it answers what is queued first).
   // Instances are destroyed only on this thread, so the pointer stays valid
   // while this runs even if the worker gives the request up meanwhile.
   ScriptInstance* instance = dynamic_cast<ScriptInstance*>(pending->instance);
@@ -175,6 +185,7 @@ void UiHostCore::stopScript(ScriptInstance& instance) {
 
 bool UiHostCore::removeScript(ScriptInstance& instance) {
   if (instance.worker.alive()) return false;
+  processRequests();  // texts the script posted before it ended name it
   ClosePromptOf(instance);
   return remove(instance);
 }
@@ -193,6 +204,7 @@ bool UiHostCore::stopAllAndWait(int timeoutMs) {
   requestStopAll();
   SweepPrompts();
   const bool ended = waitAllEnded(timeoutMs, [this] { processRequests(); });
+  processRequests();  // the last texts of the scripts that have just ended
   queue_.close();
   processRequests();
   return ended;
