@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -33,23 +34,23 @@ class TimedHost : public velmar::QtHost {
  public:
   using QtHost::QtHost;
   void handleRequest(const HostRequest& request, const std::string& text) override {
-    const bool timed = request.code == velmar::REQ_SHOW || request.code == velmar::REQ_JSWINDOW;
+    const bool timed = request.code == velmar::REQ_SHOW || request.code == velmar::REQ_JSWINDOW ||
+                       request.code == velmar::REQ_HIDEWINDOW;
     const auto start = Clock::now();
     QtHost::handleRequest(request, text);
     if (!timed) return;
     const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     std::lock_guard<std::mutex> lock(mutex_);
-    (request.code == velmar::REQ_SHOW ? shows_ : pageCalls_).push_back(us);
+    times_[request.code].push_back(us);
   }
   std::vector<double> Take(int32_t code) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(code == velmar::REQ_SHOW ? shows_ : pageCalls_, {});
+    return std::exchange(times_[code], {});
   }
 
  private:
   std::mutex mutex_;
-  std::vector<double> shows_;
-  std::vector<double> pageCalls_;
+  std::map<int32_t, std::vector<double>> times_;
 };
 
 double Percentile(std::vector<double> values, double p) {
@@ -115,6 +116,29 @@ int main(int argc, char** argv) {
       "p99 %.1f us\n",
       kScripts, shows.size(), seconds, shows.size() / seconds, Percentile(shows, 0.5),
       Percentile(shows, 0.99));
+
+  // 1b. A request the worker waits for (hidewindow of a name without a
+  // window): worker -> UI thread -> worker, 100 scripts at once, and alone.
+  for (int senders : {kScripts, 1}) {
+    Write(home / "Script" / "waits.vlm", "var [#n] 0\nwhile ([#n]<" +
+                                             std::to_string(showsPerScript) +
+                                             ")\n{\nhidewindow none\nvar [#n] ([#n]+1)\n}\n");
+    std::vector<velmar::ScriptInstance*> waiting;
+    for (int i = 0; i < senders; ++i) {
+      waiting.push_back(host->startScript("waits", (home / "Script" / "waits.vlm").string(), ""));
+    }
+    for (auto* s : waiting) host->run(*s);
+    Spin(
+        [&] {
+          return std::none_of(waiting.begin(), waiting.end(),
+                              [](auto* s) { return s->worker.alive(); });
+        },
+        600000);
+    const std::vector<double> trips = host->Take(velmar::REQ_HIDEWINDOW);
+    std::printf(
+        "waited request round trip, %d script(s): %zu requests; median %.1f us, p99 %.1f us\n",
+        senders, trips.size(), Percentile(trips, 0.5), Percentile(trips, 0.99));
+  }
 
   // 2. openwindow until the first completed load of a local page.
   Write(home / "page.html",
