@@ -9,7 +9,7 @@ UiHostCore::UiHostCore(const EngineEnvironment& environment, std::function<void(
       queue_([this] {
         // Also wakes a UI thread that waits in stopAllAndWait.
         notifyRequestWaiting();
-        if (wake_) wake_();
+        Wake();
       }),
       wake_(std::move(wakeUiThread)),
       uiThread_(std::this_thread::get_id()) {}
@@ -145,7 +145,17 @@ void UiHostCore::onWorkerEnded(ScriptInstance& instance) {
   }
   sweepPrompts_.store(true);
   notifyRequestWaiting();
+  Wake();
+}
+
+void UiHostCore::Wake() {
+  std::lock_guard<std::mutex> lock(wakeGuard_);
   if (wake_) wake_();
+}
+
+void UiHostCore::detachWake() {
+  std::lock_guard<std::mutex> lock(wakeGuard_);
+  wake_ = nullptr;
 }
 
 void UiHostCore::ClosePromptOf(ScriptInstance& instance) {

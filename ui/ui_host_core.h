@@ -71,6 +71,10 @@ class UiHostCore : public ScriptHostBase {
   virtual void windowRequest(const std::shared_ptr<PendingRequest>& pending) = 0;
 
   void onWorkerEnded(ScriptInstance& instance) override;
+  // After stopAllAndWait in a derived destructor: a worker that is still
+  // running (stuck past the wait) must not reach the derived host's wake-up
+  // any more.
+  void detachWake();
 
  private:
   void Dispatch(const std::shared_ptr<PendingRequest>& pending);
@@ -78,7 +82,10 @@ class UiHostCore : public ScriptHostBase {
   void SweepPrompts();
   void ClosePromptOf(ScriptInstance& instance);
 
+  void Wake();
+
   RequestQueue queue_;
+  std::mutex wakeGuard_;
   std::function<void()> wake_;
   const std::thread::id uiThread_;
   std::atomic<int> screenWidth_{0};

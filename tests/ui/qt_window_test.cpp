@@ -269,7 +269,7 @@ TEST_F(QtWindowTest, OddNamesHugeWritesAndPageCallsThatNeverAnswer) {
                                         "openwindow",
                                         readBig.c_str(),
                                         "var [#n] 0",
-                                        "while ([#n]<100)",
+                                        "while ([#n]<600)",
                                         "{",
                                         evalChinese.c_str(),
                                         "if ([#status]==1)",
@@ -288,13 +288,15 @@ TEST_F(QtWindowTest, OddNamesHugeWritesAndPageCallsThatNeverAnswer) {
                                         "show huge [#status]",
                                         "jswindow 窗口 while(true){}",
                                         "show forever [#status]"}));
-  ASSERT_TRUE(
-      WaitUntil([&] { return !seen.empty() && seen.back().rfind("forever", 0) == 0; }, 60000));
+  // Generous: a 10 MB document and page calls that time out take long on a
+  // busy machine.
+  ASSERT_TRUE(WaitUntil(
+      [&] { return std::find(seen.begin(), seen.end(), "forever 0") != seen.end(); }, 180000))
+      << Dump(seen);
   EXPECT_NE(host->window(longName), nullptr);
   EXPECT_NE(std::find(seen.begin(), seen.end(), "chinese Test Page标题"), seen.end());
   EXPECT_NE(std::find(seen.begin(), seen.end(), "length 3000000"), seen.end()) << Dump(seen);
   EXPECT_NE(std::find(seen.begin(), seen.end(), "huge 0"), seen.end());
-  EXPECT_EQ(seen.back(), "forever 0");
   EXPECT_TRUE(Ended(s));
 }
 
