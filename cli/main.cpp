@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/pack_command.h"
 #include "cli/regex_command.h"
 #include "cli/run_command.h"
 
@@ -12,6 +13,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: velmar run [--home DIR] [--codepage 65001|936] [--param TEXT] SCRIPT\n"
     "       velmar regex [--codepage N] PATTERN [FILE]\n"
+    "       velmar pack SCRIPT_FOLDER OUTPUT [--archive] [--force] [--appname NAME]\n"
+    "                   [--homepage URL] [--hotkey KEY] [--boot FILE]\n"
     "       velmar --help | --version\n"
     "\n"
     "run     runs a .vlm script; every request the script makes is printed as one\n"
@@ -25,7 +28,9 @@ constexpr const char* kUsage =
     "        --param TEXT    the script's variable `param`\n"
     "        exit status: 0 done, 1 ended by a script error, 2 usage error or\n"
     "        unreadable script, 130/143 stopped by SIGINT/SIGTERM.\n"
-    "regex   tests a regular expression against a file or standard input.\n";
+    "regex   tests a regular expression against a file or standard input.\n"
+    "pack    makes a packed application: a folder with the vlmpack program, the\n"
+    "        scripts under Script/, Velmar.boot, Config.ini and a .desktop file.\n";
 
 }  // namespace
 
@@ -47,6 +52,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "run") return velmar::RunScriptCommand(rest);
   if (command == "regex") return velmar::RunRegexCommand(rest);
+  if (command == "pack") return velmar::RunPackCommand(rest);
   std::fprintf(stderr, "velmar: unknown command: %s\n", command.c_str());
   std::fputs(kUsage, stderr);
   return 2;
