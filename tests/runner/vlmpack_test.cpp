@@ -169,7 +169,7 @@ TEST(Vlmpack, SigtermStopsLoopingAndSuspendedScripts) {
       "done\n"
       "kill -TERM $pid; wait $pid; echo \"status=$?\"\n";
   const ProcessResult r =
-      RunProcess({"sh", "-c", shell, VLMPACK_PATH, home.path().string(), out}, {}, 60);
+      RunProcess({"/bin/sh", "-c", shell, VLMPACK_PATH, home.path().string(), out}, {}, 60);
   EXPECT_EQ(r.out, "status=0\n") << r.err;
   const std::string printed = testing::ReadFile(out);
   EXPECT_FALSE(Contains(printed, "show: resumed")) << printed;
