@@ -142,7 +142,7 @@ bool RunnerCore::quitProcedure(int exitStatus) {
   for (std::size_t row = host_.instanceCount(); row-- > 0;) {
     ScriptInstance* instance = host_.instanceAt(row);
     if (instance == nullptr || !instance->worker.alive()) continue;
-    host_.stop(*instance);
+    shell_.stopScript(host_, *instance);
     const auto deadline = Clock::now() + std::chrono::milliseconds(kQuitWaitMs);
     while (!instance->worker.waitFinished(kSliceMs)) {
       shell_.answerWaitingRequests();

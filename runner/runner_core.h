@@ -54,6 +54,9 @@ class RunnerShell {
   virtual void modifyTrayIcon(const std::string& /*tooltip*/) {}
   virtual void deleteTrayIcon() {}
   virtual bool registerHotKey(const HotKey& /*key*/) { return false; }
+  // The stop of the quit procedure; a windowed shell also closes what the
+  // script has open (its prompt).
+  virtual void stopScript(ScriptHostBase& host, ScriptInstance& instance) { host.stop(instance); }
   virtual void unregisterHotKey() {}
   // Called every few milliseconds while the quit procedure waits for a
   // worker: a shell whose thread answers the scripts' requests answers the
