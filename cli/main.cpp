@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/help_command.h"
 #include "cli/pack_command.h"
 #include "cli/regex_command.h"
 #include "cli/run_command.h"
@@ -15,6 +16,7 @@ constexpr const char* kUsage =
     "       velmar regex [--codepage N] PATTERN [FILE]\n"
     "       velmar pack SCRIPT_FOLDER OUTPUT [--archive] [--force] [--appname NAME]\n"
     "                   [--homepage URL] [--hotkey KEY] [--boot FILE]\n"
+    "       velmar help [TOPIC]\n"
     "       velmar --help | --version\n"
     "\n"
     "run     runs a .vlm script; every request the script makes is printed as one\n"
@@ -29,6 +31,9 @@ constexpr const char* kUsage =
     "        exit status: 0 done, 1 ended by a script error, 2 usage error or\n"
     "        unreadable script, 130/143 stopped by SIGINT/SIGTERM.\n"
     "regex   tests a regular expression against a file or standard input.\n"
+    "help    the manual: a statement, a built-in function, a Config.ini key or a\n"
+    "        topic (velmar help get, velmar help split, velmar help regex); without\n"
+    "        TOPIC the list of topics.\n"
     "pack    makes a packed application: a folder with the vlmpack program, the\n"
     "        scripts under Script/, Velmar.boot, Config.ini and a .desktop file.\n";
 
@@ -41,7 +46,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string& command = args[0];
-  if (command == "--help" || command == "-h" || command == "help") {
+  if (command == "--help" || command == "-h") {
     std::fputs(kUsage, stdout);
     return 0;
   }
@@ -53,6 +58,7 @@ int main(int argc, char** argv) {
   if (command == "run") return velmar::RunScriptCommand(rest);
   if (command == "regex") return velmar::RunRegexCommand(rest);
   if (command == "pack") return velmar::RunPackCommand(rest);
+  if (command == "help") return velmar::RunHelpCommand(rest);
   std::fprintf(stderr, "velmar: unknown command: %s\n", command.c_str());
   std::fputs(kUsage, stderr);
   return 2;

@@ -36,7 +36,9 @@ class ConsoleHost : public ScriptHostBase {
   std::string NotePath(int32_t id) const;
 
  private:
-  void Print(std::string_view prefix, std::string_view text);
+  // Writes one request line; for a script's request the write gives way
+  // when the script is stopped while nobody reads the output.
+  void Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text);
   std::string ReadAnswer(ScriptContext& ctx);
   void EvaluateJs(ScriptContext& ctx, const std::string& text);
 
@@ -47,7 +49,11 @@ class ConsoleHost : public ScriptHostBase {
   std::mutex inputMutex_;
   std::condition_variable inputCv_;
   bool inputBusy_ = false;
-  std::mutex jsMutex_;  // the JScript lock
+  // The JScript lock: one script evaluates at a time; a stop reaches a
+  // script waiting for its turn as well as the one evaluating.
+  std::mutex jsMutex_;
+  std::condition_variable jsCv_;
+  bool jsBusy_ = false;
   JScriptHost js_;
 };
 

@@ -6,7 +6,8 @@
 # (~/.local/share/velmar): /usr/bin holds neither Script/ nor Config.ini.
 include(GNUInstallDirs)
 
-install(TARGETS velmar vlmpack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# velmar and the manual have their install rules beside their targets.
+install(TARGETS vlmpack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/velmar.svg
               ${CMAKE_SOURCE_DIR}/packaging/icons/vlmpack.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

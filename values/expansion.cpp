@@ -21,7 +21,6 @@ namespace {
 
 constexpr char kFormatError[] = "格式有误．";
 constexpr char kOutOfRange[] = "下标越界.";
-constexpr char kTooLong[] = "引用展开后的文本超过64MB．";
 
 // Where a pass keeps its values: one shared text with a span per reference.
 struct ValueSpan {
@@ -234,7 +233,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
     }
     b.values[i] = span;
     if (b.arena.size() > kMaxExpandedTextSize) {
-      reportScriptError(ctx, Excerpt(cp, ref), kTooLong);
+      reportScriptError(ctx, Excerpt(cp, ref), kExpandedTextTooLong);
       return PassOutcome::kTooLong;
     }
   }
@@ -255,7 +254,8 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
       size = size - b.matches[i].len + valueOf(b.firstIndex[i]).size();
     }
     if (size > kMaxExpandedTextSize) {
-      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)), kTooLong);
+      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)),
+                        kExpandedTextTooLong);
       return PassOutcome::kTooLong;
     }
     std::string& out = b.out;
@@ -287,7 +287,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
     const std::string_view from = current ? std::string_view(*current) : src;
     bool replaced = false;
     if (!ReplaceAll(cp, from, ref, valueOf(i), *spare, replaced)) {
-      reportScriptError(ctx, Excerpt(cp, ref), kTooLong);
+      reportScriptError(ctx, Excerpt(cp, ref), kExpandedTextTooLong);
       return PassOutcome::kTooLong;
     }
     if (!replaced) continue;

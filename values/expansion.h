@@ -15,6 +15,9 @@ struct ScriptContext;
 // passes made of it and the script ends after the statement, instead of
 // doubling `[#a][#a]`-style texts until memory runs out.
 constexpr std::size_t kMaxExpandedTextSize = std::size_t{64} << 20;
+// The error of a text past that size; other statements that could build
+// such a text (`replace`) report it too.
+inline constexpr char kExpandedTextTooLong[] = "引用展开后的文本超过64MB．";
 constexpr int kMaxExpansionPasses = 100;
 
 // Replaces every bracket reference ([#var], [@builtin], [$regex], [%query],
