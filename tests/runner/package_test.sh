@@ -31,6 +31,11 @@ for f in ./usr/bin/velmar ./usr/bin/vlmpack ./usr/share/icons/hicolor/scalable/a
   grep -q " $f\$" "$work/contents" || fail "the package lacks $f"
 done
 
+# The manual, when this build rendered it.
+if [ -f "$build/docs/manual/index.html" ]; then
+  grep -q ' ./usr/share/velmar/manual/index.html$' "$work/contents" || fail "the package lacks the manual"
+fi
+
 root="$work/root"
 dpkg -x "$deb" "$root"
 version=$("$root/usr/bin/velmar" --version) || fail "velmar --version failed"
