@@ -145,7 +145,7 @@ class Packer {
     if (o_.homepage && !WriteSetting(profile, "homepage", *o_.homepage)) return false;
     if (o_.hotKey) {
       if (!WriteSetting(profile, "hotkey", *o_.hotKey)) return false;
-      const HotKey key = ParseHotKey(*o_.hotKey);
+      const HotKey key = HotKeyFromText(*o_.hotKey);
       if (!key.valid() || FindKey(key.keyCode) == nullptr) {
         Warn("the hot key \"" + *o_.hotKey + "\" names no key the runner can register");
       }

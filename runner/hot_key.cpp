@@ -4,7 +4,7 @@
 
 namespace velmar {
 
-HotKey ParseHotKey(std::string_view text) {
+HotKey HotKeyFromText(std::string_view text) {
   HotKey key;
   key.control = text.find("CTRL") != std::string_view::npos;
   key.alt = text.find("ALT") != std::string_view::npos;

@@ -20,7 +20,7 @@ struct HotKey {
 
 // Modifiers from "CTRL" and "ALT" anywhere in the text; the key is the last
 // byte, so "CTRL + a" is Control with 0x61, the numeric keypad's 1.
-HotKey ParseHotKey(std::string_view text);
+HotKey HotKeyFromText(std::string_view text);
 
 struct KeyInfo {
   uint8_t keyCode;

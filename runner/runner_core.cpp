@@ -17,7 +17,7 @@ RunnerCore::RunnerCore(ScriptHostBase& host, RunnerShell& shell, RunnerSettings 
 
 void RunnerCore::start() {
   const EngineEnvironment& env = host_.environment();
-  const HotKey key = ParseHotKey(settings_.hotKey);
+  const HotKey key = HotKeyFromText(settings_.hotKey);
   // A key that cannot be registered (taken, or no display) only means that
   // the scripts never see the hot-key event.
   if (key.valid()) hotKeyRegistered_ = shell_.registerHotKey(key);

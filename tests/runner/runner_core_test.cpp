@@ -291,15 +291,15 @@ TEST(RunnerSettings, TooltipsAreCutAtACharacterBoundary) {
 }
 
 TEST(HotKey, TextToModifiersAndTheLastByte) {
-  const HotKey both = ParseHotKey("CTRL + ALT + F");
+  const HotKey both = HotKeyFromText("CTRL + ALT + F");
   EXPECT_TRUE(both.control);
   EXPECT_TRUE(both.alt);
   EXPECT_EQ(both.keyCode, 'F');
-  const HotKey plain = ParseHotKey("9");
+  const HotKey plain = HotKeyFromText("9");
   EXPECT_FALSE(plain.control || plain.alt);
   EXPECT_EQ(plain.keyCode, '9');
   // The last byte as it is: 'a' is 0x61, the keypad's 1.
-  const HotKey pad = ParseHotKey("CTRL + a");
+  const HotKey pad = HotKeyFromText("CTRL + a");
   EXPECT_TRUE(pad.control);
   EXPECT_FALSE(pad.alt);
   EXPECT_EQ(pad.keyCode, 0x61);
@@ -308,10 +308,10 @@ TEST(HotKey, TextToModifiersAndTheLastByte) {
   EXPECT_EQ(FindKey(pad.keyCode)->x11KeySym, 0xFFB1u);
   EXPECT_EQ(FindKey('F')->x11KeySym, static_cast<uint32_t>('f'));
   EXPECT_EQ(FindKey('9')->x11KeySym, static_cast<uint32_t>('9'));
-  EXPECT_FALSE(ParseHotKey("").valid());
+  EXPECT_FALSE(HotKeyFromText("").valid());
   EXPECT_EQ(FindKey(':'), nullptr);  // 0x3A names no key
   // Lower-case modifiers are no modifiers.
-  EXPECT_FALSE(ParseHotKey("ctrl + 9").control);
+  EXPECT_FALSE(HotKeyFromText("ctrl + 9").control);
 }
 
 }  // namespace
