@@ -4,10 +4,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "runner/headless_runner.h"
 #include "runner/runner_home.h"
+#ifdef VLMPACK_DESKTOP
+#include "runner/windowed_runner.h"
+#include "ui/display_check.h"
+#endif
 
 namespace {
 
@@ -55,8 +60,15 @@ int main(int argc, char** argv) {
       return UsageError("unknown argument: " + arg);
     }
   }
+  const std::filesystem::path homeFolder = velmar::ResolveRunnerHome(home);
   if (!headless) {
+#ifdef VLMPACK_DESKTOP
+    const std::string reason = velmar::MissingDisplayReason();
+    if (reason.empty()) return velmar::RunWindowed(homeFolder, argc, argv);
+    std::fprintf(stderr, "vlmpack: %s; running headless\n", reason.c_str());
+#else
     std::fputs("vlmpack: this build has no desktop mode; running headless\n", stderr);
+#endif
   }
-  return velmar::RunHeadless(velmar::ResolveRunnerHome(home), stdout, STDIN_FILENO, true);
+  return velmar::RunHeadless(homeFolder, stdout, STDIN_FILENO, true);
 }

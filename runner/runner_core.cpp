@@ -158,9 +158,8 @@ bool RunnerCore::quitProcedure(int exitStatus) {
     }
   }
   quit_ = true;
-  for (std::size_t row = host_.instanceCount(); row-- > 0;) {
-    if (ScriptInstance* instance = host_.instanceAt(row)) host_.remove(*instance);
-  }
+  // The instances, their connections and the script windows go with the
+  // host, which the program destroys as soon as its loop has ended.
   {
     std::lock_guard<std::mutex> lock(trayMutex_);
     if (trayShown_) shell_.deleteTrayIcon();

@@ -91,8 +91,8 @@ class RunnerCore {
 
   // Stops every live worker, last first, waiting up to kQuitWaitMs for
   // each. When one is still alive it returns false and the runner goes on;
-  // otherwise it removes the instances, the tray icon and the hot key and
-  // quits with the status. On the runner's thread.
+  // otherwise it removes the tray icon and the hot key and quits with the
+  // status. On the runner's thread.
   bool quitProcedure(int exitStatus);
 
   const RunnerSettings& settings() const { return settings_; }
