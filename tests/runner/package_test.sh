@@ -22,7 +22,9 @@ for dep in libssl3 libmariadb3 libodbc2 libffi8 odbc-mdbtools libsqliteodbc tdso
 done
 if echo "$depends" | grep -q duktape; then fail "Duktape is compiled in, yet a dependency"; fi
 # The desktop programs bring Qt with them when they are built.
-if grep -q './usr/bin/tamarind$' "$work/contents"; then
+if grep -q './usr/bin/tamarind$' "$work/contents" ||
+   ldd "$build/vlmpack" 2>/dev/null | grep -q libQt6Widgets; then
+  echo "$depends" | grep -q qt6-qpa-plugins || fail "Depends lacks the Qt platform plugins"
   echo "$depends" | grep -q libqt6widgets6 || fail "Depends lacks Qt 6: $depends"
   echo "$depends" | grep -q libqt6webengine || fail "Depends lacks Qt WebEngine: $depends"
 fi
