@@ -98,6 +98,7 @@ class RunnerCore {
   const RunnerSettings& settings() const { return settings_; }
   const std::string& trayTooltip() const { return tooltip_; }
   bool trayShown() const;
+  // On the runner's thread.
   int startedCount() const { return started_; }
   int endedCount() const { return ended_; }
   bool hotKeyRegistered() const { return hotKeyRegistered_; }
