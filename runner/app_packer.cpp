@@ -146,8 +146,12 @@ class Packer {
     if (o_.hotKey) {
       if (!WriteSetting(profile, "hotkey", *o_.hotKey)) return false;
       const HotKey key = HotKeyFromText(*o_.hotKey);
-      if (!key.valid() || FindKey(key.keyCode) == nullptr) {
-        Warn("the hot key \"" + *o_.hotKey + "\" names no key the runner can register");
+      // The desktop's global keys are grabbed by letter or digit.
+      const bool letterOrDigit =
+          (key.keyCode >= 'A' && key.keyCode <= 'Z') || (key.keyCode >= '0' && key.keyCode <= '9');
+      if (!key.valid() || FindKey(key.keyCode) == nullptr || !letterOrDigit) {
+        Warn("the hot key \"" + *o_.hotKey +
+             "\" does not end in a letter A-Z or a digit 0-9; the runner cannot register it");
       }
     }
 

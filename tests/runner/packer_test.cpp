@@ -146,6 +146,13 @@ TEST(Packer, ArchiveBootFileAndHomeFolders) {
   EXPECT_EQ(badBoot.exitCode, 1);
   EXPECT_TRUE(Contains(badBoot.err, "has no line of the form")) << badBoot.err;
   EXPECT_FALSE(fs::exists(work.path() / "c"));
+  // A hot key the desktop cannot grab is written, with a warning.
+  const ProcessResult padKey =
+      RunVelmar({"pack", (work.path() / "home" / "Script").string(), (work.path() / "d").string(),
+                 "--boot", (work.path() / "boot.txt").string(), "--hotkey", "CTRL + a"});
+  EXPECT_EQ(padKey.exitCode, 0) << padKey.err;
+  EXPECT_TRUE(Contains(padKey.err, "\"CTRL + a\" does not end in a letter")) << padKey.err;
+  EXPECT_EQ(Profile(work.path() / "d" / "Config.ini").GetString("hotkey"), "CTRL + a");
   // Usage errors.
   EXPECT_EQ(RunVelmar({"pack", "only-one"}).exitCode, 2);
   EXPECT_EQ(RunVelmar({"pack", "a", "b", "--what"}).exitCode, 2);
