@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "engine/stop_signal.h"
+#include "regex/huge_page_buffer.h"
 #include "regex/named_regex.h"
 #include "values/code_page.h"
 
@@ -40,15 +41,15 @@ class InputText {
       // is known to be complete by the read that returns nothing.
       room = static_cast<std::size_t>(st.st_size) + 1;
     }
-    data_.reset(new char[room]);
+    data_ = HugePageBuffer<char>(room);
     for (;;) {
       if (size_ == room) {
-        std::unique_ptr<char[]> larger(new char[room * 2]);
-        std::copy(data_.get(), data_.get() + size_, larger.get());
+        HugePageBuffer<char> larger(room * 2);
+        std::copy(data_.data(), data_.data() + size_, larger.data());
         data_ = std::move(larger);
         room *= 2;
       }
-      const ssize_t n = read(fd, data_.get() + size_, room - size_);
+      const ssize_t n = read(fd, data_.data() + size_, room - size_);
       if (n == 0) return true;
       if (n < 0) {
         if (errno == EINTR) continue;
@@ -57,10 +58,10 @@ class InputText {
       size_ += static_cast<std::size_t>(n);
     }
   }
-  std::string_view view() const { return {data_.get(), size_}; }
+  std::string_view view() const { return {data_.data(), size_}; }
 
  private:
-  std::unique_ptr<char[]> data_;
+  HugePageBuffer<char> data_;
   std::size_t size_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/stop_signal.h"
+#include "regex/huge_page_buffer.h"
 #include "regex/utf16_text_cache.h"
 #include "values/expansion.h"
 
@@ -197,13 +198,13 @@ std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::s
   // report is built from the spans of the groups, with no text per result.
   int groups = 0;
   std::vector<std::size_t> spans;
-  std::unique_ptr<char16_t[]> wide;
+  HugePageBuffer<char16_t> wide;
   std::u16string_view t;
   if (regex->compiled && !text.empty()) {
-    wide.reset(new char16_t[text.size()]);
+    wide = HugePageBuffer<char16_t>(text.size());
     std::size_t end = 0;
-    ConvertForMatching(cp, text, wide.get(), end);
-    t = std::u16string_view(wide.get(), end);
+    ConvertForMatching(cp, text, wide.data(), end);
+    t = std::u16string_view(wide.data(), end);
     RegExpMatch& m = regex->matchState;
     m.stop = stop;
     bool found = Match(regex->program, m, t);
