@@ -1,12 +1,21 @@
 #include "cli/regex_command.h"
 
-#include <cstdio>
-#include <exception>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include "engine/stop_signal.h"
+#include "regex/huge_page_buffer.h"
 #include "regex/named_regex.h"
 #include "values/code_page.h"
 
@@ -17,6 +26,44 @@ int Usage() {
   std::fputs("usage: velmar regex [--codepage N] PATTERN [FILE]\n", stderr);
   return 2;
 }
+
+// The whole input of a descriptor in one buffer. A regular file is read with
+// one read into a buffer of its size (a short read continues where it
+// ended); a pipe or a terminal grows the buffer as data comes. A folder
+// opens but fails its first read, and is reported like a missing file.
+class InputText {
+ public:
+  bool ReadAll(int fd) {
+    struct stat st {};
+    std::size_t room = 1 << 16;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      // One more byte than the file holds, so that a file that has not grown
+      // is known to be complete by the read that returns nothing.
+      room = static_cast<std::size_t>(st.st_size) + 1;
+    }
+    data_ = HugePageBuffer<char>(room);
+    for (;;) {
+      if (size_ == room) {
+        HugePageBuffer<char> larger(room * 2);
+        std::copy(data_.data(), data_.data() + size_, larger.data());
+        data_ = std::move(larger);
+        room *= 2;
+      }
+      const ssize_t n = read(fd, data_.data() + size_, room - size_);
+      if (n == 0) return true;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      size_ += static_cast<std::size_t>(n);
+    }
+  }
+  std::string_view view() const { return {data_.data(), size_}; }
+
+ private:
+  HugePageBuffer<char> data_;
+  std::size_t size_ = 0;
+};
 
 }  // namespace
 
@@ -38,30 +85,49 @@ int RunRegexCommand(const std::vector<std::string>& args) {
   }
   if (rest.empty() || rest.size() > 2) return Usage();
 
-  std::string text;
+  InputText input;
   if (rest.size() == 2) {
-    // A folder opens like a file and fails only when read (the stream then
-    // throws), so a read error is caught and reported like a missing file.
-    std::ifstream in(rest[1], std::ios::binary);
-    bool read = static_cast<bool>(in);
-    if (read) {
-      try {
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        read = !in.bad();
-      } catch (const std::exception&) {
-        read = false;
-      }
-    }
+    const int fd = open(rest[1].c_str(), O_RDONLY | O_CLOEXEC);
+    const bool read = fd >= 0 && input.ReadAll(fd);
+    if (fd >= 0) close(fd);
     if (!read) {
       std::fprintf(stderr, "velmar regex: cannot read %s\n", rest[1].c_str());
       return 1;
     }
-  } else {
-    std::ostringstream all;
-    all << std::cin.rdbuf();
-    text = all.str();
+  } else if (!input.ReadAll(STDIN_FILENO)) {
+    std::fputs("velmar regex: cannot read the standard input\n", stderr);
+    return 1;
   }
-  const std::string report = RegexTesterText(CodePage::Get(codePage), rest[0], text);
+
+  // A pattern can backtrack for ages over a large text: SIGINT and SIGTERM
+  // become a stop request that the matcher polls, taken by one thread with
+  // sigwait so that no handler runs in the middle of the match. Until here
+  // they end the process as usual, which a blocking read needs.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  StopSignal stop;
+  std::atomic<int> caught{0};
+  std::thread signalThread([&] {
+    for (;;) {
+      int sig = 0;
+      if (sigwait(&signals, &sig) != 0) continue;
+      if (sig == SIGUSR1) return;
+      // A later signal only repeats the request under way.
+      int none = 0;
+      if (caught.compare_exchange_strong(none, sig)) stop.request();
+    }
+  });
+  const std::string report = RegexTesterText(CodePage::Get(codePage), rest[0], input.view(), &stop);
+  pthread_kill(signalThread.native_handle(), SIGUSR1);
+  signalThread.join();
+  if (caught.load() != 0) {
+    std::fputs("velmar regex: stopped before the search ended\n", stderr);
+    return 128 + caught.load();
+  }
   std::fwrite(report.data(), 1, report.size(), stdout);
   std::fputc('\n', stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;

@@ -15,6 +15,7 @@
 #include "ext/native_calls.h"
 #include "http/http_client.h"
 #include "regex/named_regex.h"
+#include "regex/utf16_text_cache.h"
 #include "values/result_set_table.h"
 #include "values/variable_table.h"
 
@@ -45,6 +46,7 @@ struct ScriptContext {
   std::deque<LoopRecord> loopStack;
   VariableTable variables;
   RegexTable regexes;
+  Utf16TextCache regexTexts;  // the last text `match` ran over, in UTF-16
   HttpClient http;
   ConnectionTable connections;
   ResultSetTable resultSets;

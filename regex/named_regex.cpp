@@ -4,11 +4,9 @@
 #include <cstdio>
 
 #include "engine/stop_signal.h"
+#include "regex/huge_page_buffer.h"
+#include "regex/utf16_text_cache.h"
 #include "values/expansion.h"
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace velmar {
 namespace {
@@ -51,80 +49,6 @@ bool ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_v
   return true;
 }
 
-// The same as cp.ToUtf16, with the ASCII stretches (most of a web page)
-// copied directly: in both code pages a byte below 0x80 that starts a
-// character is that character, so only the runs in between need converting.
-// Returns where the converted text ends: at its first NUL unit, if any.
-std::size_t ToUtf16Quick(const CodePage& cp, std::string_view text, std::u16string& out) {
-  out.resize(text.size());
-  const bool utf8 = cp.id() == CodePage::kUtf8;
-  std::size_t firstNul = std::string_view::npos;
-  std::u16string piece;
-  std::size_t n = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-#ifdef __SSE2__
-    // Sixteen ASCII bytes at a time; n never runs ahead of i, so the stores
-    // stay inside out.
-    const __m128i zero = _mm_setzero_si128();
-    while (i + 16 <= text.size()) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-      if (_mm_movemask_epi8(v) != 0) break;
-      const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero));
-      if (zeros != 0 && firstNul == std::string_view::npos) {
-        firstNul = n + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(zeros)));
-      }
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(&out[n]), _mm_unpacklo_epi8(v, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(&out[n + 8]), _mm_unpackhi_epi8(v, zero));
-      i += 16;
-      n += 16;
-    }
-    if (i >= text.size()) break;
-#endif
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-      if (b == 0 && firstNul == std::string_view::npos) firstNul = n;
-      out[n++] = b;
-      ++i;
-      continue;
-    }
-    if (utf8) {
-      // Well-formed two- and three-byte characters (all of the common ones)
-      // decode here; anything else goes to the code page below.
-      const auto* u = reinterpret_cast<const unsigned char*>(text.data()) + i;
-      const std::size_t left = text.size() - i;
-      if (b >= 0xC2 && b <= 0xDF && left >= 2 && (u[1] & 0xC0) == 0x80) {
-        out[n++] = static_cast<char16_t>(((b & 0x1F) << 6) | (u[1] & 0x3F));
-        i += 2;
-        continue;
-      }
-      if (b >= 0xE0 && b <= 0xEF && left >= 3 && (u[1] & 0xC0) == 0x80 && (u[2] & 0xC0) == 0x80) {
-        const char32_t cp3 = ((b & 0x0F) << 12) | ((u[1] & 0x3F) << 6) | (u[2] & 0x3F);
-        if (cp3 >= 0x800 && (cp3 < 0xD800 || cp3 > 0xDFFF)) {
-          out[n++] = static_cast<char16_t>(cp3);
-          i += 3;
-          continue;
-        }
-      }
-    }
-    std::size_t j = i;
-    while (j < text.size() && static_cast<unsigned char>(text[j]) >= 0x80) {
-      const std::size_t len = cp.CharLength(text, j);
-      j += len == 0 ? 1 : len;
-    }
-    if (j > text.size()) j = text.size();
-    cp.ToUtf16(text.substr(i, j - i), piece);
-    // A character never yields more UTF-16 units than it has bytes.
-    for (char16_t u : piece) {
-      if (u == 0 && firstNul == std::string_view::npos) firstNul = n;
-      out[n++] = u;
-    }
-    i = j;
-  }
-  out.resize(n);
-  return firstNul == std::string_view::npos ? n : firstNul;
-}
-
 // The text copy and the backtrack stack are kept between calls to save
 // allocations, but not once a huge text or a deep backtrack made them large:
 // a script holds its named expressions until it ends.
@@ -136,24 +60,44 @@ void ReleaseLargeBuffers(NamedRegex& regex) {
   }
 }
 
-int CollectMatches(NamedRegex& regex, const CodePage& cp, std::string_view text,
+// The UTF-16 form of a text in the expression's own buffer, kept exactly as
+// long as the converted text (NUL units included); returns where a search
+// stops.
+std::size_t ConvertIntoBuffer(NamedRegex& regex, const CodePage& cp, std::string_view text) {
+  regex.buffer.resize(text.size());
+  std::size_t end = 0;
+  regex.buffer.resize(ConvertForMatching(cp, text, regex.buffer.data(), end));
+  return end;
+}
+
+// Appends a group's text in the code page; most group texts are ASCII and
+// are copied over unit by unit.
+void AppendGroupText(const CodePage& cp, std::u16string_view group, std::string& out,
+                     std::string& scratch) {
+  bool ascii = true;
+  for (char16_t u : group) ascii &= u < 0x80;
+  if (ascii) {
+    const std::size_t at = out.size();
+    out.resize(at + group.size());
+    for (std::size_t i = 0; i < group.size(); ++i) out[at + i] = static_cast<char>(group[i]);
+    return;
+  }
+  cp.FromUtf16(group, scratch);
+  out += scratch;
+}
+
+// `t` is the UTF-16 form of a non-empty text, up to its first NUL unit.
+int CollectMatches(NamedRegex& regex, const CodePage& cp, std::u16string_view t,
                    const StopSignal* stop) {
-  regex.results.clear();
-  regex.groupCount = 0;
-  if (!regex.compiled || text.empty()) return 0;
-  const std::size_t end = ToUtf16Quick(cp, text, regex.buffer);
-  if (regex.buffer.empty()) return 0;
-  const std::u16string_view t = std::u16string_view(regex.buffer).substr(0, end);
   RegExpMatch& m = regex.matchState;
   m.stop = stop;
   bool found = Match(regex.program, m, t);
   regex.groupCount = regex.program.groupCount;
   if (regex.groupCount == 0) return 0;
-  std::string piece;
+  std::string scratch;
   while (found) {
     for (int g = 0; g < regex.groupCount; ++g) {
-      cp.FromUtf16(m.Group(t, g), piece);
-      regex.results.push_back(piece);
+      AppendGroupText(cp, m.Group(t, g), regex.results.emplace_back(), scratch);
     }
     if (static_cast<std::size_t>(m.matchEnd) >= t.size()) break;
     found = Match(regex.program, m, t, nullptr, NextSearchStart(t, m));
@@ -168,7 +112,7 @@ std::string ReplaceMatches(NamedRegex& regex, const CodePage& cp, std::string_vi
   constexpr std::size_t kLimit = kMaxExpandedTextSize;
   regex.groupCount = 0;
   if (!regex.compiled || text.empty()) return std::string(text);
-  const std::size_t end = ToUtf16Quick(cp, text, regex.buffer);
+  const std::size_t end = ConvertIntoBuffer(regex, cp, text);
   if (regex.buffer.empty()) return std::string(text);
   const std::u16string wideReplacement = cp.ToUtf16(replacement);
   const std::u16string_view t = std::u16string_view(regex.buffer).substr(0, end);
@@ -220,8 +164,19 @@ std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_vie
   return regex;
 }
 
-int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text, const StopSignal* stop) {
-  const int count = CollectMatches(regex, cp, text, stop);
+int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text, const StopSignal* stop,
+             Utf16TextCache* cache) {
+  regex.results.clear();
+  regex.groupCount = 0;
+  if (!regex.compiled || text.empty()) return 0;
+  int count = 0;
+  if (cache) {
+    count = CollectMatches(regex, cp, cache->Get(cp, text), stop);
+    cache->ReleaseLarge();
+  } else {
+    const std::size_t end = ConvertIntoBuffer(regex, cp, text);
+    count = CollectMatches(regex, cp, std::u16string_view(regex.buffer).substr(0, end), stop);
+  }
   ReleaseLargeBuffers(regex);
   return count;
 }
@@ -235,16 +190,58 @@ std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view
   return result;
 }
 
-std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text) {
+std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text,
+                            const StopSignal* stop) {
   std::unique_ptr<NamedRegex> regex = CreateNamedRegex(cp, pattern);
-  const int count = MatchAll(*regex, cp, text);
+  // The tester runs once over what may be a large file: the text is
+  // converted into a buffer that is written once and never cleared, and the
+  // report is built from the spans of the groups, with no text per result.
+  int groups = 0;
+  std::vector<std::size_t> spans;
+  HugePageBuffer<char16_t> wide;
+  std::u16string_view t;
+  if (regex->compiled && !text.empty()) {
+    wide = HugePageBuffer<char16_t>(text.size());
+    std::size_t end = 0;
+    ConvertForMatching(cp, text, wide.data(), end);
+    t = std::u16string_view(wide.data(), end);
+    RegExpMatch& m = regex->matchState;
+    m.stop = stop;
+    bool found = Match(regex->program, m, t);
+    groups = regex->program.groupCount;
+    // The matcher looks at the stop request only during long attempts; a
+    // text of many quick matches is looked at between them.
+    for (std::size_t n = 1; found && groups > 0; ++n) {
+      if (n % 256 == 0 && stop && stop->requested()) break;
+      for (int g = 0; g < groups; ++g) {
+        const std::u16string_view group = m.Group(t, g);
+        spans.push_back(group.empty() ? 0 : static_cast<std::size_t>(group.data() - t.data()));
+        spans.push_back(group.size());
+      }
+      if (static_cast<std::size_t>(m.matchEnd) >= t.size()) break;
+      found = Match(regex->program, m, t, nullptr, NextSearchStart(t, m));
+    }
+  }
+  const std::size_t count = spans.size() / 2;
   char head[64];
-  std::snprintf(head, sizeof head, "count:%d; groups:%d;", count, regex->groupCount);
+  std::snprintf(head, sizeof head, "count:%zu; groups:%d;", count, groups);
   std::string out = head;
-  for (int i = 0; i < count; ++i) {
-    std::snprintf(head, sizeof head, "\r\n%03d - ", i);
-    out += head;
-    out += regex->results[static_cast<std::size_t>(i)];
+  std::string scratch;
+  for (std::size_t i = 0; i < count; ++i) {
+    // "\r\n%03d - ": the number has three digits at least.
+    out += "\r\n";
+    char digits[24];
+    char* const last = digits + sizeof digits;
+    char* first = last;
+    std::size_t n = i;
+    do {
+      *--first = static_cast<char>('0' + n % 10);
+      n /= 10;
+    } while (n != 0);
+    while (last - first < 3) *--first = '0';
+    out.append(first, last);
+    out += " - ";
+    AppendGroupText(cp, t.substr(spans[2 * i], spans[2 * i + 1]), out, scratch);
   }
   return out;
 }

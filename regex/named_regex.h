@@ -16,6 +16,7 @@ namespace velmar {
 
 struct ScriptContext;
 class StopSignal;
+class Utf16TextCache;
 
 class NamedRegex {
  public:
@@ -40,9 +41,10 @@ using RegexTable = std::map<std::string, std::unique_ptr<NamedRegex>, std::less<
 std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_view pattern);
 
 // Collects the groups of every match, left to right; returns the number of
-// results. A requested stop ends the search early.
+// results. A requested stop ends the search early. With a cache, a text
+// matched before (by any expression sharing the cache) is not converted again.
 int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text,
-             const StopSignal* stop = nullptr);
+             const StopSignal* stop = nullptr, Utf16TextCache* cache = nullptr);
 
 // Replaces, for every match, each occurrence of its group-0 text by the
 // replacement, with $1, $2, ... standing for its further groups. A result
@@ -52,8 +54,10 @@ std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view
                          std::string_view replacement, const StopSignal* stop = nullptr,
                          bool* tooLong = nullptr);
 
-// The tester's report: "count:N; groups:G;" then one line per result.
-std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text);
+// The tester's report: "count:N; groups:G;" then one line per result. After a
+// requested stop the report holds the matches found until then.
+std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text,
+                            const StopSignal* stop = nullptr);
 
 // Value of the name part of a `$` reference ([$name.count], [$name.N]).
 std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart);

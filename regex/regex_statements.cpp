@@ -80,7 +80,7 @@ void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
     reportScriptError(ctx, rawText, MissingReason(cp, name));
     return;
   }
-  MatchAll(*it->second, cp, text, &ctx.stop);
+  MatchAll(*it->second, cp, text, &ctx.stop, &ctx.regexTexts);
 }
 
 void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {

@@ -4,8 +4,15 @@
 #include "regex/named_regex.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "engine/stop_signal.h"
+#include "regex/utf16_text_cache.h"
 #include "support/test_support.h"
 
 namespace velmar::testing {
@@ -98,9 +105,8 @@ TEST(NamedRegex, ReplaceThatMultipliesItsMatchStopsAtTheLimit) {
   // Each match of "a" doubles every "a" of the result: 40 of them would ask
   // for 2^40 characters. The replacing gives up at the expansion limit.
   bool tooLong = false;
-  const std::string result =
-      RegexReplace(*CreateNamedRegex(kUtf8, "{a}"), kUtf8, std::string(40, 'a'), "aa", nullptr,
-                   &tooLong);
+  const std::string result = RegexReplace(*CreateNamedRegex(kUtf8, "{a}"), kUtf8,
+                                          std::string(40, 'a'), "aa", nullptr, &tooLong);
   EXPECT_TRUE(tooLong);
   EXPECT_EQ(result, "");
 }
@@ -190,6 +196,121 @@ TEST(NamedRegex, TesterReportAndCommand) {
   r = RunVelmar({"regex", "a", dir.path().string()});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("cannot read"), std::string::npos);
+}
+
+// The tester builds its report from group spans, the script's match-all
+// from result texts: both must give the same texts, also where converting
+// back is not the identity (broken UTF-8, NUL, GBK, empty groups).
+TEST(NamedRegex, TesterReportAgreesWithMatchAll) {
+  struct Case {
+    const CodePage* cp;
+    std::string pattern;
+    std::string text;
+  };
+  const Case cases[] = {
+      {&kUtf8, "<td>{[^<]*}</td>", "<td>\xc3\xa9t\xc3\xa9</td><td></td><td>\xff\xfe x</td>"},
+      {&kUtf8, "{\\w}={\\z}", "a=1 \xe4\xb8\xad=2 B=33\xf0\x9f\x98\x80=4"},
+      {&kUtf8, "{x*}", "axxb\xe2\x82\xac"},
+      {&kUtf8, "{(a)|(b)}{c?}", "ab c ac"},
+      {&kUtf8, "{.}", std::string("ab\0cd", 5)},
+      {&kGbk, "<b>{[^<]*}</b>", "<b>\xd6\xd0\xce\xc4</b><b>\x81</b>"},
+  };
+  for (const Case& c : cases) {
+    auto regex = CreateNamedRegex(*c.cp, c.pattern);
+    const int n = MatchAll(*regex, *c.cp, c.text);
+    std::string expected =
+        "count:" + std::to_string(n) + "; groups:" + std::to_string(regex->groupCount) + ";";
+    char head[32];
+    for (int i = 0; i < n; ++i) {
+      std::snprintf(head, sizeof head, "\r\n%03d - ", i);
+      expected += head + regex->results[static_cast<std::size_t>(i)];
+    }
+    EXPECT_EQ(RegexTesterText(*c.cp, c.pattern, c.text), expected) << c.pattern;
+  }
+}
+
+// A script matching several expressions against one page converts it once;
+// the cache must still follow every change of the text.
+TEST(NamedRegex, ConversionCacheFollowsTheText) {
+  Utf16TextCache cache;
+  auto regex = CreateNamedRegex(kUtf8, "<b>{[^<]*}</b>");
+  std::string page = "<b>one</b><b>two</b>";
+  EXPECT_EQ(MatchAll(*regex, kUtf8, page, nullptr, &cache), 2);
+  EXPECT_EQ(regex->results, (Texts{"one", "two"}));
+  // Same size, changed in place.
+  page.replace(3, 3, "ONE");
+  EXPECT_EQ(MatchAll(*regex, kUtf8, page, nullptr, &cache), 2);
+  EXPECT_EQ(regex->results, (Texts{"ONE", "two"}));
+  // The same content in a new value, and another expression on it.
+  const std::string copy = page;
+  auto other = CreateNamedRegex(kUtf8, "{t\\w}");
+  EXPECT_EQ(MatchAll(*other, kUtf8, copy, nullptr, &cache), 1);
+  EXPECT_EQ(other->results, (Texts{"two"}));
+  // A value destroyed and another of the same size, most likely in the same
+  // place, with other content.
+  auto gone = std::make_unique<std::string>("<b>abc</b>");
+  EXPECT_EQ(MatchAll(*regex, kUtf8, *gone, nullptr, &cache), 1);
+  gone.reset();
+  auto next = std::make_unique<std::string>("<b>xyz</b>");
+  EXPECT_EQ(MatchAll(*regex, kUtf8, *next, nullptr, &cache), 1);
+  EXPECT_EQ(regex->results, (Texts{"xyz"}));
+  // A shorter text after a longer one, and the same bytes in another code page.
+  EXPECT_EQ(MatchAll(*regex, kUtf8, "<b>\xd6\xd0</b>", nullptr, &cache), 1);
+  EXPECT_EQ(regex->results, (Texts{"??"}));
+  EXPECT_EQ(MatchAll(*regex, kGbk, "<b>\xd6\xd0</b>", nullptr, &cache), 1);
+  EXPECT_EQ(regex->results, (Texts{"\xd6\xd0"}));
+  // A NUL ends the searched text, cached or not.
+  EXPECT_EQ(MatchAll(*regex, kUtf8, std::string("<b>a</b>\0<b>b</b>", 17), nullptr, &cache), 1);
+  EXPECT_EQ(MatchAll(*regex, kUtf8, std::string("<b>a</b>\0<b>b</b>", 17), nullptr, &cache), 1);
+}
+
+TEST(NamedRegex, ConversionCacheLetsGoOfHugeTexts) {
+  Utf16TextCache cache;
+  auto regex = CreateNamedRegex(kUtf8, "{b}");
+  const std::string big = std::string(Utf16TextCache::kMaxKeptBytes + 1, 'a') + "b";
+  EXPECT_EQ(MatchAll(*regex, kUtf8, big, nullptr, &cache), 1);
+  // Nothing of the huge text is held afterwards: the next text converts anew.
+  EXPECT_EQ(cache.Get(kUtf8, "abc"), u"abc");
+  EXPECT_EQ(MatchAll(*regex, kUtf8, big, nullptr, &cache), 1);
+}
+
+// SIGINT reaches the command-line tester in the middle of a match that
+// would otherwise backtrack for ages.
+TEST(NamedRegex, SigintStopsTheCommandLineTester) {
+  TempDir dir;
+  const auto file = dir.Write("a.txt", std::string(200, 'a') + "cb");
+  int err[2];
+  ASSERT_EQ(pipe(err), 0);
+  std::vector<std::string> argv{VELMAR_CLI_PATH, "regex", "{((a|(aa))+)+b}", file.string()};
+  std::vector<char*> argp;
+  for (std::string& a : argv) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGINT, SIG_DFL);  // a test runner in the background may ignore it
+    dup2(err[1], 2);
+    close(err[0]);
+    execv(argp[0], argp.data());
+    _exit(127);
+  }
+  close(err[1]);
+  // Long enough for the file to be read and the match to be under way.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  kill(pid, SIGINT);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_NE(text.find("velmar regex: stopped"), std::string::npos) << text;
+  EXPECT_LT(took, std::chrono::seconds(30));
 }
 
 }  // namespace
