@@ -187,7 +187,7 @@ std::string ReplaceMatches(NamedRegex& regex, const CodePage& cp, std::string_vi
 std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_view pattern) {
   auto regex = std::make_unique<NamedRegex>();
   const std::u16string wide = cp.ToUtf16(pattern);
-  regex->compiled = Compile(regex->program, std::u16string_view(wide)) == 0;
+  regex->compiled = Compile(regex->program, std::u16string_view(wide)) == RegExpError::kNone;
   return regex;
 }
 
