@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 
 namespace velmar {
 

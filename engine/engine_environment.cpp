@@ -1,9 +1,9 @@
 #include "engine/engine_environment.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <system_error>
+
+#include "platform/process_info.h"
 
 namespace velmar {
 
@@ -17,16 +17,6 @@ EngineEnvironment EngineEnvironment::ForHome(const std::filesystem::path& home,
   return env;
 }
 
-namespace {
-
-std::filesystem::path ExecutableFolder() {
-  std::error_code ec;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : exe.parent_path();
-}
-
-}  // namespace
-
 std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {
   std::error_code ec;
   std::filesystem::path home;
@@ -35,7 +25,7 @@ std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {
   } else if (const char* env = std::getenv("VELMAR_HOME"); env && *env) {
     home = env;
   } else {
-    const std::filesystem::path exeDir = ExecutableFolder();
+    const std::filesystem::path exeDir = platform::ExecutableFolder();
     if (!exeDir.empty() && (std::filesystem::is_directory(exeDir / "Script", ec) ||
                             std::filesystem::is_regular_file(exeDir / "Config.ini", ec))) {
       home = exeDir;

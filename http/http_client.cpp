@@ -24,9 +24,9 @@
 #include <fstream>
 #include <mutex>
 
-#include "engine/stop_signal.h"
 #include "http/md5_crypt.h"
 #include "http/mime_table.h"
+#include "platform/stop_signal.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {

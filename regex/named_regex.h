@@ -14,7 +14,6 @@
 
 namespace velmar {
 
-struct ScriptContext;
 class StopSignal;
 
 class NamedRegex {
@@ -51,8 +50,5 @@ std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view
 
 // The tester's report: "count:N; groups:G;" then one line per result.
 std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text);
-
-// Value of the name part of a `$` reference ([$name.count], [$name.N]).
-std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart);
 
 }  // namespace velmar

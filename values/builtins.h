@@ -1,5 +1,6 @@
 #pragma once
-// The built-in functions reached through [@name<<<arg<<<arg].
+// The built-in functions reached through [@name<<<arg<<<arg]; their table
+// (name, argument counts, fallback result, function) is in builtins.cpp.
 
 #include <cstdint>
 #include <string>
@@ -11,7 +12,7 @@ struct ScriptContext;
 
 std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart);
 // The `srand` statement: reseeds this thread's generator from the clock.
-void ExecuteSrand(ScriptContext& ctx);
+void ExecuteSrand(ScriptContext& ctx, const std::string& text);
 
 // The generator behind `rand`: one state per thread, 1 when the thread
 // starts; state = state * 214013 + 2531011, drawing bits 16 to 30 (0..32767).

@@ -24,9 +24,9 @@ void ExpandReferences(ScriptContext& ctx, std::string& text, int passCount = 0);
 void EvaluateExpression(ScriptContext& ctx, std::string& text);
 // The standard treatment of a statement argument: expand, then evaluate.
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text);
-// Value of the name part of a `%` reference.
-std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart);
 // The `var` statement, with its stored (raw) text.
 void ExecuteVar(ScriptContext& ctx, const std::string& text);
+// The `eval` statement: the expansion of its text was the whole action.
+void ExecuteEval(ScriptContext& ctx, const std::string& expandedText);
 
 }  // namespace velmar

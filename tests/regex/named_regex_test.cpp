@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 #include "support/test_support.h"
 
 namespace velmar::testing {
