@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/help_command.h"
 #include "cli/regex_command.h"
 #include "cli/run_command.h"
 
@@ -12,6 +13,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: velmar run [--home DIR] [--codepage 65001|936] [--param TEXT] SCRIPT\n"
     "       velmar regex [--codepage N] PATTERN [FILE]\n"
+    "       velmar help [TOPIC]\n"
     "       velmar --help | --version\n"
     "\n"
     "run     runs a .vlm script; every request the script makes is printed as one\n"
@@ -25,7 +27,10 @@ constexpr const char* kUsage =
     "        --param TEXT    the script's variable `param`\n"
     "        exit status: 0 done, 1 ended by a script error, 2 usage error or\n"
     "        unreadable script, 130/143 stopped by SIGINT/SIGTERM.\n"
-    "regex   tests a regular expression against a file or standard input.\n";
+    "regex   tests a regular expression against a file or standard input.\n"
+    "help    the manual: a statement, a built-in function, a Config.ini key or a\n"
+    "        topic (velmar help get, velmar help split, velmar help regex); without\n"
+    "        TOPIC the list of topics.\n";
 
 }  // namespace
 
@@ -36,7 +41,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string& command = args[0];
-  if (command == "--help" || command == "-h" || command == "help") {
+  if (command == "--help" || command == "-h") {
     std::fputs(kUsage, stdout);
     return 0;
   }
@@ -47,6 +52,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "run") return velmar::RunScriptCommand(rest);
   if (command == "regex") return velmar::RunRegexCommand(rest);
+  if (command == "help") return velmar::RunHelpCommand(rest);
   std::fprintf(stderr, "velmar: unknown command: %s\n", command.c_str());
   std::fputs(kUsage, stderr);
   return 2;

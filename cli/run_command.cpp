@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,9 @@ namespace velmar {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Signals within this time of the first one are taken as part of the same stop.
+constexpr std::chrono::seconds kSignalMergeWindow{3};
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "velmar run: %s\n", message.c_str());
@@ -123,11 +127,20 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   const bool started = host.run(*instance);
   std::atomic<int> caught{0};
   std::thread signalThread([&] {
+    std::chrono::steady_clock::time_point firstAt;
     for (;;) {
       int sig = 0;
       if (sigwait(&signals, &sig) != 0) continue;
       if (sig == SIGUSR1) return;
-      if (caught.load() != 0) _exit(128 + sig);  // a second signal: no more waiting
+      if (caught.load() != 0) {
+        // A supervisor such as `timeout` signals the child and its process
+        // group, so a second signal often arrives with the first one: it
+        // joins the stop under way. Only a signal well after the first one
+        // means the stop takes too long.
+        if (std::chrono::steady_clock::now() - firstAt > kSignalMergeWindow) _exit(128 + sig);
+        continue;
+      }
+      firstAt = std::chrono::steady_clock::now();
       caught.store(sig);
       host.stop(*instance);
     }

@@ -1,8 +1,11 @@
 #include "data/mysql_connection.h"
 
 #include <mysql.h>
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 
 #include "platform/stop_signal.h"
@@ -63,8 +66,7 @@ bool CMysql::Open() {
   // local socket and ignore the port.
   const unsigned int protocol = MYSQL_PROTOCOL_TCP;
   mysql_optionsv(mysql_, MYSQL_OPT_PROTOCOL, &protocol);
-  if (!mysql_real_connect(mysql_, host_.c_str(), user_.c_str(), password_.c_str(), database,
-                          static_cast<unsigned int>(port_), nullptr, 0)) {
+  if (!Connect(database)) {
     KeepError();
     Close();
     return false;
@@ -74,6 +76,75 @@ bool CMysql::Open() {
   // escapes by this character set. A server without the set keeps its own.
   mysql_set_character_set(mysql_, codePageId_ == 936 ? "gbk" : "utf8mb4");
   return true;
+}
+
+// The connect runs step by step through the client library's non-blocking
+// interface, so that the wait for the server (the TCP connect, the greeting,
+// the login) gives way to a stop request within a poll slice and never lasts
+// longer than the connect time-out, whatever the kernel's own time-outs are.
+bool CMysql::Connect(const char* database) {
+  const unsigned int timeout = kConnectTimeoutSeconds;
+  mysql_optionsv(mysql_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+  if (mysql_options(mysql_, MYSQL_OPT_NONBLOCK, nullptr) != 0) {
+    return mysql_real_connect(mysql_, host_.c_str(), user_.c_str(), password_.c_str(), database,
+                              static_cast<unsigned int>(port_), nullptr, 0) != nullptr;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(kConnectTimeoutSeconds);
+  MYSQL* connected = nullptr;
+  int wait =
+      mysql_real_connect_start(&connected, mysql_, host_.c_str(), user_.c_str(), password_.c_str(),
+                               database, static_cast<unsigned int>(port_), nullptr, 0);
+  bool abandoned = false;
+  while (wait != 0) {
+    int happened = 0;
+    if (abandoned) {
+      // The socket is shut down (or the library is told its time is up), so
+      // every further step fails at once; this only lets the library unwind.
+      happened = wait;
+    } else {
+      auto limit = deadline;
+      if (wait & MYSQL_WAIT_TIMEOUT) {
+        limit = std::min(
+            limit, Clock::now() + std::chrono::milliseconds(mysql_get_timeout_value_ms(mysql_)));
+      }
+      const int fd = static_cast<int>(mysql_get_socket(mysql_));
+      pollfd p{fd, 0, 0};
+      if (wait & MYSQL_WAIT_READ) p.events |= POLLIN;
+      if (wait & MYSQL_WAIT_WRITE) p.events |= POLLOUT;
+      if (wait & MYSQL_WAIT_EXCEPT) p.events |= POLLPRI;
+      while (true) {
+        const bool stopped = stop_ && stop_->requested();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(limit - Clock::now()).count();
+        if (stopped || left <= 0) {
+          if (stopped || Clock::now() >= deadline) abandoned = true;
+          happened = MYSQL_WAIT_TIMEOUT;
+          break;
+        }
+        // Short slices: a stop request is seen within 50 ms.
+        const int ready =
+            ::poll(&p, fd >= 0 ? 1 : 0, static_cast<int>(std::min<long long>(left, 50)));
+        if (ready > 0) {
+          if (p.revents & (POLLIN | POLLHUP | POLLERR)) happened |= MYSQL_WAIT_READ;
+          if (p.revents & (POLLOUT | POLLHUP | POLLERR)) happened |= MYSQL_WAIT_WRITE;
+          if (p.revents & POLLPRI) happened |= MYSQL_WAIT_EXCEPT;
+          break;
+        }
+      }
+      if (abandoned && !(wait & MYSQL_WAIT_TIMEOUT) && fd >= 0) {
+        // A wait without a time-out of its own ends through the socket.
+        ::shutdown(fd, SHUT_RDWR);
+        happened = wait & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE);
+      }
+    }
+    wait = mysql_real_connect_cont(&connected, mysql_, happened);
+  }
+  if (abandoned && connected) {
+    // The server answered in the very last step; the stop still wins.
+    return false;
+  }
+  return connected != nullptr;
 }
 
 void CMysql::ArmStop() {

@@ -14,6 +14,11 @@ class StopSignal;
 
 class CMysql : public CDBWrapper {
  public:
+  // A server that does not answer (a host that drops packets, or one that
+  // accepts and never greets) fails the connect after this many seconds, as
+  // an ODBC login does.
+  static constexpr unsigned int kConnectTimeoutSeconds = 15;
+
   // `codePageId` picks the client character set (gbk for 936, utf8mb4
   // otherwise) so that server texts arrive in the script's code page.
   // `stop`, when given, lets a stop request cut a blocking query short.
@@ -32,6 +37,7 @@ class CMysql : public CDBWrapper {
   const std::string& host() const { return host_; }
 
  private:
+  bool Connect(const char* database);
   bool RunQuery(const std::string& sql);
   void KeepError();
   void ArmStop();

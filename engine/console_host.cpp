@@ -4,10 +4,14 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "platform/display.h"
@@ -63,14 +67,57 @@ std::string ConsoleHost::NotePath(int32_t id) const {
   return (environment().home / "Temp" / ("note_" + std::to_string(id) + ".txt")).string();
 }
 
-void ConsoleHost::Print(std::string_view prefix, std::string_view text) {
+namespace {
+
+// How often a blocked output write looks at the stop request.
+constexpr int kWriteSliceMs = 50;
+// How long a write waits for the reader once a stop is requested: enough
+// for a reader that is only slow, short enough that a pipe nobody reads
+// does not hold the stop up.
+constexpr auto kStopGrace = std::chrono::milliseconds(300);
+
+// Writes all of `line` to `fd` unless the script is stopped while nobody
+// takes the output; then the rest of the line is dropped. Each write is at
+// most PIPE_BUF bytes after poll reported room, so it cannot block on a pipe.
+void WriteGivingWayToStop(int fd, std::string_view line, const StopSignal& stop) {
+  std::optional<std::chrono::steady_clock::time_point> blockedSince;
+  while (!line.empty()) {
+    pollfd pfd{fd, POLLOUT, 0};
+    const int ready = poll(&pfd, 1, kWriteSliceMs);
+    if (ready < 0 && errno != EINTR) return;
+    if (ready <= 0) {
+      if (!stop.requested()) continue;
+      const auto now = std::chrono::steady_clock::now();
+      if (!blockedSince) blockedSince = now;
+      if (now - *blockedSince >= kStopGrace) return;
+      continue;
+    }
+    const ssize_t n = write(fd, line.data(), std::min<std::size_t>(line.size(), PIPE_BUF));
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return;  // a closed or broken output: nothing more can be written
+    }
+    line.remove_prefix(static_cast<std::size_t>(n));
+    blockedSince.reset();
+  }
+}
+
+}  // namespace
+
+void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text) {
   std::string line(prefix);
   line += ": ";
   line += text;
   line += '\n';
   std::lock_guard<std::mutex> lock(outMutex_);
-  std::fwrite(line.data(), 1, line.size(), out_);
-  std::fflush(out_);
+  const int fd = ctx ? fileno(out_) : -1;
+  if (fd < 0) {  // a stream without a file descriptor never blocks
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fflush(out_);
+    return;
+  }
+  std::fflush(out_);  // whatever the stream still holds goes first
+  WriteGivingWayToStop(fd, line, ctx->stop);
 }
 
 void ConsoleHost::handleRequest(const HostRequest& request, const std::string& text) {
@@ -78,19 +125,19 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
   ScriptContext* ctx = request.instance;
   switch (request.code) {
     case REQ_SHOW:
-      Print("show", EscapeConsoleText(text));
+      Print(ctx, "show", EscapeConsoleText(text));
       break;
     case REQ_RIGHT:
-      Print("right", EscapeConsoleText(text));
+      Print(ctx, "right", EscapeConsoleText(text));
       break;
     case REQ_LEFT:
-      Print("left", EscapeConsoleText(text));
+      Print(ctx, "left", EscapeConsoleText(text));
       break;
     case REQ_STATE:
-      Print("state", EscapeConsoleText(text));
+      Print(ctx, "state", EscapeConsoleText(text));
       break;
     case REQ_ALERT:
-      Print("alert", EscapeConsoleText(text));
+      Print(ctx, "alert", EscapeConsoleText(text));
       break;
     case REQ_NOTE: {
       if (!ctx) break;
@@ -98,11 +145,11 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
       std::error_code ec;
       std::filesystem::create_directories(environment().home / "Temp", ec);
       WriteTextFile(path, text, "w");  // an unwritable note is not reported
-      Print("note", path);
+      Print(ctx, "note", path);
       break;
     }
     case REQ_PROMPT: {
-      Print("prompt", EscapeConsoleText(text));
+      Print(ctx, "prompt", EscapeConsoleText(text));
       if (!ctx) break;
       std::string answer = ReadAnswer(*ctx);
       if (!ctx->stop.requested()) ctx->variables["input"] = std::move(answer);

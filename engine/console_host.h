@@ -33,7 +33,9 @@ class ConsoleHost : public ScriptHostBase {
   std::string NotePath(int32_t id) const;
 
  private:
-  void Print(std::string_view prefix, std::string_view text);
+  // Writes one request line; for a script's request the write gives way
+  // when the script is stopped while nobody reads the output.
+  void Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text);
   std::string ReadAnswer(ScriptContext& ctx);
   void EvaluateJs(ScriptContext& ctx, const std::string& text);
 

@@ -23,6 +23,22 @@ std::string Expanded(ScriptContext& ctx, const std::string& stored) {
   return text;
 }
 
+// Thrown when expanding the text of a control statement reported a script
+// error. The run is over by then (the execution stack is empty), so the
+// statement must not push where the flow goes next nor retract from the
+// emptied stack: the exception takes it straight back to the turn.
+struct StatementAbandoned {};
+
+// The statement this thread's worker executes and whether it has reported a
+// script error. The first error ends the run; a handler that goes on with
+// the broken text and fails again must not add a second alert that names a
+// follow-on fault instead of the cause.
+struct CurrentStatement {
+  const ScriptContext* ctx = nullptr;
+  bool failed = false;
+};
+thread_local CurrentStatement tCurrentStatement;
+
 // Runs a statement of the keyword table's handlers with the text its
 // argument mode asks for.
 void Dispatch(ScriptContext& ctx, const ScriptCommand& command) {
@@ -165,6 +181,14 @@ class Run {
     Push(b + 1);
   }
 
+  // The expanded text of a control statement; abandons the statement when
+  // the expansion reported an error.
+  std::string ControlText(const std::string& stored) {
+    std::string text = Expanded(ctx_, stored);
+    if (tCurrentStatement.failed) throw StatementAbandoned{};
+    return text;
+  }
+
   // Executes one statement; false when the run ends at once (`exit`).
   bool Turn() {
     std::deque<uint32_t>& stack = ctx_.executionStack;
@@ -177,16 +201,24 @@ class Run {
       advanced = true;
     }
     const ScriptCommand& command = commands_[i];
+    bool goOn = true;
+    tCurrentStatement = {&ctx_, false};
     try {
-      return Step(i, command, advanced);
+      goOn = Step(i, command, advanced);
+    } catch (const StatementAbandoned&) {
+      // the error is reported and the stack emptied already
     } catch (const std::exception& e) {
       // A statement that fails unexpectedly (for example out of memory) ends
       // the run like a script error instead of taking the program down.
       std::string what(KeywordOf(command.id));
       if (!command.text.empty()) what += " " + command.text;
       reportScriptError(ctx_, what, e.what());
-      return true;
     }
+    // A handler that reported an error and then went on may have pushed a
+    // continuation after the stack was emptied; the run still ends here.
+    if (tCurrentStatement.failed) stack.clear();
+    tCurrentStatement = {};
+    return goOn;
   }
 
   bool Step(uint32_t i, const ScriptCommand& command, bool advanced) {
@@ -199,7 +231,7 @@ class Run {
       case stmt::kIf: {
         retract();
         if (i >= last_) break;
-        const bool truth = IsTrueCondition(Expanded(ctx_, command.text));
+        const bool truth = IsTrueCondition(ControlText(command.text));
         const uint32_t b = i + 1;
         uint32_t e = BlockEnd(i);
         if (truth) {
@@ -213,7 +245,7 @@ class Run {
       }
       case stmt::kBlockOpen: {
         if (LoopRecord* loop = LoopAt(i, true)) {
-          const std::string condition = Expanded(ctx_, loop->condition);
+          const std::string condition = ControlText(loop->condition);
           if (CodePage::Trim(condition) == "0") {
             retract();
             PopLoop();
@@ -240,7 +272,7 @@ class Run {
       }
       case stmt::kSwitch:
         retract();
-        if (i < last_) Switch(i, Expanded(ctx_, command.text));
+        if (i < last_) Switch(i, ControlText(command.text));
         break;
       case stmt::kReturn:
       case stmt::kBreak:
@@ -251,7 +283,7 @@ class Run {
         }
         break;
       case stmt::kGoto: {
-        const std::string label = Expanded(ctx_, command.text);
+        const std::string label = ControlText(command.text);
         if (ctx_.eventDepth > 0) {
           reportScriptError(ctx_, "GOTO " + label, msg::kGotoInEvent);
           break;
@@ -265,7 +297,7 @@ class Run {
         break;
       }
       case stmt::kCall: {
-        const std::string label = Expanded(ctx_, command.text);
+        const std::string label = ControlText(command.text);
         if (const uint32_t* index = ctx_.program->FindLabel(label)) {
           Push(*index);
           if (ctx_.eventDepth > 0) ctx_.eventDepth += 1;
@@ -279,7 +311,7 @@ class Run {
         return false;
       case stmt::kPause: {
         sendHostRequest(ctx_, REQ_STATE, "sleep");
-        const long long ms = LeadingInteger(Expanded(ctx_, command.text));
+        const long long ms = LeadingInteger(ControlText(command.text));
         ctx_.remainingSleep = ms <= 0 ? 0 : (ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms));
         if (ctx_.remainingSleep > 0) Sleep();
         break;
@@ -322,7 +354,7 @@ class Run {
         }
       } else if (depth == 1 && !matched) {
         bool hit = c.id == stmt::kDefault;
-        if (c.id == stmt::kCase) hit = Expanded(ctx_, c.text) == value;
+        if (c.id == stmt::kCase) hit = ControlText(c.text) == value;
         if (hit) {
           matched = true;
           match = j < last_ ? j + 1 : last_;
@@ -343,6 +375,10 @@ class Run {
 }  // namespace
 
 void reportScriptError(ScriptContext& ctx, const std::string& what, const std::string& reasonUtf8) {
+  if (tCurrentStatement.ctx == &ctx) {
+    if (tCurrentStatement.failed) return;
+    tCurrentStatement.failed = true;
+  }
   ctx.executionStack.clear();
   ctx.errorReported = true;
   const CodePage& cp = ctx.codePage();

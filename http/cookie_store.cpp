@@ -1,15 +1,19 @@
 #include "http/cookie_store.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>
+
+#include "platform/stop_signal.h"
 
 namespace velmar {
 namespace {
@@ -172,17 +176,25 @@ bool Expired(const StoredCookie& c, int64_t now) {
 }
 
 // Holds flock on the companion lock file for the lifetime of the object.
+// Another program may hold the lock for as long as it likes (or hang while
+// holding it), so the wait is bounded and gives way to a stop request.
 class FileLock {
  public:
-  FileLock(const std::filesystem::path& file, bool exclusive) {
+  FileLock(const std::filesystem::path& file, bool exclusive, const StopSignal* stop,
+           std::chrono::milliseconds limit) {
     fd_ = ::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) return;
-    while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
-      if (errno != EINTR) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+      const bool busy = errno == EWOULDBLOCK || errno == EINTR;
+      if (!busy || (stop && stop->requested()) || std::chrono::steady_clock::now() >= deadline) {
         ::close(fd_);
         fd_ = -1;
         return;
       }
+      // Short enough that a stop ends the wait within a few milliseconds;
+      // store calls are short, so the lock is usually free at once.
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
   ~FileLock() {
@@ -195,6 +207,44 @@ class FileLock {
  private:
   int fd_ = -1;
 };
+
+std::string TempPrefix(const std::filesystem::path& file) {
+  return file.filename().string() + ".tmp.";
+}
+
+// Removes the temporary files that writers killed half-way left beside the
+// store. Only names of the form "<store>.tmp.<pid>.<number>" (as WriteLines
+// makes them) are touched, and only when the writing process is gone or the
+// file has not changed for a long time. Called with the exclusive lock held,
+// so no living writer of the store is in the middle of its write.
+void RemoveStaleTempFiles(const std::filesystem::path& file) {
+  const std::string prefix = TempPrefix(file);
+  std::error_code ec;
+  const std::filesystem::path folder =
+      file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) return;
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const std::filesystem::directory_entry& entry : it) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string_view rest = std::string_view(name).substr(prefix.size());
+    const std::size_t dot = rest.find('.');
+    if (dot == 0 || dot == std::string_view::npos || dot + 1 == rest.size() || dot > 9) continue;
+    const std::string_view pidText = rest.substr(0, dot);
+    const std::string_view tag = rest.substr(dot + 1);
+    auto digits = [](std::string_view t) {
+      return std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (!digits(pidText) || !digits(tag) || tag.size() > 20) continue;
+    if (!entry.is_regular_file(ec) || entry.is_symlink(ec)) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(std::string(pidText)));
+    const bool ownerGone = pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+    const auto changed = entry.last_write_time(ec);
+    const bool old = !ec && now - changed > CookieStore::kStaleTempAge;
+    if (ownerGone || old) std::filesystem::remove(entry.path(), ec);
+  }
+}
 
 std::vector<FileLine> ReadLines(const std::filesystem::path& file) {
   std::vector<FileLine> lines;
@@ -286,7 +336,9 @@ int LeadingDigits(std::string_view token, std::size_t minDigits, std::size_t max
 
 }  // namespace
 
-CookieStore::CookieStore(std::filesystem::path file) : file_(std::move(file)) {}
+CookieStore::CookieStore(std::filesystem::path file, StopSignal* stop,
+                         std::chrono::milliseconds lockWait)
+    : file_(std::move(file)), stop_(stop), lockWait_(lockWait) {}
 
 int64_t CookieStore::ParseCookieDate(std::string_view text) {
   bool haveTime = false, haveDay = false, haveMonth = false, haveYear = false;
@@ -429,8 +481,9 @@ bool CookieStore::SetCookie(std::string_view url, std::string_view cookieString)
                     ? pathAttribute
                     : DefaultPath(target.path);
 
-  FileLock lock(file_, true);
+  FileLock lock(file_, true, stop_, lockWait_);
   if (!lock.held()) return false;
+  RemoveStaleTempFiles(file_);
   std::vector<FileLine> lines = ReadLines(file_);
   std::erase_if(lines, [&](const FileLine& line) {
     if (!line.isCookie) return false;
@@ -452,7 +505,7 @@ std::string CookieStore::GetCookies(std::string_view url) const {
   if (!ParseStoreUrl(url, target)) return {};
   std::vector<FileLine> lines;
   {
-    FileLock lock(file_, false);
+    FileLock lock(file_, false, stop_, lockWait_);
     if (!lock.held()) return {};
     lines = ReadLines(file_);
   }

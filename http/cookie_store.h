@@ -5,6 +5,7 @@
 // matching. Every call takes a lock on a companion lock file, so programs and
 // threads can use the store at the same time.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -12,9 +13,21 @@
 
 namespace velmar {
 
+class StopSignal;
+
 class CookieStore {
  public:
-  explicit CookieStore(std::filesystem::path file);
+  // How long a call waits for another program that holds the store's lock;
+  // past it the call fails as with a store that cannot be read or written.
+  static constexpr std::chrono::milliseconds kLockWaitLimit{10000};
+  // A temporary file of a writer that died half-way is removed by the next
+  // writer when its owner process is gone or when it is older than this.
+  static constexpr std::chrono::minutes kStaleTempAge{10};
+
+  // `stop`, when given, ends a wait for the lock as soon as a stop is
+  // requested (the call then fails).
+  explicit CookieStore(std::filesystem::path file, StopSignal* stop = nullptr,
+                       std::chrono::milliseconds lockWait = kLockWaitLimit);
 
   // Stores one cookie string ("name=value; expires=...; path=...") for a URL.
   // Returns false when the store refuses it: a URL that is not http or https,
@@ -33,6 +46,8 @@ class CookieStore {
 
  private:
   std::filesystem::path file_;
+  StopSignal* stop_;
+  std::chrono::milliseconds lockWait_;
 };
 
 }  // namespace velmar

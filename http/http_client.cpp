@@ -129,6 +129,7 @@ HttpClient::~HttpClient() {
 
 int HttpClient::Perform(const std::string& url, int method) {
   requestUrl_ = url;
+  lastError_.clear();
   const bool ok = ParseUrl() && Connect() && WriteRequest(method) && ReadResponse();
   if (!ok) Close();
   return ok ? 1 : 0;
@@ -161,15 +162,15 @@ bool HttpClient::ParseUrl() {
   if (url.compare(rest, 2, "//") == 0) rest += 2;
   std::size_t hostEnd = rest;
   while (hostEnd < url.size() && IsHostChar(url[hostEnd])) ++hostEnd;
-  host_ = url.substr(rest, std::min<std::size_t>(hostEnd - rest, kHostCapacity - 1));
-  path_ = url.substr(hostEnd, kPathCapacity - 1);
+  host_ = url.substr(rest, hostEnd - rest);
+  path_ = url.substr(hostEnd);
   const std::size_t portColon = host_.find(':');
   if (portColon != std::string::npos) {
     const long long port = LeadingInteger(std::string_view(host_).substr(portColon + 1));
     port_ = static_cast<int>(std::clamp<long long>(port, -1, 1 << 20));
     host_.resize(portColon);
   }
-  return true;
+  return host_.size() <= kMaxHostLength;
 }
 
 bool HttpClient::StopRequested() const {
@@ -309,7 +310,16 @@ bool HttpClient::StartTls() {
     }
   }
   if (SSL_connect(tlsConnection_) != 1) {
-    if (!StopRequested()) ERR_print_errors_fp(stderr);
+    // The reason stays with the request; the queue is emptied so nothing of
+    // it leaks into later requests or onto the console.
+    const unsigned long code = ERR_peek_error();
+    if (code != 0) {
+      char reason[256];
+      ERR_error_string_n(code, reason, sizeof reason);
+      lastError_ = reason;
+    } else {
+      lastError_ = "TLS handshake failed";
+    }
     ERR_clear_error();
     return false;
   }
@@ -539,6 +549,7 @@ bool HttpClient::ReadResponse() {
   responseHeaders_.clear();
   ReadHeaderBlock(responseHeaders_);
   responseBody_.clear();
+  bool tooLarge = false;
   if (!saveToPath_.empty()) {
     // Streamed to the file block by block, so any size of body keeps the
     // memory use flat.
@@ -560,15 +571,35 @@ bool HttpClient::ReadResponse() {
       ::close(fd);
     }
   } else {
-    while (true) {
+    while (!StopRequested()) {
       if (readPos_ >= readEnd_ && FillBuffer() <= 0) break;
-      responseBody_.append(readBuffer_.get() + readPos_, readEnd_ - readPos_);
+      const std::size_t n = readEnd_ - readPos_;
+      if (responseBody_.size() + n > kMaxMemoryBody) {
+        tooLarge = true;
+        break;
+      }
+      if (responseBody_.capacity() - responseBody_.size() < n) {
+        // Grown in doubling steps up to the limit, never past it.
+        responseBody_.reserve(std::min(
+            kMaxMemoryBody, std::max(responseBody_.capacity() * 2, responseBody_.size() + n)));
+      }
+      responseBody_.append(readBuffer_.get() + readPos_, n);
       readPos_ = readEnd_;
     }
   }
   Close();
+  const bool stopped = StopRequested();
+  if (tooLarge || stopped) {
+    // The part that arrived is no answer to the request: dropped, with its
+    // memory, rather than left looking like the whole body (and, after a
+    // stop, rather than copied and scanned on the way into http_body while
+    // the script should be ending).
+    std::string().swap(responseBody_);
+    lastError_ = stopped ? "stopped"
+                         : "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
+  }
   cookies_.TakeSetCookies(responseHeaders_);
-  return !StopRequested();
+  return !tooLarge && !stopped;
 }
 
 void HttpClient::AddFormField(std::string_view name, std::string_view value, bool encode) {

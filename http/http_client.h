@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "http/cookie_jar.h"
+#include "values/expansion.h"
 
 struct ssl_ctx_st;
 struct ssl_st;
@@ -32,11 +33,17 @@ struct FilePart {
 class HttpClient {
  public:
   static constexpr int kSchemeCapacity = 20;
-  static constexpr int kHostCapacity = 256;
-  static constexpr int kPathCapacity = 1024;
+  // A longer name is no valid host name (DNS allows 255 bytes at most), so
+  // such a URL fails instead of reaching a server under a cut name. Paths
+  // have no limit: the server gets the URL exactly as the script wrote it.
+  static constexpr std::size_t kMaxHostLength = 255;
   static constexpr int kConnectLimitMs = 5000;
   // Past this many bytes the header block ends and the rest is body.
   static constexpr std::size_t kHeaderLimit = 1 << 20;
+  // A body read into memory may not grow past the size of any script text
+  // (it becomes `http_body`); a larger one fails the request. Downloads with
+  // `saveto` go to the file and have no limit.
+  static constexpr std::size_t kMaxMemoryBody = kMaxExpandedTextSize;
   static constexpr const char* kInitialUserAgent =
       "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.2; SV1; .NET CLR 1.1.4322; InfoPath.2; "
       ".NET CLR 2.0.50727; MAXTHON 2.0)";
@@ -116,6 +123,9 @@ class HttpClient {
   std::string ResponseBody() const { return responseBody_; }
   const std::string& responseHeaders() const { return responseHeaders_; }
   const std::string& responseBody() const { return responseBody_; }
+  // Why the last request failed, for diagnostics (the TLS library's reason
+  // for a failed handshake, or a body past its limit); empty after a success.
+  const std::string& lastError() const { return lastError_; }
 
  private:
   bool OpenTunnel();
@@ -158,6 +168,7 @@ class HttpClient {
   std::string responseHeaders_;
   std::string responseBody_;
   std::string saveToPath_;
+  std::string lastError_;
 
   // Forms.
   std::string formData_;

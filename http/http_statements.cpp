@@ -273,14 +273,14 @@ void ExecuteResumeCookies(ScriptContext& ctx, const std::string& path) {
 }
 
 void ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
-  CookieStore store(ctx.env->home / "cookies.txt");
+  CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
   for (const auto& [key, value] : ctx.http.cookies().entries()) {
     if (!store.SetCookie(url, key + "=" + value + "; expires=" + kStoreExpiry)) break;
   }
 }
 
 void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url) {
-  const CookieStore store(ctx.env->home / "cookies.txt");
+  const CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
   const std::string cookies = store.GetCookies(url);
   if (!cookies.empty()) {
     ctx.http.cookies().ParseCookieText(cookies);

@@ -271,6 +271,12 @@ std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart) {
   return {};
 }
 
+std::vector<std::string_view> BuiltinNames() {
+  std::vector<std::string_view> names;
+  for (const BuiltinRow& row : kBuiltins) names.push_back(row.name);
+  return names;
+}
+
 void ExecuteSrand(ScriptContext&, const std::string&) {
   SeedRandom(static_cast<uint32_t>(static_cast<unsigned long long>(std::time(nullptr))));
 }

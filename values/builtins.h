@@ -5,12 +5,16 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmar {
 
 struct ScriptContext;
 
 std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart);
+// The names CallBuiltin knows, lower case, in the order it tests them; the
+// manual, `velmar help` and the editor syntax files are checked against it.
+std::vector<std::string_view> BuiltinNames();
 // The `srand` statement: reseeds this thread's generator from the clock.
 void ExecuteSrand(ScriptContext& ctx, const std::string& text);
 

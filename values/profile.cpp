@@ -1,9 +1,15 @@
 #include "values/profile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -82,6 +88,63 @@ bool KeyOf(std::string_view line, std::string_view& key, std::string_view& value
   return !key.empty() && key.front() != ';';
 }
 
+// Serialises the writers of this program.
+std::mutex& WriterMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// An exclusive advisory lock on the folder of the file, held for the life
+// of the object, so that other programs writing the same profile wait. The
+// folder is locked rather than the file because the file is replaced, and
+// a lock on the old file would not keep a writer of the new one out. When
+// the folder cannot be opened the writers of this program are still
+// serialised by the mutex.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::filesystem::path& folder) {
+    const std::string name = folder.empty() ? std::string(".") : folder.string();
+    fd_ = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// Creates a new temporary file next to `target` under a name no other
+// writer uses (process id plus a counter, made sure by O_EXCL); its
+// descriptor, or -1.
+int CreateTemporary(const std::filesystem::path& target, std::filesystem::path& tmp) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tmp = target.string() + ".tmp" + std::to_string(::getpid()) + "." +
+          std::to_string(counter.fetch_add(1));
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string Profile::GetString(std::string_view key, std::string_view defaultValue,
@@ -123,6 +186,11 @@ long long Profile::GetInt(std::string_view key, long long defaultValue,
 
 bool Profile::WriteString(std::string_view key, std::string_view value,
                           std::string_view section) const {
+  // Read, change and replace form one step: two writers at once, threads
+  // of this program or other programs, would otherwise both start from the
+  // same old file and the later one would drop the other's key.
+  std::lock_guard<std::mutex> inProcess(WriterMutex());
+  const FolderLock otherPrograms(file_.parent_path());
   std::string text;
   // A file that is there but unreadable is never replaced by one holding
   // only this key.
@@ -178,17 +246,15 @@ bool Profile::WriteString(std::string_view key, std::string_view value,
     target = std::filesystem::canonical(file_, ec);
     if (ec) return false;
   }
-  const std::filesystem::path tmp = target.string() + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f.write(text.data(), static_cast<std::streamsize>(text.size()));
-    f.close();
-    if (!f) {
-      std::filesystem::remove(tmp, ec);
-      return false;
-    }
+  std::filesystem::path tmp;
+  const int fd = CreateTemporary(target, tmp);
+  if (fd < 0) return false;
+  if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
+    ::close(fd);
+    std::filesystem::remove(tmp, ec);
+    return false;
   }
+  ::close(fd);
   const auto perms = std::filesystem::status(target, ec).permissions();
   if (!ec) std::filesystem::permissions(tmp, perms, ec);
   std::filesystem::rename(tmp, target, ec);

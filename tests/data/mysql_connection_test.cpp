@@ -1,8 +1,15 @@
 // CMysql and the database statements against a throwaway MariaDB server.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
+#include <vector>
 
 #include "data/mysql_connection.h"
 #include "engine/keyword_table.h"
@@ -264,6 +271,98 @@ TEST(MysqlFaults, StopRequestCutsALongQueryShort) {
   stopper.join();
   EXPECT_EQ(script.status(), "0");
   EXPECT_TRUE(script.ctx->resultSets["r"].empty());
+}
+
+// A listener on loopback whose connections complete the TCP handshake and then
+// hear nothing: the client waits for a server greeting that never comes. With
+// `answersNothing` its accept queue is filled first, so that a new connection
+// attempt gets no answer at all, like one to a host that drops packets.
+class MuteListener {
+ public:
+  explicit MuteListener(bool answersNothing = false) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, answersNothing ? 0 : 16);
+    socklen_t length = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &length);
+    port_ = ntohs(addr.sin_port);
+    for (int i = 0; answersNothing && i < 4; ++i) {
+      const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+      fillers_.push_back(filler);
+    }
+    if (answersNothing) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ~MuteListener() {
+    Close();
+    for (int filler : fillers_) close(filler);
+  }
+  int port() const { return port_; }
+  // Resets the waiting connections, so a client that does not give up on its
+  // own still ends (and its test fails instead of hanging).
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::vector<int> fillers_;
+};
+
+TEST(MysqlFaults, StopEndsAConnectToAServerThatDoesNotAnswer) {
+  for (const bool answersNothing : {false, true}) {
+    SCOPED_TRACE(answersNothing ? "no TCP answer" : "no greeting");
+    MuteListener mute(answersNothing);
+    ScriptFixture script;
+    std::chrono::steady_clock::time_point stoppedAt;
+    std::atomic<bool> done{false};
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      stoppedAt = std::chrono::steady_clock::now();
+      script.ctx->stop.request();
+      for (int i = 0; i < 1000 && !done; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      mute.Close();
+    });
+    // Left alone the connect waits until its time-out.
+    script.Run(stmt::kOpenMysql, "db 127.0.0.1:" + std::to_string(mute.port()) + "<<<x<<<root<<<");
+    const auto ended = std::chrono::steady_clock::now();
+    done = true;
+    stopper.join();
+    EXPECT_EQ(script.status(), "0");
+    ASSERT_NE(MysqlOf(script, "db"), nullptr);
+    EXPECT_FALSE(MysqlOf(script, "db")->IsOpen());
+    const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(ended - stoppedAt);
+    RecordProperty(answersNothing ? "stop_latency_ms_no_tcp_answer" : "stop_latency_ms_no_greeting",
+                   static_cast<int>(latency.count()));
+    EXPECT_LT(latency, std::chrono::seconds(5));
+    EXPECT_GE(ended, stoppedAt);  // it was the stop that ended the wait
+  }
+}
+
+TEST(MysqlFaults, ConnectToAServerThatNeverGreetsTimesOut) {
+  MuteListener mute;
+  CMysql db("127.0.0.1", "root", "", "", mute.port());
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 6000 && !done; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    mute.Close();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(db.Open());
+  const auto waited = std::chrono::steady_clock::now() - start;
+  done = true;
+  watchdog.join();
+  EXPECT_FALSE(db.IsOpen());
+  EXPECT_GE(waited, std::chrono::seconds(CMysql::kConnectTimeoutSeconds - 1));
+  EXPECT_LT(waited, std::chrono::seconds(CMysql::kConnectTimeoutSeconds * 3));
 }
 
 }  // namespace

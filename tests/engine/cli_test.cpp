@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +65,16 @@ TEST(Cli, ScriptErrorsExitWithOne) {
   EXPECT_EQ(result.out,
             "show: before\nalert: 出错：\"CALL <missing>\"\\r\\n原因：使用了未定义的代码段名称．\n"
             "state: exit\n");
+
+  // A control statement whose text fails to expand ends the run the same way.
+  for (const char* statement : {"goto [%x]", "while [%x]\n{\nshow loop\n}", "if [%x]\n{\n}"}) {
+    const auto control = home.Write("Script/control.vlm",
+                                    "show before\n" + std::string(statement) + "\nshow after\n");
+    const auto run = RunVelmar({"run", "--home", home.path().string(), control.string()});
+    EXPECT_EQ(run.exitCode, 1) << statement;
+    EXPECT_EQ(run.out, "show: before\nalert: 出错：\"x\"\\r\\n原因：格式有误．\nstate: exit\n")
+        << statement;
+  }
 }
 
 TEST(Cli, CodePageOptionConvertsSystemTexts) {
@@ -167,6 +178,113 @@ TEST(Cli, SignalsStopTheScriptLikeTheStopCommand) {
       RunAndSignal({"--home", home.path().string(), prompter.string()}, "prompt: q\n", SIGTERM);
   EXPECT_EQ(termCode, 143);
   EXPECT_EQ(termOut, "prompt: q\nstate: stop\nstate: exit\n");
+}
+
+// `velmar run` of a script that prints in an endless loop, with its output
+// a pipe that the test reads only when it wants to.
+class ChattyRun {
+ public:
+  explicit ChattyRun(const TempDir& home) {
+    const auto script =
+        home.Write("Script/chatty.vlm", "while 1\n{\nshow " + std::string(200, 'x') + "\n}\n");
+    int out[2];
+    if (pipe(out) != 0) return;
+    std::vector<std::string> argv{VELMAR_CLI_PATH, "run", "--home=" + home.path().string(),
+                                  script.string()};
+    std::vector<char*> argp;
+    for (std::string& arg : argv) argp.push_back(arg.data());
+    argp.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      signal(SIGINT, SIG_DFL);
+      signal(SIGTERM, SIG_DFL);
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      execv(argp[0], argp.data());
+      _exit(127);
+    }
+    close(out[1]);
+    fd_ = out[0];
+  }
+  ~ChattyRun() {
+    if (pid_ > 0 && status_ < 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0) close(fd_);
+  }
+
+  // Waits until the pipe holds a good part of its capacity and stops
+  // growing: the script is then stuck writing its next line.
+  bool WaitUntilTheOutputIsFull() {
+    int held = 0;
+    int previous = -1;
+    for (int i = 0; i < 200 && (held < 16384 || held != previous); ++i) {
+      previous = held;
+      usleep(50 * 1000);
+      ioctl(fd_, FIONREAD, &held);
+    }
+    return held >= 16384;
+  }
+  void Signal(int sig) { kill(pid_, sig); }
+  std::string ReadAll() {
+    std::string text;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = read(fd_, buffer, sizeof buffer)) > 0) text.append(buffer, n);
+    return text;
+  }
+  // The exit status, or -1 when the program has not ended within the time.
+  int WaitForExit(int timeoutMs) {
+    for (int waited = 0; status_ < 0 && waited <= timeoutMs; waited += 20) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      } else {
+        usleep(20 * 1000);
+      }
+    }
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  int status_ = -1;
+};
+
+// Nobody reads the output pipe, so the script's next line cannot be written:
+// a SIGTERM still ends the run.
+TEST(Cli, ASignalEndsARunWhoseOutputNobodyReads) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  ChattyRun run(home);
+  ASSERT_TRUE(run.WaitUntilTheOutputIsFull());
+  run.Signal(SIGTERM);
+  EXPECT_EQ(run.WaitForExit(10000), 143) << "velmar run did not end after SIGTERM";
+}
+
+// A supervisor such as `timeout` signals the child and its whole process
+// group, so two signals arrive together; both belong to one stop, whose
+// states must still be written. The stop here takes a moment: the script is
+// stuck writing to a pipe that is read only after the signals.
+TEST(Cli, SignalsArrivingTogetherMakeOneStop) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  ChattyRun run(home);
+  ASSERT_TRUE(run.WaitUntilTheOutputIsFull());
+  // Two different signals cannot merge while pending, so the second one
+  // reaches the program while the first stop is carried out.
+  run.Signal(SIGTERM);
+  run.Signal(SIGINT);
+  usleep(100 * 1000);
+  const std::string out = run.ReadAll();
+  const int code = run.WaitForExit(10000);
+  EXPECT_TRUE(code == 130 || code == 143) << code;
+  const std::string tail = "state: stop\nstate: exit\n";
+  ASSERT_GE(out.size(), tail.size());
+  EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
 }
 
 // Whether this build expands references and evaluates expressions yet.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "engine/executor.h"
@@ -260,6 +261,76 @@ TEST_F(ExecutorTest, HandlersGetTheTextTheirArgumentModeGives) {
   EXPECT_EQ(Run(Lines({"var [#x] 1", "jswindow j[#x]", "show [#x] ", "eval [@split<<<p,q<<<,]",
                        "show [#_1]", "new [@split<<<a,b,c<<<,]", "show [#_2]"})),
             (Log{"jswindow:j1", "show:1 ", "show:q", "show:", "state:exit"}));
+}
+
+// `[%x]` names no result-set cell: its expansion reports a script error.
+constexpr const char* kBadCell = "alert:出错：\"x\"\r\n原因：格式有误．";
+
+TEST_F(ExecutorTest, AnExpansionErrorEndsTheRunAfterAnyStatement) {
+  // Each statement with an argument that fails while it is expanded, with
+  // the lines that would run if the statement went on after the error.
+  const std::vector<std::vector<const char*>> cases = {
+      {"if [%x]", "{", "show then", "}", "else", "{", "show else", "}"},
+      {"while [%x]", "{", "show body", "}"},
+      {"switch [%x]", "{", "case ", "show case", "default", "show default", "}"},
+      {"switch a", "{", "case [%x]", "show case", "default", "show default", "}"},
+      {"goto [%x]", "<x>", "show jumped"},
+      {"call [%x]", "<x>", "show called"},
+      {"pause [%x]"},
+      {"show [%x]"},
+      {"eval [%x]"},
+      {"state [%x]"},
+      {"jswindow [%x]"},
+      {"var [#v] [%x]"},
+      {"unregex [%x]"},
+      {"delcookies [%x]"},
+      {"unloaddll [%x]"},
+      {"setcookies [%x] v"},
+      {"query [%x] r select 1"},
+  };
+  for (const auto& lines : cases) {
+    std::string script = "show before\r\n";
+    for (const char* line : lines) script += std::string(line) + "\r\n";
+    script += "show after\r\n";
+    const Log log = Run(script);
+    ASSERT_GE(log.size(), 3u) << lines[0];
+    EXPECT_EQ(log.front(), "show:before") << lines[0];
+    EXPECT_EQ(log.back(), "state:exit") << lines[0];
+    // One alert, for the cause; besides it only the statement's own request
+    // (pause's state, show's empty text) and nothing of the lines after it.
+    EXPECT_EQ(std::count(log.begin(), log.end(), kBadCell), 1) << lines[0];
+    EXPECT_LE(log.size(), 4u) << lines[0];
+    for (std::size_t k = 1; k + 1 < log.size(); ++k) {
+      EXPECT_TRUE(log[k] == kBadCell || log[k] == "show:" || log[k] == "state:" ||
+                  log[k] == "state:sleep" || log[k] == "jswindow:")
+          << lines[0] << ": " << log[k];
+    }
+    EXPECT_TRUE(ctx->errorReported) << lines[0];
+    EXPECT_TRUE(ctx->executionStack.empty()) << lines[0];
+  }
+}
+
+TEST_F(ExecutorTest, ALoopTestThatFailsLaterEndsTheRun) {
+  // The condition names row [#i] of the result set q: row 0 exists, row 5
+  // does not, so the first test passes and the second one fails.
+  Fresh();
+  ScriptContext& c = Load(Lines(
+      {"var [#i] 0", "while [%q.[#i].0]", "{", "show body", "var [#i] 5", "}", "show after"}));
+  c.resultSets["q"] = {{"1"}};
+  runScript(c);
+  EXPECT_EQ(host->log(),
+            (Log{"show:body", "alert:出错：\"q.5.0\"\r\n原因：下标越界.", "state:exit"}));
+  EXPECT_TRUE(c.errorReported);
+}
+
+TEST_F(ExecutorTest, AGotoLabelThatFailsInAnEventSectionEndsTheRun) {
+  Fresh();
+  Load(Lines({"<main>", "show start", "exit", "<on_w_click>", "goto [%x]", "show never"}));
+  QueueEvent("w", "click");
+  runScript(*ctx);
+  const Log log = host->log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ((Log{log.end() - 2, log.end()}), (Log{kBadCell, "state:exit"}));
 }
 
 }  // namespace

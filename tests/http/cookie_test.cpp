@@ -1,7 +1,13 @@
 // The cookie jar, its file, and the cookie store shared between programs.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "http/cookie_jar.h"
@@ -173,6 +179,96 @@ TEST(CookieStore, SaveAndResumeStatementsShareTheStore) {
   first.Run(stmt::kSaveCookies, (first.home.path() / "jar.txt").string());
   ExecuteResumeCookies(*second, (first.home.path() / "jar.txt").string());
   EXPECT_EQ(second->http.cookies().entries(), first.ctx->http.cookies().entries());
+}
+
+// Another program holding the store's lock, played by a second open file
+// description of the lock file (flock locks belong to those, not to processes).
+class ForeignLock {
+ public:
+  explicit ForeignLock(const std::filesystem::path& store) {
+    fd_ = open((store.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    locked_ = fd_ >= 0 && flock(fd_, LOCK_EX) == 0;
+  }
+  ~ForeignLock() { Release(); }
+  bool locked() const { return locked_; }
+  void Release() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+};
+
+TEST(CookieStore, WaitsForABusyStoreOnlyForAWhile) {
+  TempDir dir;
+  const auto file = dir.Write("cookies.txt", "x.org\tFALSE\t/\tFALSE\t0\tok\t1\n");
+  ForeignLock other(file);
+  ASSERT_TRUE(other.locked());
+  CookieStore store(file, nullptr, std::chrono::milliseconds(300));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(store.GetCookies("http://x.org/"), "");
+  EXPECT_FALSE(store.SetCookie("http://x.org/", "a=1"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  other.Release();
+  EXPECT_TRUE(store.SetCookie("http://x.org/", "a=1"));
+  EXPECT_EQ(store.GetCookies("http://x.org/"), "ok=1; a=1");
+}
+
+TEST(CookieStore, StopEndsTheWaitForABusyStore) {
+  ScriptFixture script;
+  const auto file = script.home.path() / "cookies.txt";
+  ForeignLock other(file);
+  ASSERT_TRUE(other.locked());
+  script.ctx->http.cookies().Set("a", "1");
+  std::chrono::steady_clock::time_point stoppedAt;
+  std::atomic<bool> done{false};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stoppedAt = std::chrono::steady_clock::now();
+    script.ctx->stop.request();
+    // A store that ignored the stop would wait for the lock for ever.
+    for (int i = 0; i < 1000 && !done; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    other.Release();
+  });
+  script.Run(stmt::kSaveIeCookies, "http://x.org/");
+  const auto ended = std::chrono::steady_clock::now();
+  done = true;
+  stopper.join();
+  const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(ended - stoppedAt);
+  RecordProperty("stop_latency_ms", static_cast<int>(latency.count()));
+  EXPECT_LT(latency, std::chrono::seconds(5));
+  EXPECT_EQ(ReadFile(file).find("\ta\t1\n"), std::string::npos);
+}
+
+TEST(CookieStore, WritersRemoveTempFilesOfDeadWriters) {
+  TempDir dir;
+  const auto file = dir.path() / "cookies.txt";
+  // The process id of a writer that is gone.
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  const std::string dead = "cookies.txt.tmp." + std::to_string(child) + ".123";
+  const std::string live = "cookies.txt.tmp." + std::to_string(getpid()) + ".456";
+  const std::vector<std::string> kept = {live, "cookies.txt.tmp.bak", "cookies.txt.tmp.1.x",
+                                         "other.txt.tmp." + std::to_string(child) + ".1"};
+  dir.Write(dead, "half a fi");
+  for (const std::string& name : kept) dir.Write(name, "keep");
+  CookieStore store(file);
+  ASSERT_TRUE(store.SetCookie("http://x.org/", "a=1"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / dead));
+  for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(dir.path() / name));
+  // A file of a living process goes too once it has not changed for long.
+  std::filesystem::last_write_time(dir.path() / live,
+                                   std::filesystem::file_time_type::clock::now() -
+                                       CookieStore::kStaleTempAge - std::chrono::minutes(1));
+  ASSERT_TRUE(store.SetCookie("http://x.org/", "b=2"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / live));
+  EXPECT_EQ(store.GetCookies("http://x.org/"), "a=1; b=2");
 }
 
 TEST(HttpTables, MimeTableAndMd5) {

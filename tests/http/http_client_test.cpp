@@ -61,10 +61,25 @@ TEST(HttpUrl, ParsesAsTheClientAlwaysHas) {
   EXPECT_EQ(c.host(), "");
   EXPECT_EQ(c.path(), "/h/x");
   EXPECT_FALSE(parse(std::string(30, 'h') + "ttps://x"));  // scheme cut to 19 bytes
-  ASSERT_TRUE(parse("http://" + std::string(400, 'a') + "/" + std::string(10000, 'p')));
-  EXPECT_EQ(c.host().size(), 255u);
-  EXPECT_EQ(c.path().size(), 1023u);
-  EXPECT_EQ(c.path().substr(0, 2), "/p");  // the path starts where the host ended
+  // No part is cut: a name past 255 bytes is no host name, a path has no limit.
+  EXPECT_FALSE(parse("http://" + std::string(256, 'a') + "/x"));
+  ASSERT_TRUE(parse("http://" + std::string(255, 'a') + ":81/" + std::string(10000, 'p')));
+  EXPECT_EQ(c.host(), std::string(255, 'a'));
+  EXPECT_EQ(c.port(), 81);
+  EXPECT_EQ(c.path(), "/" + std::string(10000, 'p'));
+}
+
+TEST(HttpRequest, LongUrlsReachTheServerWhole) {
+  RawServer server(Reply("HTTP/1.0 200 OK\r\n\r\nok"));
+  ScriptFixture f;
+  const std::string path = "/search?q=" + std::string(5000, 'x') + "&page=2";
+  f.Run(stmt::kGet, server.url(path));
+  EXPECT_EQ(f.Var("status"), "1");
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].rfind("GET " + path + " HTTP/1.0\r\n", 0), 0u);
+  f.Run(stmt::kGet, "http://" + std::string(300, 'h') + ".example/");
+  EXPECT_EQ(f.Var("status"), "0");
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 TEST(HttpRequest, WritesTheRequestByteForByte) {
@@ -209,10 +224,11 @@ TEST(HttpResponse, ReadsWhateverTheServerSends) {
     f.Run(stmt::kGet, cut.url());
     EXPECT_EQ(f.Var("http_body"), "part");
   }
-  {  // binary bodies keep their NUL bytes
+  {  // binary bodies keep their NUL bytes, in http_body and wherever it is copied
     RawServer s(Reply(std::string("HTTP/1.0 200 OK\r\n\r\na\0b\0", 23)));
     f.Run(stmt::kGet, s.url());
     EXPECT_EQ(f.Var("http_body"), std::string("a\0b\0", 4));
+    EXPECT_EQ(f.Expand("<[#http_body]>"), std::string("<a\0b\0>", 6));
   }
   {  // endless headers: the header block stops at 1 MiB, the rest is body
     std::string big = "HTTP/1.0 200 OK\r\n";
@@ -239,6 +255,74 @@ TEST(HttpResponse, ReadsWhateverTheServerSends) {
     EXPECT_EQ(f.Var("http_body"), before);
     f.Run(stmt::kGet, "http://no-such-host.invalid/");
     EXPECT_EQ(f.Var("status"), "0");
+  }
+}
+
+// Sends the headers, then body bytes until the client goes away (or, with a
+// `total`, that many bytes and a close).
+RawServer::Handler Stream(const RawServer* const* self, std::size_t total = 0) {
+  return [self, total](int fd, const std::string&) {
+    SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n");
+    const std::string block(64 * 1024, 'b');
+    std::size_t sent = 0;
+    while (!(*self)->stopping() && (total == 0 || sent < total)) {
+      const std::size_t n = total == 0 ? block.size() : std::min(block.size(), total - sent);
+      if (!SendAll(fd, std::string_view(block).substr(0, n))) break;
+      sent += n;
+    }
+  };
+}
+
+TEST(HttpResponse, InMemoryBodiesStopAtTheExpansionLimit) {
+  const RawServer* self = nullptr;
+  ScriptFixture f;
+  {
+    RawServer exact(Stream(&self, HttpClient::kMaxMemoryBody));
+    self = &exact;
+    f.Run(stmt::kGet, exact.url());
+    EXPECT_EQ(f.Var("status"), "1");
+    EXPECT_EQ(f.Var("http_body").size(), HttpClient::kMaxMemoryBody);
+  }
+  {
+    RawServer over(Stream(&self, HttpClient::kMaxMemoryBody + 1));
+    self = &over;
+    f.Run(stmt::kGet, over.url());
+    EXPECT_EQ(f.Var("status"), "0");
+    EXPECT_EQ(f.Var("http_head"), "HTTP/1.0 200 OK\r\n\r\n");
+    EXPECT_EQ(f.Var("http_body"), "");
+    EXPECT_NE(f.ctx->http.lastError(), "");
+    // A download into a file has no such limit.
+    const auto file = f.home.path() / "big.bin";
+    f.Run(stmt::kSaveto, file.string());
+    f.Run(stmt::kGet, over.url());
+    EXPECT_EQ(f.Var("status"), "1");
+    EXPECT_EQ(std::filesystem::file_size(file), HttpClient::kMaxMemoryBody + 1);
+  }
+}
+
+TEST(HttpResponse, StopEndsAnEndlessBodyPromptly) {
+  const RawServer* self = nullptr;
+  RawServer endless(Stream(&self));
+  self = &endless;
+  ScriptFixture f;
+  for (const int delayMs : {50, 400}) {
+    std::chrono::steady_clock::time_point stoppedAt;
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+      stoppedAt = std::chrono::steady_clock::now();
+      f.ctx->stop.request();
+    });
+    f.Run(stmt::kGet, endless.url());
+    const auto ended = std::chrono::steady_clock::now();
+    stopper.join();
+    f.ctx->stop.reset();
+    EXPECT_EQ(f.Var("status"), "0");
+    EXPECT_EQ(f.Var("http_body"), "");  // a cut-off body is no answer
+    // The request may also have ended on its own at the limit before the stop.
+    const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::max(ended, stoppedAt) - stoppedAt);
+    RecordProperty("stop_latency_ms_" + std::to_string(delayMs), static_cast<int>(latency.count()));
+    EXPECT_LT(latency, std::chrono::seconds(5));
   }
 }
 

@@ -65,6 +65,27 @@ TEST_F(TlsAndProxy, CertificatesAreVerifiedUnlessSwitchedOff) {
   EXPECT_NE(trusted.Var("http_head").find(" 400 "), std::string::npos);
 }
 
+TEST_F(TlsAndProxy, FailedHandshakesKeepTheirReasonOffTheConsole) {
+  ScriptFixture f;
+  ::testing::internal::CaptureStderr();
+  f.Run(stmt::kGet, Https("localhost"));  // an untrusted certificate
+  const std::string untrusted = f.ctx->http.lastError();
+  const std::string untrustedStatus = f.Var("status");
+  // TLS to a plain HTTP port: the answer is no handshake at all.
+  f.Run(stmt::kGet, "https://localhost:" + std::to_string(nginx_->httpPort()) + "/");
+  const std::string plain = f.ctx->http.lastError();
+  const std::string plainStatus = f.Var("status");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(untrustedStatus, "0");
+  EXPECT_NE(untrusted.find("certificate verify failed"), std::string::npos) << untrusted;
+  EXPECT_EQ(plainStatus, "0");
+  EXPECT_NE(plain, "");
+  ScriptFixture lax("[setting]\nsslverify=0\n");
+  lax.Run(stmt::kGet, Https("localhost"));
+  EXPECT_EQ(lax.Var("status"), "1");
+  EXPECT_EQ(lax.ctx->http.lastError(), "");
+}
+
 TEST_F(TlsAndProxy, ForwardProxyCarriesPlainAndSecureRequests) {
   ScriptFixture f("[setting]\ncafile=" + nginx_->certificate().string() + "\n");
   f.Run(stmt::kProxy, "localhost " + std::to_string(proxy_->port()));

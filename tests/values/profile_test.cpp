@@ -1,8 +1,13 @@
 #include "values/profile.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -85,6 +90,71 @@ TEST(Profile, WritesInPlaceKeepingTheRestOfTheFile) {
   EXPECT_FALSE(Profile(dir.path() / "no" / "folder.ini").WriteString("a", "b"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3)
       << "no temporary file is left behind";
+}
+
+// Threads writing different keys of one file at the same time: every key
+// must be there afterwards, and no temporary file may be left behind.
+TEST(Profile, ConcurrentWritersLoseNoKey) {
+  TempDir dir;
+  const Profile p(dir.path() / "Config.ini");
+  constexpr int kThreads = 8;
+  constexpr int kKeysEach = 12;
+  std::vector<std::thread> writers;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&, t] {
+      for (int k = 0; k < kKeysEach; ++k) {
+        const std::string key = "k" + std::to_string(t) + "_" + std::to_string(k);
+        if (!p.WriteString(key, "v" + key)) failures.fetch_add(1);
+      }
+    });
+  }
+  for (std::thread& w : writers) w.join();
+  EXPECT_EQ(failures.load(), 0);
+  for (int t = 0; t < kThreads; ++t) {
+    for (int k = 0; k < kKeysEach; ++k) {
+      const std::string key = "k" + std::to_string(t) + "_" + std::to_string(k);
+      EXPECT_EQ(p.GetString(key), "v" + key) << key;
+    }
+  }
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    ++files;
+    EXPECT_EQ(entry.path().filename(), "Config.ini");
+  }
+  EXPECT_EQ(files, 1);
+}
+
+// The same across programs: two processes share no mutex, only the lock on
+// the file's folder keeps one from replacing the file under the other.
+TEST(Profile, WritersInTwoProgramsLoseNoKey) {
+  TempDir dir;
+  const Profile p(dir.path() / "Config.ini");
+  constexpr int kKeysEach = 40;
+  std::vector<pid_t> children;
+  for (int c = 0; c < 2; ++c) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      bool ok = true;
+      for (int k = 0; k < kKeysEach; ++k) {
+        ok = p.WriteString("p" + std::to_string(c) + "_" + std::to_string(k), "x") && ok;
+      }
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int c = 0; c < 2; ++c) {
+    for (int k = 0; k < kKeysEach; ++k) {
+      const std::string key = "p" + std::to_string(c) + "_" + std::to_string(k);
+      EXPECT_EQ(p.GetString(key), "x") << key;
+    }
+  }
 }
 
 }  // namespace
