@@ -167,9 +167,34 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
 }
 
 void ConsoleHost::EvaluateJs(ScriptContext& ctx, const std::string& text) {
-  std::lock_guard<std::mutex> lock(jsMutex_);
+  ctx.stop.SetAbortHook([this] {
+    { std::lock_guard<std::mutex> lock(jsMutex_); }
+    jsCv_.notify_all();
+  });
+  bool owns = false;
+  {
+    std::unique_lock<std::mutex> lock(jsMutex_);
+    jsCv_.wait(lock, [&] { return !jsBusy_ || ctx.stop.requested(); });
+    if (!ctx.stop.requested()) jsBusy_ = owns = true;
+  }
+  ctx.stop.ClearAbortHook();
+  if (!owns) {
+    ctx.variables["status"] = "0";
+    return;
+  }
+  struct Release {
+    ConsoleHost& host;
+    ~Release() {
+      {
+        std::lock_guard<std::mutex> lock(host.jsMutex_);
+        host.jsBusy_ = false;
+      }
+      host.jsCv_.notify_all();
+    }
+  } release{*this};
   std::string result;
-  if (js_.evalExpression(text, ctx.codePage(), result)) {
+  // The engine reads the evaluating script's own stop request while it runs.
+  if (js_.evalExpression(text, ctx.codePage(), result, &ctx.stop)) {
     ctx.variables["return"] = std::move(result);
     ctx.variables["status"] = "1";
   } else {

@@ -46,7 +46,11 @@ class ConsoleHost : public ScriptHostBase {
   std::mutex inputMutex_;
   std::condition_variable inputCv_;
   bool inputBusy_ = false;
-  std::mutex jsMutex_;  // the JScript lock
+  // The JScript lock: one script evaluates at a time; a stop reaches a
+  // script waiting for its turn as well as the one evaluating.
+  std::mutex jsMutex_;
+  std::condition_variable jsCv_;
+  bool jsBusy_ = false;
   JScriptHost js_;
 };
 

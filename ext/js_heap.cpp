@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/stop_signal.h"
+
 namespace velmar {
 
 namespace {
@@ -11,6 +13,9 @@ namespace {
 // The heap whose outermost protected call runs on this thread, for fatal
 // errors Duktape raises without naming a heap.
 thread_local JsHeap* tActiveHeap = nullptr;
+
+// Allocations from this size on fail once the running call is interrupted.
+constexpr std::size_t kLargeBlock = std::size_t{64} << 10;
 
 std::int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -58,7 +63,7 @@ void JsHeap::drop() {
 }
 
 int JsHeap::protectedCall(duk_safe_call_function fn, void* udata, duk_idx_t nargs, duk_idx_t nrets,
-                          int limitMs) {
+                          int limitMs, const StopSignal* stop) {
   if (!ctx_) return kLost;
   // A host callback evaluating on the heap it was called from would have
   // its own frames jumped over by a fatal error of the inner call.
@@ -68,10 +73,13 @@ int JsHeap::protectedCall(duk_safe_call_function fn, void* udata, duk_idx_t narg
   std::jmp_buf jump;
   JsHeap* const previousActive = tActiveHeap;
   timedOut_ = false;
+  stopped_ = false;
+  stop_ = stop;
   deadlineNs_ = limitMs > 0 ? NowNs() + static_cast<std::int64_t>(limitMs) * 1000000 : 0;
   if (setjmp(jump) != 0) {
     depth_ = 0;
     deadlineNs_ = 0;
+    stop_ = nullptr;
     fatalJump_ = nullptr;
     tActiveHeap = previousActive;
     drop();
@@ -85,16 +93,30 @@ int JsHeap::protectedCall(duk_safe_call_function fn, void* udata, duk_idx_t narg
   tActiveHeap = previousActive;
   fatalJump_ = nullptr;
   deadlineNs_ = 0;
+  stop_ = nullptr;
   return rc == DUK_EXEC_SUCCESS ? DUK_EXEC_SUCCESS : DUK_EXEC_ERROR;
 }
 
-bool JsHeap::deadlinePassed() noexcept {
-  // Once passed it stays passed until the call has unwound: Duktape relies
-  // on a consistent answer to throw through every catch of the script.
-  if (timedOut_) return true;
+bool JsHeap::interrupted() noexcept {
+  // Once interrupted the call stays interrupted until it has unwound:
+  // Duktape relies on a consistent answer to throw through every catch of
+  // the script.
+  if (timedOut_ || stopped_) return true;
+  if (stop_ && stop_->requested()) {
+    stopped_ = true;
+    return true;
+  }
   if (deadlineNs_ == 0 || NowNs() < deadlineNs_) return false;
   timedOut_ = true;
   return true;
+}
+
+// Only large blocks are refused: the error that unwinds an interrupted call
+// needs small ones (without them Duktape throws its error-in-error instead,
+// after a garbage collection for every refusal), while a built-in that runs
+// long without bytecode is one that builds a large text or array.
+bool JsHeap::refuses(std::size_t size) noexcept {
+  return depth_ > 0 && size >= kLargeBlock && interrupted();
 }
 
 void JsHeap::fatal(const char* message) noexcept {
@@ -108,7 +130,7 @@ void JsHeap::fatal(const char* message) noexcept {
 
 void* JsHeap::Alloc(void* self, duk_size_t size) {
   auto* heap = static_cast<JsHeap*>(self);
-  if (size > heap->memoryLimit_ - heap->bytesInUse_) return nullptr;
+  if (size > heap->memoryLimit_ - heap->bytesInUse_ || heap->refuses(size)) return nullptr;
   auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
   if (!block) return nullptr;
   block->prev = nullptr;
@@ -128,7 +150,9 @@ void* JsHeap::Realloc(void* self, void* ptr, duk_size_t size) {
     Free(self, ptr);
     return nullptr;
   }
-  if (size > block->size && size - block->size > heap->memoryLimit_ - heap->bytesInUse_) {
+  // Shrinking is never refused: Duktape gives memory back while it unwinds.
+  if (size > block->size &&
+      (size - block->size > heap->memoryLimit_ - heap->bytesInUse_ || heap->refuses(size))) {
     return nullptr;
   }
   Block* prev = block->prev;
@@ -164,8 +188,8 @@ void JsHeap::Free(void* self, void* ptr) {
 }  // namespace velmar
 
 // The hooks our Duktape configuration names.
-extern "C" duk_bool_t velmar_js_deadline_passed(void* heap_udata) {
-  return heap_udata && static_cast<velmar::JsHeap*>(heap_udata)->deadlinePassed() ? 1 : 0;
+extern "C" duk_bool_t velmar_js_interrupted(void* heap_udata) {
+  return heap_udata && static_cast<velmar::JsHeap*>(heap_udata)->interrupted() ? 1 : 0;
 }
 
 extern "C" void velmar_js_fatal(void* heap_udata, const char* message) {

@@ -381,8 +381,9 @@ bool JScriptHost::available() const {
 
 // Runs a step that leaves one text on the stack. False when the step could
 // not run to an answer (errorText() says why): the time limit ran out, the
-// engine is missing, busy or was lost to a fatal error (and is restored).
-bool JScriptHost::runStep(StepFunction step, const std::string& source, StepOutcome& outcome) {
+// script was stopped, the engine is missing, busy or was lost to a fatal error (and is restored).
+bool JScriptHost::runStep(StepFunction step, const std::string& source, StepOutcome& outcome,
+                          const StopSignal* stop) {
   static_assert(std::is_same_v<StepFunction, duk_safe_call_function>);
   // A heap that could not be created (or recreated) is tried once more.
   if (!heap_->context() && !restoring_) restoreEngine();
@@ -394,7 +395,7 @@ bool JScriptHost::runStep(StepFunction step, const std::string& source, StepOutc
   }
   outcome.call.source = source.data();
   outcome.call.sourceSize = source.size();
-  outcome.rc = heap_->protectedCall(step, &outcome.call, 0, 1, timeLimitMs_);
+  outcome.rc = heap_->protectedCall(step, &outcome.call, 0, 1, timeLimitMs_, stop);
   if (outcome.rc == JsHeap::kBusy) {
     error_ =
         ComposeErrorText("the engine is busy with another evaluation", "", 0, DefaultCodePage());
@@ -411,6 +412,10 @@ bool JScriptHost::runStep(StepFunction step, const std::string& source, StepOutc
   const char* data = duk_get_lstring(ctx, -1, &size);
   if (data) outcome.text.assign(data, size);
   duk_pop(ctx);
+  if (heap_->stopped()) {
+    error_ = ComposeErrorText("the evaluation was stopped", "", 0, DefaultCodePage());
+    return false;
+  }
   if (heap_->timedOut()) {
     error_ =
         ComposeErrorText("the evaluation ran longer than " + std::to_string(timeLimitMs_) + " ms",
@@ -455,7 +460,8 @@ bool JScriptHost::rebuildProcedures() {
   return true;
 }
 
-bool JScriptHost::runEval(const std::string& source, const CodePage& cp, JScriptValue& result) {
+bool JScriptHost::runEval(const std::string& source, const CodePage& cp, JScriptValue& result,
+                          const StopSignal* stop) {
   error_.clear();
   bool hasWrapper = false;
   for (const std::string& name : procedures_) {
@@ -464,7 +470,7 @@ bool JScriptHost::runEval(const std::string& source, const CodePage& cp, JScript
   if (!hasWrapper) return false;
 
   StepOutcome outcome;
-  if (!runStep(&RunEvalStep, CodePageToEngine(source, cp), outcome) || outcome.noEngine) {
+  if (!runStep(&RunEvalStep, CodePageToEngine(source, cp), outcome, stop) || outcome.noEngine) {
     return false;
   }
   if (outcome.rc != DUK_EXEC_SUCCESS) {
@@ -482,10 +488,11 @@ bool JScriptHost::runEval(const std::string& source, const CodePage& cp, JScript
   return true;
 }
 
-bool JScriptHost::evalExpression(const std::string& text, const CodePage& cp, std::string& result) {
+bool JScriptHost::evalExpression(const std::string& text, const CodePage& cp, std::string& result,
+                                 const StopSignal* stop) {
   if (!wrapperLoaded_ && !loadEvalWrapper()) return false;
   JScriptValue value;
-  if (!runEval(text, cp, value)) return false;
+  if (!runEval(text, cp, value, stop)) return false;
   std::string converted;
   if (!JScriptValueToText(value, converted)) {
     error_ = ComposeErrorText("the value has no text", SourceLine(text, 1), 1, cp);

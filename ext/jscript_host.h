@@ -12,6 +12,7 @@ struct duk_hthread;
 namespace velmar {
 
 class JsHeap;
+class StopSignal;
 
 // A value the engine answered, already carried over into the active code
 // page.
@@ -61,13 +62,18 @@ class JScriptHost {
   // (with errorText()) when the engine is missing or refuses the code.
   bool loadEvalWrapper();
   // Runs the text through the wrapper; false when the wrapper is not loaded
-  // or the evaluation failed (errorText() says why).
-  bool runEval(const std::string& source, const CodePage& cp, JScriptValue& result);
+  // or the evaluation failed (errorText() says why). A request on `stop`
+  // (the stop signal of the evaluating script) ends the evaluation the way
+  // the time limit does, within a few thousand instructions or at the next
+  // allocation of a long built-in operation.
+  bool runEval(const std::string& source, const CodePage& cp, JScriptValue& result,
+               const StopSignal* stop = nullptr);
   // Evaluates a script text (active code page) the way the `js` statement
   // does: through the wrapper (loaded on first use), the value converted to
   // text. True with the result text, false with errorText() describing the
-  // failure. Callers hold the JScript lock.
-  bool evalExpression(const std::string& text, const CodePage& cp, std::string& result);
+  // failure. Callers hold the JScript lock; `stop` is as for runEval.
+  bool evalExpression(const std::string& text, const CodePage& cp, std::string& result,
+                      const StopSignal* stop = nullptr);
   // Makes the object visible to scripts under the name; with addMembers its
   // members are globals as well. The object must outlive this host.
   bool addNamedObject(const std::string& name, JScriptHostObject* object, bool addMembers,
@@ -80,10 +86,11 @@ class JScriptHost {
 
   // Evaluations running longer than this fail, so a script that loops for
   // ever cannot hang its host (Config.ini `jstimeout`, in seconds). The
-  // engine checks the limit while it executes script code; time spent in a
-  // single built-in operation or in a host object's member counts but does
-  // not interrupt it. After a time-out the engine carries on with its
-  // globals intact. Zero or less means no limit.
+  // engine checks the limit while it executes script code; a single
+  // built-in operation past the limit fails at its next large allocation,
+  // and time spent in a host object's member counts but does not interrupt
+  // it. After a time-out the engine carries on with its globals intact. Zero or less means no
+  // limit.
   void setTimeLimitMs(int ms) { timeLimitMs_ = ms; }
   int timeLimitMs() const { return timeLimitMs_; }
 
@@ -96,7 +103,8 @@ class JScriptHost {
  private:
   struct StepOutcome;
   using StepFunction = int (*)(duk_hthread*, void*);
-  bool runStep(StepFunction step, const std::string& source, StepOutcome& outcome);
+  bool runStep(StepFunction step, const std::string& source, StepOutcome& outcome,
+               const StopSignal* stop = nullptr);
   bool restoreEngine();
   bool bindObject(Binding& binding);
   bool rebuildProcedures();

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "http/cookie_jar.h"
-#include "values/expansion.h"
+#include "values/text_limits.h"
 
 struct ssl_ctx_st;
 struct ssl_st;

@@ -1,6 +1,10 @@
 #include "regex/named_regex.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "platform/stop_signal.h"
+#include "values/text_limits.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -23,22 +27,28 @@ std::size_t NextSearchStart(std::u16string_view text, const RegExpMatch& m) {
 }
 
 // Every occurrence of `from` replaced by `to`, left to right, without
-// looking again at what was put in.
-void ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_view to) {
-  if (from.empty()) return;
+// looking again at what was put in. False (with `text` unchanged) when the
+// result would pass `limit` units or a stop was requested on the way.
+bool ReplaceAll(std::u16string& text, std::u16string_view from, std::u16string_view to,
+                std::size_t limit, const StopSignal* stop) {
+  if (from.empty()) return true;
   std::size_t at = text.find(from);
-  if (at == std::u16string::npos) return;
+  if (at == std::u16string::npos) return true;
   std::u16string out;
   out.reserve(text.size());
   std::size_t done = 0;
-  while (at != std::u16string::npos) {
+  for (std::size_t n = 1; at != std::u16string::npos; ++n) {
+    if (n % 64 == 0 && stop && stop->requested()) return false;
     out.append(text, done, at - done);
+    if (to.size() > limit - std::min(limit, out.size())) return false;
     out.append(to);
     done = at + from.size();
     at = text.find(from, done);
   }
+  if (text.size() - done > limit - std::min(limit, out.size())) return false;
   out.append(text, done, std::u16string::npos);
   text.swap(out);
+  return true;
 }
 
 // The same as cp.ToUtf16, with the ASCII stretches (most of a web page)
@@ -151,8 +161,11 @@ int CollectMatches(NamedRegex& regex, const CodePage& cp, std::string_view text,
   return static_cast<int>(regex.results.size());
 }
 
+// A character never takes fewer bytes in the code page than UTF-16 units, so
+// a text of more units than the expansion limit would pass it as bytes too.
 std::string ReplaceMatches(NamedRegex& regex, const CodePage& cp, std::string_view text,
-                           std::string_view replacement, const StopSignal* stop) {
+                           std::string_view replacement, const StopSignal* stop, bool& tooLong) {
+  constexpr std::size_t kLimit = kMaxExpandedTextSize;
   regex.groupCount = 0;
   if (!regex.compiled || text.empty()) return std::string(text);
   const std::size_t end = ToUtf16Quick(cp, text, regex.buffer);
@@ -168,18 +181,33 @@ std::string ReplaceMatches(NamedRegex& regex, const CodePage& cp, std::string_vi
   std::u16string result(regex.buffer);
   std::u16string r;
   std::u16string marker;
+  // A replacement holding its match's text grows the result with every
+  // further match of that text: the expansion limit bounds it, and a stop
+  // request ends the work between two matches.
   while (found) {
+    if (stop && stop->requested()) break;
     r = wideReplacement;
     for (int i = 1; i < regex.groupCount; ++i) {
       marker.assign(1, u'$');
       for (char c : std::to_string(i)) marker.push_back(static_cast<char16_t>(c));
-      ReplaceAll(r, marker, m.Group(t, i));
+      if (!ReplaceAll(r, marker, m.Group(t, i), kLimit, stop)) {
+        tooLong = !(stop && stop->requested());
+        return {};
+      }
     }
-    ReplaceAll(result, m.Group(t, 0), r);
+    if (!ReplaceAll(result, m.Group(t, 0), r, kLimit, stop)) {
+      tooLong = !(stop && stop->requested());
+      return {};
+    }
     if (static_cast<std::size_t>(m.matchEnd) >= t.size()) break;
     found = Match(regex.program, m, t, nullptr, NextSearchStart(t, m));
   }
-  return cp.FromUtf16(result);
+  std::string out = cp.FromUtf16(result);
+  if (out.size() > kLimit) {
+    tooLong = true;
+    return {};
+  }
+  return out;
 }
 
 }  // namespace
@@ -198,8 +226,10 @@ int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text, const
 }
 
 std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view text,
-                         std::string_view replacement, const StopSignal* stop) {
-  std::string result = ReplaceMatches(regex, cp, text, replacement, stop);
+                         std::string_view replacement, const StopSignal* stop, bool* tooLong) {
+  bool overLimit = false;
+  std::string result = ReplaceMatches(regex, cp, text, replacement, stop, overLimit);
+  if (tooLong) *tooLong = overLimit;
   ReleaseLargeBuffers(regex);
   return result;
 }

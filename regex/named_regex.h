@@ -44,9 +44,12 @@ int MatchAll(NamedRegex& regex, const CodePage& cp, std::string_view text,
              const StopSignal* stop = nullptr);
 
 // Replaces, for every match, each occurrence of its group-0 text by the
-// replacement, with $1, $2, ... standing for its further groups.
+// replacement, with $1, $2, ... standing for its further groups. A result
+// that would pass the expansion limit (kMaxExpandedTextSize) gives the empty
+// text and sets *tooLong; a stop request ends the work early.
 std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view text,
-                         std::string_view replacement, const StopSignal* stop = nullptr);
+                         std::string_view replacement, const StopSignal* stop = nullptr,
+                         bool* tooLong = nullptr);
 
 // The tester's report: "count:N; groups:G;" then one line per result.
 std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text);

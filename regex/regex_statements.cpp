@@ -107,7 +107,15 @@ void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
     reportScriptError(ctx, rawText, MissingReason(cp, name));
     return;
   }
-  ctx.variables[variable] = RegexReplace(*it->second, cp, target, replacement, &ctx.stop);
+  bool tooLong = false;
+  std::string result = RegexReplace(*it->second, cp, target, replacement, &ctx.stop, &tooLong);
+  if (tooLong) {
+    reportScriptError(ctx, rawText, msg::kExpansionTooLong);
+    return;
+  }
+  // A stopped replace leaves the variable as it was.
+  if (ctx.stop.requested()) return;
+  ctx.variables[variable] = std::move(result);
 }
 
 }  // namespace velmar

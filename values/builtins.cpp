@@ -58,7 +58,15 @@ std::string Substring(const std::vector<std::string>& args) {
   const std::string& text = args[1];
   const long long size = static_cast<long long>(text.size());
   const long long writtenStart = LeadingInteger(args[2]);
-  long long length = args.size() >= 4 ? LeadingInteger(args[3]) : size - writtenStart;
+  // Without a length the rest counts from the start as written; a start far
+  // below zero would overflow the subtraction, and every length from the
+  // text's size on means the same.
+  long long length = size;
+  if (args.size() >= 4) {
+    length = LeadingInteger(args[3]);
+  } else if (__builtin_sub_overflow(size, writtenStart, &length)) {
+    length = LLONG_MAX;
+  }
   const long long start = std::max(writtenStart, 0LL);
   length = std::max(length, 0LL);
   if (start >= size) return {};
@@ -139,15 +147,32 @@ std::string Replace(ScriptContext& ctx, const Args& args) {
                       args.size() >= 4 ? std::string_view(args[3]) : "");
 }
 
+// The pieces of SplitText, stored in _0, _1, ... as they are found: a huge
+// text gives millions of variables, so no list of pieces is built first and
+// a stop request ends the work between two pieces.
 std::string Split(ScriptContext& ctx, const Args& args) {
-  const std::vector<std::string> pieces = SplitText(args[1], args[2], ctx.codePage());
+  const std::string_view text = args[1];
+  const std::string_view separator = args[2];
+  const CodePage& cp = ctx.codePage();
+  std::size_t count = 0;
   std::string varName = "_";
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
+  auto store = [&](std::string_view piece) {
     varName.resize(1);
-    varName += std::to_string(i);
-    ctx.variables.Set(varName, pieces[i]);
+    varName += std::to_string(count++);
+    ctx.variables.Set(varName, piece);
+  };
+  std::size_t pos = 0;
+  if (!separator.empty()) {
+    for (;;) {
+      if (ctx.stop.requested()) return std::to_string(count);
+      const std::size_t hit = cp.Find(text, separator, pos);
+      if (hit == std::string_view::npos) break;
+      store(text.substr(pos, hit - pos));
+      pos = hit + separator.size();
+    }
   }
-  return std::to_string(pieces.size());
+  store(text.substr(pos));
+  return std::to_string(count);
 }
 
 std::string Compare(ScriptContext&, const Args& args) {

@@ -5,16 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "values/text_limits.h"
+
 namespace velmar {
 
 struct ScriptContext;
 
-// A text never grows past this size through expansion. A pass whose result
-// (or whose reference values alone) would be larger stops the expansion with
-// the error "引用展开后的文本超过64MB．": the text keeps what the earlier
-// passes made of it and the script ends after the statement, instead of
-// doubling `[#a][#a]`-style texts until memory runs out.
-constexpr std::size_t kMaxExpandedTextSize = std::size_t{64} << 20;
 constexpr int kMaxExpansionPasses = 100;
 
 // Replaces every bracket reference ([#var], [@builtin], [$regex], [%query],

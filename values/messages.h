@@ -21,7 +21,8 @@ inline constexpr char kUndefinedSection[] = "使用了未定义的代码段名�
 inline constexpr char kGotoInEvent[] = "消息函数及其调用的函数中不能使用GOTO命令!";
 inline constexpr char kResumeOutsideEvent[] = "RESUME命令只能在消息函数中使用!";
 
-// Expansion.
+// A text past the expansion's size limit; other statements that could build
+// such a text (`replace`) report it too.
 inline constexpr char kExpansionTooLong[] = "引用展开后的文本超过64MB．";
 
 // Named regular expressions.

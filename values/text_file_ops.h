@@ -26,8 +26,12 @@ std::string NormalizePath(std::string_view path, const CodePage& cp);
 // The file operations below normalise the path first (see NormalizePath);
 // each has an overload taking the script's code page for that step.
 
+// The file operations read and write regular files only: a folder, a pipe
+// or a device counts as a file that cannot be opened.
+
 // Every line of the file followed by CR LF (CR LF and LF both end a line);
-// empty when the file cannot be opened or read.
+// empty when the file cannot be opened or read, or is larger than the
+// expansion limit (kMaxExpandedTextSize).
 std::string ReadTextFile(std::string_view path);
 std::string ReadTextFile(std::string_view path, const CodePage& cp);
 // Line n (from 1) without its line end; empty when missing.

@@ -2,8 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "engine/console_host.h"
+#include "platform/stop_signal.h"
+#include "support/console_run.h"
+#include "support/test_support.h"
 
 namespace velmar {
 namespace {
@@ -131,6 +142,9 @@ TEST(JScriptHost, TextsCrossWithTheCodePage) {
 
 TEST(JScriptHost, HostileTexts) {
   JScriptHost js;
+  // Every case ends on its own; the time limit now also cuts a long join
+  // short, which a slow (sanitizer) build could run into.
+  js.setTimeLimitMs(0);
   EXPECT_EQ(Eval(js, "keep = 'k'"), "k");
   // Several MB of source, and of result.
   const std::string big = "'" + std::string(4 << 20, 'a') + "'.length";
@@ -182,6 +196,105 @@ TEST(JScriptHost, TimeLimitEndsEndlessLoopsAndKeepsTheGlobals) {
   EXPECT_TRUE(Fails(js, "new String({toString: function(){ for(;;){} }})"));
   EXPECT_EQ(Eval(js, "6*7"), "42");
   EXPECT_EQ(Eval(js, "kept"), "1");
+}
+
+TEST(JScriptHost, StopEndsEvaluationsAndKeepsTheGlobals) {
+  JScriptHost js;
+  js.setTimeLimitMs(0);
+  EXPECT_EQ(Eval(js, "kept = 1"), "1");
+  StopSignal stop;
+  stop.request();
+  std::string result = "unchanged";
+  EXPECT_FALSE(js.evalExpression("while(true){}", kUtf8, result, &stop));
+  EXPECT_NE(js.errorText().find("stopped"), std::string::npos) << js.errorText();
+  // A single built-in that would run for minutes fails at its first large
+  // allocation, before any bytecode check comes round.
+  EXPECT_FALSE(js.evalExpression("new Array(1e9).join('x')", kUtf8, result, &stop));
+  EXPECT_FALSE(js.evalExpression("try { for(;;){} } catch (e) { caught = 1; for(;;){} }", kUtf8,
+                                 result, &stop));
+  EXPECT_EQ(result, "unchanged");
+  // The engine was not lost: the globals are still there, and an evaluation
+  // without a stop request runs as before.
+  EXPECT_EQ(Eval(js, "kept + 1"), "2");
+  StopSignal calm;
+  EXPECT_TRUE(js.evalExpression("[1,2,3].join('-')", kUtf8, result, &calm));
+  EXPECT_EQ(result, "1-2-3");
+}
+
+// Each runs a script on its worker in a console host with no JScript time
+// limit, stops it while the engine is busy and expects the worker to end
+// long before an unchecked engine would (minutes, or never).
+TEST(JScriptHost, StopReachesTheEngineOnAWorker) {
+  const char* const kBusy[] = {"while(true){}", "new Array(1e9).join('x')",
+                               "for(;;){ try { for(;;){} } catch (e) {} }"};
+  for (const char* code : kBusy) {
+    testing::TempDir home;
+    home.Write("Config.ini", "[setting]\r\njstimeout=0\r\n");
+    const testing::ConsoleRun run = testing::RunInConsole(
+        home.path(), std::string("show go\njs ") + code + "\nshow after\n", 300, 5000);
+    ASSERT_TRUE(run.ended) << code;
+    RecordProperty(std::string("stop_ms ") + code, std::to_string(run.endMs));
+    EXPECT_EQ(run.output.find("after"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("state: stop"), std::string::npos) << run.output;
+  }
+}
+
+// One script evaluates at a time; a stop reaches a script that waits for
+// its turn as well.
+TEST(JScriptHost, StopReachesAScriptWaitingForTheEngine) {
+  testing::TempDir home;
+  home.Write("Config.ini", "[setting]\r\njstimeout=0\r\n");
+  const auto pathA = home.Write("Script/a.vlm", "show a\njs while(true){}\n");
+  const auto pathB = home.Write("Script/b.vlm", "show b\njs 1+1\nshow after\n");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* out = fdopen(fds[1], "w");
+  auto env = std::make_unique<EngineEnvironment>(
+      EngineEnvironment::ForHome(home.path(), KeywordFlavor::kRunner));
+  auto host = std::make_unique<ConsoleHost>(*env, out, -1);
+  std::string output;
+  auto readUntil = [&](const std::string& marker) {
+    while (output.find(marker) == std::string::npos) {
+      char buffer[256];
+      const ssize_t n = read(fds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      output.append(buffer, static_cast<std::size_t>(n));
+    }
+  };
+  ScriptInstance* a = host->startScript("a", pathA.string(), "");
+  ScriptInstance* b = host->startScript("b", pathB.string(), "");
+  ASSERT_TRUE(host->run(*a));
+  readUntil("show: a\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(host->run(*b));
+  readUntil("show: b\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  host->stop(*b);
+  const bool bEnded = b->worker.waitFinished(5000);
+  host->stop(*a);
+  const bool aEnded = a->worker.waitFinished(5000);
+  if (!aEnded || !bEnded) {
+    // Destroying the host would wait for the workers for ever.
+    (void)host.release();
+    (void)env.release();
+    FAIL() << "a ended: " << aEnded << ", b ended: " << bEnded;
+  }
+  EXPECT_EQ(b->variables["status"], "0");
+  host.reset();
+  std::fclose(out);
+  readUntil("\x01");
+  close(fds[0]);
+  EXPECT_EQ(output.find("after"), std::string::npos) << output;
+}
+
+// The time limit holds for a single long built-in too.
+TEST(JScriptHost, TimeLimitEndsALongBuiltIn) {
+  testing::TempDir home;
+  home.Write("Config.ini", "[setting]\r\njstimeout=1\r\n");
+  const testing::ConsoleRun run = testing::RunInConsole(
+      home.path(), "js new Array(1e9).join('x')\nshow status=[#status]\n", -1, 10000);
+  ASSERT_TRUE(run.ended);
+  EXPECT_NE(run.output.find("show: status=0"), std::string::npos) << run.output;
 }
 
 // A host object that answers with its member name and arguments.

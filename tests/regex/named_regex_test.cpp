@@ -104,6 +104,38 @@ TEST(NamedRegex, StopEndsMatchAllAndReplace) {
   EXPECT_EQ(RegexReplace(*r, kUtf8, text, "x", &stop), text);
 }
 
+// 48 words of 1024 `w`: every match replaces each occurrence of the word by
+// two of it, over the result, so the text would double 48 times.
+std::string DoublingWords() {
+  std::string text;
+  for (int i = 0; i < 48; ++i) text += std::string(1024, 'w') + " ";
+  return text;
+}
+
+TEST(NamedRegex, ReplaceStaysWithinTheExpansionLimit) {
+  auto r = CreateNamedRegex(kUtf8, "{w+}");
+  bool tooLong = false;
+  EXPECT_EQ(RegexReplace(*r, kUtf8, DoublingWords(), std::string(2048, 'w'), nullptr, &tooLong),
+            "");
+  EXPECT_TRUE(tooLong);
+  // A group multiplied in the replacement is bounded as well.
+  auto g = CreateNamedRegex(kUtf8, "{x}{y+}");
+  std::string many;
+  for (int i = 0; i < 70; ++i) many += "$1";
+  EXPECT_EQ(RegexReplace(*g, kUtf8, "x" + std::string(1 << 20, 'y'), many, nullptr, &tooLong), "");
+  EXPECT_TRUE(tooLong);
+  // Below the limit the result is whole: 8 words doubled 12 times.
+  const std::string eight = DoublingWords().substr(0, 8 * 1025);
+  EXPECT_EQ(RegexReplace(*r, kUtf8, eight, std::string(2048, 'w'), nullptr, &tooLong).size(),
+            std::size_t{8} * ((1024u << 8) + 1));
+  EXPECT_FALSE(tooLong);
+  // A stop ends the replace without calling it too long.
+  StopSignal stop;
+  stop.request();
+  RegexReplace(*r, kUtf8, DoublingWords(), std::string(2048, 'w'), &stop, &tooLong);
+  EXPECT_FALSE(tooLong);
+}
+
 TEST(NamedRegex, GivesBackTheMemoryOfHugeTexts) {
   // A named expression lives as long as the script; the UTF-16 copy of a
   // 5 MB text and the backtrack stack of a deep match do not stay with it.

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "regex/named_regex.h"
+#include "support/console_run.h"
 #include "support/script_fixture.h"
 #include "values/expansion.h"
+#include "values/messages.h"
 
 namespace velmar::testing {
 namespace {
@@ -121,6 +123,41 @@ TEST_F(RegexStatements, ReplaceStoresIntoTheNamedVariable) {
   ExecuteReplace(ctx_, "hash [#z]   ");
   EXPECT_EQ(ctx_.variables["z"], wantZ);
   EXPECT_TRUE(TakeAlerts().empty());
+}
+
+// 48 words of 1024 `w` replaced by two of them, match by match over the
+// result: the text would double 48 times.
+std::string DoublingWords() {
+  std::string text;
+  for (int i = 0; i < 48; ++i) text += std::string(1024, 'w') + " ";
+  return text;
+}
+
+TEST_F(RegexStatements, ReplaceReportsATooLongResult) {
+  ctx_.variables["v"] = DoublingWords();
+  ctx_.variables["by"] = std::string(2048, 'w');
+  ExecuteRegex(ctx_, "r {w+}");
+  ExecuteReplace(ctx_, "r [#v] [#by]");
+  EXPECT_EQ(ctx_.variables["v"], DoublingWords());
+  EXPECT_EQ(TakeAlerts(), Texts({Alert("r [#v] [#by]", msg::kExpansionTooLong)}));
+  EXPECT_TRUE(ctx_.errorReported);
+}
+
+// The same on a worker, stopped while it replaces: it ends (with the error
+// or on the stop, whichever comes first) long before the 2^48-fold text it
+// used to build.
+TEST(RegexReplaceScript, EndsPromptly) {
+  testing::TempDir home;
+  home.Write("words.txt", DoublingWords());
+  const ConsoleRun run =
+      RunInConsole(home.path(),
+                   "regex r {w+}\nvar [#v] [@readfile<<<words.txt<<<1]\n"
+                   "var [#by] " +
+                       std::string(2048, 'w') + "\nshow go\nreplace r [#v] [#by]\nshow after\n",
+                   300, 5000);
+  ASSERT_TRUE(run.ended);
+  RecordProperty("stop_ms", std::to_string(run.endMs));
+  EXPECT_EQ(run.output.find("after"), std::string::npos) << run.output.substr(0, 300);
 }
 
 TEST_F(RegexStatements, GbkScriptsAndStop) {

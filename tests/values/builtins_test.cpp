@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <regex>
 #include <thread>
 
+#include "support/console_run.h"
 #include "support/script_fixture.h"
 #include "support/test_support.h"
 #include "values/builtins.h"
@@ -55,6 +59,11 @@ TEST(Builtins, TextFunctions) {
   EXPECT_EQ(f.Expand("[@substr<<<abcdef<<<4<<<9]"), "ef");
   EXPECT_EQ(f.Expand("<[@substr<<<abc<<<5]>"), "<>");
   EXPECT_EQ(f.Expand("[@substr<<<abc<<<-2]"), "abc");
+  // Without a length the rest is counted from the start as written, even one
+  // far below zero.
+  EXPECT_EQ(f.Expand("[@substr<<<abc<<<-99999999999999999999]"), "abc");
+  EXPECT_EQ(f.Expand("[@substr<<<abc<<<-9223372036854775807]"), "abc");
+  EXPECT_EQ(f.Expand("<[@substr<<<abc<<<99999999999999999999]>"), "<>");
   EXPECT_EQ(f.Expand("<[@substr<<<abcdef<<<2<<<-1]>"), "<>");
   EXPECT_EQ(f.Expand("[@urlencode<<<a b&c]"), "a+b%26c");
   EXPECT_EQ(f.Expand("[@lcase<<<AbC中]|[@ucase<<<aBc]"), "abc中|ABC");
@@ -88,6 +97,56 @@ TEST(Builtins, SplitWritesNumberedVariables) {
   EXPECT_EQ(f.Var("_0"), "a,b");
   EXPECT_EQ(f.Expand("[@split<<<<<<;]"), "1");
   EXPECT_EQ(f.Var("_0"), "");
+}
+
+// A split of millions of pieces takes seconds; a stop ends it between two.
+TEST(Builtins, StopEndsAHugeSplit) {
+  testing::TempDir home;
+  std::string pieces;
+  for (int i = 0; i < 10'000'000; ++i) pieces += "a,";
+  home.Write("pieces.txt", pieces);
+  pieces.clear();
+  pieces.shrink_to_fit();
+  const testing::ConsoleRun run = testing::RunInConsole(
+      home.path(), "show go\nshow n=[@split<<<[@readfile<<<pieces.txt]<<<,]\nshow after\n", 1000,
+      5000);
+  ASSERT_TRUE(run.ended);
+  RecordProperty("stop_ms", std::to_string(run.endMs));
+  EXPECT_EQ(run.output.find("after"), std::string::npos) << run.output.substr(0, 200);
+}
+
+// readfile and writefile use regular files only: a pipe would block them and
+// a device like /dev/zero would feed them until memory runs out. A text
+// larger than a script can hold is not read either. The script runs on its
+// own worker so that a read that blocks fails the test instead of hanging it.
+TEST(Builtins, FilesAreRegularFilesOnly) {
+  testing::TempDir home;
+  const std::string fifo = (home.path() / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  home.Write("big.bin", "");
+  std::filesystem::resize_file(home.path() / "big.bin", (std::uintmax_t{64} << 20) + 1);
+  home.Write("small.txt", "ok\n");
+  const testing::ConsoleRun run = testing::RunInConsole(
+      home.path(),
+      "show r=[@readfile<<<" + fifo + "]|[@readfile<<<" + fifo + "<<<0]|[@readfile<<<" + fifo +
+          "<<<1]\n"
+          "show w=[@writefile<<<" +
+          fifo +
+          "<<<x<<<w]\n"
+          "show z=[@len<<<[@readfile<<</dev/zero]]|[@readfile<<</dev/zero<<<0]|"
+          "[@len<<<[@readfile<<</dev/zero<<<1]]\n"
+          "show n=[@writefile<<</dev/null<<<x<<<w]\n"
+          "show big=[@len<<<[@readfile<<<big.bin]]|[@readfile<<<big.bin<<<0]\n"
+          "show small=[@readfile<<<small.txt<<<1]\n",
+      -1, 5000);
+  ASSERT_TRUE(run.ended);
+  EXPECT_NE(run.output.find("show: r=|0|\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("show: w=0\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("show: z=0|0|0\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("show: n=0\n"), std::string::npos) << run.output;
+  // Lines of a large regular file can still be counted.
+  EXPECT_NE(run.output.find("show: big=0|1\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("show: small=ok\n"), std::string::npos) << run.output;
 }
 
 TEST(Builtins, RandomNumbersPerThread) {

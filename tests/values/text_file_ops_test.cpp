@@ -95,8 +95,9 @@ TEST(WriteTextFile, ModesAndFailures) {
   EXPECT_FALSE(WriteTextFile(p, "x", ""));
   EXPECT_FALSE(WriteTextFile(p, "x", "q"));
   EXPECT_FALSE(WriteTextFile((dir.path() / "no/such/file").string(), "x", "w"));
-  // A full disk shows only when the buffered text is flushed at close.
+  // Devices are no files to write to.
   EXPECT_FALSE(WriteTextFile("/dev/full", "x", "w"));
+  EXPECT_FALSE(WriteTextFile("/dev/null", "x", "w"));
 
   // With the GBK page a trail byte equal to `\` stays part of the file name.
   const std::string name = "\x95\\.txt";
