@@ -47,15 +47,7 @@ ScreenSize ConsoleHost::screenSize() {
 }
 
 ConsoleHost::ConsoleHost(const EngineEnvironment& environment, std::FILE* out, int inputFd)
-    : ScriptHostBase(environment), out_(out), inputFd_(inputFd) {
-  const std::string limit = environment.config.GetString("jstimeout");
-  if (!limit.empty()) {
-    const long long seconds = LeadingInteger(limit);
-    const long long ms =
-        seconds <= 0 ? 0 : (seconds > INT32_MAX / 1000 ? INT32_MAX : seconds * 1000);
-    js_.setTimeLimitMs(static_cast<int>(ms));
-  }
-}
+    : ScriptHostBase(environment), out_(out), inputFd_(inputFd) {}
 
 // Workers call into this object until they end, so they are stopped here,
 // before the members they use go away.
@@ -167,34 +159,8 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
 }
 
 void ConsoleHost::EvaluateJs(ScriptContext& ctx, const std::string& text) {
-  ctx.stop.SetAbortHook([this] {
-    { std::lock_guard<std::mutex> lock(jsMutex_); }
-    jsCv_.notify_all();
-  });
-  bool owns = false;
-  {
-    std::unique_lock<std::mutex> lock(jsMutex_);
-    jsCv_.wait(lock, [&] { return !jsBusy_ || ctx.stop.requested(); });
-    if (!ctx.stop.requested()) jsBusy_ = owns = true;
-  }
-  ctx.stop.ClearAbortHook();
-  if (!owns) {
-    ctx.variables["status"] = "0";
-    return;
-  }
-  struct Release {
-    ConsoleHost& host;
-    ~Release() {
-      {
-        std::lock_guard<std::mutex> lock(host.jsMutex_);
-        host.jsBusy_ = false;
-      }
-      host.jsCv_.notify_all();
-    }
-  } release{*this};
   std::string result;
-  // The engine reads the evaluating script's own stop request while it runs.
-  if (js_.evalExpression(text, ctx.codePage(), result, &ctx.stop)) {
+  if (environment().EvaluateJs(text, result, nullptr, &ctx.stop)) {
     ctx.variables["return"] = std::move(result);
     ctx.variables["status"] = "1";
   } else {

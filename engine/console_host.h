@@ -10,7 +10,6 @@
 #include <string_view>
 
 #include "engine/script_instance.h"
-#include "ext/jscript_host.h"
 
 namespace velmar {
 
@@ -25,8 +24,10 @@ class ConsoleHost : public ScriptHostBase {
   ConsoleHost(const EngineEnvironment& environment, std::FILE* out, int inputFd = 0);
   ~ConsoleHost() override;
 
+  // Runs on the requesting worker's thread.
   void handleRequest(const HostRequest& request, const std::string& text) override;
-  // The display's size when one is reachable; zeros otherwise.
+  // Runs on the asking worker's thread: the display's size when one is
+  // reachable; zeros otherwise.
   ScreenSize screenSize() override;
 
   // Path of the note file of an instance: Temp/note_<id>.txt of the home.
@@ -46,12 +47,6 @@ class ConsoleHost : public ScriptHostBase {
   std::mutex inputMutex_;
   std::condition_variable inputCv_;
   bool inputBusy_ = false;
-  // The JScript lock: one script evaluates at a time; a stop reaches a
-  // script waiting for its turn as well as the one evaluating.
-  std::mutex jsMutex_;
-  std::condition_variable jsCv_;
-  bool jsBusy_ = false;
-  JScriptHost js_;
 };
 
 }  // namespace velmar

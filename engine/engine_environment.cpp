@@ -1,9 +1,11 @@
 #include "engine/engine_environment.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <system_error>
 
 #include "platform/process_info.h"
+#include "values/text_file_ops.h"
 
 namespace velmar {
 
@@ -14,7 +16,51 @@ EngineEnvironment EngineEnvironment::ForHome(const std::filesystem::path& home,
   env.config = Profile(home / "Config.ini");
   env.codePage = &CodePage::Get(static_cast<int>(env.config.GetInt("codepage", CodePage::kUtf8)));
   env.flavor = flavor;
+  env.jscript->engine.setTimeLimitMs(JsTimeLimitMs(env.config));
   return env;
+}
+
+int JsTimeLimitMs(const Profile& config) {
+  constexpr int kDefaultMs = 10000;
+  const std::string limit = config.GetString("jstimeout");
+  if (limit.empty()) return kDefaultMs;
+  const long long seconds = LeadingInteger(limit);
+  if (seconds <= 0) return 0;
+  return seconds > INT32_MAX / 1000 ? INT32_MAX : static_cast<int>(seconds * 1000);
+}
+
+bool EngineEnvironment::EvaluateJs(const std::string& text, std::string& result,
+                                   std::string* error, StopSignal* stop) const {
+  SharedJScript& js = *jscript;
+  auto stopped = [stop] { return stop && stop->requested(); };
+  if (stop) {
+    stop->SetAbortHook([&js] {
+      { std::lock_guard<std::mutex> lock(js.lock); }
+      js.turn.notify_all();
+    });
+  }
+  bool owns = false;
+  {
+    std::unique_lock<std::mutex> lock(js.lock);
+    js.turn.wait(lock, [&] { return !js.busy || stopped(); });
+    if (!stopped()) js.busy = owns = true;
+  }
+  if (stop) stop->ClearAbortHook();
+  if (!owns) return false;
+  struct Release {
+    SharedJScript& js;
+    ~Release() {
+      {
+        std::lock_guard<std::mutex> lock(js.lock);
+        js.busy = false;
+      }
+      js.turn.notify_all();
+    }
+  } release{js};
+  // The engine reads the evaluating script's own stop request while it runs.
+  if (js.engine.evalExpression(text, *codePage, result, stop)) return true;
+  if (error) *error = js.engine.errorText();
+  return false;
 }
 
 std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {

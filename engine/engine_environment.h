@@ -1,24 +1,55 @@
 #pragma once
 // What every script of one host shares: the home folder (the program folder
-// of the original design), its Config.ini, the active code page and the
-// keyword flavour of the program.
+// of the original design), its Config.ini, the active code page, the keyword
+// flavour of the program and the JScript engine with its lock.
 
+#include <condition_variable>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "engine/keyword_table.h"
+#include "platform/stop_signal.h"
+#include "ext/jscript_host.h"
 #include "values/code_page.h"
 #include "values/profile.h"
 
 namespace velmar {
+
+// The one JScript engine of a host. Every evaluation on it (the `js`
+// statement, whichever thread answers it) holds the JScript lock: `busy`
+// under `lock`, so that a stop reaches a script waiting for its turn as well
+// as the one evaluating.
+struct SharedJScript {
+  std::mutex lock;
+  std::condition_variable turn;
+  bool busy = false;
+  JScriptHost engine;
+};
+
+// Config.ini `jstimeout` (seconds, default 10) in milliseconds; zero or less
+// means no limit.
+int JsTimeLimitMs(const Profile& config);
 
 struct EngineEnvironment {
   std::filesystem::path home;
   Profile config;
   const CodePage* codePage = &CodePage::Get(CodePage::kUtf8);
   KeywordFlavor flavor = KeywordFlavor::kManager;
+  // Shared by copies of the environment: every program holds one engine for
+  // all of its scripts, whichever host answers their requests.
+  std::shared_ptr<SharedJScript> jscript = std::make_shared<SharedJScript>();
 
-  // Environment for a home folder: reads `codepage` from its Config.ini.
+  // Evaluates like the `js` statement under the JScript lock: true with the
+  // result text, false with the engine's error text in `error`. With `stop`,
+  // the evaluating script's stop request ends the wait for the lock (false,
+  // `error` untouched) and the evaluation itself.
+  bool EvaluateJs(const std::string& text, std::string& result, std::string* error = nullptr,
+                  StopSignal* stop = nullptr) const;
+
+  // Environment for a home folder: reads `codepage` and `jstimeout` from its
+  // Config.ini.
   static EngineEnvironment ForHome(const std::filesystem::path& home,
                                    KeywordFlavor flavor = KeywordFlavor::kManager);
 };

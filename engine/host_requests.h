@@ -57,9 +57,13 @@ class ScriptHost {
  public:
   virtual ~ScriptHost() = default;
   // Handles one request; returns when the host is done with it, with any
-  // variables it sets in place.
+  // variables it sets in place. Called on the requesting worker's thread; a
+  // windowed host hands the work to its UI thread and waits there for the
+  // answer, holding no lock.
   virtual void handleRequest(const HostRequest& request, const std::string& text) = 0;
-  // Size of the primary screen; zeros when there is none.
+  // Size of the primary screen; zeros when there is none. Called on the
+  // asking worker's thread, so a windowed host answers from a copy its UI
+  // thread keeps up to date rather than asking its widgets.
   virtual ScreenSize screenSize() { return {}; }
 };
 

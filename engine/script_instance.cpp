@@ -1,6 +1,7 @@
 #include "engine/script_instance.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "engine/executor.h"
 
@@ -12,6 +13,8 @@ ScriptInstance::~ScriptInstance() {
 
 ScriptHostBase::ScriptHostBase(const EngineEnvironment& environment) : env_(&environment) {}
 
+// The last resort: derived hosts stop their workers themselves (see the
+// class comment); joining here keeps threads from outliving their instances.
 ScriptHostBase::~ScriptHostBase() {
   shutdown();
 }
@@ -47,6 +50,7 @@ bool ScriptHostBase::run(ScriptInstance& instance) {
     const bool created = instance.worker.start([this, target] {
       runScript(*target);
       onWorkerEnded(*target);
+      NotifyWorkerEnded();
     });
     if (!created) return false;
   } else if (instance.paused == 0) {
@@ -128,6 +132,51 @@ void ScriptHostBase::beginPrompt(ScriptInstance& instance, void* dialog) {
   instance.promptDialog = dialog;
   instance.worker.suspend();
   instance.paused = instance.worker.alive() ? 1 : 0;
+}
+
+void ScriptHostBase::requestStopAll() {
+  std::lock_guard<std::mutex> lock(listMutex_);
+  for (const auto& instance : instances_) StopLocked(*instance);
+}
+
+bool ScriptHostBase::AnyAlive() const {
+  std::lock_guard<std::mutex> lock(listMutex_);
+  for (const auto& instance : instances_) {
+    if (instance->worker.alive()) return true;
+  }
+  return false;
+}
+
+void ScriptHostBase::NotifyWorkerEnded() {
+  notifyRequestWaiting();
+}
+
+void ScriptHostBase::notifyRequestWaiting() {
+  {
+    std::lock_guard<std::mutex> lock(waitMutex_);
+    waitActivity_ = true;
+  }
+  waitCv_.notify_all();
+}
+
+bool ScriptHostBase::waitAllEnded(int timeoutMs, const std::function<void()>& answerRequests) {
+  using Clock = std::chrono::steady_clock;
+  // A worker's last steps after it notified (leaving its body) are not
+  // signalled, so the wait also looks again every few milliseconds.
+  constexpr auto kSlice = std::chrono::milliseconds(5);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  for (;;) {
+    if (answerRequests) answerRequests();
+    if (!AnyAlive()) return true;
+    auto until = Clock::now() + kSlice;
+    if (timeoutMs >= 0) {
+      if (Clock::now() >= deadline) return false;
+      until = std::min(until, deadline);
+    }
+    std::unique_lock<std::mutex> lock(waitMutex_);
+    waitCv_.wait_until(lock, until, [&] { return waitActivity_; });
+    waitActivity_ = false;
+  }
 }
 
 void ScriptHostBase::shutdown() {

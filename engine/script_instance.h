@@ -4,7 +4,9 @@
 // event and the instance counter, with the operations start, run, pause,
 // stop, remove, reload and the event broadcast.
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -36,6 +38,18 @@ struct ScriptInstance : ScriptContext {
   std::shared_ptr<const ScriptProgram> programHolder;
 };
 
+// The bookkeeping every host keeps. Which thread may call what:
+//  - the host's own thread (the UI thread of a windowed program, the main
+//    thread of the command line): startScript, run, pause, stop, remove,
+//    reload, broadcastWindowEvent, inputDone, beginPrompt, requestStopAll,
+//    waitAllEnded, shutdown;
+//  - any thread: the read-only queries and listLock;
+//  - the worker of the requesting script: handleRequest (the host decides
+//    on which thread it does the work) and screenSize; onWorkerEnded runs
+//    on the worker that has just ended.
+// A derived host must stop the workers (shutdown, or requestStopAll and
+// waitAllEnded) in its own destructor: a worker may call into the derived
+// part until it ends, and that part is gone before this destructor runs.
 class ScriptHostBase : public ScriptHost {
  public:
   explicit ScriptHostBase(const EngineEnvironment& environment);
@@ -68,7 +82,20 @@ class ScriptHostBase : public ScriptHost {
   // the worker in its request until inputDone.
   void beginPrompt(ScriptInstance& instance, void* dialog);
 
-  // Stops every live worker and waits for all of them.
+  // Asks every live worker to stop; returns at once.
+  void requestStopAll();
+  // Waits until every worker has ended, at most `timeoutMs` (negative: no
+  // limit); true when all have. A host whose requests are answered on the
+  // waiting thread passes `answerRequests`: it is called whenever
+  // notifyRequestWaiting() was called and at least every few milliseconds,
+  // so that workers still asking something on their way out get their
+  // answer instead of waiting for a thread that waits for them.
+  bool waitAllEnded(int timeoutMs, const std::function<void()>& answerRequests = {});
+  // From any thread: a request is waiting for the thread in waitAllEnded.
+  void notifyRequestWaiting();
+  // Stops every live worker and waits for all of them. Only for hosts that
+  // answer requests on the workers' own threads (otherwise use
+  // requestStopAll and waitAllEnded with `answerRequests`).
   void shutdown();
 
   std::size_t instanceCount() const;
@@ -79,7 +106,7 @@ class ScriptHostBase : public ScriptHost {
   std::mutex& listLock() const { return listMutex_; }
 
   // Answers the requests every host answers alike (23, 33, 1144); false for
-  // every other code.
+  // every other code. Any thread.
   bool handleCommonRequest(const HostRequest& request, const std::string& text);
 
  protected:
@@ -90,6 +117,8 @@ class ScriptHostBase : public ScriptHost {
   static ScriptInstance* InstanceOf(const HostRequest& request);
   // The steps of stop; the caller holds the list lock.
   void StopLocked(ScriptInstance& instance);
+  bool AnyAlive() const;
+  void NotifyWorkerEnded();
 
   const EngineEnvironment* env_;
   mutable std::mutex listMutex_;
@@ -97,6 +126,10 @@ class ScriptHostBase : public ScriptHost {
   std::vector<std::unique_ptr<ScriptInstance>> instances_;
   WindowEvent lastEvent_;
   int32_t counter_ = 0;
+  // Wakes waitAllEnded: a worker ended or a request waits for its thread.
+  std::mutex waitMutex_;
+  std::condition_variable waitCv_;
+  bool waitActivity_ = false;
 };
 
 }  // namespace velmar

@@ -546,6 +546,11 @@ bool JScriptHost::restoreEngine() {
   return ok;
 }
 
+std::string ComposeJScriptErrorText(const std::string& description, const std::string& source,
+                                    long line, const CodePage& cp) {
+  return ComposeErrorText(description, SourceLine(source, line), line, cp);
+}
+
 bool JScriptValueToText(const JScriptValue& value, std::string& text) {
   if (value.type == JScriptValue::Type::kObject) return false;
   text = value.text;

@@ -24,6 +24,13 @@ struct JScriptValue {
   std::string text;
 };
 
+// An error text as errorText() gives it: "Error: " + description + ", " +
+// the source's line `line` + "; in line " + line, at most kErrorTextLimit
+// bytes. For engines outside this host (the pages of script windows) that
+// report their failures the same way.
+std::string ComposeJScriptErrorText(const std::string& description, const std::string& source,
+                                    long line, const CodePage& cp);
+
 // The value as `return` receives it: undefined and null give the empty text;
 // an object that is no String, Number or Boolean object has no text (false).
 bool JScriptValueToText(const JScriptValue& value, std::string& text);

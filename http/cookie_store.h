@@ -10,10 +10,22 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmar {
 
 class StopSignal;
+// One line of the store.
+struct StoredCookie {
+  std::string domain;
+  bool includeSubdomains = false;
+  std::string path = "/";
+  bool secure = false;
+  bool httpOnly = false;
+  int64_t expires = 0;  // 0: a session cookie, kept until replaced
+  std::string name;
+  std::string value;
+};
 
 class CookieStore {
  public:
@@ -37,6 +49,10 @@ class CookieStore {
   // "name=value; name2=value2" of the cookies that go with a request to the
   // URL (longest paths first); empty when there are none.
   std::string GetCookies(std::string_view url) const;
+
+  // Every cookie that has not expired, in file order (for a browser that
+  // keeps its own copy of the store).
+  std::vector<StoredCookie> AllCookies() const;
 
   // Seconds since 1970 of a cookie date (the lenient cookie date grammar),
   // 0 for earlier dates; -1 when the text is no date.

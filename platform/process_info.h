@@ -9,5 +9,8 @@ namespace velmar::platform {
 std::filesystem::path ExecutableFolder();
 // Identifier of this process (unique among the processes running now).
 long CurrentProcessId();
+// True only when the system says for certain that no process has this
+// identifier any more (a process of another user still counts as alive).
+bool ProcessIsGone(long pid);
 
 }  // namespace velmar::platform

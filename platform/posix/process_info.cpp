@@ -1,6 +1,9 @@
 #include "platform/process_info.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <system_error>
 
@@ -14,6 +17,10 @@ std::filesystem::path ExecutableFolder() {
 
 long CurrentProcessId() {
   return static_cast<long>(::getpid());
+}
+
+bool ProcessIsGone(long pid) {
+  return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
 }  // namespace velmar::platform

@@ -69,5 +69,27 @@ TEST(EngineEnvironment, CodePageComesFromConfig) {
   EXPECT_EQ(EngineEnvironment::ForHome(dir.path()).codePage->id(), CodePage::kUtf8);
 }
 
+// Every host of a program and every copy of its environment evaluates on
+// one engine, so a global one script sets is seen by the next evaluation.
+TEST(EngineEnvironment, CopiesShareOneJScriptEngineAndItsTimeLimit) {
+  TempDir dir;
+  dir.Write("Config.ini", "[setting]\r\njstimeout=2\r\n");
+  const EngineEnvironment env = EngineEnvironment::ForHome(dir.path());
+  const EngineEnvironment copy = env;
+  EXPECT_EQ(copy.jscript->engine.timeLimitMs(), 2000);
+  std::string result;
+  ASSERT_TRUE(env.EvaluateJs("shared = 40 + 2", result));
+  ASSERT_TRUE(copy.EvaluateJs("shared", result));
+  EXPECT_EQ(result, "42");
+  std::string error;
+  EXPECT_FALSE(copy.EvaluateJs("(", result, &error));
+  EXPECT_EQ(error.rfind("Error: ", 0), 0u) << error;
+
+  dir.Write("Config.ini", "[setting]\r\njstimeout=0\r\n");
+  EXPECT_EQ(JsTimeLimitMs(Profile(dir.path() / "Config.ini")), 0);
+  dir.Write("Config.ini", "[setting]\r\n");
+  EXPECT_EQ(JsTimeLimitMs(Profile(dir.path() / "Config.ini")), 10000);
+}
+
 }  // namespace
 }  // namespace velmar

@@ -1,0 +1,297 @@
+// The windowed host's request logic with real scripts on real workers: the
+// test thread plays the UI thread, and a stand-in records what the widgets
+// would show (the widgets themselves need a display and WebEngine, which the
+// thread-sanitizer build leaves out). Waits are for events, never for time.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_support.h"
+#include "ui/ui_host_core.h"
+
+namespace velmar {
+namespace {
+
+using testing::TempDir;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kTimeLimit = std::chrono::seconds(30);
+
+std::string Lines(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) {
+    text += line;
+    text += "\n";
+  }
+  return text;
+}
+
+// The UI side without widgets. Everything here runs on the test thread,
+// which the host took as its UI thread.
+class StandInHost : public UiHostCore {
+ public:
+  explicit StandInHost(const EngineEnvironment& env)
+      : UiHostCore(env, [this] {
+          std::lock_guard<std::mutex> lock(wakeMutex_);
+          woken_ = true;
+          wakeCv_.notify_all();
+        }) {}
+  ~StandInHost() override { stopAllAndWait(10000); }
+
+  // Runs the UI thread's work until `done` holds; false on time-out.
+  bool PumpUntil(const std::function<bool()>& done) {
+    const auto deadline = Clock::now() + kTimeLimit;
+    for (;;) {
+      processRequests();
+      if (done()) return true;
+      if (Clock::now() >= deadline) return done();
+      // A worker's very last step (leaving its thread) sends no wake-up, so
+      // the wait also looks again after a short while.
+      std::unique_lock<std::mutex> lock(wakeMutex_);
+      wakeCv_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(10)),
+                         [&] { return woken_; });
+      woken_ = false;
+    }
+  }
+
+  std::vector<std::string> shown;
+  std::set<std::thread::id> shownOn;
+  std::vector<std::shared_ptr<PendingRequest>> alerts;  // open boxes
+  std::vector<std::string> cancelled;                   // texts of boxes closed by a stop
+  std::map<ScriptInstance*, int> prompts;               // open dialogs by instance
+  std::vector<int> closedPrompts;
+  std::vector<std::string> notes;
+  std::vector<std::shared_ptr<PendingRequest>> pageCalls;
+
+  std::size_t Count(const std::string& entry) const {
+    std::size_t n = 0;
+    for (const auto& s : shown) n += s == entry;
+    return n;
+  }
+  void CloseAlert(const std::string& text) {
+    for (auto it = alerts.begin(); it != alerts.end(); ++it) {
+      if ((*it)->text == text) {
+        (*it)->finish();
+        alerts.erase(it);
+        return;
+      }
+    }
+    ADD_FAILURE() << "no open alert " << text;
+  }
+  void Answer(ScriptInstance& instance, const std::string& answer) {
+    const int dialog = prompts.at(&instance);
+    answerPrompt(instance, reinterpret_cast<void*>(static_cast<intptr_t>(dialog)), answer);
+  }
+
+ protected:
+  void showText(ScriptInstance*, int32_t code, const std::string& text) override {
+    shown.push_back(std::to_string(code) + ":" + text);
+    shownOn.insert(std::this_thread::get_id());
+  }
+  void openAlert(const std::shared_ptr<PendingRequest>& pending) override {
+    alerts.push_back(pending);
+  }
+  void cancelRequest(const PendingRequest& pending) override {
+    std::erase_if(alerts, [&](const auto& p) { return p.get() == &pending; });
+    std::erase_if(pageCalls, [&](const auto& p) { return p.get() == &pending; });
+    cancelled.push_back(pending.text);
+  }
+  void openNote(ScriptInstance& instance, const std::string& text) override {
+    notes.push_back(std::to_string(instance.id) + ":" + text);
+  }
+  void* openPrompt(ScriptInstance& instance, const std::string&) override {
+    const int dialog = ++lastDialog_;
+    prompts[&instance] = dialog;
+    return reinterpret_cast<void*>(static_cast<intptr_t>(dialog));
+  }
+  void closePrompt(void* dialog) override {
+    const int id = static_cast<int>(reinterpret_cast<intptr_t>(dialog));
+    closedPrompts.push_back(id);
+    std::erase_if(prompts, [&](const auto& entry) { return entry.second == id; });
+  }
+  void windowRequest(const std::shared_ptr<PendingRequest>& pending) override {
+    if (pending->code == REQ_JSWINDOW) {
+      pageCalls.push_back(pending);  // the page answers later, or never
+      return;
+    }
+    pending->finish();
+  }
+
+ private:
+  std::mutex wakeMutex_;
+  std::condition_variable wakeCv_;
+  bool woken_ = false;
+  int lastDialog_ = 0;
+};
+
+class HostCoreTest : public ::testing::Test {
+ protected:
+  ScriptInstance* Start(const std::string& name, const std::string& script) {
+    const auto path = dir.Write("Script/" + name + ".vlm", script);
+    ScriptInstance* instance = host->startScript(name, path.string(), "");
+    EXPECT_TRUE(host->run(*instance));
+    return instance;
+  }
+  bool Shown(const std::string& entry, std::size_t times = 1) {
+    return host->PumpUntil([&] { return host->Count(entry) >= times; });
+  }
+  bool Ended(ScriptInstance* instance) {
+    return host->PumpUntil([&] { return !instance->worker.alive(); });
+  }
+
+  TempDir dir;
+  EngineEnvironment env = EngineEnvironment::ForHome(dir.path(), KeywordFlavor::kRunner);
+  std::unique_ptr<StandInHost> host = std::make_unique<StandInHost>(env);
+};
+
+TEST_F(HostCoreTest, ManyScriptsGetEveryRequestAnsweredOnTheUiThread) {
+  constexpr int kScripts = 20;
+  std::vector<ScriptInstance*> scripts;
+  for (int i = 0; i < kScripts; ++i) {
+    scripts.push_back(
+        Start("s" + std::to_string(i), Lines({"var [#n] 0", "while ([#n]<200)", "{", "show tick",
+                                              "var [#n] ([#n]+1)", "}", "show done"})));
+  }
+  ASSERT_TRUE(Shown("2:done", kScripts));
+  EXPECT_EQ(host->Count("2:tick"), static_cast<std::size_t>(kScripts * 200));
+  EXPECT_EQ(host->shownOn, std::set<std::thread::id>{std::this_thread::get_id()});
+  for (ScriptInstance* s : scripts) EXPECT_TRUE(Ended(s));
+}
+
+TEST_F(HostCoreTest, TwoAlertsOpenAtOnceCloseInAnyOrder) {
+  ScriptInstance* a = Start("a", Lines({"alert first", "show a went on"}));
+  ScriptInstance* b = Start("b", Lines({"alert second", "show b went on"}));
+  ASSERT_TRUE(host->PumpUntil([&] { return host->alerts.size() == 2; }));
+  host->CloseAlert("second");
+  ASSERT_TRUE(Shown("2:b went on"));
+  EXPECT_EQ(host->Count("2:a went on"), 0u);  // still inside its alert
+  EXPECT_TRUE(a->worker.alive());
+  host->CloseAlert("first");
+  ASSERT_TRUE(Shown("2:a went on"));
+  EXPECT_TRUE(Ended(a));
+  EXPECT_TRUE(Ended(b));
+  EXPECT_TRUE(host->cancelled.empty());
+}
+
+TEST_F(HostCoreTest, StopEndsAnAlertAndAPageCallAtOnce) {
+  ScriptInstance* a = Start("a", Lines({"alert waiting", "show after alert"}));
+  ScriptInstance* j = Start("j", Lines({"jswindow w 1+1", "show after page"}));
+  ASSERT_TRUE(
+      host->PumpUntil([&] { return host->alerts.size() == 1 && host->pageCalls.size() == 1; }));
+  host->stopScript(*a);
+  host->stopScript(*j);
+  ASSERT_TRUE(Ended(a));
+  ASSERT_TRUE(Ended(j));
+  // The box and the page call belonging to the stopped scripts are closed.
+  ASSERT_TRUE(host->PumpUntil([&] { return host->cancelled.size() == 2; }));
+  EXPECT_TRUE(host->alerts.empty());
+  EXPECT_TRUE(host->pageCalls.empty());
+  EXPECT_EQ(host->Count("2:after alert"), 0u);
+  EXPECT_EQ(host->Count("2:after page"), 0u);
+  // The final states still reach the host.
+  EXPECT_EQ(host->Count("5:exit"), 2u);
+}
+
+TEST_F(HostCoreTest, PageAnswerSetsReturnAndStatusOfTheWaitingScript) {
+  ScriptInstance* j = Start("j", Lines({"jswindow w 6*7", "show [#status] [#return]"}));
+  ASSERT_TRUE(host->PumpUntil([&] { return host->pageCalls.size() == 1; }));
+  auto call = host->pageCalls.front();
+  EXPECT_EQ(call->text, "w 6*7");
+  EXPECT_TRUE(call->finish([](ScriptContext& ctx) {
+    ctx.variables["return"] = "42";
+    ctx.variables["status"] = "1";
+  }));
+  EXPECT_FALSE(call->finish());  // a late second answer changes nothing
+  ASSERT_TRUE(Shown("2:1 42"));
+  EXPECT_TRUE(Ended(j));
+}
+
+TEST_F(HostCoreTest, PromptAnswerEscapeAndSeveralAtOnce) {
+  ScriptInstance* a = Start("a", Lines({"prompt name?", "show got [#input]"}));
+  ScriptInstance* b =
+      Start("b", Lines({"var [#input] before", "prompt other?", "show got <[#input]>"}));
+  ASSERT_TRUE(host->PumpUntil([&] { return host->prompts.size() == 2; }));
+  // Both workers stay inside their prompts until the answers come.
+  EXPECT_TRUE(host->isPaused(*a));
+  EXPECT_TRUE(host->isPaused(*b));
+  host->Answer(*b, "");  // Esc
+  ASSERT_TRUE(Shown("2:got <>"));
+  host->Answer(*a, "Ann");
+  ASSERT_TRUE(Shown("2:got Ann"));
+  EXPECT_EQ(host->closedPrompts.size(), 2u);
+  EXPECT_TRUE(Ended(a));
+  EXPECT_TRUE(Ended(b));
+}
+
+TEST_F(HostCoreTest, EventWhilePromptIsOpenResumesAndTheLaterAnswerStillArrives) {
+  ScriptInstance* s =
+      Start("s", Lines({"<main>", "prompt code?", "show after prompt", "while 1", "{", "pause 20",
+                        "show input [#input]", "}", "<on_w_ping>", "show pong", "return"}));
+  ASSERT_TRUE(host->PumpUntil([&] { return host->prompts.size() == 1; }));
+  host->broadcastWindowEvent({"w", "ping", ""});
+  ASSERT_TRUE(Shown("2:pong"));
+  ASSERT_TRUE(Shown("2:after prompt"));
+  EXPECT_EQ(host->prompts.size(), 1u);  // the dialog stays open
+  host->Answer(*s, "1234");
+  ASSERT_TRUE(Shown("2:input 1234"));
+  host->stopScript(*s);
+  EXPECT_TRUE(Ended(s));
+}
+
+TEST_F(HostCoreTest, StopClosesTheOpenPrompt) {
+  ScriptInstance* s = Start("s", Lines({"prompt code?", "show after"}));
+  ASSERT_TRUE(host->PumpUntil([&] { return host->prompts.size() == 1; }));
+  host->stopScript(*s);
+  EXPECT_TRUE(host->prompts.empty());
+  ASSERT_TRUE(Ended(s));
+  EXPECT_EQ(host->Count("2:after"), 0u);
+  EXPECT_TRUE(host->removeScript(*s));
+}
+
+TEST_F(HostCoreTest, NoteAndJsAreAnsweredAndUnknownCodesIgnored) {
+  ScriptInstance* s = Start("s", Lines({"note hello", "js 20+22", "show js [#status] [#return]",
+                                        "js (", "show [#status]"}));
+  ASSERT_TRUE(Shown("2:0"));
+  EXPECT_EQ(host->Count("2:js 1 42"), 1u);
+  EXPECT_EQ(host->notes, std::vector<std::string>{std::to_string(s->id) + ":hello"});
+  EXPECT_TRUE(Ended(s));
+}
+
+// Program exit while scripts still send requests, wait in alerts and
+// prompts: the UI thread keeps answering, so nothing waits for it, and
+// every worker ends well within the limit.
+TEST_F(HostCoreTest, StopAllWhileScriptsWaitForTheUiThread) {
+  std::vector<ScriptInstance*> scripts;
+  for (int i = 0; i < 5; ++i) {
+    scripts.push_back(Start("busy" + std::to_string(i), Lines({"while 1", "{", "show busy", "}"})));
+  }
+  scripts.push_back(Start("alerting", Lines({"alert stuck"})));
+  scripts.push_back(Start("prompting", Lines({"prompt stuck?"})));
+  scripts.push_back(Start("paging", Lines({"jswindow w while(1){}"})));
+  ASSERT_TRUE(host->PumpUntil([&] {
+    return host->Count("2:busy") >= 50 && host->alerts.size() == 1 && host->prompts.size() == 1 &&
+           host->pageCalls.size() == 1;
+  }));
+  EXPECT_TRUE(host->stopAllAndWait(20000));
+  for (ScriptInstance* s : scripts) EXPECT_FALSE(s->worker.alive());
+  EXPECT_TRUE(host->alerts.empty());
+  EXPECT_TRUE(host->prompts.empty());
+  EXPECT_TRUE(host->pageCalls.empty());
+  // Requests after the exit return at once, unanswered.
+  ScriptInstance* late = Start("late", Lines({"alert after exit", "show after exit"}));
+  late->worker.waitFinished(30000);
+  EXPECT_FALSE(late->worker.alive());
+}
+
+}  // namespace
+}  // namespace velmar

@@ -1,0 +1,278 @@
+// HTML script windows of the Qt host with real scripts, real pages from a
+// temporary folder and real mouse events on the web view (the offscreen
+// platform delivers them).
+
+#include <QMouseEvent>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QWindow>
+
+#include "qt_fixture.h"
+#include "ui/script_window.h"
+
+namespace velmar::testing {
+namespace {
+
+std::string Dump(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& line : lines) {
+    if (line.find("sleep") == std::string::npos) out += line.substr(0, 200) + "\n";
+  }
+  return out;
+}
+
+// Keeps a script alive and lets event sections run soon after each event.
+const char* const kIdleLoop[] = {"while 1", "{", "pause 20", "}"};
+
+class QtWindowTest : public QtHostTest {
+ protected:
+  QtWindowTest() {
+    page = Url(dir.Write("pages/page.html", R"(<html><head><title>Test Page</title></head>
+<body style="margin:0">
+<div id="box" style="position:absolute;left:10px;top:10px;width:80px;height:30px">box</div>
+<a id="blank" target="_BLANK" href="next.html"
+   style="position:absolute;left:10px;top:60px;width:80px;height:30px;display:block">new</a>
+<a id="self" href="next.html"
+   style="position:absolute;left:10px;top:110px;width:80px;height:30px;display:block">same</a>
+<div id="holder" style="position:absolute;left:120px;top:10px;width:60px;height:60px">
+<img src="missing.png" style="width:40px;height:40px;display:block"></div>
+<script>var pageGlobal = 'from page';</script>
+</body></html>)"));
+    next = Url(dir.Write("pages/next.html",
+                         "<html><head><title>Next</title></head><body>next</body></html>"));
+  }
+
+  static std::string Url(const std::filesystem::path& path) { return "file://" + path.string(); }
+
+  // A script that opens the page in window `w`, then idles; `sections` are
+  // event sections appended after the loop.
+  ScriptInstance* OpenScript(std::initializer_list<const char*> setup,
+                             std::initializer_list<const char*> sections = {}) {
+    script = "<main>\nopenwindow w " + page + "\nshowwindow w\n";
+    for (const char* line : setup) script += std::string(line) + "\n";
+    script += "show ready\n";
+    for (const char* line : kIdleLoop) script += std::string(line) + "\n";
+    for (const char* line : sections) script += std::string(line) + "\n";
+    ScriptInstance* s = Start("s", script);
+    EXPECT_TRUE(Shown("2:ready"));
+    EXPECT_TRUE(WaitUntil([&] { return host->window("w") && host->window("w")->loadedOnce(); }));
+    return s;
+  }
+
+  // Sends the test's own event "t"/name, which the script answers in
+  // <on_t_name> by showing `entry`. A script still inside an earlier section
+  // drops events, so it is sent again until the answer comes.
+  bool Trigger(const std::string& name, const std::string& entry) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      host->sendWindowEvent("t", name, "");
+      if (WaitUntil(
+              [&] { return std::find(shown().begin(), shown().end(), entry) != shown().end(); },
+              1500)) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool EventSeen(const std::string& name, const std::string& value) {
+    return WaitUntil([&] {
+      for (const auto& e : events) {
+        if (e.sourceName == "w" && e.eventName == name && e.value == value) return true;
+      }
+      return false;
+    });
+  }
+
+  // Left click as the user makes it: press and release on the page's widget.
+  void ClickAt(QPoint point) {
+    QWidget* target = host->window("w")->view()->focusProxy();
+    ASSERT_NE(target, nullptr);
+    QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, point);
+  }
+
+  std::string page;
+  std::string next;
+  std::string script;
+};
+
+TEST_F(QtWindowTest, OpenShowTitlePosAndPageCalls) {
+  ScriptInstance* s = OpenScript(
+      {"openwindow w about:blank", "setwindow w title Hello",
+       "setwindow w pos 100<<<50<<<640<<<480"},
+      {"<on_t_eval>", "jswindow w document.title", "show title [#status] [#return]",
+       "jswindow w pageGlobal + ' ' + typeof alert", "show global [#status] [#return]",
+       "jswindow w 1 +* 2", "show syntax [#status]", "show error [#return]",
+       "jswindow w new Date(0).getTime() === 0 ? null : 1", "show null [#status] <[#return]>",
+       "jswindow w document.body", "show object [#status]", "jswindow w throw 'bad thing'",
+       "show thrown [#return]", "jswindow nowindow 1", "show missing [#status]", "return"});
+  ScriptWindow* w = host->window("w");
+  EXPECT_EQ(w->windowTitle(), QString("Hello - Powered by velmar.org"));
+  EXPECT_EQ(w->geometry(), QRect(100, 50, 640, 480));
+  EXPECT_TRUE(w->isVisible());
+  // The second openwindow kept the first window and its page.
+  EXPECT_EQ(w->page()->url().toString().toStdString(), page);
+  SaveShot(w, "script_window");
+
+  ASSERT_TRUE(Trigger("eval", "2:title 1 Test Page"));
+  ASSERT_TRUE(Shown("2:global 1 from page function"));
+  ASSERT_TRUE(Shown("2:syntax 0"));
+  ASSERT_TRUE(Shown("2:null 1 <>"));
+  const auto error = std::find_if(shown().begin(), shown().end(),
+                                  [](const auto& e) { return e.rfind("2:error ", 0) == 0; });
+  ASSERT_NE(error, shown().end()) << Dump(shown());
+  EXPECT_EQ(error->rfind("2:error Error: SyntaxError", 0), 0u) << *error;
+  EXPECT_NE(error->find("; in line 1"), std::string::npos) << *error;
+  ASSERT_TRUE(Shown("2:object 0"));
+  ASSERT_TRUE(Shown("2:thrown Error: bad thing, throw 'bad thing'; in line 1"));
+  ASSERT_TRUE(Shown("2:missing 0"));  // no window: `status` kept from the call before
+  host->stopScript(*s);
+  EXPECT_TRUE(Ended(s));
+}
+
+TEST_F(QtWindowTest, PosRulesForTwoThreeOrBadNumbers) {
+  Start("s", Lines({"openwindow p about:blank", "setwindow p pos 100<<<50<<<640<<<480", "show a",
+                    "setwindow p pos 30<<<40<<<500", "show b", "setwindow p pos 7", "show c",
+                    "setwindow p pos abc<<<99999999999<<<-5<<<1e9", "show d",
+                    "setwindow p POS 12<<<13<<<300<<<200", "show e", "setwindow p frobnicate 1",
+                    "show f"}));
+  ASSERT_TRUE(Shown("2:f"));
+  ScriptWindow* p = host->window("p");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->geometry(), QRect(12, 13, 300, 200));
+}
+
+TEST_F(QtWindowTest, ClicksLinksAndLoadsBecomeEvents) {
+  OpenScript({}, {"<on_w_window_click>", "show clicked [#window_value]", "return",
+                  "<on_w_document_complete>", "show loaded [#window_value]", "return"});
+  ClickAt({20, 20});
+  ASSERT_TRUE(EventSeen("window_click", "box"));
+  ASSERT_TRUE(Shown("2:clicked box"));
+  // An image counts as its parent.
+  ClickAt({130, 20});
+  ASSERT_TRUE(EventSeen("window_click", "holder"));
+  // A link to another target is reported and opens nothing.
+  ClickAt({20, 70});
+  ASSERT_TRUE(EventSeen("window_new", next));
+  // The first load sent nothing; a link into the same window navigates and
+  // its load is reported.
+  EXPECT_TRUE(std::none_of(events.begin(), events.end(),
+                           [](const auto& e) { return e.eventName == "document_complete"; }));
+  ClickAt({20, 120});
+  ASSERT_TRUE(EventSeen("window_click", "self"));
+  ASSERT_TRUE(EventSeen("document_complete", next));
+  ASSERT_TRUE(Shown("2:loaded " + next));
+  EXPECT_EQ(host->window("w")->page()->url().toString().toStdString(), next);
+}
+
+TEST_F(QtWindowTest, WindowManagerRequestsBecomeEventsAndChangeNothing) {
+  OpenScript({}, {"<on_w_window_minimize>", "setwindow w minimize", "show minimized", "return"});
+  ScriptWindow* w = host->window("w");
+  w->close();  // the close box
+  ASSERT_TRUE(EventSeen("window_close", ""));
+  EXPECT_TRUE(w->isVisible());
+  // A user's maximise: reported and turned back.
+  w->setWindowState(Qt::WindowMaximized);
+  ASSERT_TRUE(EventSeen("window_maximize", ""));
+  ASSERT_TRUE(WaitUntil([&] { return !(w->windowState() & Qt::WindowMaximized); }));
+  // A user's minimise: the script decides and minimises it itself.
+  w->setWindowState(Qt::WindowMinimized);
+  ASSERT_TRUE(EventSeen("window_minimize", ""));
+  ASSERT_TRUE(Shown("2:minimized"));
+  ASSERT_TRUE(WaitUntil([&] { return (w->windowState() & Qt::WindowMinimized) != 0; }));
+}
+
+TEST_F(QtWindowTest, WriteClearBorderTaskbarHideAndClose) {
+  OpenScript({}, {"<on_t_write>",
+                  "setwindow w clear",
+                  "setwindow w write <p id=\"x\">written</p>",
+                  "setwindow w border none",
+                  "setwindow w taskbar none",
+                  "hidewindow w",
+                  "jswindow w document.getElementById('x').textContent",
+                  "show wrote [#return]",
+                  "return",
+                  "<on_t_back>",
+                  "setwindow w border NORMAL",
+                  "setwindow w taskbar normal",
+                  "showwindow w",
+                  "show back",
+                  "return",
+                  "<on_t_close>",
+                  "closewindow w",
+                  "closewindow w",
+                  "setwindow w title gone",
+                  "jswindow w 1",
+                  "show closed [#status]",
+                  "return"});
+  ASSERT_TRUE(Trigger("write", "2:wrote written"));
+  ScriptWindow* w = host->window("w");
+  EXPECT_FALSE(w->hasBorder());
+  EXPECT_FALSE(w->inTaskbar());
+  EXPECT_FALSE(w->isVisible());
+  ASSERT_TRUE(Trigger("back", "2:back")) << Dump(shown());
+  EXPECT_TRUE(w->hasBorder());
+  EXPECT_TRUE(w->inTaskbar());
+  EXPECT_TRUE(w->isVisible());
+  ASSERT_TRUE(Trigger("close", "2:closed 1"));  // `status` kept from the page call before
+  EXPECT_EQ(host->window("w"), nullptr);
+}
+
+TEST_F(QtWindowTest, StopEndsAPageCallThatWouldRunForLong) {
+  ScriptInstance* s = OpenScript(
+      {}, {"<on_t_spin>", "show spinning", "jswindow w while(true){}", "show after", "return"});
+  ASSERT_TRUE(Trigger("spin", "2:spinning"));
+  host->stopScript(*s);  // the page call would wait the default ten seconds
+  ASSERT_TRUE(WaitUntil([&] { return !s->worker.alive(); }, 5000));
+  EXPECT_EQ(std::count(shown().begin(), shown().end(), "2:after"), 0);
+}
+
+TEST_F(QtWindowTest, OddNamesHugeWritesAndPageCallsThatNeverAnswer) {
+  dir.Write("Config.ini", "[setting]\r\njstimeout=5\r\n");
+  env = EngineEnvironment::ForHome(dir.path(), KeywordFlavor::kRunner);
+  host = std::make_unique<QtHost>(env, QtHost::kRunnerCaption);
+  host->onText = nullptr;
+  std::vector<std::string> seen;
+  host->onText = [&](ScriptInstance*, int32_t, const std::string& text) { seen.push_back(text); };
+  const std::string longName(10 * 1024, 'n');
+  const std::string big(10 * 1024 * 1024, 'y');
+  dir.Write("big.txt", big);
+  const std::string openLong = "openwindow " + longName + " about:blank";
+  const std::string readBig = "var [#big] [@readfile<<<" + (dir.path() / "big.txt").string() + "]";
+  const std::string openChinese = "openwindow 窗口 " + page;
+  const std::string evalChinese = "jswindow 窗口 document.title + '标题'";
+  ScriptInstance* s = Start("s", Lines({openLong.c_str(),
+                                        openChinese.c_str(),
+                                        "openwindow",
+                                        readBig.c_str(),
+                                        "var [#n] 0",
+                                        "while ([#n]<100)",
+                                        "{",
+                                        evalChinese.c_str(),
+                                        "if ([#status]==1)",
+                                        "{",
+                                        "break",
+                                        "}",
+                                        "pause 50",
+                                        "var [#n] ([#n]+1)",
+                                        "}",
+                                        "show chinese [#return]",
+                                        "setwindow 窗口 write [#big]",
+                                        "show wrote",
+                                        "jswindow 窗口 'z'.repeat(3000000).length",
+                                        "show length [#return]",
+                                        "jswindow 窗口 'z'.repeat(20000000)",
+                                        "show huge [#status]",
+                                        "jswindow 窗口 while(true){}",
+                                        "show forever [#status]"}));
+  ASSERT_TRUE(
+      WaitUntil([&] { return !seen.empty() && seen.back().rfind("forever", 0) == 0; }, 60000));
+  EXPECT_NE(host->window(longName), nullptr);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "chinese Test Page标题"), seen.end());
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "length 3000000"), seen.end()) << Dump(seen);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "huge 0"), seen.end());
+  EXPECT_EQ(seen.back(), "forever 0");
+  EXPECT_TRUE(Ended(s));
+}
+
+}  // namespace
+}  // namespace velmar::testing

@@ -1,0 +1,117 @@
+#include "ui/request_queue.h"
+
+#include <algorithm>
+
+#include "engine/script_context.h"
+
+namespace velmar {
+
+bool PendingRequest::finish(const std::function<void(ScriptContext&)>& apply) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (state_ != State::kOpen) return false;
+  // The worker cannot leave while this lock is held, so `apply` writes to a
+  // script that is still waiting.
+  if (apply && instance) apply(*instance);
+  state_ = State::kAnswered;
+  cv_.notify_all();
+  return true;
+}
+
+bool PendingRequest::abandoned() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return state_ == State::kAbandoned;
+}
+
+bool PendingRequest::over() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return state_ != State::kOpen;
+}
+
+RequestQueue::RequestQueue(std::function<void()> wakeUiThread) : wake_(std::move(wakeUiThread)) {}
+
+void RequestQueue::Wake() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (wakePosted_) return;
+    wakePosted_ = true;
+  }
+  if (wake_) wake_();
+}
+
+void RequestQueue::sendAndWait(const HostRequest& request, const std::string& text) {
+  auto pending = std::make_shared<PendingRequest>(request, text);
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return;
+    queue_.push_back(pending);
+    // Forget finished requests now and then so the list stays as long as the
+    // number of waiting workers.
+    if (waiting_.size() >= 64) {
+      std::erase_if(waiting_, [](const auto& weak) { return weak.expired(); });
+    }
+    waiting_.push_back(pending);
+    wake = !wakePosted_;
+    wakePosted_ = true;
+  }
+  if (wake && wake_) wake_();
+
+  ScriptContext* ctx = request.instance;
+  const bool stoppable = ctx && WaitsForAnswer(request.code);
+  if (stoppable) {
+    ctx->stop.SetAbortHook([pending] {
+      std::lock_guard<std::mutex> lock(pending->mutex_);
+      pending->cv_.notify_all();
+    });
+  }
+  bool gaveUp = false;
+  {
+    std::unique_lock<std::mutex> lock(pending->mutex_);
+    pending->cv_.wait(lock, [&] {
+      return pending->state_ != PendingRequest::State::kOpen ||
+             (stoppable && ctx->stop.requested());
+    });
+    if (pending->state_ == PendingRequest::State::kOpen) {
+      pending->state_ = PendingRequest::State::kAbandoned;
+      gaveUp = true;
+    }
+  }
+  if (stoppable) ctx->stop.ClearAbortHook();
+  // The UI thread closes the box or forgets the page call of this request.
+  if (gaveUp) Wake();
+}
+
+std::vector<std::shared_ptr<PendingRequest>> RequestQueue::take() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wakePosted_ = false;
+  std::vector<std::shared_ptr<PendingRequest>> out(std::make_move_iterator(queue_.begin()),
+                                                   std::make_move_iterator(queue_.end()));
+  queue_.clear();
+  return out;
+}
+
+void RequestQueue::close() {
+  std::vector<std::weak_ptr<PendingRequest>> waiting;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    queue_.clear();
+    waiting.swap(waiting_);
+  }
+  for (const auto& weak : waiting) {
+    if (auto pending = weak.lock()) {
+      std::lock_guard<std::mutex> lock(pending->mutex_);
+      if (pending->state_ == PendingRequest::State::kOpen) {
+        pending->state_ = PendingRequest::State::kAbandoned;
+        pending->cv_.notify_all();
+      }
+    }
+  }
+}
+
+bool RequestQueue::closed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return closed_;
+}
+
+}  // namespace velmar
