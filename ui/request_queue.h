@@ -60,6 +60,13 @@ class RequestQueue {
   // closed.
   void sendAndWait(const HostRequest& request, const std::string& text);
 
+  // Worker thread: queues a request that needs no answer and returns at once,
+  // unless kMaxPosted requests are already queued: then it waits like
+  // sendAndWait, so a script that sends faster than the UI thread answers
+  // is slowed down instead of filling the memory.
+  void post(const HostRequest& request, const std::string& text);
+  static constexpr std::size_t kMaxPosted = 4096;
+
   // UI thread: the requests that arrived since the last call, oldest first.
   std::vector<std::shared_ptr<PendingRequest>> take();
   // Completes every queued request unanswered; later requests return at once.
