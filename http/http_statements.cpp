@@ -77,19 +77,23 @@ void PrepareClient(ScriptContext& ctx) {
   }
 }
 
-void RunRequest(ScriptContext& ctx, const std::string& url, int method) {
+void RunRequest(ScriptContext& ctx, const std::string& url, HttpMethod method) {
   HttpClient& http = ctx.http;
   PrepareClient(ctx);
-  const int result = http.Perform(url, method);
-  ctx.variables["status"] = result == 1 ? "1" : "0";
+  const RequestResult result = http.Perform(url, method);
+  ctx.variables["status"] = result == RequestResult::kCompleted ? "1" : "0";
   ctx.variables["http_head"] = http.responseHeaders();
-  const std::string& body = http.responseBody();
+  // Moved, not copied: a large page is held once, by the variable.
+  std::string body = http.TakeResponseBody();
   if (IsUtf8Response(http.responseHeaders(), body)) {
     ctx.variables["http_body"] = ConvertUtf8Body(body, ctx.codePage());
   } else {
-    ctx.variables["http_body"] = body;
+    ctx.variables["http_body"] = std::move(body);
   }
-  if (method == 1) http.ClearForm();
+  if (result == RequestResult::kFailed && !http.lastError().empty() && ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, http.lastError());
+  }
+  if (method == HttpMethod::kPost) http.ClearForm();
   http.SetSaveToPath("");
 }
 
@@ -134,16 +138,16 @@ std::string ConvertUtf8Body(std::string_view body, const CodePage& cp) {
 }
 
 void ExecuteGet(ScriptContext& ctx, const std::string& url) {
-  RunRequest(ctx, url, 0);
+  RunRequest(ctx, url, HttpMethod::kGet);
 }
 
 void ExecutePost(ScriptContext& ctx, const std::string& url) {
-  RunRequest(ctx, url, 1);
+  RunRequest(ctx, url, HttpMethod::kPost);
 }
 
 void ExecuteTest(ScriptContext& ctx, const std::string& url) {
   PrepareClient(ctx);
-  ctx.http.Perform(url, 0);
+  ctx.http.Perform(url, HttpMethod::kGet);
 }
 
 void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
@@ -160,7 +164,7 @@ void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
   HttpClient& http = ctx.http;
   PrepareClient(ctx);
   http.SetSaveToPath(file);
-  http.Perform(split.tail, 0);
+  http.Perform(split.tail, HttpMethod::kGet);
   http.SetSaveToPath("");
 }
 
