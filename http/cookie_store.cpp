@@ -525,7 +525,7 @@ std::string CookieStore::GetCookies(std::string_view url) const {
 std::vector<StoredCookie> CookieStore::AllCookies() const {
   std::vector<FileLine> lines;
   {
-    FileLock lock(file_, false);
+    FileLock lock(file_, false, stop_, lockWait_);
     if (!lock.held()) return {};
     lines = ReadLines(file_);
   }
