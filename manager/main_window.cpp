@@ -544,8 +544,9 @@ void MainWindow::OpenManual() {
       QStringLiteral(VELMAR_BUILD_MANUAL),
   };
   for (const QString& candidate : candidates) {
-    if (!candidate.isEmpty() && QFileInfo(candidate).isFile()) {
-      openUrl(QUrl::fromLocalFile(QFileInfo(candidate).absoluteFilePath()));
+    const QString file = QDir::cleanPath(candidate);
+    if (!candidate.isEmpty() && QFileInfo(file).isFile()) {
+      openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
       return;
     }
   }

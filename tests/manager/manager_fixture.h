@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/engine_environment.h"
+#include "engine/script_instance.h"
 #include "manager/main_window.h"
 #include "manager/script_list_model.h"
 #include "support/test_support.h"
