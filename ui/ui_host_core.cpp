@@ -76,7 +76,7 @@ void UiHostCore::setScreenSize(ScreenSize size) {
 }
 
 void UiHostCore::processRequests() {
-  for (const auto& pending : queue_.take()) Dispatch(pending);
+  for (const auto& pending : queue_.take(kRequestsPerTurn)) Dispatch(pending);
   std::vector<std::shared_ptr<PendingRequest>> gaveUp;
   std::erase_if(deferred_, [&](const auto& pending) {
     if (!pending->over()) return false;
