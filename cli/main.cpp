@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/help_command.h"
+#include "cli/pack_command.h"
 #include "cli/regex_command.h"
 #include "cli/run_command.h"
 
@@ -13,6 +14,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: velmar run [--home DIR] [--codepage 65001|936] [--param TEXT] SCRIPT\n"
     "       velmar regex [--codepage N] PATTERN [FILE]\n"
+    "       velmar pack SCRIPT_FOLDER OUTPUT [--archive] [--force] [--appname NAME]\n"
+    "                   [--homepage URL] [--hotkey KEY] [--boot FILE]\n"
     "       velmar help [TOPIC]\n"
     "       velmar --help | --version\n"
     "\n"
@@ -30,7 +33,9 @@ constexpr const char* kUsage =
     "regex   tests a regular expression against a file or standard input.\n"
     "help    the manual: a statement, a built-in function, a Config.ini key or a\n"
     "        topic (velmar help get, velmar help split, velmar help regex); without\n"
-    "        TOPIC the list of topics.\n";
+    "        TOPIC the list of topics.\n"
+    "pack    makes a packed application: a folder with the vlmpack program, the\n"
+    "        scripts under Script/, Velmar.boot, Config.ini and a .desktop file.\n";
 
 }  // namespace
 
@@ -52,6 +57,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "run") return velmar::RunScriptCommand(rest);
   if (command == "regex") return velmar::RunRegexCommand(rest);
+  if (command == "pack") return velmar::RunPackCommand(rest);
   if (command == "help") return velmar::RunHelpCommand(rest);
   std::fprintf(stderr, "velmar: unknown command: %s\n", command.c_str());
   std::fputs(kUsage, stderr);

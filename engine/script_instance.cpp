@@ -99,6 +99,14 @@ bool ScriptHostBase::remove(ScriptInstance& instance) {
   return true;  // `removed` is destroyed outside the lock
 }
 
+bool ScriptHostBase::discardUnstarted(ScriptInstance& instance) {
+  const int32_t id = instance.id;
+  if (instance.worker.started() || !remove(instance)) return false;
+  std::lock_guard<std::mutex> lock(listMutex_);
+  if (counter_ == id) counter_ -= 1;
+  return true;
+}
+
 ScriptInstance* ScriptHostBase::reload(ScriptInstance& instance) {
   const std::string displayName = instance.displayName;
   const std::string path = instance.path;

@@ -70,6 +70,9 @@ class ScriptHostBase : public ScriptHost {
   void stop(ScriptInstance& instance);
   // Refused (false) while the worker is alive.
   bool remove(ScriptInstance& instance);
+  // Removes an instance whose worker could not be created and takes its
+  // `id` back when it is the last one given out, so the next start gets it.
+  bool discardUnstarted(ScriptInstance& instance);
   // A fresh instance of the same script, parameter and name, read and parsed
   // anew; nullptr while the worker is alive.
   ScriptInstance* reload(ScriptInstance& instance);

@@ -27,6 +27,7 @@
 #include "engine/stop_signal.h"
 #include "http/md5_crypt.h"
 #include "http/mime_table.h"
+#include "http/response_reader.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
@@ -257,13 +258,7 @@ bool HttpClient::OpenTunnel() {
   request += "User-Agent: " + userAgent_ + "\r\n\r\n";
   SendBytes(request.data(), request.size());
   std::string reply;
-  if (!ReadHeaderBlock(reply)) return false;
-  // "HTTP/1.x 2xx ..." opens the tunnel; anything else is the proxy's refusal.
-  if (reply.size() < 12 || reply.compare(0, 5, "HTTP/") != 0) return false;
-  const std::size_t space = reply.find(' ');
-  if (space == std::string::npos || space + 1 >= reply.size() || reply[space + 1] != '2') {
-    return false;
-  }
+  if (!ReadHeaderBlock(reply) || !TunnelAccepted(reply)) return false;
   readPos_ = readEnd_ = 0;
   return true;
 }
@@ -530,19 +525,13 @@ void HttpClient::WriteMultipartSection(std::string& out) {
 }
 
 bool HttpClient::ReadHeaderBlock(std::string& headers) {
-  int count = 0;  // bytes other than CR since the last LF
-  while (headers.size() < kHeaderLimit) {
+  HeaderBlockReader reader;
+  while (!reader.complete() && headers.size() < kHeaderLimit) {
     if (readPos_ >= readEnd_ && FillBuffer() <= 0) return false;
-    const char c = readBuffer_[readPos_++];
-    headers += c;
-    if (c == '\n') {
-      if (count == 0) return true;
-      count = 0;
-    } else if (c != '\r') {
-      ++count;
-    }
+    readPos_ += reader.Feed(
+        headers, std::string_view(readBuffer_.get() + readPos_, readEnd_ - readPos_), kHeaderLimit);
   }
-  return false;
+  return reader.complete();
 }
 
 bool HttpClient::ReadResponse() {

@@ -187,7 +187,8 @@ std::string ReplaceMatches(NamedRegex& regex, const CodePage& cp, std::string_vi
   while (found) {
     if (stop && stop->requested()) break;
     r = wideReplacement;
-    for (int i = 1; i < regex.groupCount; ++i) {
+    bool fits = true;
+    for (int i = 1; i < regex.groupCount && fits; ++i) {
       marker.assign(1, u'$');
       for (char c : std::to_string(i)) marker.push_back(static_cast<char16_t>(c));
       if (!ReplaceAll(r, marker, m.Group(t, i), kLimit, stop)) {

@@ -30,11 +30,11 @@ run_suite "tests (address,undefined)" env ASAN_OPTIONS=detect_leaks=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --no-tests=error --timeout 900
 
-run_suite "build (thread)" env BUILD_TARGETS="velmar velmar_engine_tests" \
+run_suite "build (thread)" env BUILD_TARGETS="velmar velmar_engine_tests velmar_ui_core_tests" \
   bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug \
   -DVELMAR_TESTS=ON -DVELMAR_BENCH=OFF -DVELMAR_SANITIZE=thread
 run_suite "tests (thread)" env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-tsan --output-on-failure --no-tests=error --timeout 900 -R '^engine$'
+  ctest --test-dir build-tsan --output-on-failure --no-tests=error --timeout 900 -R '^(engine|ui_core)$'
 
 for fuzz in tests/fuzz/run.sh; do
   [ -f "$fuzz" ] && run_suite "fuzz" bash "$fuzz"

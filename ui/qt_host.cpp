@@ -102,6 +102,7 @@ QtHost::QtHost(const EngineEnvironment& environment, std::string alertCaption,
 
 QtHost::~QtHost() {
   stopAllAndWait(kExitWaitMs);
+  detachWake();
   {
     std::lock_guard<std::mutex> lock(wakeMutex_);
     waker_.reset();

@@ -81,6 +81,27 @@ void RequestQueue::sendAndWait(const HostRequest& request, const std::string& te
   if (gaveUp) Wake();
 }
 
+void RequestQueue::post(const HostRequest& request, const std::string& text) {
+  bool full = false;
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return;
+    if (queue_.size() >= kMaxPosted) {
+      full = true;
+    } else {
+      queue_.push_back(std::make_shared<PendingRequest>(request, text));
+      wake = !wakePosted_;
+      wakePosted_ = true;
+    }
+  }
+  if (full) {
+    sendAndWait(request, text);
+    return;
+  }
+  if (wake && wake_) wake_();
+}
+
 std::vector<std::shared_ptr<PendingRequest>> RequestQueue::take(std::size_t max) {
   std::vector<std::shared_ptr<PendingRequest>> out;
   bool more = false;

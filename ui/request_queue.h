@@ -60,6 +60,13 @@ class RequestQueue {
   // closed.
   void sendAndWait(const HostRequest& request, const std::string& text);
 
+  // Worker thread: queues a request that needs no answer and returns at once,
+  // unless kMaxPosted requests are already queued: then it waits like
+  // sendAndWait, so a script that sends faster than the UI thread answers
+  // is slowed down instead of filling the memory.
+  void post(const HostRequest& request, const std::string& text);
+  static constexpr std::size_t kMaxPosted = 4096;
+
   // UI thread: the requests that arrived since the last call, oldest first,
   // at most `max`; when more are left the UI thread is woken again, so that
   // the events queued meanwhile (input, repaints) get their turn in between.

@@ -9,7 +9,7 @@ UiHostCore::UiHostCore(const EngineEnvironment& environment, std::function<void(
       queue_([this] {
         // Also wakes a UI thread that waits in stopAllAndWait.
         notifyRequestWaiting();
-        if (wake_) wake_();
+        Wake();
       }),
       wake_(std::move(wakeUiThread)),
       uiThread_(std::this_thread::get_id()) {}
@@ -41,6 +41,14 @@ void UiHostCore::handleRequest(const HostRequest& request, const std::string& te
     case REQ_RIGHT:
     case REQ_LEFT:
     case REQ_STATE:
+      // Texts for the script list: nothing the script could notice waits on
+      // them, so the worker goes on at once and the UI thread shows them in
+      // order with everything else the script asks.
+      if (!isUiThread()) {
+        queue_.post(request, text);
+        return;
+      }
+      break;
     case REQ_NOTE:
     case REQ_ALERT:
     case REQ_PROMPT:
@@ -75,8 +83,8 @@ void UiHostCore::setScreenSize(ScreenSize size) {
   screenHeight_.store(size.height, std::memory_order_relaxed);
 }
 
-void UiHostCore::processRequests() {
-  for (const auto& pending : queue_.take(kRequestsPerTurn)) Dispatch(pending);
+void UiHostCore::processRequests(std::size_t max) {
+  for (const auto& pending : queue_.take(max)) Dispatch(pending);
   std::vector<std::shared_ptr<PendingRequest>> gaveUp;
   std::erase_if(deferred_, [&](const auto& pending) {
     if (!pending->over()) return false;
@@ -89,6 +97,8 @@ void UiHostCore::processRequests() {
 
 void UiHostCore::Dispatch(const std::shared_ptr<PendingRequest>& pending) {
   if (pending->over()) return;
+  // A posted text's instance may have ended since; it is still listed (only
+  // removeScript destroys instances, and it answers what is queued first).
   // Instances are destroyed only on this thread, so the pointer stays valid
   // while this runs even if the worker gives the request up meanwhile.
   ScriptInstance* instance = dynamic_cast<ScriptInstance*>(pending->instance);
@@ -136,7 +146,17 @@ void UiHostCore::onWorkerEnded(ScriptInstance& instance) {
   }
   sweepPrompts_.store(true);
   notifyRequestWaiting();
+  Wake();
+}
+
+void UiHostCore::Wake() {
+  std::lock_guard<std::mutex> lock(wakeGuard_);
   if (wake_) wake_();
+}
+
+void UiHostCore::detachWake() {
+  std::lock_guard<std::mutex> lock(wakeGuard_);
+  wake_ = nullptr;
 }
 
 void UiHostCore::ClosePromptOf(ScriptInstance& instance) {
@@ -176,6 +196,7 @@ void UiHostCore::stopScript(ScriptInstance& instance) {
 
 bool UiHostCore::removeScript(ScriptInstance& instance) {
   if (instance.worker.alive()) return false;
+  processRequests(SIZE_MAX);  // texts the script posted before it ended name it
   ClosePromptOf(instance);
   return remove(instance);
 }
@@ -193,9 +214,10 @@ void UiHostCore::answerPrompt(ScriptInstance& instance, void* dialog, const std:
 bool UiHostCore::stopAllAndWait(int timeoutMs) {
   requestStopAll();
   SweepPrompts();
-  const bool ended = waitAllEnded(timeoutMs, [this] { processRequests(); });
+  const bool ended = waitAllEnded(timeoutMs, [this] { processRequests(SIZE_MAX); });
+  processRequests(SIZE_MAX);  // the last texts of the scripts that have just ended
   queue_.close();
-  processRequests();
+  processRequests(SIZE_MAX);
   return ended;
 }
 

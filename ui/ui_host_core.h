@@ -28,7 +28,7 @@ class UiHostCore : public ScriptHostBase {
   // Worker thread: queues the request for the UI thread and waits for its
   // answer. The requests every host answers alike and `js` are answered
   // right here, on the worker, so that a long evaluation never holds the UI
-  // thread.
+  // thread; the list texts (codes 2 to 5) are queued without waiting.
   void handleRequest(const HostRequest& request, const std::string& text) override;
   // Worker thread: the copy the UI thread keeps with setScreenSize.
   ScreenSize screenSize() override;
@@ -41,11 +41,13 @@ class UiHostCore : public ScriptHostBase {
 
   // UI thread, from here on.
   void setScreenSize(ScreenSize size);
-  // Answers what arrived and closes what belongs to requests given up.
-  void processRequests();
+  // Answers what arrived, at most `max` requests (the rest wake the UI
+  // thread again), and closes what belongs to requests given up.
+  void processRequests(std::size_t max = kRequestsPerTurn);
   // Stop of one script that also closes its prompt at once.
   void stopScript(ScriptInstance& instance);
-  // Removal that forgets the prompt of an ended script first.
+  // Removal that shows the script's last queued texts and forgets its prompt
+  // first; windowed programs remove scripts only through this.
   bool removeScript(ScriptInstance& instance);
   // The answer of the input dialog `dialog`: closes it and sets `input`.
   // The answer of a dialog that is no longer the instance's prompt (it was
@@ -76,6 +78,10 @@ class UiHostCore : public ScriptHostBase {
   virtual void windowRequest(const std::shared_ptr<PendingRequest>& pending) = 0;
 
   void onWorkerEnded(ScriptInstance& instance) override;
+  // After stopAllAndWait in a derived destructor: a worker that is still
+  // running (stuck past the wait) must not reach the derived host's wake-up
+  // any more.
+  void detachWake();
 
  private:
   void Dispatch(const std::shared_ptr<PendingRequest>& pending);
@@ -83,7 +89,10 @@ class UiHostCore : public ScriptHostBase {
   void SweepPrompts();
   void ClosePromptOf(ScriptInstance& instance);
 
+  void Wake();
+
   RequestQueue queue_;
+  std::mutex wakeGuard_;
   std::function<void()> wake_;
   const std::thread::id uiThread_;
   std::atomic<int> screenWidth_{0};

@@ -1,6 +1,7 @@
 #include "values/expansion.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -33,6 +34,7 @@ struct PassBuffers {
   std::vector<ReferenceMatch> matches;
   std::vector<ValueSpan> values;
   std::vector<std::size_t> firstIndex;  // first match with the same text
+  std::vector<std::size_t> absentAt;    // per first match: see the general case
   std::unordered_map<std::string_view, std::size_t> seen;
   std::string arena;
   std::string out;
@@ -145,7 +147,7 @@ bool ReplaceAll(const CodePage& cp, std::string_view src, std::string_view from,
   std::size_t pos = 0;
   while (hit != std::string_view::npos) {
     dst.append(src, pos, hit - pos);
-    if (dst.size() + to.size() + (src.size() - hit) > kMaxExpandedTextSize + from.size()) {
+    if (dst.size() + to.size() + (src.size() - hit) > ExpandedTextLimit() + from.size()) {
       return false;
     }
     dst.append(to);
@@ -153,7 +155,7 @@ bool ReplaceAll(const CodePage& cp, std::string_view src, std::string_view from,
     hit = cp.Find(src, from, pos);
   }
   dst.append(src, pos, std::string_view::npos);
-  return dst.size() <= kMaxExpandedTextSize;
+  return dst.size() <= ExpandedTextLimit();
 }
 
 void Commit(std::string& text, std::string& result) {
@@ -232,7 +234,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
       }
     }
     b.values[i] = span;
-    if (b.arena.size() > kMaxExpandedTextSize) {
+    if (b.arena.size() > ExpandedTextLimit()) {
       reportScriptError(ctx, Excerpt(cp, ref), kExpandedTextTooLong);
       return PassOutcome::kTooLong;
     }
@@ -253,9 +255,8 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
     for (std::size_t i = 0; i < count; ++i) {
       size = size - b.matches[i].len + valueOf(b.firstIndex[i]).size();
     }
-    if (size > kMaxExpandedTextSize) {
-      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)),
-                        kExpandedTextTooLong);
+    if (size > ExpandedTextLimit()) {
+      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)), kExpandedTextTooLong);
       return PassOutcome::kTooLong;
     }
     std::string& out = b.out;
@@ -280,8 +281,16 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
   std::string* current = nullptr;  // nullptr: still the text as found
   std::string* spare = &b.out;
   std::string* other = &b.alt;
+  // A reference text that a replacement found nowhere stays absent until a
+  // later replacement changes the text, so its further matches need no
+  // search: without this, a text with many matches of one reference would
+  // be searched whole once per match.
+  std::size_t changes = 0;
+  b.absentAt.assign(count, std::numeric_limits<std::size_t>::max());
   for (std::size_t i = 0; i < count; ++i) {
     if (b.values[i].identity) continue;
+    std::size_t& absentAt = b.absentAt[b.firstIndex[i]];
+    if (absentAt == changes) continue;
     const ReferenceMatch& m = b.matches[i];
     const std::string_view ref = src.substr(m.pos, m.len);
     const std::string_view from = current ? std::string_view(*current) : src;
@@ -290,7 +299,11 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
       reportScriptError(ctx, Excerpt(cp, ref), kExpandedTextTooLong);
       return PassOutcome::kTooLong;
     }
-    if (!replaced) continue;
+    if (!replaced) {
+      absentAt = changes;
+      continue;
+    }
+    ++changes;
     std::string* done = spare;
     spare = current ? current : other;
     current = done;
@@ -301,6 +314,11 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
 }
 
 }  // namespace
+
+std::size_t& ExpandedTextLimit() {
+  thread_local std::size_t limit = kMaxExpandedTextSize;
+  return limit;
+}
 
 void ExpandReferences(ScriptContext& ctx, std::string& text, int passCount) {
   // Every reference starts with a `[` byte; most texts (names, numbers) have none.

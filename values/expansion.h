@@ -20,6 +20,11 @@ constexpr std::size_t kMaxExpandedTextSize = std::size_t{64} << 20;
 inline constexpr char kExpandedTextTooLong[] = "引用展开后的文本超过64MB．";
 constexpr int kMaxExpansionPasses = 100;
 
+// The limit the expansions of the calling thread apply: kMaxExpandedTextSize
+// unless lowered for the thread, as the fuzz target does so that inputs
+// which double a text stay fast. The error text is the same either way.
+std::size_t& ExpandedTextLimit();
+
 // Replaces every bracket reference ([#var], [@builtin], [$regex], [%query],
 // [~native], [!reserved]) by its value, in up to 100 passes.
 void ExpandReferences(ScriptContext& ctx, std::string& text, int passCount = 0);

@@ -1,32 +1,60 @@
 #!/usr/bin/env bash
-# Builds the regex fuzz target with clang (libFuzzer, AddressSanitizer and
-# UndefinedBehaviorSanitizer), independent of the main build, and runs it for
-# a fixed number of inputs from a few seeds. Exits non-zero on any finding.
+# Builds every fuzz target of tests/fuzz with clang (libFuzzer,
+# AddressSanitizer and UndefinedBehaviorSanitizer) in a build directory of its
+# own, and runs each for a fixed number of inputs from its seeds in
+# tests/fuzz/seeds/<target>/. Exits non-zero on any finding; the input that
+# found it is left in the build directory as crash-*, timeout-*, oom-* or
+# leak-*.
+#
+#   VELMAR_FUZZ_DIR      build directory (build-fuzz)
+#   VELMAR_FUZZ_TARGETS  targets to run (all of them)
+#   VELMAR_FUZZ_SCALE    multiplies every target's number of runs (1)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 out=${VELMAR_FUZZ_DIR:-build-fuzz}
-runs=${VELMAR_FUZZ_RUNS:-100000}
-mkdir -p "$out"
-clang++ -std=c++20 -O1 -g -fno-omit-frame-pointer \
-  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I. tests/fuzz/regex_fuzz.cpp \
-  regex/reg_exp_compiler.cpp regex/reg_exp_matcher.cpp regex/named_regex.cpp values/code_page.cpp \
-  -o "$out/regex_fuzz"
+scale=${VELMAR_FUZZ_SCALE:-1}
 
+# Inputs per target, sized so each run takes some 20 to 40 seconds on one
+# busy core (the targets that read files are the slow ones), and the longest
+# input tried.
+declare -A runs=(
+  [regex_fuzz]=25000 [script_fuzz]=5000 [expansion_fuzz]=4000 [url_fuzz]=600000
+  [cookie_fuzz]=6000 [cookie_store_fuzz]=8000 [response_fuzz]=400000 [profile_fuzz]=3000
+)
+declare -A max_len=(
+  [regex_fuzz]=256 [script_fuzz]=2048 [expansion_fuzz]=1024 [url_fuzz]=2048
+  [cookie_fuzz]=1024 [cookie_store_fuzz]=2048 [response_fuzz]=8192 [profile_fuzz]=1024
+)
+
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B "$out" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=Fuzz -DCMAKE_CXX_FLAGS="-O1 -g" -DCMAKE_C_FLAGS="-O1 -g" \
+  -DVELMAR_SANITIZE=address,undefined -DVELMAR_FUZZ=ON -DVELMAR_TESTS=OFF -DVELMAR_BENCH=OFF \
+  "${launcher[@]}" >/dev/null
+cmake --build "$out" -j "$(nproc)" --target velmar_fuzz
+
+targets=${VELMAR_FUZZ_TARGETS:-$(ls tests/fuzz/*_fuzz.cpp | xargs -n1 basename | sed 's/\.cpp$//')}
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
-seed() {  # way, pattern, text
-  printf '%b' "\\x$(printf '%02x' "$1")\\x$(printf '%02x' "${#2}")$2$3" > "$corpus/seed$((n += 1))"
-}
-n=0
-seed 1 '<td>{[^<]*}</td>' '<td>a</td><td>b</td>'
-seed 1 '{\\w}={\\z}' 'a=1 b=22'
-seed 1 '{a|b}*!c.{x}?\\0' 'abbacx'
-seed 2 '{(ab)|(cd)}+?\\q' 'abcd"x"'
-seed 1 '((a|(aa))+)+b' 'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaac'
-seed 1 '^{.*?}$' 'line\r\nline'
-
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  "$out/regex_fuzz" -runs="$runs" -seed=1 -max_len=256 -timeout=10 -rss_limit_mb=2048 \
-  -artifact_prefix="$out/" "$corpus"
+failed=0
+for target in $targets; do
+  n=$((${runs[$target]:-100000} * scale))
+  mkdir -p "$corpus/$target"
+  cp tests/fuzz/seeds/"$target"/* "$corpus/$target/" 2>/dev/null || true
+  start=$SECONDS
+  if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "$out/tests/fuzz/$target" -runs="$n" -seed=1 -max_len="${max_len[$target]:-1024}" \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$out/" \
+    "$corpus/$target" >"$out/$target.log" 2>&1; then
+    echo "$target: $n runs in $((SECONDS - start)) s"
+  else
+    echo "$target: FAILED after $((SECONDS - start)) s; see $out/$target.log"
+    tail -n 40 "$out/$target.log"
+    failed=1
+  fi
+done
+exit $failed

@@ -94,6 +94,17 @@ TEST(NamedRegex, ReplaceGoesByGroupText) {
   EXPECT_EQ(replace("{a}", "", "X"), "");
 }
 
+TEST(NamedRegex, ReplaceThatMultipliesItsMatchStopsAtTheLimit) {
+  // Each match of "a" doubles every "a" of the result: 40 of them would ask
+  // for 2^40 characters. The replacing gives up at the expansion limit.
+  bool tooLong = false;
+  const std::string result =
+      RegexReplace(*CreateNamedRegex(kUtf8, "{a}"), kUtf8, std::string(40, 'a'), "aa", nullptr,
+                   &tooLong);
+  EXPECT_TRUE(tooLong);
+  EXPECT_EQ(result, "");
+}
+
 TEST(NamedRegex, StopEndsMatchAllAndReplace) {
   auto r = CreateNamedRegex(kUtf8, "{((a|(aa))+)+b}");
   const std::string text = std::string(80, 'a') + "cb";

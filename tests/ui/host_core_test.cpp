@@ -46,7 +46,10 @@ class StandInHost : public UiHostCore {
           woken_ = true;
           wakeCv_.notify_all();
         }) {}
-  ~StandInHost() override { stopAllAndWait(10000); }
+  ~StandInHost() override {
+    stopAllAndWait(10000);
+    detachWake();
+  }
 
   // Runs the UI thread's work until `done` holds; false on time-out.
   bool PumpUntil(const std::function<bool()>& done) {

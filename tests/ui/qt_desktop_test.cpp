@@ -78,17 +78,18 @@ class XServer {
   XServer() {
     const QString xvfb = QStandardPaths::findExecutable("Xvfb");
     if (xvfb.isEmpty()) return;
-    for (int number = 117; number < 140 && name_.empty(); ++number) {
-      const std::string name = ":" + std::to_string(number);
-      process_.start(xvfb, {QString::fromStdString(name), "-nolisten", "tcp"});
-      if (!process_.waitForStarted(5000)) return;
-      // Ready once a client can connect; a taken number makes it exit.
-      if (WaitUntil([&] { return process_.state() != QProcess::Running || CanConnect(name); },
-                    10000) &&
-          process_.state() == QProcess::Running) {
-        name_ = name;
-      }
-    }
+    // The server picks a free display number and writes it to standard
+    // output once it accepts clients.
+    process_.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp"});
+    if (!process_.waitForStarted(5000)) return;
+    QByteArray out;
+    WaitUntil([&] {
+      out += process_.readAllStandardOutput();
+      return out.contains('\n') || process_.state() != QProcess::Running;
+    });
+    bool ok = false;
+    const int number = out.trimmed().toInt(&ok);
+    if (ok && process_.state() == QProcess::Running) name_ = ":" + std::to_string(number);
   }
   ~XServer() {
     process_.terminate();
@@ -107,12 +108,6 @@ class XServer {
   }
 
  private:
-  static bool CanConnect(const std::string& name) {
-    ScopedEnv display("DISPLAY", name.c_str());
-    ScopedEnv platform("QT_QPA_PLATFORM", "xcb");
-    return MissingDisplayReason().empty();
-  }
-
   QProcess process_;
   std::string name_;
 };

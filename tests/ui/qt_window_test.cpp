@@ -217,6 +217,30 @@ TEST_F(QtWindowTest, WriteClearBorderTaskbarHideAndClose) {
   EXPECT_EQ(host->window("w"), nullptr);
 }
 
+// A page that sends a thousand clicks a second: every event reaches the
+// script, and the UI thread keeps answering its requests meanwhile.
+TEST_F(QtWindowTest, AThousandEventsASecondKeepTheHostResponsive) {
+  OpenScript({}, {"<on_w_window_click>", "show click", "return"});
+  host->window("w")->page()->runJavaScript(R"(
+    var sent = 0;
+    var timer = setInterval(function () {
+      for (var i = 0; i < 10; ++i) {
+        window.dispatchEvent(new MouseEvent("mouseup", {button: 0, clientX: 20, clientY: 20}));
+        ++sent;
+      }
+      if (sent >= 1000) clearInterval(timer);
+    }, 10);)");
+  const auto clicks = [&] {
+    return std::count_if(events.begin(), events.end(),
+                         [](const auto& e) { return e.eventName == "window_click"; });
+  };
+  // The script's own requests are answered in the middle of the flood (it
+  // sees the events it has time for: a later event replaces an earlier one).
+  ASSERT_TRUE(
+      WaitUntil([&] { return std::count(shown().begin(), shown().end(), "2:click") >= 20; }));
+  ASSERT_TRUE(WaitUntil([&] { return clicks() == 1000; }));
+}
+
 TEST_F(QtWindowTest, StopEndsAPageCallThatWouldRunForLong) {
   ScriptInstance* s = OpenScript(
       {}, {"<on_t_spin>", "show spinning", "jswindow w while(true){}", "show after", "return"});
@@ -245,7 +269,7 @@ TEST_F(QtWindowTest, OddNamesHugeWritesAndPageCallsThatNeverAnswer) {
                                         "openwindow",
                                         readBig.c_str(),
                                         "var [#n] 0",
-                                        "while ([#n]<100)",
+                                        "while ([#n]<600)",
                                         "{",
                                         evalChinese.c_str(),
                                         "if ([#status]==1)",
@@ -264,13 +288,15 @@ TEST_F(QtWindowTest, OddNamesHugeWritesAndPageCallsThatNeverAnswer) {
                                         "show huge [#status]",
                                         "jswindow 窗口 while(true){}",
                                         "show forever [#status]"}));
-  ASSERT_TRUE(
-      WaitUntil([&] { return !seen.empty() && seen.back().rfind("forever", 0) == 0; }, 60000));
+  // Generous: a 10 MB document and page calls that time out take long on a
+  // busy machine.
+  ASSERT_TRUE(WaitUntil(
+      [&] { return std::find(seen.begin(), seen.end(), "forever 0") != seen.end(); }, 180000))
+      << Dump(seen);
   EXPECT_NE(host->window(longName), nullptr);
   EXPECT_NE(std::find(seen.begin(), seen.end(), "chinese Test Page标题"), seen.end());
   EXPECT_NE(std::find(seen.begin(), seen.end(), "length 3000000"), seen.end()) << Dump(seen);
   EXPECT_NE(std::find(seen.begin(), seen.end(), "huge 0"), seen.end());
-  EXPECT_EQ(seen.back(), "forever 0");
   EXPECT_TRUE(Ended(s));
 }
 

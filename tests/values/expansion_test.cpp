@@ -102,6 +102,31 @@ TEST(Expansion, DeepAndGrowingTextsStayBounded) {
   EXPECT_TRUE(g.LastAlertHas("引用展开后的文本超过64MB．"));
 }
 
+// An open `[` before the references sends the pass down the general path,
+// one whole-text replacement per match: each match after the first of the
+// same reference used to search the whole text again, so a text of many
+// such matches took hours. Later matches of a reference that is gone from
+// the text now cost nothing, and the result is as before.
+TEST(Expansion, ManyMatchesOfOneEnclosedReference) {
+  ScriptFixture f;
+  f.Var("a") = "x";
+  constexpr int kMatches = 200000;
+  std::string text = "[";
+  std::string expected = "[";
+  for (int i = 0; i < kMatches; ++i) {
+    text += "[#a]";
+    expected += 'x';
+  }
+  EXPECT_EQ(f.Expand(text), expected);
+
+  // A value that holds its own reference is found again by the next match
+  // of the same reference: two replacements per pass, in every pass.
+  f.Var("b") = "[#b]y";
+  const std::string tail = "[#b]" + std::string(2 * kMaxExpansionPasses, 'y');
+  EXPECT_EQ(f.Expand("[[#b][#b]"), "[" + tail + tail);
+  EXPECT_EQ(f.AlertCount(), 0u);
+}
+
 TEST(Expansion, DoubleByteCharactersNeverFormBrackets) {
   ScriptFixture gbk(CodePage::kGbk);
   gbk.Var("a") = "A";

@@ -1,0 +1,48 @@
+# Installation into /usr and the Debian package made by `cpack` in the build
+# folder: velmar, vlmpack, tamarind when it is built, the manual when it is
+# built (its own install rules), icons and desktop files.
+#
+# Installed programs keep their files in the XDG home folder
+# (~/.local/share/velmar): /usr/bin holds neither Script/ nor Config.ini.
+include(GNUInstallDirs)
+
+# velmar and the manual have their install rules beside their targets.
+install(TARGETS vlmpack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/velmar.svg
+              ${CMAKE_SOURCE_DIR}/packaging/icons/vlmpack.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/vlmpack.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+if(TARGET tamarind)
+  install(TARGETS tamarind RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/tamarind.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/tamarind.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME velmar)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Velmar")
+set(CPACK_PACKAGE_CONTACT "Velmar maintainers <maintainers@velmar.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "automate work on the web with .vlm scripts")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Velmar runs small line-oriented .vlm scripts that fetch pages over HTTP and HTTPS, post forms, keep cookies, cut values out of pages with regular expressions, store data in MySQL/MariaDB and ODBC databases, call native libraries and evaluate JavaScript. The package holds the command-line runner velmar, the packed runner vlmpack and, when built, the manager tamarind.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmar.org/")
+# The libraries the programs link (Qt 6 and WebEngine, OpenSSL, the MariaDB
+# client, unixODBC, libffi) come from dpkg-shlibdeps; Duktape is compiled
+# in. The ODBC drivers are loaded by name at run time, so they are named here:
+# MDB Tools for Access files, SQLite for other database files, FreeTDS for
+# SQL Server.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "odbc-mdbtools, libsqliteodbc, tdsodbc, tar")
+if(TARGET tamarind OR TARGET velmar_ui)
+  # The desktop programs' platform plugin and the WebEngine helper process.
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qt6-qpa-plugins, libqt6webenginecore6-bin")
+endif()
+include(CPack)

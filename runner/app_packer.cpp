@@ -1,0 +1,410 @@
+#include "runner/app_packer.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
+#include <set>
+#include <system_error>
+
+#include "engine/keyword_table.h"
+#include "engine/script_program.h"
+#include "runner/boot_file.h"
+#include "runner/hot_key.h"
+#include "runner/runner_home.h"
+#include "values/profile.h"
+#include "values/text_file_ops.h"
+
+extern char** environ;
+
+namespace velmar {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kMaxFolderDepth = 64;
+
+bool IsInside(const fs::path& inner, const fs::path& outer) {
+  const auto [o, i] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+  return o == outer.end();
+}
+
+fs::path Canonical(const fs::path& p) {
+  std::error_code ec;
+  fs::path c = fs::weakly_canonical(fs::absolute(p, ec), ec);
+  return ec ? fs::absolute(p, ec).lexically_normal() : c;
+}
+
+// An earlier package, or an empty folder: the only folders --force replaces.
+bool IsReplaceable(const fs::path& folder) {
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec) || fs::is_symlink(folder, ec)) return false;
+  if (fs::is_empty(folder, ec)) return true;
+  return fs::exists(folder / kBootFileName, ec) && fs::exists(folder / "vlmpack", ec);
+}
+
+class Packer {
+ public:
+  Packer(const PackOptions& options, PackResult& result) : o_(options), r_(result) {}
+
+  bool Run() {
+    if (!CheckInputs()) return false;
+    const fs::path staging = output_.parent_path() / ("." + output_.filename().string() +
+                                                      ".packing-" + std::to_string(::getpid()));
+    std::error_code ec;
+    fs::remove_all(staging, ec);
+    if (!fs::create_directories(staging / "Script", ec)) {
+      return Fail("cannot create " + (staging / "Script").string() + ": " + ec.message());
+    }
+    const bool made = Fill(staging);
+    if (made && Install(staging)) return !o_.archive || MakeArchive();
+    fs::remove_all(staging, ec);
+    return false;
+  }
+
+ private:
+  bool Fail(std::string message) {
+    r_.errors.push_back(std::move(message));
+    return false;
+  }
+  void Warn(std::string message) { r_.warnings.push_back(std::move(message)); }
+
+  bool CheckInputs() {
+    std::error_code ec;
+    if (!fs::is_directory(o_.scriptFolder, ec)) {
+      return Fail("not a folder: " + o_.scriptFolder.string());
+    }
+    scriptRoot_ = Canonical(o_.scriptFolder);
+    if (fs::is_directory(scriptRoot_ / "Script", ec)) {
+      baseConfig_ = scriptRoot_ / "Config.ini";
+      scriptRoot_ = Canonical(scriptRoot_ / "Script");
+    }
+    if (o_.output.empty()) return Fail("no output folder given");
+    output_ = Canonical(o_.output);
+    if (!output_.has_filename() || output_ == output_.root_path()) {
+      return Fail("not a usable output folder: " + o_.output.string());
+    }
+    const fs::path source = Canonical(o_.scriptFolder);
+    if (IsInside(output_, source) || IsInside(source, output_)) {
+      return Fail("the output folder " + output_.string() +
+                  " must lie outside the script folder and not contain it");
+    }
+    if (fs::exists(fs::symlink_status(output_, ec))) {
+      if (!o_.force) return Fail(output_.string() + " exists; --force replaces an earlier package");
+      if (!IsReplaceable(output_)) {
+        return Fail(output_.string() + " is no packed application (no Velmar.boot and vlmpack)" +
+                    "; it is not replaced");
+      }
+    }
+    if (o_.archive) {
+      archive_ = output_.parent_path() / (output_.filename().string() + ".tar.gz");
+      if (fs::exists(fs::symlink_status(archive_, ec))) {
+        if (!o_.force) return Fail(archive_.string() + " exists; --force replaces it");
+        if (!fs::is_regular_file(fs::symlink_status(archive_, ec))) {
+          return Fail(archive_.string() + " is no file; it is not replaced");
+        }
+      }
+    }
+    if (!fs::is_regular_file(o_.runnerProgram, ec)) {
+      return Fail("cannot find the runner program vlmpack (looked for " +
+                  o_.runnerProgram.string() + ")");
+    }
+    if (o_.bootFile && !fs::is_regular_file(*o_.bootFile, ec)) {
+      return Fail("cannot read the boot file " + o_.bootFile->string());
+    }
+    if (!fs::is_directory(output_.parent_path(), ec)) {
+      return Fail("the folder " + output_.parent_path().string() + " does not exist");
+    }
+    return true;
+  }
+
+  bool Fill(const fs::path& staging) {
+    std::vector<fs::path> chain{scriptRoot_};
+    if (!CopyTree(scriptRoot_, staging / "Script", chain, 0)) return false;
+
+    // A package for this platform: the code page and every other key of the
+    // source's Config.ini carry over; the options override.
+    const fs::path config = staging / "Config.ini";
+    std::error_code ec;
+    if (!baseConfig_.empty() && fs::is_regular_file(baseConfig_, ec)) {
+      if (!fs::copy_file(baseConfig_, config, ec)) {
+        return Fail("cannot copy " + baseConfig_.string() + ": " + ec.message());
+      }
+    }
+    const Profile profile(config);
+    cp_ = &CodePage::Get(static_cast<int>(profile.GetInt("codepage", CodePage::kUtf8)));
+
+    std::vector<BootEntry> boot;
+    if (!WriteBoot(staging, boot)) return false;
+    std::string appName = o_.appName.value_or(profile.GetString("appname"));
+    if (appName.empty()) appName = boot.front().displayName;
+    if (!WriteSetting(profile, "appname", appName)) return false;
+    if (o_.homepage && !WriteSetting(profile, "homepage", *o_.homepage)) return false;
+    if (o_.hotKey) {
+      if (!WriteSetting(profile, "hotkey", *o_.hotKey)) return false;
+      const HotKey key = HotKeyFromText(*o_.hotKey);
+      // The desktop's global keys are grabbed by letter or digit.
+      const bool letterOrDigit =
+          (key.keyCode >= 'A' && key.keyCode <= 'Z') || (key.keyCode >= '0' && key.keyCode <= '9');
+      if (!key.valid() || FindKey(key.keyCode) == nullptr || !letterOrDigit) {
+        Warn("the hot key \"" + *o_.hotKey +
+             "\" does not end in a letter A-Z or a digit 0-9; the runner cannot register it");
+      }
+    }
+
+    CheckIncludes(staging, boot);
+
+    const fs::path runner = staging / "vlmpack";
+    if (!fs::copy_file(o_.runnerProgram, runner, ec)) {
+      return Fail("cannot copy " + o_.runnerProgram.string() + ": " + ec.message());
+    }
+    fs::permissions(runner,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    ec);
+    return WriteDesktopFile(staging, appName);
+  }
+
+  // Copies regular files and follows links to files and folders (so the
+  // package holds real files); a link back to a folder being copied is a
+  // loop and is skipped.
+  bool CopyTree(const fs::path& from, const fs::path& to, std::vector<fs::path>& chain, int depth) {
+    std::error_code ec;
+    if (depth > kMaxFolderDepth) {
+      Warn("folders nest deeper than " + std::to_string(kMaxFolderDepth) + " levels; skipped " +
+           from.string());
+      return true;
+    }
+    fs::directory_iterator it(from, ec);
+    if (ec) {
+      Warn("cannot read the folder " + from.string() + ": " + ec.message());
+      return true;
+    }
+    std::vector<fs::directory_entry> entries;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+      if (ec) break;
+      entries.push_back(*it);
+    }
+    for (const fs::directory_entry& entry : entries) {
+      const fs::path target = to / entry.path().filename();
+      const fs::file_status st = fs::status(entry.path(), ec);
+      if (ec || !fs::exists(st)) {
+        Warn("broken link skipped: " + entry.path().string());
+        continue;
+      }
+      if (fs::is_directory(st)) {
+        const fs::path real = Canonical(entry.path());
+        if (std::find(chain.begin(), chain.end(), real) != chain.end()) {
+          Warn("link loop skipped: " + entry.path().string());
+          continue;
+        }
+        if (!fs::create_directory(target, ec) && ec) {
+          return Fail("cannot create " + target.string() + ": " + ec.message());
+        }
+        chain.push_back(real);
+        const bool ok = CopyTree(entry.path(), target, chain, depth + 1);
+        chain.pop_back();
+        if (!ok) return false;
+      } else if (fs::is_regular_file(st)) {
+        if (!fs::copy_file(entry.path(), target, ec)) {
+          return Fail("cannot copy " + entry.path().string() + ": " + ec.message());
+        }
+        r_.filesCopied += 1;
+      } else {
+        Warn("not a file or folder, skipped: " + entry.path().string());
+      }
+    }
+    return true;
+  }
+
+  bool WriteBoot(const fs::path& staging, std::vector<BootEntry>& entries) {
+    const fs::path bootPath = staging / kBootFileName;
+    std::error_code ec;
+    if (o_.bootFile) {
+      const BootFile boot = ReadBootFile(*o_.bootFile, *cp_);
+      if (boot.entries.empty()) {
+        return Fail("the boot file " + o_.bootFile->string() +
+                    " has no line of the form name^script^parameter");
+      }
+      if (!fs::copy_file(*o_.bootFile, bootPath, ec)) {
+        return Fail("cannot copy " + o_.bootFile->string() + ": " + ec.message());
+      }
+      entries = boot.entries;
+      for (const BootEntry& entry : entries) {
+        const std::string path = NormalizePath(entry.fileName, *cp_);
+        if (!fs::is_regular_file(staging / "Script" / path, ec)) {
+          Warn("the boot file names a script that is not in the package: " + entry.fileName);
+        }
+      }
+      return true;
+    }
+    std::string main;
+    std::vector<std::string> topScripts;
+    for (fs::directory_iterator it(staging / "Script", ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+      if (it->is_regular_file(ec) && it->path().extension() == ".vlm") {
+        topScripts.push_back(it->path().filename().string());
+      }
+    }
+    if (std::find(topScripts.begin(), topScripts.end(), "main.vlm") != topScripts.end()) {
+      main = "main.vlm";
+    } else if (topScripts.size() == 1) {
+      main = topScripts.front();
+    } else if (topScripts.empty()) {
+      return Fail("no .vlm script at the top of " + scriptRoot_.string());
+    } else {
+      return Fail("cannot tell the main script of " + scriptRoot_.string() + " (no main.vlm and " +
+                  std::to_string(topScripts.size()) + " scripts); give --boot FILE");
+    }
+    BootEntry entry{fs::path(main).stem().string(), main, ""};
+    if (!WriteTextFile(bootPath.string(), entry.displayName + "^" + entry.fileName + "^\n", "wb")) {
+      return Fail("cannot write " + bootPath.string());
+    }
+    entries.push_back(std::move(entry));
+    return true;
+  }
+
+  bool WriteSetting(const Profile& profile, const char* key, const std::string& value) {
+    if (value.size() >= Profile::kReadBuffer) {
+      Warn(std::string("the runner reads only the first ") +
+           std::to_string(Profile::kReadBuffer - 1) + " bytes of " + key);
+    }
+    if (value.find_first_of("\r\n") != std::string::npos) {
+      return Fail(std::string("the value of ") + key + " cannot hold a line break");
+    }
+    if (!profile.WriteString(key, value)) {
+      return Fail("cannot write " + profile.file().string());
+    }
+    return true;
+  }
+
+  // Follows `using` from the boot scripts the way the loader does and names
+  // every include that is not there. Each file is looked at once, so an
+  // include cycle ends here too.
+  void CheckIncludes(const fs::path& staging, const std::vector<BootEntry>& boot) {
+    EngineEnvironment env;
+    env.home = staging;
+    env.codePage = cp_;
+    env.flavor = KeywordFlavor::kRunner;
+    std::set<std::string> seen;
+    std::deque<std::string> queue;
+    for (const BootEntry& entry : boot) {
+      queue.push_back(NormalizePath((staging / "Script").string() + "/" + entry.fileName, *cp_));
+    }
+    std::error_code ec;
+    while (!queue.empty()) {
+      const std::string file = queue.front();
+      queue.pop_front();
+      const std::string key = Canonical(file).string();
+      if (!seen.insert(key).second || !fs::is_regular_file(file, ec)) continue;
+      const std::string text = ReadTextFile(file, *cp_);
+      std::size_t pos = 0;
+      while (pos < text.size()) {
+        std::size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line =
+            CodePage::TrimLeft(std::string_view(text).substr(pos, end - pos));
+        pos = end + 2;
+        const StatementSplit split = splitStatement(line, *cp_, env.flavor);
+        if (split.id != stmt::kUsing) continue;
+        const std::string include = IncludePath(staging, split.text, *cp_);
+        if (fs::is_regular_file(include, ec)) {
+          queue.push_back(include);
+        } else {
+          const fs::path relative = fs::path(file).lexically_relative(staging);
+          Warn("missing include: \"using " + std::string(CodePage::Trim(split.text)) + "\" in " +
+               relative.string() + " (" + fs::path(include).lexically_relative(staging).string() +
+               " is not there)");
+        }
+      }
+    }
+  }
+
+  bool WriteDesktopFile(const fs::path& staging, const std::string& appName) {
+    // Desktop files want UTF-8 and one line per key.
+    std::string name = cp_->ToUtf8(appName);
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    // The program is found beside the desktop file itself (%k), wherever the
+    // folder has been moved; the quoting is that of the Exec key.
+    const std::string text =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=" +
+        name +
+        "\n"
+        "Comment=Velmar packed application\n"
+        "Exec=sh -c \"exec \\\\\"\\\\$(dirname \\\\\"\\\\$0\\\\\")/vlmpack\\\\\"\" %k\n"
+        "Icon=vlmpack\n"
+        "Terminal=false\n"
+        "Categories=Network;Utility;\n";
+    const fs::path path = staging / (output_.filename().string() + ".desktop");
+    if (!WriteTextFile(path.string(), text, "wb")) return Fail("cannot write " + path.string());
+    return true;
+  }
+
+  bool Install(const fs::path& staging) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(output_, ec))) {
+      fs::remove_all(output_, ec);
+      if (ec)
+        return Fail("cannot remove the earlier package " + output_.string() + ": " + ec.message());
+    }
+    fs::rename(staging, output_, ec);
+    if (ec) return Fail("cannot move the package to " + output_.string() + ": " + ec.message());
+    r_.folder = output_;
+    return true;
+  }
+
+  bool MakeArchive() {
+    const fs::path partial = archive_.string() + ".partial";
+    const std::string parent = output_.parent_path().string();
+    const std::string name = output_.filename().string();
+    const std::string out = partial.string();
+    std::vector<std::string> args{"tar", "-czf", out, "-C", parent, "--", name};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "tar", nullptr, nullptr, argv.data(), environ) != 0) {
+      return Fail("cannot run tar to make " + archive_.string());
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::error_code ec;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      fs::remove(partial, ec);
+      return Fail("tar could not make " + archive_.string());
+    }
+    fs::rename(partial, archive_, ec);
+    if (ec) return Fail("cannot write " + archive_.string() + ": " + ec.message());
+    r_.archive = archive_;
+    return true;
+  }
+
+  const PackOptions& o_;
+  PackResult& r_;
+  fs::path scriptRoot_;
+  fs::path baseConfig_;
+  fs::path output_;
+  fs::path archive_;
+  const CodePage* cp_ = &CodePage::Get(CodePage::kUtf8);
+};
+
+}  // namespace
+
+PackResult PackApplication(const PackOptions& options) {
+  PackResult result;
+  result.ok = Packer(options, result).Run();
+  return result;
+}
+
+fs::path DefaultRunnerProgram() {
+  return RunnerExecutableFolder() / "vlmpack";
+}
+
+}  // namespace velmar

@@ -1,0 +1,74 @@
+// vlmpack: the packed runner. Starts the scripts of Velmar.boot in its home
+// folder and ends when the last of them has ended.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "runner/headless_runner.h"
+#include "runner/runner_home.h"
+#ifdef VLMPACK_DESKTOP
+#include "runner/windowed_runner.h"
+#include "ui/display_check.h"
+#endif
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vlmpack [--headless] [--home DIR]\n"
+    "       vlmpack --help | --version\n"
+    "\n"
+    "Starts every script named in Velmar.boot of the home folder and ends when\n"
+    "the last of them has ended.\n"
+    "  --headless   no tray icon and no hot key; the scripts' requests are\n"
+    "               printed as by `velmar run`, prompts read standard input\n"
+    "  --home DIR   the home folder (else the program's folder when it holds\n"
+    "               Velmar.boot, else VELMAR_HOME, ... as for velmar)\n"
+    "exit status: 0 after the scripts have ended, 1 when the boot file cannot\n"
+    "be used, 2 for a usage error.\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "vlmpack: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool headless = false;
+  std::string home;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::puts("vlmpack " VELMAR_VERSION);
+      return 0;
+    }
+    if (arg == "--headless") {
+      headless = true;
+    } else if (arg == "--home") {
+      if (i + 1 >= argc) return UsageError("--home needs a folder");
+      home = argv[++i];
+    } else if (arg.rfind("--home=", 0) == 0) {
+      home = arg.substr(7);
+    } else {
+      return UsageError("unknown argument: " + arg);
+    }
+  }
+  const std::filesystem::path homeFolder = velmar::ResolveRunnerHome(home);
+  if (!headless) {
+#ifdef VLMPACK_DESKTOP
+    const std::string reason = velmar::MissingDisplayReason();
+    if (reason.empty()) return velmar::RunWindowed(homeFolder, argc, argv);
+    std::fprintf(stderr, "vlmpack: %s; running headless\n", reason.c_str());
+#else
+    std::fputs("vlmpack: this build has no desktop mode; running headless\n", stderr);
+#endif
+  }
+  return velmar::RunHeadless(homeFolder, stdout, STDIN_FILENO, true);
+}

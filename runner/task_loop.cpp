@@ -1,0 +1,37 @@
+#include "runner/task_loop.h"
+
+namespace velmar {
+
+void TaskLoop::post(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  cv_.notify_all();
+}
+
+void TaskLoop::quit(int exitStatus) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (quit_) return;
+    quit_ = true;
+    exitStatus_ = exitStatus;
+  }
+  cv_.notify_all();
+}
+
+int TaskLoop::run() {
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      cv_.wait(lock, [&] { return quit_ || !tasks_.empty(); });
+      if (quit_) return exitStatus_;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+  }
+}
+
+}  // namespace velmar

@@ -1,0 +1,66 @@
+#!/bin/sh
+# The Debian package: built with cpack from the build folder, unpacked with
+# dpkg -x into a throwaway root, and its programs run from there: velmar
+# --version, a packed application made by the unpacked velmar, and vlmpack
+# with the boot file of the XDG home folder.
+#   package_test.sh BUILD_DIR
+set -eu
+build=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "package test: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1) ||
+  { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+deb=$(ls "$work"/pkg/*.deb 2>/dev/null | head -n 1)
+[ -n "$deb" ] || fail "no .deb was made"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+dpkg-deb -c "$deb" >"$work/contents"
+for dep in libssl3 libmariadb3 libodbc2 libffi8 odbc-mdbtools libsqliteodbc tdsodbc; do
+  echo "$depends" | grep -q "$dep" || fail "Depends lacks $dep: $depends"
+done
+if echo "$depends" | grep -q duktape; then fail "Duktape is compiled in, yet a dependency"; fi
+# The desktop programs bring Qt with them when they are built.
+if grep -q './usr/bin/tamarind$' "$work/contents" ||
+   ldd "$build/vlmpack" 2>/dev/null | grep -q libQt6Widgets; then
+  echo "$depends" | grep -q qt6-qpa-plugins || fail "Depends lacks the Qt platform plugins"
+  echo "$depends" | grep -q libqt6widgets6 || fail "Depends lacks Qt 6: $depends"
+  echo "$depends" | grep -q libqt6webengine || fail "Depends lacks Qt WebEngine: $depends"
+fi
+for f in ./usr/bin/velmar ./usr/bin/vlmpack ./usr/share/icons/hicolor/scalable/apps/vlmpack.svg \
+         ./usr/share/applications/vlmpack.desktop; do
+  grep -q " $f\$" "$work/contents" || fail "the package lacks $f"
+done
+
+# The manual, when this build rendered it.
+if [ -f "$build/docs/manual/index.html" ]; then
+  grep -q ' ./usr/share/velmar/manual/index.html$' "$work/contents" || fail "the package lacks the manual"
+fi
+
+root="$work/root"
+dpkg -x "$deb" "$root"
+version=$("$root/usr/bin/velmar" --version) || fail "velmar --version failed"
+[ "$version" = "velmar $(dpkg-deb -f "$deb" Version)" ] || fail "unexpected version: $version"
+
+# A packed application made by the unpacked velmar (which finds vlmpack
+# beside itself) runs headless from its own folder.
+mkdir -p "$work/src"
+printf 'show packed [#param]\n' >"$work/src/main.vlm"
+"$root/usr/bin/velmar" pack "$work/src" "$work/app" --appname Demo >/dev/null ||
+  fail "velmar pack failed"
+out=$("$work/app/vlmpack" --headless) || fail "the packed application failed"
+[ "$out" = "$(printf 'show: packed \nstate: exit')" ] || fail "packed application printed: $out"
+
+# Installed programs use the XDG home folder.
+xdg="$work/xdg"
+mkdir -p "$xdg/velmar/Script"
+printf 'show from xdg [#param]\n' >"$xdg/velmar/Script/x.vlm"
+printf 'X^x.vlm^home\n' >"$xdg/velmar/Velmar.boot"
+out=$(env -u VELMAR_HOME XDG_DATA_HOME="$xdg" "$root/usr/bin/vlmpack" --headless) ||
+  fail "vlmpack from the XDG home failed"
+[ "$out" = "$(printf 'show: from xdg home\nstate: exit')" ] || fail "vlmpack printed: $out"
+out=$(env -u VELMAR_HOME XDG_DATA_HOME="$xdg" "$root/usr/bin/velmar" run x) ||
+  fail "velmar run from the XDG home failed"
+[ "$out" = "$(printf 'show: from xdg \nstate: exit')" ] || fail "velmar run printed: $out"
+echo "package test: $(basename "$deb") passed"

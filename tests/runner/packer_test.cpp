@@ -1,0 +1,162 @@
+// `velmar pack`: the application folder it makes runs wherever it is moved;
+// includes, boot files, settings, archives and the refusal to overwrite.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "runner/app_packer.h"
+#include "support/test_support.h"
+#include "values/profile.h"
+
+namespace velmar {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ProcessResult;
+using testing::RunProcess;
+using testing::RunVelmar;
+using testing::TempDir;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(Packer, PackedFolderRunsAfterBeingMoved) {
+  TempDir work;
+  work.Write("src/main.vlm", "show main [#param]\ncall <util>\nexit\nusing lib.util\n");
+  work.Write("src/lib/util.vlm", "<util>\nshow from util\nreturn\n");
+  work.Write("src/data/words.txt", "kept\n");
+  const fs::path out = work.path() / "out" / "app";
+  fs::create_directories(out.parent_path());
+  const ProcessResult pack =
+      RunVelmar({"pack", (work.path() / "src").string(), out.string(), "--appname", "Word tool",
+                 "--homepage", "https://example.org/", "--hotkey", "CTRL + ALT + W"});
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+  EXPECT_EQ(pack.err, "");
+  for (const char* file : {"vlmpack", "Velmar.boot", "Config.ini", "app.desktop", "Script/main.vlm",
+                           "Script/lib/util.vlm", "Script/data/words.txt"}) {
+    EXPECT_TRUE(fs::is_regular_file(out / file)) << file;
+  }
+  EXPECT_EQ(testing::ReadFile(out / "Velmar.boot"), "main^main.vlm^\n");
+  const Profile config(out / "Config.ini");
+  EXPECT_EQ(config.GetString("appname"), "Word tool");
+  EXPECT_EQ(config.GetString("homepage"), "https://example.org/");
+  EXPECT_EQ(config.GetString("hotkey"), "CTRL + ALT + W");
+  const std::string desktop = testing::ReadFile(out / "app.desktop");
+  EXPECT_TRUE(Contains(desktop, "Name=Word tool\n")) << desktop;
+  EXPECT_TRUE(Contains(desktop, "/vlmpack")) << desktop;
+
+  // Moved, and the source gone: the program finds its home beside itself.
+  const fs::path moved = work.path() / "elsewhere" / "moved";
+  fs::create_directories(moved.parent_path());
+  fs::rename(out, moved);
+  fs::remove_all(work.path() / "src");
+  const ProcessResult run = RunProcess({(moved / "vlmpack").string(), "--headless"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "show: main \nshow: from util\nstate: exit\n");
+}
+
+TEST(Packer, ReportsMissingIncludesAndSurvivesCyclesAndLinkLoops) {
+  TempDir work;
+  work.Write("src/main.vlm", "using a\nusing not.there\nshow main\n");
+  work.Write("src/a.vlm", "using b\n");
+  work.Write("src/b.vlm", "using a\nusing main\n");
+  fs::create_directory_symlink(work.path() / "src", work.path() / "src" / "loop");
+  const fs::path out = work.path() / "app";
+  const ProcessResult pack = RunVelmar({"pack", (work.path() / "src").string(), out.string()});
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+  EXPECT_TRUE(Contains(pack.err,
+                       "missing include: \"using not.there\" in Script/main.vlm "
+                       "(Script/not/there.vlm is not there)"))
+      << pack.err;
+  EXPECT_TRUE(Contains(pack.err, "link loop skipped")) << pack.err;
+  EXPECT_FALSE(fs::exists(out / "Script" / "loop" / "loop"));
+  // No appname given: the main script's name.
+  EXPECT_EQ(Profile(out / "Config.ini").GetString("appname"), "main");
+  const ProcessResult run = RunProcess({(out / "vlmpack").string(), "--headless"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "show: main\nstate: exit\n");
+}
+
+TEST(Packer, NeverOverwritesWithoutForceAndOnlyPackagesWithIt) {
+  TempDir work;
+  work.Write("src/main.vlm", "show one\n");
+  const std::string src = (work.path() / "src").string();
+  const fs::path out = work.path() / "app";
+  ASSERT_EQ(RunVelmar({"pack", src, out.string()}).exitCode, 0);
+
+  work.Write("src/main.vlm", "show two\n");
+  const ProcessResult again = RunVelmar({"pack", src, out.string()});
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_TRUE(Contains(again.err, "exists; --force replaces an earlier package")) << again.err;
+  EXPECT_EQ(testing::ReadFile(out / "Script" / "main.vlm"), "show one\n");
+
+  const ProcessResult forced = RunVelmar({"pack", src, out.string(), "--force"});
+  EXPECT_EQ(forced.exitCode, 0) << forced.err;
+  EXPECT_EQ(testing::ReadFile(out / "Script" / "main.vlm"), "show two\n");
+
+  // A folder that is no package stays as it is, --force or not.
+  work.Write("documents/letter.txt", "keep me");
+  const ProcessResult other =
+      RunVelmar({"pack", src, (work.path() / "documents").string(), "--force"});
+  EXPECT_EQ(other.exitCode, 1);
+  EXPECT_TRUE(Contains(other.err, "is no packed application")) << other.err;
+  EXPECT_EQ(testing::ReadFile(work.path() / "documents" / "letter.txt"), "keep me");
+
+  // Nor can the package be made inside the scripts it packs.
+  const ProcessResult inside = RunVelmar({"pack", src, src + "/app"});
+  EXPECT_EQ(inside.exitCode, 1);
+  EXPECT_TRUE(Contains(inside.err, "must lie outside the script folder")) << inside.err;
+}
+
+TEST(Packer, ArchiveBootFileAndHomeFolders) {
+  TempDir work;
+  // A home folder: its Script/ is packed, its Config.ini carried over.
+  work.Write("home/Config.ini", "[setting]\ncodepage=936\nappname=Old\n");
+  work.Write("home/Script/one.vlm", "show one [#param]\n");
+  work.Write("home/Script/two.vlm", "show two\n");
+  work.Write("boot.txt", "One^one.vlm^p\nTwo^two.vlm^\nGone^gone.vlm^\n");
+  const fs::path out = work.path() / "app";
+  const ProcessResult pack =
+      RunVelmar({"pack", (work.path() / "home").string(), out.string(), "--archive", "--boot",
+                 (work.path() / "boot.txt").string()});
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+  EXPECT_TRUE(Contains(pack.err, "not in the package: gone.vlm")) << pack.err;
+  const Profile config(out / "Config.ini");
+  EXPECT_EQ(config.GetString("codepage"), "936");
+  EXPECT_EQ(config.GetString("appname"), "Old");
+  const ProcessResult list =
+      RunProcess({"/bin/tar", "-tzf", (work.path() / "app.tar.gz").string()});
+  EXPECT_TRUE(Contains(list.out, "app/vlmpack\n")) << list.out;
+  EXPECT_TRUE(Contains(list.out, "app/Script/two.vlm\n")) << list.out;
+
+  // Two scripts and no main.vlm: the main script has to be named.
+  const ProcessResult unclear =
+      RunVelmar({"pack", (work.path() / "home").string(), (work.path() / "b").string()});
+  EXPECT_EQ(unclear.exitCode, 1);
+  EXPECT_TRUE(Contains(unclear.err, "give --boot FILE")) << unclear.err;
+  EXPECT_FALSE(fs::exists(work.path() / "b"));
+  // A boot file without a usable line is refused.
+  work.Write("bad.boot", "one.vlm\n");
+  const ProcessResult badBoot =
+      RunVelmar({"pack", (work.path() / "home").string(), (work.path() / "c").string(), "--boot",
+                 (work.path() / "bad.boot").string()});
+  EXPECT_EQ(badBoot.exitCode, 1);
+  EXPECT_TRUE(Contains(badBoot.err, "has no line of the form")) << badBoot.err;
+  EXPECT_FALSE(fs::exists(work.path() / "c"));
+  // A hot key the desktop cannot grab is written, with a warning.
+  const ProcessResult padKey =
+      RunVelmar({"pack", (work.path() / "home" / "Script").string(), (work.path() / "d").string(),
+                 "--boot", (work.path() / "boot.txt").string(), "--hotkey", "CTRL + a"});
+  EXPECT_EQ(padKey.exitCode, 0) << padKey.err;
+  EXPECT_TRUE(Contains(padKey.err, "\"CTRL + a\" does not end in a letter")) << padKey.err;
+  EXPECT_EQ(Profile(work.path() / "d" / "Config.ini").GetString("hotkey"), "CTRL + a");
+  // Usage errors.
+  EXPECT_EQ(RunVelmar({"pack", "only-one"}).exitCode, 2);
+  EXPECT_EQ(RunVelmar({"pack", "a", "b", "--what"}).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace velmar
