@@ -14,7 +14,7 @@
 #include <string_view>
 #include <thread>
 
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 #include "regex/huge_page_buffer.h"
 #include "regex/named_regex.h"
 #include "values/code_page.h"

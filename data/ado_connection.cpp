@@ -1,6 +1,5 @@
 #include "data/ado_connection.h"
 
-#include <dlfcn.h>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -13,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/stop_signal.h"
+#include "platform/dynamic_library.h"
+#include "platform/stop_signal.h"
 #include "values/code_page.h"
 
 namespace velmar {
@@ -654,9 +654,10 @@ bool CAdo::DriverTakesWideText(const std::string& connectionText) {
   // manager squeezed into a single-byte set; such drivers take UTF-8, so
   // texts go to them as UTF-8 directly.
   bool wide = true;
-  if (void* handle = dlopen(library.c_str(), RTLD_LAZY | RTLD_LOCAL)) {
-    wide = dlsym(handle, "SQLDriverConnectW") != nullptr && dlsym(handle, "SQLExecDirectW");
-    dlclose(handle);
+  if (void* handle = platform::OpenLibrary(library, platform::SymbolBinding::kLazy)) {
+    wide = platform::FindSymbol(handle, "SQLDriverConnectW") != nullptr &&
+           platform::FindSymbol(handle, "SQLExecDirectW") != nullptr;
+    platform::CloseLibrary(handle);
   }
   known.emplace(library, wide);
   return wide;

@@ -12,6 +12,7 @@
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
 #include "values/expansion.h"
+#include "values/messages.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
@@ -84,7 +85,9 @@ std::string MssqlConnectionText(ScriptContext& ctx, const std::string& server,
   return text;
 }
 
-void OpenConnection(ScriptContext& ctx, int32_t id, const std::string& rawText) {
+enum class ConnectionKind { kAccess, kMssql, kMysql };
+
+void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit split = splitFirstWord(rawText, "", cp);
   if (!split.found) {
@@ -93,16 +96,14 @@ void OpenConnection(ScriptContext& ctx, int32_t id, const std::string& rawText) 
   }
   const std::string name = Expanded(ctx, split.head);
   std::unique_ptr<CDBWrapper> connection;
-  if (id == stmt::kOpenAccess) {
+  if (kind == ConnectionKind::kAccess) {
     connection =
         std::make_unique<CAdo>(AccessConnectionText(ctx, Expanded(ctx, split.tail)), cp, &ctx.stop);
   } else {
     const std::vector<std::string> pieces = SplitText(split.tail, "<<<", cp);
     if (pieces.size() != 4) {
-      const char* form = id == stmt::kOpenMssql
-                             ? " server<<<catlog<<<username<<<password修改．"
-                             : " server:port<<<catlog<<<username<<<password修改．";
-      reportScriptError(ctx, rawText, "格式有误，请按" + cp.ToUtf8(name) + form);
+      const char* form = kind == ConnectionKind::kMssql ? msg::kOpenMssqlForm : msg::kOpenMysqlForm;
+      reportScriptError(ctx, rawText, msg::kOpenFormatPrefix + cp.ToUtf8(name) + form);
       SetStatus(ctx, false);
       return;
     }
@@ -110,7 +111,7 @@ void OpenConnection(ScriptContext& ctx, int32_t id, const std::string& rawText) 
     const std::string catalog = Expanded(ctx, pieces[1]);
     const std::string user = Expanded(ctx, pieces[2]);
     const std::string password = Expanded(ctx, pieces[3]);
-    if (id == stmt::kOpenMssql) {
+    if (kind == ConnectionKind::kMssql) {
       connection = std::make_unique<CAdo>(MssqlConnectionText(ctx, first, catalog, user, password),
                                           cp, &ctx.stop);
     } else {
@@ -138,12 +139,12 @@ void OpenConnection(ScriptContext& ctx, int32_t id, const std::string& rawText) 
 
 void CloseConnection(ScriptContext& ctx, const std::string& name) {
   if (name.empty()) {
-    reportScriptError(ctx, "CLOSEDB", "格式有误，后面需接数据库连接名．");
+    reportScriptError(ctx, "CLOSEDB", msg::kCloseDbNeedsName);
     return;
   }
   const auto entry = ctx.connections.find(name);
   if (entry == ctx.connections.end()) {
-    reportScriptError(ctx, "CLOSEDB " + name, "该数据库连接不存在或已被删除．");
+    reportScriptError(ctx, "CLOSEDB " + name, msg::kCloseDbUnknown);
     return;
   }
   if (entry->second->IsOpen()) entry->second->Close();
@@ -154,7 +155,7 @@ CDBWrapper* FindConnection(ScriptContext& ctx, const std::string& rawText,
                            const std::string& name) {
   const auto entry = ctx.connections.find(name);
   if (entry == ctx.connections.end()) {
-    reportScriptError(ctx, rawText, ctx.codePage().ToUtf8(name) + " 数据库连接不存在．");
+    reportScriptError(ctx, rawText, ctx.codePage().ToUtf8(name) + msg::kConnectionMissingSuffix);
     SetStatus(ctx, false);
     return nullptr;
   }
@@ -165,14 +166,14 @@ void RunQuery(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit first = splitFirstWord(rawText, "", cp);
   if (!first.found) {
-    reportScriptError(ctx, rawText, "格式有误．");
+    reportScriptError(ctx, rawText, msg::kFormatError);
     SetStatus(ctx, false);
     return;
   }
   const std::string name = Expanded(ctx, first.head);
   const FirstWordSplit second = splitFirstWord(first.tail, "", cp);
   if (!second.found) {
-    reportScriptError(ctx, rawText, "格式有误．");
+    reportScriptError(ctx, rawText, msg::kFormatError);
     SetStatus(ctx, false);
     return;
   }
@@ -190,7 +191,7 @@ void RunQuery(ScriptContext& ctx, const std::string& rawText) {
 void RunExecute(ScriptContext& ctx, const std::string& rawText) {
   const FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
   if (!split.found) {
-    reportScriptError(ctx, rawText, "格式有误．");
+    reportScriptError(ctx, rawText, msg::kFormatError);
     SetStatus(ctx, false);
     return;
   }
@@ -203,25 +204,57 @@ void RunExecute(ScriptContext& ctx, const std::string& rawText) {
 
 }  // namespace
 
-void ExecuteDbStatement(ScriptContext& ctx, int32_t id, const std::string& rawText) {
-  switch (id) {
-    case stmt::kOpenAccess:
-    case stmt::kOpenMssql:
-    case stmt::kOpenMysql:
-      OpenConnection(ctx, id, rawText);
-      break;
-    case stmt::kCloseDb:
-      CloseConnection(ctx, rawText);
-      break;
-    case stmt::kQuery:
-      RunQuery(ctx, rawText);
-      break;
-    case stmt::kExecute:
-      RunExecute(ctx, rawText);
-      break;
-    default:
-      break;
+void ExecuteOpenAccess(ScriptContext& ctx, const std::string& rawText) {
+  OpenConnection(ctx, ConnectionKind::kAccess, rawText);
+}
+
+void ExecuteOpenMssql(ScriptContext& ctx, const std::string& rawText) {
+  OpenConnection(ctx, ConnectionKind::kMssql, rawText);
+}
+
+void ExecuteOpenMysql(ScriptContext& ctx, const std::string& rawText) {
+  OpenConnection(ctx, ConnectionKind::kMysql, rawText);
+}
+
+void ExecuteCloseDb(ScriptContext& ctx, const std::string& rawText) {
+  CloseConnection(ctx, rawText);
+}
+
+void ExecuteQuery(ScriptContext& ctx, const std::string& rawText) {
+  RunQuery(ctx, rawText);
+}
+
+void ExecuteExecute(ScriptContext& ctx, const std::string& rawText) {
+  RunExecute(ctx, rawText);
+}
+
+std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart) {
+  const CodePage& cp = ctx.codePage();
+  const FirstWordSplit parts = splitFirstWord(namePart, ".", cp);
+  if (!parts.found || parts.head.empty()) {
+    reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+    return {};
   }
+  const std::string selector = cp.Lower(CodePage::Trim(parts.tail));
+  if (selector == "count") {
+    return std::to_string(ctx.resultSets[parts.head].size());
+  }
+  const std::size_t dot = cp.FindByte(selector, '.');
+  if (dot == std::string::npos) {
+    reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+    return {};
+  }
+  const long long row = LeadingInteger(std::string_view(selector).substr(0, dot));
+  const long long column = LeadingInteger(std::string_view(selector).substr(dot + 1));
+  const auto found = ctx.resultSets.find(parts.head);
+  const std::size_t rows = found == ctx.resultSets.end() ? 0 : found->second.size();
+  if (row < 0 || static_cast<unsigned long long>(row) >= rows) {
+    reportScriptError(ctx, std::string(namePart), msg::kQueryIndexOutOfRange);
+    return {};
+  }
+  const ResultRow& cells = found->second[static_cast<std::size_t>(row)];
+  if (column < 0 || static_cast<unsigned long long>(column) >= cells.size()) return {};
+  return cells[static_cast<std::size_t>(column)];
 }
 
 }  // namespace velmar

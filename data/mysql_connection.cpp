@@ -8,7 +8,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 
 namespace velmar {
 

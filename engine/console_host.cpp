@@ -1,6 +1,5 @@
 #include "engine/console_host.h"
 
-#include <dlfcn.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/display.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
@@ -41,31 +41,9 @@ std::string EscapeConsoleText(std::string_view text) {
   return out;
 }
 
-ScreenSize QueryXScreenSize() {
-  const char* display = std::getenv("DISPLAY");
-  if (!display || !*display) return {};
-  void* lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-  if (!lib) return {};
-  using OpenFn = void* (*)(const char*);
-  using SizeFn = int (*)(void*, int);
-  using DefaultScreenFn = int (*)(void*);
-  using CloseFn = int (*)(void*);
-  auto open = reinterpret_cast<OpenFn>(dlsym(lib, "XOpenDisplay"));
-  auto width = reinterpret_cast<SizeFn>(dlsym(lib, "XDisplayWidth"));
-  auto height = reinterpret_cast<SizeFn>(dlsym(lib, "XDisplayHeight"));
-  auto defaultScreen = reinterpret_cast<DefaultScreenFn>(dlsym(lib, "XDefaultScreen"));
-  auto close = reinterpret_cast<CloseFn>(dlsym(lib, "XCloseDisplay"));
-  ScreenSize size;
-  if (open && width && height && close) {
-    if (void* dpy = open(nullptr)) {
-      const int screen = defaultScreen ? defaultScreen(dpy) : 0;
-      size.width = width(dpy, screen);
-      size.height = height(dpy, screen);
-      close(dpy);
-    }
-  }
-  dlclose(lib);
-  return size;
+ScreenSize ConsoleHost::screenSize() {
+  const platform::DisplaySize size = platform::QueryDisplaySize();
+  return {size.width, size.height};
 }
 
 ConsoleHost::ConsoleHost(const EngineEnvironment& environment, std::FILE* out, int inputFd)

@@ -17,10 +17,6 @@ namespace velmar {
 // `\n`, every other byte as it is.
 std::string EscapeConsoleText(std::string_view text);
 
-// Size of the X display when one is reachable; zeros otherwise. Loads the X
-// library at run time, so the program needs none to start.
-ScreenSize QueryXScreenSize();
-
 class ConsoleHost : public ScriptHostBase {
  public:
   // `out` receives the request lines; prompt answers are read from the file
@@ -30,8 +26,9 @@ class ConsoleHost : public ScriptHostBase {
 
   // Runs on the requesting worker's thread.
   void handleRequest(const HostRequest& request, const std::string& text) override;
-  // Runs on the asking worker's thread.
-  ScreenSize screenSize() override { return QueryXScreenSize(); }
+  // Runs on the asking worker's thread: the display's size when one is
+  // reachable; zeros otherwise.
+  ScreenSize screenSize() override;
 
   // Path of the note file of an instance: Temp/note_<id>.txt of the home.
   std::string NotePath(int32_t id) const;

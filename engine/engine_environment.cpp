@@ -1,11 +1,10 @@
 #include "engine/engine_environment.h"
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/process_info.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
@@ -64,16 +63,6 @@ bool EngineEnvironment::EvaluateJs(const std::string& text, std::string& result,
   return false;
 }
 
-namespace {
-
-std::filesystem::path ExecutableFolder() {
-  std::error_code ec;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : exe.parent_path();
-}
-
-}  // namespace
-
 std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {
   std::error_code ec;
   std::filesystem::path home;
@@ -82,7 +71,7 @@ std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {
   } else if (const char* env = std::getenv("VELMAR_HOME"); env && *env) {
     home = env;
   } else {
-    const std::filesystem::path exeDir = ExecutableFolder();
+    const std::filesystem::path exeDir = platform::ExecutableFolder();
     if (!exeDir.empty() && (std::filesystem::is_directory(exeDir / "Script", ec) ||
                             std::filesystem::is_regular_file(exeDir / "Config.ini", ec))) {
       home = exeDir;

@@ -4,14 +4,17 @@
 // flavour of the program and the JScript engine with its lock.
 
 #include <condition_variable>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "engine/keyword_table.h"
-#include "engine/stop_signal.h"
 #include "ext/jscript_host.h"
+#include "platform/stop_signal.h"
 #include "values/code_page.h"
 #include "values/profile.h"
 
@@ -40,6 +43,11 @@ struct EngineEnvironment {
   // Shared by copies of the environment: every program holds one engine for
   // all of its scripts, whichever host answers their requests.
   std::shared_ptr<SharedJScript> jscript = std::make_shared<SharedJScript>();
+  // Where the libraries' diagnostics go (why a request failed, in the
+  // system's own words, for the person running the scripts); the host sets
+  // it. Called on the script's worker thread; unset, they are dropped. The
+  // libraries never write to standard error themselves.
+  std::function<void(int32_t scriptId, std::string_view text)> diagnostic;
 
   // Evaluates like the `js` statement under the JScript lock: true with the
   // result text, false with the engine's error text in `error`. With `stop`,

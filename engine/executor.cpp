@@ -6,24 +6,16 @@
 #include <unordered_map>
 #include <vector>
 
-#include "data/db_statements.h"
 #include "engine/host_requests.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
-#include "ext/native_calls.h"
-#include "http/http_statements.h"
-#include "regex/regex_statements.h"
-#include "values/builtins.h"
 #include "values/expansion.h"
+#include "values/messages.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
 
 namespace {
-
-constexpr const char* kUndefinedSection = "使用了未定义的代码段名称．";
-constexpr const char* kGotoInEvent = "消息函数及其调用的函数中不能使用GOTO命令!";
-constexpr const char* kResumeOutsideEvent = "RESUME命令只能在消息函数中使用!";
 
 std::string Expanded(ScriptContext& ctx, const std::string& stored) {
   std::string text = stored;
@@ -47,125 +39,21 @@ struct CurrentStatement {
 };
 thread_local CurrentStatement tCurrentStatement;
 
-// Request code of the statements that only forward their expanded text.
-int32_t ForwardedRequest(int32_t id) {
-  switch (id) {
-    case stmt::kShow:
-      return REQ_SHOW;
-    case stmt::kLeft:
-      return REQ_LEFT;
-    case stmt::kRight:
-      return REQ_RIGHT;
-    case stmt::kState:
-      return REQ_STATE;
-    case stmt::kNote:
-      return REQ_NOTE;
-    case stmt::kAlert:
-      return REQ_ALERT;
-    case stmt::kPrompt:
-      return REQ_PROMPT;
-    case stmt::kJs:
-      return REQ_JS;
-    case stmt::kOpenWindow:
-      return REQ_OPENWINDOW;
-    case stmt::kSetWindow:
-      return REQ_SETWINDOW;
-    case stmt::kShowWindow:
-      return REQ_SHOWWINDOW;
-    case stmt::kHideWindow:
-      return REQ_HIDEWINDOW;
-    case stmt::kCloseWindow:
-      return REQ_CLOSEWINDOW;
-    case stmt::kJsWindow:
-      return REQ_JSWINDOW;
-    default:
-      return 0;
-  }
-}
-
-bool IsHttpStatement(int32_t id) {
-  switch (id) {
-    case stmt::kTest:
-    case stmt::kGet:
-    case stmt::kPost:
-    case stmt::kCaptcha:
-    case stmt::kSaveto:
-    case stmt::kClear:
-    case stmt::kAdd:
-    case stmt::kAddx:
-    case stmt::kUptext:
-    case stmt::kUpfile:
-    case stmt::kUpload:
-    case stmt::kProxy:
-    case stmt::kTimeout:
-      return true;
-    default:
-      return id >= stmt::kReferer && id <= stmt::kSaveIeCookies;
-  }
-}
-
-// Runs every statement that is not control flow.
-void DispatchStatement(ScriptContext& ctx, int32_t id, const std::string& stored) {
-  std::string text;
-  switch (ArgumentModeOf(id)) {
+// Runs a statement of the keyword table's handlers with the text its
+// argument mode asks for.
+void Dispatch(ScriptContext& ctx, const ScriptCommand& command) {
+  const KeywordRow& row = KeywordRowOf(command.id);
+  if (!row.handler) return;  // no keyword: the loader keeps none of those
+  switch (row.mode) {
     case ArgumentMode::kExpanded:
-      text = Expanded(ctx, stored);
+      row.handler(ctx, Expanded(ctx, command.text));
       break;
     case ArgumentMode::kRaw:
-      text = stored;
+      row.handler(ctx, command.text);
       break;
     case ArgumentMode::kNone:
+      row.handler(ctx, std::string());
       break;
-  }
-  if (const int32_t code = ForwardedRequest(id)) {
-    // jswindow is stored raw: it is expanded here, right before its request.
-    if (id == stmt::kJsWindow) text = Expanded(ctx, stored);
-    sendHostRequest(ctx, code, text);
-    return;
-  }
-  if (IsHttpStatement(id)) {
-    ExecuteHttpStatement(ctx, id, text);
-    return;
-  }
-  if (id >= stmt::kOpenAccess && id <= stmt::kExecute) {
-    ExecuteDbStatement(ctx, id, text);
-    return;
-  }
-  switch (id) {
-    case stmt::kEval:
-      break;  // the expansion was the whole action
-    case stmt::kVar:
-      ExecuteVar(ctx, text);
-      break;
-    case stmt::kSrand:
-      ExecuteSrand(ctx);
-      break;
-    case stmt::kRegex:
-      ExecuteRegex(ctx, text);
-      break;
-    case stmt::kMatch:
-      ExecuteMatch(ctx, text);
-      break;
-    case stmt::kUnregex:
-      ExecuteUnregex(ctx, text);
-      break;
-    case stmt::kReplace:
-      ExecuteReplace(ctx, text);
-      break;
-    case stmt::kLoadDll:
-      ExecuteLoadDll(ctx, text);
-      break;
-    case stmt::kUnloadDll:
-      ExecuteUnloadDll(ctx, text);
-      break;
-    case stmt::kShowTray:
-      sendHostRequest(ctx, REQ_SHOWTRAY);
-      break;
-    case stmt::kHideTray:
-      sendHostRequest(ctx, REQ_HIDETRAY);
-      break;
-    default:
-      break;  // no keyword, or a statement without action
   }
 }
 
@@ -397,14 +285,14 @@ class Run {
       case stmt::kGoto: {
         const std::string label = ControlText(command.text);
         if (ctx_.eventDepth > 0) {
-          reportScriptError(ctx_, "GOTO " + label, kGotoInEvent);
+          reportScriptError(ctx_, "GOTO " + label, msg::kGotoInEvent);
           break;
         }
         retract();
         if (const uint32_t* index = ctx_.program->FindLabel(label)) {
           Push(*index);
         } else {
-          reportScriptError(ctx_, "GOTO " + label, kUndefinedSection);
+          reportScriptError(ctx_, "GOTO " + label, msg::kUndefinedSection);
         }
         break;
       }
@@ -414,7 +302,7 @@ class Run {
           Push(*index);
           if (ctx_.eventDepth > 0) ctx_.eventDepth += 1;
         } else {
-          reportScriptError(ctx_, "CALL " + label, kUndefinedSection);
+          reportScriptError(ctx_, "CALL " + label, msg::kUndefinedSection);
         }
         break;
       }
@@ -434,19 +322,16 @@ class Run {
         break;
       case stmt::kResume:
         ctx_.suspendFlag = false;
-        if (ctx_.eventDepth == 0) reportScriptError(ctx_, "RESUME", kResumeOutsideEvent);
+        if (ctx_.eventDepth == 0) reportScriptError(ctx_, "RESUME", msg::kResumeOutsideEvent);
         break;
       case stmt::kElse:
       case stmt::kCase:
       case stmt::kDefault:
       case stmt::kLabel:
       case stmt::kUsing:
-      case stmt::kNew:
-      case stmt::kMinWindow:
-      case stmt::kMaxWindow:
         break;
       default:
-        DispatchStatement(ctx_, command.id, command.text);
+        Dispatch(ctx_, command);
         break;
     }
     return true;
@@ -497,10 +382,11 @@ void reportScriptError(ScriptContext& ctx, const std::string& what, const std::s
   ctx.executionStack.clear();
   ctx.errorReported = true;
   const CodePage& cp = ctx.codePage();
-  std::string text = cp.FromUtf8("出错：\"");
+  std::string text = cp.FromUtf8(msg::kErrorPrefix);
+  text += '"';
   text += what;
   text += "\"\r\n";
-  text += cp.FromUtf8("原因：");
+  text += cp.FromUtf8(msg::kReasonPrefix);
   text += cp.FromUtf8(reasonUtf8);
   sendHostRequest(ctx, REQ_ALERT, text);
 }

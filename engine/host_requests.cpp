@@ -2,6 +2,7 @@
 
 #include "engine/executor.h"
 #include "engine/script_context.h"
+#include "values/expansion.h"
 
 namespace velmar {
 
@@ -10,6 +11,12 @@ void sendHostRequest(ScriptContext& ctx, int32_t code, const std::string& text) 
   // A host that suspended the worker while handling the request (a prompt
   // waiting for its answer) keeps it here until it resumes it.
   if (ctx.worker.needsAttention() && ctx.worker.isCurrentThread()) ReachSafePoint(ctx);
+}
+
+void ExecuteJsWindow(ScriptContext& ctx, const std::string& rawText) {
+  std::string text = rawText;
+  ExpandAndEvaluate(ctx, text);
+  sendHostRequest(ctx, REQ_JSWINDOW, text);
 }
 
 }  // namespace velmar

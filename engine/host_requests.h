@@ -71,4 +71,13 @@ class ScriptHost {
 // Without a host the request is ignored.
 void sendHostRequest(ScriptContext& ctx, int32_t code, const std::string& text = {});
 
+// The handler of a statement whose whole action is one request with its
+// text (`show`, `alert`, `openwindow`, ...).
+template <int32_t kCode>
+void ForwardToHost(ScriptContext& ctx, const std::string& text) {
+  sendHostRequest(ctx, kCode, text);
+}
+// `jswindow`: stored raw and expanded right before its request.
+void ExecuteJsWindow(ScriptContext& ctx, const std::string& rawText);
+
 }  // namespace velmar

@@ -3,135 +3,146 @@
 #include <array>
 #include <unordered_map>
 
+#include "data/db_statements.h"
+#include "engine/host_requests.h"
+#include "ext/native_statements.h"
+#include "http/http_statements.h"
+#include "regex/regex_statements.h"
+#include "values/builtins.h"
+#include "values/expansion.h"
+
 namespace velmar {
 
 namespace {
 
-struct KeywordRow {
-  std::string_view keyword;
-  int32_t id;
-  ArgumentMode mode;
-};
-
 using M = ArgumentMode;
+constexpr StatementHandler kExecutorStep = nullptr;
 
-// Ordered by id; the label id 23 has no keyword.
-constexpr std::array<KeywordRow, 76> kKeywords{{
-    {"if", 1, M::kExpanded},
-    {"else", 2, M::kNone},
-    {"while", 3, M::kRaw},
-    {"eval", 4, M::kExpanded},
-    {"var", 5, M::kRaw},
-    {"return", 6, M::kNone},
-    {"break", 7, M::kNone},
-    {"switch", 8, M::kExpanded},
-    {"prompt", 9, M::kExpanded},
-    {"alert", 10, M::kExpanded},
-    {"show", 11, M::kExpanded},
-    {"left", 12, M::kExpanded},
-    {"right", 13, M::kExpanded},
-    {"state", 14, M::kExpanded},
-    {"note", 15, M::kExpanded},
-    {"regex", 16, M::kRaw},
-    {"match", 17, M::kRaw},
-    {"unregex", 18, M::kExpanded},
-    {"test", 19, M::kExpanded},
-    {"get", 20, M::kExpanded},
-    {"post", 21, M::kExpanded},
-    {"exit", 22, M::kNone},
-    {"{", 24, M::kNone},
-    {"}", 25, M::kNone},
-    {"case", 26, M::kExpanded},
-    {"default", 27, M::kNone},
-    {"goto", 28, M::kExpanded},
-    {"call", 29, M::kExpanded},
-    {"js", 30, M::kExpanded},
-    {"captcha", 31, M::kExpanded},
-    {"saveto", 32, M::kExpanded},
-    {"clear", 33, M::kNone},
-    {"add", 34, M::kExpanded},
-    {"addx", 35, M::kExpanded},
-    {"uptext", 36, M::kExpanded},
-    {"upfile", 37, M::kExpanded},
-    {"upload", 38, M::kNone},
-    {"new", 39, M::kNone},
-    {"proxy", 40, M::kExpanded},
-    {"timeout", 41, M::kExpanded},
-    {"using", 42, M::kNone},
-    {"pause", 43, M::kExpanded},
-    {"openaccess", 44, M::kRaw},
-    {"openmssql", 45, M::kRaw},
-    {"openmysql", 46, M::kRaw},
-    {"closedb", 47, M::kRaw},
-    {"query", 48, M::kRaw},
-    {"execute", 49, M::kRaw},
-    {"srand", 50, M::kNone},
-    {"replace", 51, M::kRaw},
-    {"loaddll", 52, M::kRaw},
-    {"unloaddll", 53, M::kExpanded},
-    {"referer", 54, M::kExpanded},
-    {"lan", 55, M::kExpanded},
-    {"encoding", 56, M::kExpanded},
-    {"imitate", 57, M::kExpanded},
-    {"setcookies", 58, M::kRaw},
-    {"delcookies", 59, M::kExpanded},
-    {"clearcookies", 60, M::kNone},
-    {"getcookies", 61, M::kRaw},
-    {"resumecookies", 62, M::kExpanded},
-    {"savecookies", 63, M::kExpanded},
-    {"resumeiecookies", 64, M::kExpanded},
-    {"saveiecookies", 65, M::kExpanded},
-    {"openwindow", 66, M::kExpanded},
-    {"setwindow", 67, M::kExpanded},
-    {"showwindow", 68, M::kExpanded},
-    {"hidewindow", 69, M::kExpanded},
-    {"closewindow", 70, M::kExpanded},
-    {"jswindow", 71, M::kRaw},
-    {"minwindow", 72, M::kNone},
-    {"maxwindow", 73, M::kNone},
-    {"suspend", 74, M::kNone},
-    {"resume", 75, M::kNone},
-    {"showtray", 76, M::kNone},
-    {"hidetray", 77, M::kNone},
+// Indexed by id. `test`, `get` and the other HTTP, form and cookie
+// statements are in http/http_statements; the database statements in
+// data/db_statements; `regex`, `match`, `unregex`, `replace` in
+// regex/regex_statements; `loaddll`, `unloaddll` in ext/native_statements;
+// `var` and `eval` in values/expansion; `srand` in values/builtins; the
+// statements that only pass their text on to the host in
+// engine/host_requests.
+constexpr std::array<KeywordRow, stmt::kMaxId + 1> kRows{{
+    {"", stmt::kNone, M::kNone, kExecutorStep},
+    {"if", stmt::kIf, M::kExpanded, kExecutorStep},
+    {"else", stmt::kElse, M::kNone, kExecutorStep},
+    {"while", stmt::kWhile, M::kRaw, kExecutorStep},
+    {"eval", stmt::kEval, M::kExpanded, &ExecuteEval},
+    {"var", stmt::kVar, M::kRaw, &ExecuteVar},
+    {"return", stmt::kReturn, M::kNone, kExecutorStep},
+    {"break", stmt::kBreak, M::kNone, kExecutorStep},
+    {"switch", stmt::kSwitch, M::kExpanded, kExecutorStep},
+    {"prompt", stmt::kPrompt, M::kExpanded, &ForwardToHost<REQ_PROMPT>},
+    {"alert", stmt::kAlert, M::kExpanded, &ForwardToHost<REQ_ALERT>},
+    {"show", stmt::kShow, M::kExpanded, &ForwardToHost<REQ_SHOW>},
+    {"left", stmt::kLeft, M::kExpanded, &ForwardToHost<REQ_LEFT>},
+    {"right", stmt::kRight, M::kExpanded, &ForwardToHost<REQ_RIGHT>},
+    {"state", stmt::kState, M::kExpanded, &ForwardToHost<REQ_STATE>},
+    {"note", stmt::kNote, M::kExpanded, &ForwardToHost<REQ_NOTE>},
+    {"regex", stmt::kRegex, M::kRaw, &ExecuteRegex},
+    {"match", stmt::kMatch, M::kRaw, &ExecuteMatch},
+    {"unregex", stmt::kUnregex, M::kExpanded, &ExecuteUnregex},
+    {"test", stmt::kTest, M::kExpanded, &ExecuteTest},
+    {"get", stmt::kGet, M::kExpanded, &ExecuteGet},
+    {"post", stmt::kPost, M::kExpanded, &ExecutePost},
+    {"exit", stmt::kExit, M::kNone, kExecutorStep},
+    {"", stmt::kLabel, M::kNone, kExecutorStep},
+    {"{", stmt::kBlockOpen, M::kNone, kExecutorStep},
+    {"}", stmt::kBlockClose, M::kNone, kExecutorStep},
+    {"case", stmt::kCase, M::kExpanded, kExecutorStep},
+    {"default", stmt::kDefault, M::kNone, kExecutorStep},
+    {"goto", stmt::kGoto, M::kExpanded, kExecutorStep},
+    {"call", stmt::kCall, M::kExpanded, kExecutorStep},
+    {"js", stmt::kJs, M::kExpanded, &ForwardToHost<REQ_JS>},
+    {"captcha", stmt::kCaptcha, M::kExpanded, &ExecuteCaptcha},
+    {"saveto", stmt::kSaveto, M::kExpanded, &ExecuteSaveto},
+    {"clear", stmt::kClear, M::kNone, &ExecuteClear},
+    {"add", stmt::kAdd, M::kExpanded, &ExecuteAdd},
+    {"addx", stmt::kAddx, M::kExpanded, &ExecuteAddx},
+    {"uptext", stmt::kUptext, M::kExpanded, &ExecuteUptext},
+    {"upfile", stmt::kUpfile, M::kExpanded, &ExecuteUpfile},
+    {"upload", stmt::kUpload, M::kNone, &ExecuteUpload},
+    {"new", stmt::kNew, M::kNone, &ExecuteNoAction},
+    {"proxy", stmt::kProxy, M::kExpanded, &ExecuteProxy},
+    {"timeout", stmt::kTimeout, M::kExpanded, &ExecuteTimeout},
+    {"using", stmt::kUsing, M::kNone, kExecutorStep},
+    {"pause", stmt::kPause, M::kExpanded, kExecutorStep},
+    {"openaccess", stmt::kOpenAccess, M::kRaw, &ExecuteOpenAccess},
+    {"openmssql", stmt::kOpenMssql, M::kRaw, &ExecuteOpenMssql},
+    {"openmysql", stmt::kOpenMysql, M::kRaw, &ExecuteOpenMysql},
+    {"closedb", stmt::kCloseDb, M::kRaw, &ExecuteCloseDb},
+    {"query", stmt::kQuery, M::kRaw, &ExecuteQuery},
+    {"execute", stmt::kExecute, M::kRaw, &ExecuteExecute},
+    {"srand", stmt::kSrand, M::kNone, &ExecuteSrand},
+    {"replace", stmt::kReplace, M::kRaw, &ExecuteReplace},
+    {"loaddll", stmt::kLoadDll, M::kRaw, &ExecuteLoadDll},
+    {"unloaddll", stmt::kUnloadDll, M::kExpanded, &ExecuteUnloadDll},
+    {"referer", stmt::kReferer, M::kExpanded, &ExecuteReferer},
+    {"lan", stmt::kLan, M::kExpanded, &ExecuteLan},
+    {"encoding", stmt::kEncoding, M::kExpanded, &ExecuteEncoding},
+    {"imitate", stmt::kImitate, M::kExpanded, &ExecuteImitate},
+    {"setcookies", stmt::kSetCookies, M::kRaw, &ExecuteSetCookies},
+    {"delcookies", stmt::kDelCookies, M::kExpanded, &ExecuteDelCookies},
+    {"clearcookies", stmt::kClearCookies, M::kNone, &ExecuteClearCookies},
+    {"getcookies", stmt::kGetCookies, M::kRaw, &ExecuteGetCookies},
+    {"resumecookies", stmt::kResumeCookies, M::kExpanded, &ExecuteResumeCookies},
+    {"savecookies", stmt::kSaveCookies, M::kExpanded, &ExecuteSaveCookies},
+    {"resumeiecookies", stmt::kResumeIeCookies, M::kExpanded, &ExecuteResumeIeCookies},
+    {"saveiecookies", stmt::kSaveIeCookies, M::kExpanded, &ExecuteSaveIeCookies},
+    {"openwindow", stmt::kOpenWindow, M::kExpanded, &ForwardToHost<REQ_OPENWINDOW>},
+    {"setwindow", stmt::kSetWindow, M::kExpanded, &ForwardToHost<REQ_SETWINDOW>},
+    {"showwindow", stmt::kShowWindow, M::kExpanded, &ForwardToHost<REQ_SHOWWINDOW>},
+    {"hidewindow", stmt::kHideWindow, M::kExpanded, &ForwardToHost<REQ_HIDEWINDOW>},
+    {"closewindow", stmt::kCloseWindow, M::kExpanded, &ForwardToHost<REQ_CLOSEWINDOW>},
+    {"jswindow", stmt::kJsWindow, M::kRaw, &ExecuteJsWindow},
+    {"minwindow", stmt::kMinWindow, M::kNone, &ExecuteNoAction},
+    {"maxwindow", stmt::kMaxWindow, M::kNone, &ExecuteNoAction},
+    {"suspend", stmt::kSuspend, M::kNone, kExecutorStep},
+    {"resume", stmt::kResume, M::kNone, kExecutorStep},
+    {"showtray", stmt::kShowTray, M::kNone, &ForwardToHost<REQ_SHOWTRAY>},
+    {"hidetray", stmt::kHideTray, M::kNone, &ForwardToHost<REQ_HIDETRAY>},
 }};
 
-const KeywordRow* RowOf(int32_t id) {
-  if (id <= 0 || id > stmt::kMaxId || id == stmt::kLabel) return nullptr;
-  return &kKeywords[static_cast<std::size_t>(id < stmt::kLabel ? id - 1 : id - 2)];
+// A row out of place would hand a statement to another statement's handler.
+constexpr bool RowsInStep() {
+  for (std::size_t i = 0; i < kRows.size(); ++i) {
+    if (kRows[i].id != static_cast<int32_t>(i)) return false;
+    // The rows without a keyword (id 0, labels) are never dispatched.
+    if (kRows[i].keyword.empty() && kRows[i].handler != kExecutorStep) return false;
+  }
+  return true;
 }
+static_assert(RowsInStep(), "keyword rows must be ordered by id, one row per id");
 
 }  // namespace
+
+const KeywordRow& KeywordRowOf(int32_t id) {
+  if (id <= 0 || id > stmt::kMaxId) return kRows[0];
+  return kRows[static_cast<std::size_t>(id)];
+}
+
+void ExecuteNoAction(ScriptContext&, const std::string&) {}
 
 int32_t LookupKeyword(std::string_view lowerKeyword, KeywordFlavor flavor) {
   // Every script line is looked up once; a hash map keeps that cheap for
   // scripts of millions of lines.
   static const std::unordered_map<std::string_view, int32_t> kById = [] {
     std::unordered_map<std::string_view, int32_t> map;
-    for (const KeywordRow& row : kKeywords) map.emplace(row.keyword, row.id);
+    for (const KeywordRow& row : kRows) {
+      if (!row.keyword.empty()) map.emplace(row.keyword, row.id);
+    }
     return map;
   }();
   if (lowerKeyword.empty() || lowerKeyword.size() > 15) return 0;
   const auto it = kById.find(lowerKeyword);
   if (it == kById.end()) return 0;
+  // The runner's two tray statements close the table; the manager stops
+  // before them.
   const int32_t maxId = flavor == KeywordFlavor::kRunner ? stmt::kHideTray : stmt::kResume;
   return it->second <= maxId ? it->second : 0;
-}
-
-std::string_view KeywordOf(int32_t id) {
-  const KeywordRow* row = RowOf(id);
-  return row ? row->keyword : std::string_view();
-}
-
-int KeywordCount(KeywordFlavor flavor) {
-  int n = 0;
-  const int32_t maxId = flavor == KeywordFlavor::kRunner ? stmt::kHideTray : stmt::kResume;
-  for (const KeywordRow& row : kKeywords) n += row.id <= maxId ? 1 : 0;
-  return n;
-}
-
-ArgumentMode ArgumentModeOf(int32_t id) {
-  const KeywordRow* row = RowOf(id);
-  return row ? row->mode : ArgumentMode::kNone;
 }
 
 StatementSplit splitStatement(std::string_view line, const CodePage& cp, KeywordFlavor flavor) {

@@ -1,6 +1,8 @@
 #pragma once
-// The statement vocabulary: keyword to statement id, and how one source line
-// is cut into keyword and argument text.
+// The statement vocabulary: for every keyword its statement id, what its
+// handler receives and the handler itself, and how one source line is cut
+// into keyword and argument text. The rows are in keyword_table.cpp; the
+// code of any statement is one step from its row.
 
 #include <cstdint>
 #include <string>
@@ -9,6 +11,8 @@
 #include "values/code_page.h"
 
 namespace velmar {
+
+struct ScriptContext;
 
 // The manager does not know `showtray`/`hidetray`; the runner does.
 enum class KeywordFlavor { kManager, kRunner };
@@ -40,13 +44,35 @@ enum class ArgumentMode {
   kNone,      // the text is not used
 };
 
+// Runs one statement with the text its argument mode gives it.
+using StatementHandler = void (*)(ScriptContext& ctx, const std::string& text);
+
+struct KeywordRow {
+  std::string_view keyword;  // empty for id 0 and the label id
+  int32_t id;
+  ArgumentMode mode;
+  // nullptr for the control statements, which the executor's own step runs
+  // (blocks, loops, jumps, sleeps, suspending); never nullptr otherwise.
+  StatementHandler handler;
+};
+
+// The row of an id; the row of id 0 (no keyword, no handler) for any id
+// outside the table.
+const KeywordRow& KeywordRowOf(int32_t id);
+
 // Id of a lower-case keyword, or 0 when it is none.
 int32_t LookupKeyword(std::string_view lowerKeyword, KeywordFlavor flavor);
 // The keyword of an id, or an empty view.
-std::string_view KeywordOf(int32_t id);
-// Number of keywords a flavour knows (74 for the manager, 76 for the runner).
-int KeywordCount(KeywordFlavor flavor);
-ArgumentMode ArgumentModeOf(int32_t id);
+inline std::string_view KeywordOf(int32_t id) {
+  return KeywordRowOf(id).keyword;
+}
+inline ArgumentMode ArgumentModeOf(int32_t id) {
+  return KeywordRowOf(id).mode;
+}
+
+// A statement that is accepted and does nothing (`new`, `minwindow`,
+// `maxwindow`).
+void ExecuteNoAction(ScriptContext& ctx, const std::string& text);
 
 struct StatementSplit {
   int32_t id = 0;

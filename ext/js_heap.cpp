@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 
 namespace velmar {
 

@@ -1,14 +1,18 @@
 #pragma once
-// Native library calls: loaded libraries and resolved entry points.
+// Native library calls: loaded libraries, resolved entry points, and the
+// call itself with argument types decided at run time. The statements and
+// the `~` reference that use them are in ext/native_statements.
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "values/code_page.h"
 
 namespace velmar {
-
-struct ScriptContext;
 
 // A library entered by `loaddll`. A failed load keeps its entry with a null
 // handle, so later calls through the name find no function; the loader's
@@ -63,12 +67,30 @@ class EntryPointCache {
 // copy.
 constexpr std::size_t kMaxNativeArguments = 32;
 
-// Value of the name part of a `~` reference: calls the function and answers
-// its result as text (empty after an error).
-std::string CallNative(ScriptContext& ctx, std::string_view namePart);
-// `loaddll name path`, with the stored (unexpanded) argument text.
-void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText);
-// `unloaddll name`, with the already expanded name.
-void ExecuteUnloadDll(ScriptContext& ctx, const std::string& expandedName);
+// The type a call part states with its "(type)" prefix.
+enum class NativeType { kText, kWideText, kInt };
+
+struct TypedPart {
+  NativeType type = NativeType::kText;
+  std::string rest;             // the part after its prefix
+  bool bracketMissing = false;  // "(" without ")": the type is unknown
+};
+
+// Reads the optional "(type)" in front of a call part. Names are compared
+// case-insensitively with blanks around them ignored; an unknown name means
+// text, as does a missing prefix.
+TypedPart ReadTypePrefix(std::string_view part, const CodePage& cp);
+
+// Address of a function in a loaded library; null when there is none (or
+// the library failed to load).
+void* FindFunction(const LoadedLibrary& library, const std::string& function);
+
+// Calls `function` with the arguments as the script wrote them: the first
+// written argument is the callee's last parameter. Texts go as pointers to
+// private zero-terminated copies, integers as 32-bit values. False, with
+// nothing called, for an argument type the call cannot pass (wide text) or
+// a call the platform cannot prepare.
+bool InvokeNative(void* function, NativeType resultType, const std::vector<TypedPart>& arguments,
+                  const CodePage& cp, std::string& result);
 
 }  // namespace velmar

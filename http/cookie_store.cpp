@@ -1,10 +1,5 @@
 #include "http/cookie_store.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
@@ -13,7 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/stop_signal.h"
+#include "platform/file_lock.h"
+#include "platform/process_info.h"
+#include "platform/stop_signal.h"
 
 namespace velmar {
 namespace {
@@ -164,39 +161,6 @@ bool Expired(const StoredCookie& c, int64_t now) {
   return c.expires != 0 && c.expires <= now;
 }
 
-// Holds flock on the companion lock file for the lifetime of the object.
-// Another program may hold the lock for as long as it likes (or hang while
-// holding it), so the wait is bounded and gives way to a stop request.
-class FileLock {
- public:
-  FileLock(const std::filesystem::path& file, bool exclusive, const StopSignal* stop,
-           std::chrono::milliseconds limit) {
-    fd_ = ::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-      const bool busy = errno == EWOULDBLOCK || errno == EINTR;
-      if (!busy || (stop && stop->requested()) || std::chrono::steady_clock::now() >= deadline) {
-        ::close(fd_);
-        fd_ = -1;
-        return;
-      }
-      // Short enough that a stop ends the wait within a few milliseconds;
-      // store calls are short, so the lock is usually free at once.
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  bool held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
 std::string TempPrefix(const std::filesystem::path& file) {
   return file.filename().string() + ".tmp.";
 }
@@ -227,8 +191,7 @@ void RemoveStaleTempFiles(const std::filesystem::path& file) {
     };
     if (!digits(pidText) || !digits(tag) || tag.size() > 20) continue;
     if (!entry.is_regular_file(ec) || entry.is_symlink(ec)) continue;
-    const pid_t pid = static_cast<pid_t>(std::stol(std::string(pidText)));
-    const bool ownerGone = pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+    const bool ownerGone = platform::ProcessIsGone(std::stol(std::string(pidText)));
     const auto changed = entry.last_write_time(ec);
     const bool old = !ec && now - changed > CookieStore::kStaleTempAge;
     if (ownerGone || old) std::filesystem::remove(entry.path(), ec);
@@ -269,7 +232,7 @@ bool WriteLines(const std::filesystem::path& file, const std::vector<FileLine>& 
   // Written beside the file and renamed over it, so a reader never sees
   // half a file and a crash never leaves one.
   std::ostringstream tmpName;
-  tmpName << file.string() << ".tmp." << ::getpid() << '.'
+  tmpName << file.string() << ".tmp." << platform::CurrentProcessId() << '.'
           << std::hash<std::thread::id>()(std::this_thread::get_id());
   const std::string tmp = tmpName.str();
   {
@@ -470,7 +433,7 @@ bool CookieStore::SetCookie(std::string_view url, std::string_view cookieString)
                     ? pathAttribute
                     : DefaultPath(target.path);
 
-  FileLock lock(file_, true, stop_, lockWait_);
+  platform::FileLock lock(file_, true, stop_, lockWait_);
   if (!lock.held()) return false;
   RemoveStaleTempFiles(file_);
   std::vector<FileLine> lines = ReadLines(file_);
@@ -494,7 +457,7 @@ std::string CookieStore::GetCookies(std::string_view url) const {
   if (!ParseStoreUrl(url, target)) return {};
   std::vector<FileLine> lines;
   {
-    FileLock lock(file_, false, stop_, lockWait_);
+    platform::FileLock lock(file_, false, stop_, lockWait_);
     if (!lock.held()) return {};
     lines = ReadLines(file_);
   }
@@ -525,7 +488,7 @@ std::string CookieStore::GetCookies(std::string_view url) const {
 std::vector<StoredCookie> CookieStore::AllCookies() const {
   std::vector<FileLine> lines;
   {
-    FileLock lock(file_, false, stop_, lockWait_);
+    platform::FileLock lock(file_, false, stop_, lockWait_);
     if (!lock.held()) return {};
     lines = ReadLines(file_);
   }

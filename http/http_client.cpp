@@ -24,10 +24,10 @@
 #include <fstream>
 #include <mutex>
 
-#include "engine/stop_signal.h"
 #include "http/md5_crypt.h"
 #include "http/mime_table.h"
 #include "http/response_reader.h"
+#include "platform/stop_signal.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
@@ -128,12 +128,12 @@ HttpClient::~HttpClient() {
   if (tlsContext_) SSL_CTX_free(tlsContext_);
 }
 
-int HttpClient::Perform(const std::string& url, int method) {
+RequestResult HttpClient::Perform(const std::string& url, HttpMethod method) {
   requestUrl_ = url;
   lastError_.clear();
   const bool ok = ParseUrl() && Connect() && WriteRequest(method) && ReadResponse();
   if (!ok) Close();
-  return ok ? 1 : 0;
+  return ok ? RequestResult::kCompleted : RequestResult::kFailed;
 }
 
 bool HttpClient::ParseUrl() {
@@ -420,10 +420,10 @@ void HttpClient::WriteConnectionLines(std::string& out) const {
   out += "\r\n";
 }
 
-bool HttpClient::WriteRequest(int method) {
+bool HttpClient::WriteRequest(HttpMethod method) {
   std::string out;
   out.reserve(1024);
-  out += method == 1 ? "POST " : "GET ";
+  out += method == HttpMethod::kPost ? "POST " : "GET ";
   if (!proxyAddress_.empty() && !secure_) {
     // Forward proxies take the absolute form of the target.
     out += "http://";
@@ -460,7 +460,7 @@ bool HttpClient::WriteRequest(int method) {
   }
   if (!boundary_.empty()) {
     WriteMultipartSection(out);
-  } else if (method == 1) {
+  } else if (method == HttpMethod::kPost) {
     WriteUrlEncodedSection(out);
   } else {
     WriteConnectionLines(out);

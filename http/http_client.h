@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "http/cookie_jar.h"
-#include "values/expansion.h"
+#include "values/text_limits.h"
 
 struct ssl_ctx_st;
 struct ssl_st;
@@ -29,6 +29,12 @@ struct FilePart {
   std::string bytes;
   std::size_t length = 0;
 };
+
+enum class HttpMethod { kGet, kPost };
+
+// The outcome of a whole request; a completed one may still carry an error
+// status of the server (the script reads it from the headers).
+enum class RequestResult { kFailed, kCompleted };
 
 class HttpClient {
  public:
@@ -54,12 +60,12 @@ class HttpClient {
   HttpClient& operator=(const HttpClient&) = delete;
 
   // The whole request: parse, connect, write, read. 1 on success, else 0.
-  int Perform(const std::string& url, int method);
+  RequestResult Perform(const std::string& url, HttpMethod method);
 
   void SetRequestUrl(std::string url) { requestUrl_ = std::move(url); }
   bool ParseUrl();
   bool Connect();
-  bool WriteRequest(int method);
+  bool WriteRequest(HttpMethod method);
   bool ReadResponse();
   void SendBytes(const char* bytes, std::size_t length);
   // Count read, 0 at the end of the stream, negative on error.
@@ -121,6 +127,9 @@ class HttpClient {
   const std::vector<std::unique_ptr<FilePart>>& fileParts() const { return fileParts_; }
   std::string ResponseHeaders() const { return responseHeaders_; }
   std::string ResponseBody() const { return responseBody_; }
+  // Hands the body over without copying it (a large page is held once); the
+  // client's body is empty afterwards.
+  std::string TakeResponseBody() { return std::move(responseBody_); }
   const std::string& responseHeaders() const { return responseHeaders_; }
   const std::string& responseBody() const { return responseBody_; }
   // Why the last request failed, for diagnostics (the TLS library's reason

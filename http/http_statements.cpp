@@ -9,12 +9,12 @@
 #include "engine/script_context.h"
 #include "http/cookie_store.h"
 #include "values/expansion.h"
+#include "values/messages.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
 namespace {
 
-constexpr const char* kFormatError = "格式有误．";
 // Cookies handed to the shared store by saveiecookies live "for ever".
 constexpr const char* kStoreExpiry = "Sat, 01-Jan-3000 00:00:00 GMT";
 
@@ -77,43 +77,29 @@ void PrepareClient(ScriptContext& ctx) {
   }
 }
 
-void RunRequest(ScriptContext& ctx, const std::string& url, int method) {
+void RunRequest(ScriptContext& ctx, const std::string& url, HttpMethod method) {
   HttpClient& http = ctx.http;
   PrepareClient(ctx);
-  const int result = http.Perform(url, method);
-  ctx.variables["status"] = result == 1 ? "1" : "0";
+  const RequestResult result = http.Perform(url, method);
+  ctx.variables["status"] = result == RequestResult::kCompleted ? "1" : "0";
   ctx.variables["http_head"] = http.responseHeaders();
-  const std::string& body = http.responseBody();
+  // Moved, not copied: a large page is held once, by the variable.
+  std::string body = http.TakeResponseBody();
   if (IsUtf8Response(http.responseHeaders(), body)) {
     ctx.variables["http_body"] = ConvertUtf8Body(body, ctx.codePage());
   } else {
-    ctx.variables["http_body"] = body;
+    ctx.variables["http_body"] = std::move(body);
   }
-  if (method == 1) http.ClearForm();
+  if (result == RequestResult::kFailed && !http.lastError().empty() && ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, http.lastError());
+  }
+  if (method == HttpMethod::kPost) http.ClearForm();
   http.SetSaveToPath("");
 }
 
 std::string Extension(std::string_view path, const CodePage& cp) {
   const std::size_t dot = cp.FindLastByte(path, '.');
   return cp.Lower(dot == std::string_view::npos ? path : path.substr(dot + 1));
-}
-
-void Captcha(ScriptContext& ctx, const std::string& text) {
-  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
-  if (!split.found) {
-    reportScriptError(ctx, text, kFormatError);
-    return;
-  }
-  const std::filesystem::path temp = ctx.env->home / "Temp";
-  std::error_code ec;
-  std::filesystem::create_directories(temp, ec);
-  const std::string file =
-      (temp / ("captcha_" + std::to_string(ctx.id) + "." + split.head)).string();
-  HttpClient& http = ctx.http;
-  PrepareClient(ctx);
-  http.SetSaveToPath(file);
-  http.Perform(split.tail, 0);
-  http.SetSaveToPath("");
 }
 
 // setcookies and getcookies split their stored text before expanding it.
@@ -151,132 +137,158 @@ std::string ConvertUtf8Body(std::string_view body, const CodePage& cp) {
   return out;
 }
 
-void ExecuteHttpStatement(ScriptContext& ctx, int32_t id, const std::string& text) {
+void ExecuteGet(ScriptContext& ctx, const std::string& url) {
+  RunRequest(ctx, url, HttpMethod::kGet);
+}
+
+void ExecutePost(ScriptContext& ctx, const std::string& url) {
+  RunRequest(ctx, url, HttpMethod::kPost);
+}
+
+void ExecuteTest(ScriptContext& ctx, const std::string& url) {
+  PrepareClient(ctx);
+  ctx.http.Perform(url, HttpMethod::kGet);
+}
+
+void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
+  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
+  if (!split.found) {
+    reportScriptError(ctx, text, msg::kFormatError);
+    return;
+  }
+  const std::filesystem::path temp = ctx.env->home / "Temp";
+  std::error_code ec;
+  std::filesystem::create_directories(temp, ec);
+  const std::string file =
+      (temp / ("captcha_" + std::to_string(ctx.id) + "." + split.head)).string();
   HttpClient& http = ctx.http;
-  const CodePage& cp = ctx.codePage();
-  switch (id) {
-    case stmt::kGet:
-      RunRequest(ctx, text, 0);
-      break;
-    case stmt::kPost:
-      RunRequest(ctx, text, 1);
-      break;
-    case stmt::kTest:
-      PrepareClient(ctx);
-      http.Perform(text, 0);
-      break;
-    case stmt::kCaptcha:
-      Captcha(ctx, text);
-      break;
-    case stmt::kSaveto:
-      http.SetSaveToPath(NormalizePath(text, cp));
-      break;
-    case stmt::kReferer:
-      http.SetReferer(text);
-      break;
-    case stmt::kLan:
-      http.SetAcceptLanguage(text);
-      break;
-    case stmt::kEncoding:
-      http.SetAcceptEncoding(text);
-      break;
-    case stmt::kImitate:
-      http.SetUserAgent(text);
-      break;
-    case stmt::kProxy: {
-      const FirstWordSplit split = splitFirstWord(text, "", cp);
-      if (split.found && !split.head.empty()) {
-        const long long port = LeadingInteger(split.tail);
-        http.SetProxy(std::string(CodePage::Trim(split.head)),
+  PrepareClient(ctx);
+  http.SetSaveToPath(file);
+  http.Perform(split.tail, HttpMethod::kGet);
+  http.SetSaveToPath("");
+}
+
+void ExecuteSaveto(ScriptContext& ctx, const std::string& path) {
+  ctx.http.SetSaveToPath(NormalizePath(path, ctx.codePage()));
+}
+
+void ExecuteReferer(ScriptContext& ctx, const std::string& text) {
+  ctx.http.SetReferer(text);
+}
+
+void ExecuteLan(ScriptContext& ctx, const std::string& text) {
+  ctx.http.SetAcceptLanguage(text);
+}
+
+void ExecuteEncoding(ScriptContext& ctx, const std::string& text) {
+  ctx.http.SetAcceptEncoding(text);
+}
+
+void ExecuteImitate(ScriptContext& ctx, const std::string& text) {
+  ctx.http.SetUserAgent(text);
+}
+
+void ExecuteProxy(ScriptContext& ctx, const std::string& text) {
+  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
+  if (split.found && !split.head.empty()) {
+    const long long port = LeadingInteger(split.tail);
+    ctx.http.SetProxy(std::string(CodePage::Trim(split.head)),
                       static_cast<uint16_t>(port < 0 ? 0 : port));
-      } else {
-        http.SetProxy("", 80);
-      }
-      break;
-    }
-    case stmt::kTimeout: {
-      const FirstWordSplit split = splitFirstWord(text, "", cp);
-      if (split.found && !split.head.empty()) {
-        http.SetTimeouts(ClampInt32(LeadingInteger(split.head)),
+  } else {
+    ctx.http.SetProxy("", 80);
+  }
+}
+
+void ExecuteTimeout(ScriptContext& ctx, const std::string& text) {
+  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
+  if (split.found && !split.head.empty()) {
+    ctx.http.SetTimeouts(ClampInt32(LeadingInteger(split.head)),
                          ClampInt32(LeadingInteger(split.tail)));
-      } else {
-        http.SetTimeouts(0, 0);
-      }
-      break;
-    }
-    case stmt::kClear:
-      http.ClearForm();
-      break;
-    case stmt::kAdd:
-    case stmt::kAddx: {
-      const FirstWordSplit split = splitFirstWord(text, "", cp);
-      http.AddFormField(split.head, split.tail, id == stmt::kAdd);
-      break;
-    }
-    case stmt::kUpload:
-      http.OpenMultipart();
-      break;
-    case stmt::kUptext: {
-      const FirstWordSplit split = splitFirstWord(text, "", cp);
-      http.AddTextPart(split.head, split.tail);
-      break;
-    }
-    case stmt::kUpfile: {
-      const FirstWordSplit split = splitFirstWord(text, "", cp);
-      http.AddFilePart(split.head, split.tail, Extension(split.tail, cp), cp);
-      break;
-    }
-    case stmt::kSetCookies: {
-      const FirstWordSplit split = SplitRaw(ctx, text);
-      if (split.found) {
-        http.cookies().Set(split.head, split.tail);
-        // Recomputed at once, so the next request sends what the script set.
-        http.cookies().RecomputeCookieText();
-      }
-      break;
-    }
-    case stmt::kDelCookies:
-      http.cookies().Remove(text);
-      http.cookies().RecomputeCookieText();
-      break;
-    case stmt::kClearCookies:
-      http.cookies().Clear();
-      break;
-    case stmt::kGetCookies: {
-      FirstWordSplit split = splitFirstWord(text, "", cp);
-      // "[#v]" names the variable v: drop the two leading characters and the
-      // closing bracket, then expand what is left.
-      std::string name =
-          split.head.size() >= 3 ? split.head.substr(2, split.head.size() - 3) : std::string();
-      ExpandAndEvaluate(ctx, name);
-      ExpandAndEvaluate(ctx, split.tail);
-      ctx.variables[name] = http.cookies().Get(split.tail);
-      break;
-    }
-    case stmt::kSaveCookies:
-      http.cookies().SaveFile(text, cp);
-      break;
-    case stmt::kResumeCookies:
-      http.cookies().LoadFile(text, cp);
-      break;
-    case stmt::kSaveIeCookies: {
-      CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
-      for (const auto& [key, value] : http.cookies().entries()) {
-        if (!store.SetCookie(text, key + "=" + value + "; expires=" + kStoreExpiry)) break;
-      }
-      break;
-    }
-    case stmt::kResumeIeCookies: {
-      const CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
-      const std::string cookies = store.GetCookies(text);
-      if (!cookies.empty()) {
-        http.cookies().ParseCookieText(cookies);
-        http.cookies().RecomputeCookieText();
-      }
-      break;
-    }
-    default:
-      break;
+  } else {
+    ctx.http.SetTimeouts(0, 0);
+  }
+}
+
+void ExecuteClear(ScriptContext& ctx, const std::string&) {
+  ctx.http.ClearForm();
+}
+
+void ExecuteAdd(ScriptContext& ctx, const std::string& text) {
+  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
+  ctx.http.AddFormField(split.head, split.tail, true);
+}
+
+void ExecuteAddx(ScriptContext& ctx, const std::string& text) {
+  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
+  ctx.http.AddFormField(split.head, split.tail, false);
+}
+
+void ExecuteUpload(ScriptContext& ctx, const std::string&) {
+  ctx.http.OpenMultipart();
+}
+
+void ExecuteUptext(ScriptContext& ctx, const std::string& text) {
+  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
+  ctx.http.AddTextPart(split.head, split.tail);
+}
+
+void ExecuteUpfile(ScriptContext& ctx, const std::string& text) {
+  const CodePage& cp = ctx.codePage();
+  const FirstWordSplit split = splitFirstWord(text, "", cp);
+  ctx.http.AddFilePart(split.head, split.tail, Extension(split.tail, cp), cp);
+}
+
+void ExecuteSetCookies(ScriptContext& ctx, const std::string& rawText) {
+  const FirstWordSplit split = SplitRaw(ctx, rawText);
+  if (split.found) {
+    CookieJar& cookies = ctx.http.cookies();
+    cookies.Set(split.head, split.tail);
+    // Recomputed at once, so the next request sends what the script set.
+    cookies.RecomputeCookieText();
+  }
+}
+
+void ExecuteDelCookies(ScriptContext& ctx, const std::string& key) {
+  ctx.http.cookies().Remove(key);
+  ctx.http.cookies().RecomputeCookieText();
+}
+
+void ExecuteClearCookies(ScriptContext& ctx, const std::string&) {
+  ctx.http.cookies().Clear();
+}
+
+void ExecuteGetCookies(ScriptContext& ctx, const std::string& rawText) {
+  FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
+  // "[#v]" names the variable v: drop the two leading characters and the
+  // closing bracket, then expand what is left.
+  std::string name =
+      split.head.size() >= 3 ? split.head.substr(2, split.head.size() - 3) : std::string();
+  ExpandAndEvaluate(ctx, name);
+  ExpandAndEvaluate(ctx, split.tail);
+  ctx.variables[name] = ctx.http.cookies().Get(split.tail);
+}
+
+void ExecuteSaveCookies(ScriptContext& ctx, const std::string& path) {
+  ctx.http.cookies().SaveFile(path, ctx.codePage());
+}
+
+void ExecuteResumeCookies(ScriptContext& ctx, const std::string& path) {
+  ctx.http.cookies().LoadFile(path, ctx.codePage());
+}
+
+void ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
+  CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
+  for (const auto& [key, value] : ctx.http.cookies().entries()) {
+    if (!store.SetCookie(url, key + "=" + value + "; expires=" + kStoreExpiry)) break;
+  }
+}
+
+void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url) {
+  const CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
+  const std::string cookies = store.GetCookies(url);
+  if (!cookies.empty()) {
+    ctx.http.cookies().ParseCookieText(cookies);
+    ctx.http.cookies().RecomputeCookieText();
   }
 }
 

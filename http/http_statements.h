@@ -10,12 +10,34 @@ namespace velmar {
 struct ScriptContext;
 class CodePage;
 
-// Runs statement `id` (test, get, post, captcha, saveto, clear, add, addx,
-// uptext, upfile, upload, proxy, timeout, referer, lan, encoding, imitate and
-// the cookie statements) with the text the executor hands over: expanded,
-// except for setcookies and getcookies, which get their stored text and
-// expand their two parts themselves.
-void ExecuteHttpStatement(ScriptContext& ctx, int32_t id, const std::string& text);
+// The handlers of the keyword table. Each gets its expanded text, except
+// setcookies and getcookies, which get their stored text and expand their
+// two parts themselves, and clear, upload and clearcookies, which get none.
+void ExecuteTest(ScriptContext& ctx, const std::string& url);
+void ExecuteGet(ScriptContext& ctx, const std::string& url);
+void ExecutePost(ScriptContext& ctx, const std::string& url);
+void ExecuteCaptcha(ScriptContext& ctx, const std::string& text);
+void ExecuteSaveto(ScriptContext& ctx, const std::string& path);
+void ExecuteReferer(ScriptContext& ctx, const std::string& text);
+void ExecuteLan(ScriptContext& ctx, const std::string& text);
+void ExecuteEncoding(ScriptContext& ctx, const std::string& text);
+void ExecuteImitate(ScriptContext& ctx, const std::string& text);
+void ExecuteProxy(ScriptContext& ctx, const std::string& text);
+void ExecuteTimeout(ScriptContext& ctx, const std::string& text);
+void ExecuteClear(ScriptContext& ctx, const std::string& text);
+void ExecuteAdd(ScriptContext& ctx, const std::string& text);
+void ExecuteAddx(ScriptContext& ctx, const std::string& text);
+void ExecuteUpload(ScriptContext& ctx, const std::string& text);
+void ExecuteUptext(ScriptContext& ctx, const std::string& text);
+void ExecuteUpfile(ScriptContext& ctx, const std::string& text);
+void ExecuteSetCookies(ScriptContext& ctx, const std::string& rawText);
+void ExecuteDelCookies(ScriptContext& ctx, const std::string& key);
+void ExecuteClearCookies(ScriptContext& ctx, const std::string& text);
+void ExecuteGetCookies(ScriptContext& ctx, const std::string& rawText);
+void ExecuteSaveCookies(ScriptContext& ctx, const std::string& path);
+void ExecuteResumeCookies(ScriptContext& ctx, const std::string& path);
+void ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url);
+void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url);
 
 // Whether a response body is UTF-8 text: by "UTF-8"/"utf-8" in the headers,
 // else by the same words before the end of the document head or of an XML

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 #include "regex/huge_page_buffer.h"
 #include "regex/utf16_text_cache.h"
-#include "values/expansion.h"
+#include "values/text_limits.h"
 
 namespace velmar {
 namespace {
@@ -160,7 +160,7 @@ std::string ReplaceMatches(NamedRegex& regex, const CodePage& cp, std::string_vi
 std::unique_ptr<NamedRegex> CreateNamedRegex(const CodePage& cp, std::string_view pattern) {
   auto regex = std::make_unique<NamedRegex>();
   const std::u16string wide = cp.ToUtf16(pattern);
-  regex->compiled = Compile(regex->program, std::u16string_view(wide)) == 0;
+  regex->compiled = Compile(regex->program, std::u16string_view(wide)) == RegExpError::kNone;
   return regex;
 }
 

@@ -14,7 +14,6 @@
 
 namespace velmar {
 
-struct ScriptContext;
 class StopSignal;
 class Utf16TextCache;
 
@@ -58,8 +57,5 @@ std::string RegexReplace(NamedRegex& regex, const CodePage& cp, std::string_view
 // requested stop the report holds the matches found until then.
 std::string RegexTesterText(const CodePage& cp, std::string_view pattern, std::string_view text,
                             const StopSignal* stop = nullptr);
-
-// Value of the name part of a `$` reference ([$name.count], [$name.N]).
-std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart);
 
 }  // namespace velmar

@@ -83,20 +83,20 @@ struct RegExpClass {
   }
 };
 
-// Compile result codes.
-namespace regexp_error {
-constexpr int kNone = 0;
-constexpr int kOutOfMemory = 1;
-constexpr int kMissingBrace = 2;
-constexpr int kMissingParenthesis = 3;
-constexpr int kMissingBracket = 4;
-constexpr int kBadAbbreviation = 5;
-constexpr int kEmptyClass = 6;
-constexpr int kBackRefNotOpened = 7;
-constexpr int kRangeBackwards = 8;
-constexpr int kEmptyRepetition = 9;
-constexpr int kNoPattern = 10;
-}  // namespace regexp_error
+// Result of compiling a pattern. The numbers are the system's own codes.
+enum class RegExpError : int {
+  kNone = 0,
+  kOutOfMemory = 1,
+  kMissingBrace = 2,
+  kMissingParenthesis = 3,
+  kMissingBracket = 4,
+  kBadAbbreviation = 5,
+  kEmptyClass = 6,
+  kBackRefNotOpened = 7,
+  kRangeBackwards = 8,
+  kEmptyRepetition = 9,
+  kNoPattern = 10,
+};
 
 struct RegExpProgram {
   std::vector<RegExpInstruction> instructions;
@@ -105,7 +105,7 @@ struct RegExpProgram {
   int32_t groupCount = 0;
   int32_t slotCount = 0;
   bool caseSensitive = false;
-  int lastError = regexp_error::kNoPattern;
+  RegExpError lastError = RegExpError::kNoPattern;
 
   // What the compiler learnt about where a match can start, so that the
   // matcher skips hopeless start positions without running the machine.
@@ -149,8 +149,8 @@ struct RegExpMatch {
 
 // Compiles a pattern (nullptr: no pattern) and returns the result code; a
 // pattern ends at its first NUL unit.
-int Compile(RegExpProgram& program, const std::u16string_view* pattern);
-int Compile(RegExpProgram& program, std::u16string_view pattern);
+RegExpError Compile(RegExpProgram& program, const std::u16string_view* pattern);
+RegExpError Compile(RegExpProgram& program, std::u16string_view pattern);
 
 // Searches the text from `from` (a `^` pattern anchors there). The text ends at
 // its first NUL unit. On success sets the groups, matchStart and matchEnd and

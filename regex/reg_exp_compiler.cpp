@@ -84,7 +84,7 @@ class Compiler {
  public:
   explicit Compiler(RegExpProgram& program) : prog_(program), code_(program.instructions) {}
 
-  int Run(std::u16string_view pattern) {
+  RegExpError Run(std::u16string_view pattern) {
     std::size_t nul = pattern.find(u'\0');
     if (nul != std::u16string_view::npos) pattern = pattern.substr(0, nul);
     lowered_.assign(pattern);
@@ -101,18 +101,18 @@ class Compiler {
       Emit(Op::kAdvance);
     }
     Info seq = ParseSequence(true);
-    if (error_ == 0) {
+    if (error_ == RegExpError::kNone) {
       code_[0].operand = 2;
       Emit(Op::kAccept);
     }
-    if (error_ == 0) Finish(seq);
+    if (error_ == RegExpError::kNone) Finish(seq);
     return error_;
   }
 
  private:
   std::size_t Emit(Op op, int32_t operand = 0) {
     if (code_.size() >= kMaxInstructions) {
-      Fail(regexp_error::kOutOfMemory);
+      Fail(RegExpError::kOutOfMemory);
       return 0;
     }
     RegExpInstruction in;
@@ -122,8 +122,9 @@ class Compiler {
     return code_.size() - 1;
   }
 
-  void Fail(int code) {
-    if (error_ == 0) error_ = code;
+  bool Failed() const { return error_ != RegExpError::kNone; }
+  void Fail(RegExpError code) {
+    if (error_ == RegExpError::kNone) error_ = code;
   }
 
   char16_t Peek() const { return pos_ < src_.size() ? src_[pos_] : 0; }
@@ -134,7 +135,7 @@ class Compiler {
   // Opens `count` instructions at `at`; the moved code keeps its own jumps.
   void Insert(std::size_t at, std::size_t count) {
     if (code_.size() + count > kMaxInstructions) {
-      Fail(regexp_error::kOutOfMemory);
+      Fail(RegExpError::kOutOfMemory);
       return;
     }
     code_.insert(code_.begin() + static_cast<std::ptrdiff_t>(at), count, RegExpInstruction{});
@@ -156,7 +157,7 @@ class Compiler {
     const std::size_t end = code_.size();
     const std::size_t len = end - from;
     if (end + len > kMaxInstructions) {
-      Fail(regexp_error::kOutOfMemory);
+      Fail(RegExpError::kOutOfMemory);
       return end;
     }
     const auto delta = static_cast<int32_t>(end - from);
@@ -176,11 +177,11 @@ class Compiler {
   Info ParseSequence(bool topLevel) {
     Info seq;
     bool accumulating = true;
-    while (error_ == 0) {
+    while (error_ == RegExpError::kNone) {
       const std::size_t start = code_.size();
       Info unit;
       if (!ParseAlternation(unit)) break;
-      if (error_) break;
+      if (Failed()) break;
       seq.empty = seq.empty && unit.empty;
       seq.minLength = AddLengths(seq.minLength, unit.minLength);
       if (accumulating) {
@@ -210,15 +211,15 @@ class Compiler {
     Info x;
     if (!ParseQuantified(x)) return false;
     out = x;
-    if (error_ || Peek() != '|') return true;
+    if (Failed() || Peek() != '|') return true;
     std::vector<std::size_t> jumpsToEnd;
-    while (error_ == 0 && Peek() == '|') {
+    while (error_ == RegExpError::kNone && Peek() == '|') {
       ++pos_;
       const RegExpInstruction head = xStart < code_.size() ? code_[xStart] : RegExpInstruction{};
       const bool guard = (head.op == Op::kSymbol && head.operand != 0) || head.op == Op::kClass;
       const std::size_t w = guard ? 1 : 0;
       Insert(xStart, 4 + w);
-      if (error_) return true;
+      if (Failed()) return true;
       if (guard && head.op == Op::kClass) {
         Set(xStart, Op::kGuardClass, head.operand);
       } else if (guard) {
@@ -236,7 +237,7 @@ class Compiler {
       Set(xStart + w + 2, Op::kPopPos);
       const std::size_t jumpY = xStart + w + 3;
       jumpsToEnd.push_back(Emit(Op::kJump));
-      if (error_) return true;
+      if (Failed()) return true;
       const std::size_t yStart = code_.size();
       Set(jumpY, Op::kJump, static_cast<int32_t>(yStart));
       Info y;
@@ -261,7 +262,7 @@ class Compiler {
   void GreedyLoop(std::size_t aStart, bool loop) {
     const int32_t m = NewSlot();
     Insert(aStart, 7);
-    if (error_) return;
+    if (Failed()) return;
     Set(aStart, Op::kPushSlot, m);
     Set(aStart + 1, Op::kStorePos, m);
     Set(aStart + 2, Op::kPushPos);
@@ -272,7 +273,7 @@ class Compiler {
     // and replaces it; backtracking into A must still compare against it.
     Emit(Op::kFailIfNoProgress, m);
     if (loop) Emit(Op::kJump, static_cast<int32_t>(aStart));
-    if (error_) return;
+    if (Failed()) return;
     Set(aStart + 6, Op::kJump, static_cast<int32_t>(code_.size()));
   }
 
@@ -280,11 +281,11 @@ class Compiler {
   // from is restored before one more repetition is taken.
   void LazyLoop(std::size_t aStart, bool loop) {
     Insert(aStart, 3);
-    if (error_) return;
+    if (Failed()) return;
     Set(aStart, Op::kPushPos);
     Set(aStart + 2, Op::kPopPos);
     if (loop) Emit(Op::kJump, static_cast<int32_t>(aStart));
-    if (error_) return;
+    if (Failed()) return;
     Set(aStart + 1, Op::kCall, static_cast<int32_t>(code_.size()));
   }
 
@@ -293,14 +294,14 @@ class Compiler {
     Info a;
     if (!ParseAtom(a)) return false;
     out = a;
-    if (error_) return true;
+    if (Failed()) return true;
     const char16_t q = Peek();
     if (q != '*' && q != '+' && q != '?') return true;
     ++pos_;
     const bool lazy = Peek() == '?';
     if (lazy) ++pos_;
     if (q != '?' && a.empty) {
-      Fail(regexp_error::kEmptyRepetition);
+      Fail(RegExpError::kEmptyRepetition);
       return true;
     }
     if (code_.size() == aStart + 1 && IsUnitAtom(code_[aStart])) {
@@ -313,13 +314,13 @@ class Compiler {
       code_[aStart] = in;
       in.op = lazy ? Op::kRetryLazy : Op::kRetryGreedy;
       if (code_.size() >= kMaxInstructions) {
-        Fail(regexp_error::kOutOfMemory);
+        Fail(RegExpError::kOutOfMemory);
         return true;
       }
       code_.push_back(in);
     } else if (q == '+') {
       const std::size_t copy = CopyTail(aStart);
-      if (error_) return true;
+      if (Failed()) return true;
       if (lazy) {
         LazyLoop(copy, true);
       } else {
@@ -343,7 +344,7 @@ class Compiler {
 
   bool Enter() {
     if (++depth_ > kMaxDepth) {
-      Fail(regexp_error::kOutOfMemory);
+      Fail(RegExpError::kOutOfMemory);
       return false;
     }
     return true;
@@ -419,7 +420,7 @@ class Compiler {
     ++pos_;
     if (!Enter()) return;
     if (static_cast<std::size_t>(prog_.groupCount) >= kMaxGroups) {
-      Fail(regexp_error::kOutOfMemory);
+      Fail(RegExpError::kOutOfMemory);
       return;
     }
     const int32_t g = prog_.groupCount++;
@@ -428,13 +429,13 @@ class Compiler {
     const std::size_t call = Emit(Op::kCall);
     Emit(Op::kPopGroup, g);
     Emit(Op::kReturn);
-    if (error_) return;
+    if (Failed()) return;
     code_[call].operand = static_cast<int32_t>(code_.size());
     out = ParseSequence(false);
-    if (error_) return;
+    if (Failed()) return;
     Emit(Op::kGroupEnd, g);
     if (Peek() != '}' || AtEnd()) {
-      Fail(regexp_error::kMissingBrace);
+      Fail(RegExpError::kMissingBrace);
       return;
     }
     ++pos_;
@@ -447,9 +448,9 @@ class Compiler {
     ++pos_;
     if (!Enter()) return;
     out = ParseSequence(false);
-    if (error_) return;
+    if (Failed()) return;
     if (Peek() != ')' || AtEnd()) {
-      Fail(regexp_error::kMissingParenthesis);
+      Fail(RegExpError::kMissingParenthesis);
       return;
     }
     ++pos_;
@@ -467,7 +468,7 @@ class Compiler {
     const int32_t firstGroup = prog_.groupCount;
     Info b;
     ParseAtom(b);  // a lone `\` leaves nothing to negate, which always matches
-    if (error_) return;
+    if (Failed()) return;
     const int32_t endGroup = prog_.groupCount;
     std::vector<RegExpInstruction> body(code_.begin() + static_cast<std::ptrdiff_t>(bStart),
                                         code_.end());
@@ -486,11 +487,11 @@ class Compiler {
     Emit(Op::kLoadStack, m2);
     restoreGroups();
     const std::size_t jumpEnd = Emit(Op::kJump);
-    if (error_) return;
+    if (Failed()) return;
     const std::size_t newStart = code_.size();
     code_[call].operand = static_cast<int32_t>(newStart);
     if (newStart + body.size() > kMaxInstructions) {
-      Fail(regexp_error::kOutOfMemory);
+      Fail(RegExpError::kOutOfMemory);
       return;
     }
     const auto delta = static_cast<int32_t>(newStart - bStart);
@@ -502,7 +503,7 @@ class Compiler {
     Emit(Op::kLoadStack, m2);
     restoreGroups();
     Emit(Op::kReturn);
-    if (error_) return;
+    if (Failed()) return;
     code_[jumpEnd].operand = static_cast<int32_t>(code_.size());
     // It consumes nothing, so repeating it could only spin in place.
     out.empty = true;
@@ -525,7 +526,7 @@ class Compiler {
         ++pos_;
       }
       if (n >= static_cast<uint64_t>(prog_.groupCount)) {
-        Fail(regexp_error::kBackRefNotOpened);
+        Fail(RegExpError::kBackRefNotOpened);
         return true;
       }
       Emit(Op::kBackRef, static_cast<int32_t>(n));
@@ -558,9 +559,9 @@ class Compiler {
     inAbbreviation_ = false;
     src_ = savedSrc;
     pos_ = savedPos;
-    if (error_ == regexp_error::kOutOfMemory) return;
-    if (error_ != 0 || !parsed || prog_.groupCount != groupsBefore) {
-      error_ = regexp_error::kBadAbbreviation;
+    if (error_ == RegExpError::kOutOfMemory) return;
+    if (error_ != RegExpError::kNone || !parsed || prog_.groupCount != groupsBefore) {
+      error_ = RegExpError::kBadAbbreviation;
       return;
     }
     out = info;
@@ -575,7 +576,7 @@ class Compiler {
     }
     for (;;) {
       if (AtEnd()) {
-        Fail(regexp_error::kMissingBracket);
+        Fail(RegExpError::kMissingBracket);
         return;
       }
       char16_t lo = src_[pos_];
@@ -585,7 +586,7 @@ class Compiler {
       }
       if (lo == '\\') {
         if (pos_ + 1 >= src_.size()) {
-          Fail(regexp_error::kMissingBracket);
+          Fail(RegExpError::kMissingBracket);
           return;
         }
         lo = src_[pos_ + 1];
@@ -597,20 +598,20 @@ class Compiler {
       char16_t hi = lo;
       if (Peek() == '-' && !AtEnd()) {
         if (pos_ + 1 >= src_.size() || src_[pos_ + 1] == ']') {
-          Fail(regexp_error::kMissingBracket);
+          Fail(RegExpError::kMissingBracket);
           return;
         }
         hi = src_[pos_ + 1];
         pos_ += 2;
         if (hi < lo) {
-          Fail(regexp_error::kRangeBackwards);
+          Fail(RegExpError::kRangeBackwards);
           return;
         }
       }
       cls.ranges.emplace_back(lo, hi);
     }
     if (cls.ranges.empty()) {
-      Fail(regexp_error::kEmptyClass);
+      Fail(RegExpError::kEmptyClass);
       return;
     }
     // The table answers for units as they stand in the text, so the matcher
@@ -759,40 +760,40 @@ class Compiler {
   std::u16string_view src_;
   std::size_t pos_ = 0;
   bool inAbbreviation_ = false;
-  int error_ = 0;
+  RegExpError error_ = RegExpError::kNone;
   int depth_ = 0;
   char16_t required_ = 0;
 };
 
 }  // namespace
 
-int Compile(RegExpProgram& program, const std::u16string_view* pattern) {
+RegExpError Compile(RegExpProgram& program, const std::u16string_view* pattern) {
   program = RegExpProgram{};
   if (pattern == nullptr) {
-    program.lastError = regexp_error::kNoPattern;
+    program.lastError = RegExpError::kNoPattern;
     return program.lastError;
   }
-  int result;
+  RegExpError result;
   try {
     Compiler compiler(program);
     result = compiler.Run(*pattern);
   } catch (const std::bad_alloc&) {
-    result = regexp_error::kOutOfMemory;
+    result = RegExpError::kOutOfMemory;
   } catch (const std::length_error&) {
-    result = regexp_error::kOutOfMemory;
+    result = RegExpError::kOutOfMemory;
   }
-  if (result != 0) {
-    const int keep = result;
+  if (result != RegExpError::kNone) {
+    const RegExpError keep = result;
     program = RegExpProgram{};
     program.lastError = keep;
     return keep;
   }
   program.caseSensitive = false;
-  program.lastError = 0;
-  return 0;
+  program.lastError = RegExpError::kNone;
+  return RegExpError::kNone;
 }
 
-int Compile(RegExpProgram& program, std::u16string_view pattern) {
+RegExpError Compile(RegExpProgram& program, std::u16string_view pattern) {
   return Compile(program, &pattern);
 }
 

@@ -11,7 +11,7 @@
 #endif
 #include <stdexcept>
 
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 #include "regex/reg_exp.h"
 
 namespace velmar {
@@ -445,7 +445,7 @@ bool Match(const RegExpProgram& program, RegExpMatch& match, std::u16string_view
            std::size_t* matchEnd, std::size_t from) {
   match.stopped = false;
   match.overflowed = false;
-  if (program.lastError != 0 || program.instructions.empty() ||
+  if (program.lastError != RegExpError::kNone || program.instructions.empty() ||
       text.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max() - 4) ||
       from > text.size()) {
     if (matchEnd) *matchEnd = from;

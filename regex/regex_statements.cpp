@@ -5,20 +5,16 @@
 #include "engine/script_context.h"
 #include "regex/named_regex.h"
 #include "values/expansion.h"
+#include "values/messages.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
 namespace {
 
-constexpr const char* kBadFormat = "格式有误．";
-constexpr const char* kNoPattern = "格式有误．不含有效的正则表达式．";
-constexpr const char* kMissingSuffix = " 正则表达式不存在．";
-constexpr const char* kOutOfRange = "下标越界．";
-
 // The reason text for an unknown name: the name is script text, the rest is
 // the system's message, so the name goes over to UTF-8 first.
 std::string MissingReason(const CodePage& cp, std::string_view name) {
-  return cp.ToUtf8(name) + kMissingSuffix;
+  return cp.ToUtf8(name) + msg::kRegexMissingSuffix;
 }
 
 // The statements begin alike: the expression's name up to the first blank,
@@ -43,7 +39,7 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit split = splitFirstWord(namePart, ".", cp);
   if (!split.found || split.head.empty()) {
-    reportScriptError(ctx, std::string(namePart), kBadFormat);
+    reportScriptError(ctx, std::string(namePart), msg::kFormatError);
     return {};
   }
   const auto it = ctx.regexes.find(split.head);
@@ -57,7 +53,7 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart) {
   if (key == "group") return std::to_string(regex.groupCount);
   const long long n = LeadingInteger(key);
   if (n < 0 || static_cast<unsigned long long>(n) >= regex.results.size()) {
-    reportScriptError(ctx, std::string(namePart), kOutOfRange);
+    reportScriptError(ctx, std::string(namePart), msg::kRegexIndexOutOfRange);
     return {};
   }
   return regex.results[static_cast<std::size_t>(n)];
@@ -65,7 +61,7 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart) {
 
 void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
   std::string name, pattern;
-  if (!SplitName(ctx, rawText, kNoPattern, name, pattern)) return;
+  if (!SplitName(ctx, rawText, msg::kNoPattern, name, pattern)) return;
   // The pattern is taken as written: its brackets and braces are its own.
   ctx.regexes[name] = CreateNamedRegex(ctx.codePage(), pattern);
 }
@@ -73,7 +69,7 @@ void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
 void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   std::string name, text;
-  if (!SplitName(ctx, rawText, kBadFormat, name, text)) return;
+  if (!SplitName(ctx, rawText, msg::kFormatError, name, text)) return;
   ExpandAndEvaluate(ctx, text);
   const auto it = ctx.regexes.find(name);
   if (it == ctx.regexes.end()) {
@@ -91,13 +87,13 @@ void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {
 void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   std::string name, tail;
-  if (!SplitName(ctx, rawText, kBadFormat, name, tail)) return;
+  if (!SplitName(ctx, rawText, msg::kFormatError, name, tail)) return;
   // Without a second blank the target is the rest and the replacement empty.
   const FirstWordSplit rest = splitFirstWord(tail, "", cp);
   std::string target = rest.head;
   std::string replacement = rest.found ? rest.tail : std::string();
   if (target.size() <= 3) {
-    reportScriptError(ctx, rawText, kBadFormat);
+    reportScriptError(ctx, rawText, msg::kFormatError);
     return;
   }
   // The target is written [#variable]: the name sits between its first two
@@ -114,7 +110,7 @@ void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   bool tooLong = false;
   std::string result = RegexReplace(*it->second, cp, target, replacement, &ctx.stop, &tooLong);
   if (tooLong) {
-    reportScriptError(ctx, rawText, kExpandedTextTooLong);
+    reportScriptError(ctx, rawText, msg::kExpansionTooLong);
     return;
   }
   // A stopped replace leaves the variable as it was.

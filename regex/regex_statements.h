@@ -1,7 +1,9 @@
 #pragma once
-// The statements `regex`, `match`, `unregex` and `replace`.
+// The statements `regex`, `match`, `unregex` and `replace`, and the `$`
+// references that read a named expression's results.
 
 #include <string>
+#include <string_view>
 
 namespace velmar {
 
@@ -11,5 +13,8 @@ void ExecuteRegex(ScriptContext& ctx, const std::string& rawText);
 void ExecuteMatch(ScriptContext& ctx, const std::string& rawText);
 void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText);
 void ExecuteReplace(ScriptContext& ctx, const std::string& rawText);
+
+// Value of the name part of a `$` reference ([$name.count], [$name.N]).
+std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart);
 
 }  // namespace velmar

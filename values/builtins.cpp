@@ -4,18 +4,18 @@
 #include <climits>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <vector>
 
 #include "engine/executor.h"
 #include "engine/host_requests.h"
 #include "engine/script_context.h"
+#include "values/messages.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
 
 namespace {
-
-constexpr char kFormatError[] = "格式有误．";
 
 thread_local uint32_t randomState = 1;
 
@@ -107,10 +107,52 @@ std::string FormatTime(const CodePage& cp, const std::vector<std::string>& args)
   return out;
 }
 
+using Args = std::vector<std::string>;
+
+std::string Len(ScriptContext&, const Args& args) {
+  return std::to_string(args[1].size());
+}
+
+std::string IsNull(ScriptContext&, const Args& args) {
+  return args[1].empty() ? "1" : "0";
+}
+
+std::string WriteFile(ScriptContext& ctx, const Args& args) {
+  const std::string_view mode = args.size() >= 4 ? std::string_view(args[3]) : "a";
+  return WriteTextFile(ResolvePath(ctx, args[1]), args[2], mode, ctx.codePage()) ? "1" : "0";
+}
+
+std::string ReadFile(ScriptContext& ctx, const Args& args) {
+  const CodePage& cp = ctx.codePage();
+  const std::string path = ResolvePath(ctx, args[1]);
+  if (args.size() == 2) return ReadTextFile(path, cp);
+  if (args[2] == "0") return std::to_string(CountTextLines(path, cp));
+  return ReadTextLine(path, LeadingInteger(args[2]), cp);
+}
+
+std::string IndexOf(ScriptContext& ctx, const Args& args) {
+  const std::size_t at = ctx.codePage().Find(args[1], args[2]);
+  return at == std::string_view::npos ? "-1" : std::to_string(at);
+}
+
+std::string LastIndexOf(ScriptContext& ctx, const Args& args) {
+  if (args[2].empty()) return std::to_string(args[1].size());
+  const std::size_t at = ctx.codePage().FindLastByte(args[1], args[2][0]);
+  return at == std::string_view::npos ? "-1" : std::to_string(at);
+}
+
+std::string Replace(ScriptContext& ctx, const Args& args) {
+  if (args[2].empty()) return args[1];
+  return ReplaceEvery(ctx.codePage(), args[1], args[2],
+                      args.size() >= 4 ? std::string_view(args[3]) : "");
+}
+
 // The pieces of SplitText, stored in _0, _1, ... as they are found: a huge
 // text gives millions of variables, so no list of pieces is built first and
 // a stop request ends the work between two pieces.
-std::string Split(ScriptContext& ctx, std::string_view text, std::string_view separator) {
+std::string Split(ScriptContext& ctx, const Args& args) {
+  const std::string_view text = args[1];
+  const std::string_view separator = args[2];
   const CodePage& cp = ctx.codePage();
   std::size_t count = 0;
   std::string varName = "_";
@@ -133,6 +175,99 @@ std::string Split(ScriptContext& ctx, std::string_view text, std::string_view se
   return std::to_string(count);
 }
 
+std::string Compare(ScriptContext&, const Args& args) {
+  return args[1] == args[2] ? "1" : "0";
+}
+
+std::string Substr(ScriptContext&, const Args& args) {
+  return Substring(args);
+}
+
+std::string LongTime(ScriptContext&, const Args&) {
+  std::tm local = LocalNow();
+  return std::to_string(static_cast<long long>(std::mktime(&local)));
+}
+
+std::string Time(ScriptContext& ctx, const Args& args) {
+  return FormatTime(ctx.codePage(), args);
+}
+
+std::string UrlEncodeText(ScriptContext&, const Args& args) {
+  return UrlEncode(args[1]);
+}
+
+std::string LowerCase(ScriptContext& ctx, const Args& args) {
+  return ctx.codePage().Lower(args[1]);
+}
+
+std::string UpperCase(ScriptContext& ctx, const Args& args) {
+  return ctx.codePage().Upper(args[1]);
+}
+
+std::string Random(ScriptContext&, const Args& args) {
+  return Rand(args);
+}
+
+std::string UserPath(ScriptContext& ctx, const Args&) {
+  std::string home = ctx.env->home.string();
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  return home;
+}
+
+std::string RobotId(ScriptContext& ctx, const Args&) {
+  return std::to_string(ctx.id);
+}
+
+ScreenSize HostScreen(ScriptContext& ctx) {
+  return ctx.host ? ctx.host->screenSize() : ScreenSize{};
+}
+
+std::string ScreenWidth(ScriptContext& ctx, const Args&) {
+  return std::to_string(HostScreen(ctx).width);
+}
+
+std::string ScreenHeight(ScriptContext& ctx, const Args&) {
+  return std::to_string(HostScreen(ctx).height);
+}
+
+using BuiltinFunction = std::string (*)(ScriptContext& ctx, const Args& args);
+
+// "Count" is the number of list elements, the name included: a call with
+// two arguments has count 3.
+constexpr std::size_t kAnyCount = std::numeric_limits<std::size_t>::max();
+
+struct BuiltinRow {
+  std::string_view name;
+  std::size_t minCount;
+  std::size_t maxCount;
+  std::string_view fallback;  // the result outside the counts
+  BuiltinFunction function;
+};
+
+// Names are tried in this order.
+constexpr BuiltinRow kBuiltins[] = {
+    {"len", 2, kAnyCount, "0", &Len},
+    {"isnull", 2, kAnyCount, "1", &IsNull},
+    {"writefile", 3, kAnyCount, "0", &WriteFile},
+    {"readfile", 2, 3, "", &ReadFile},
+    {"indexof", 3, kAnyCount, "-1", &IndexOf},
+    {"lastindexof", 3, kAnyCount, "-1", &LastIndexOf},
+    {"replace", 3, kAnyCount, "", &Replace},
+    {"split", 3, kAnyCount, "0", &Split},
+    {"compare", 3, kAnyCount, "0", &Compare},
+    {"substr", 3, kAnyCount, "", &Substr},
+    {"longtime", 0, kAnyCount, "", &LongTime},
+    {"time", 0, kAnyCount, "", &Time},
+    {"urlencode", 2, kAnyCount, "", &UrlEncodeText},
+    {"lcase", 2, kAnyCount, "", &LowerCase},
+    {"ucase", 2, kAnyCount, "", &UpperCase},
+    {"rand", 2, kAnyCount, "0", &Random},
+    {"userpath", 0, kAnyCount, "", &UserPath},
+    {"robotid", 0, kAnyCount, "", &RobotId},
+    {"screenwidth", 0, kAnyCount, "", &ScreenWidth},
+    {"screenheight", 0, kAnyCount, "", &ScreenHeight},
+};
+
 }  // namespace
 
 int DrawRandom() {
@@ -148,107 +283,26 @@ std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart) {
   const CodePage& cp = ctx.codePage();
   const std::vector<std::string> args = SplitText(namePart, "<<<", cp);
   const std::string name = cp.Lower(CodePage::Trim(args[0]));
-  const std::size_t count = args.size();
-  // Below its minimum count a function reports the format error and yields
-  // its fallback value; the statement in progress still completes.
-  auto tooFew = [&](std::size_t minimum) {
-    if (count >= minimum) return false;
-    reportScriptError(ctx, std::string(namePart), kFormatError);
-    return true;
-  };
-
-  if (name == "len") {
-    if (tooFew(2)) return "0";
-    return std::to_string(args[1].size());
-  }
-  if (name == "isnull") {
-    if (tooFew(2)) return "1";
-    return args[1].empty() ? "1" : "0";
-  }
-  if (name == "writefile") {
-    if (tooFew(3)) return "0";
-    const std::string_view mode = count >= 4 ? std::string_view(args[3]) : "a";
-    return WriteTextFile(ResolvePath(ctx, args[1]), args[2], mode, cp) ? "1" : "0";
-  }
-  if (name == "readfile") {
-    if (count < 2 || count > 3) {
-      reportScriptError(ctx, std::string(namePart), kFormatError);
-      return {};
+  for (const BuiltinRow& row : kBuiltins) {
+    if (row.name != name) continue;
+    // Outside its counts a function reports the format error and yields its
+    // fallback value; the statement in progress still completes.
+    if (args.size() < row.minCount || args.size() > row.maxCount) {
+      reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+      return std::string(row.fallback);
     }
-    const std::string path = ResolvePath(ctx, args[1]);
-    if (count == 2) return ReadTextFile(path, cp);
-    if (args[2] == "0") return std::to_string(CountTextLines(path, cp));
-    return ReadTextLine(path, LeadingInteger(args[2]), cp);
-  }
-  if (name == "indexof") {
-    if (tooFew(3)) return "-1";
-    const std::size_t at = cp.Find(args[1], args[2]);
-    return at == std::string_view::npos ? "-1" : std::to_string(at);
-  }
-  if (name == "lastindexof") {
-    if (tooFew(3)) return "-1";
-    if (args[2].empty()) return std::to_string(args[1].size());
-    const std::size_t at = cp.FindLastByte(args[1], args[2][0]);
-    return at == std::string_view::npos ? "-1" : std::to_string(at);
-  }
-  if (name == "replace") {
-    if (tooFew(3)) return {};
-    if (args[2].empty()) return args[1];
-    return ReplaceEvery(cp, args[1], args[2], count >= 4 ? std::string_view(args[3]) : "");
-  }
-  if (name == "split") {
-    if (tooFew(3)) return "0";
-    return Split(ctx, args[1], args[2]);
-  }
-  if (name == "compare") {
-    if (tooFew(3)) return "0";
-    return args[1] == args[2] ? "1" : "0";
-  }
-  if (name == "substr") {
-    if (tooFew(3)) return {};
-    return Substring(args);
-  }
-  if (name == "longtime") {
-    std::tm local = LocalNow();
-    return std::to_string(static_cast<long long>(std::mktime(&local)));
-  }
-  if (name == "time") return FormatTime(cp, args);
-  if (name == "urlencode") {
-    if (tooFew(2)) return {};
-    return UrlEncode(args[1]);
-  }
-  if (name == "lcase") {
-    if (tooFew(2)) return {};
-    return cp.Lower(args[1]);
-  }
-  if (name == "ucase") {
-    if (tooFew(2)) return {};
-    return cp.Upper(args[1]);
-  }
-  if (name == "rand") {
-    if (tooFew(2)) return "0";
-    return Rand(args);
-  }
-  if (name == "userpath") {
-    std::string home = ctx.env->home.string();
-    while (home.size() > 1 && home.back() == '/') home.pop_back();
-    return home;
-  }
-  if (name == "robotid") return std::to_string(ctx.id);
-  if (name == "screenwidth" || name == "screenheight") {
-    const ScreenSize size = ctx.host ? ctx.host->screenSize() : ScreenSize{};
-    return std::to_string(name == "screenwidth" ? size.width : size.height);
+    return row.function(ctx, args);
   }
   return {};
 }
 
 std::vector<std::string_view> BuiltinNames() {
-  return {"len",   "isnull",  "writefile", "readfile", "indexof",     "lastindexof", "replace",
-          "split", "compare", "substr",    "longtime", "time",        "urlencode",   "lcase",
-          "ucase", "rand",    "userpath",  "robotid",  "screenwidth", "screenheight"};
+  std::vector<std::string_view> names;
+  for (const BuiltinRow& row : kBuiltins) names.push_back(row.name);
+  return names;
 }
 
-void ExecuteSrand(ScriptContext&) {
+void ExecuteSrand(ScriptContext&, const std::string&) {
   SeedRandom(static_cast<uint32_t>(static_cast<unsigned long long>(std::time(nullptr))));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The built-in functions reached through [@name<<<arg<<<arg].
+// The built-in functions reached through [@name<<<arg<<<arg]; their table
+// (name, argument counts, fallback result, function) is in builtins.cpp.
 
 #include <cstdint>
 #include <string>
@@ -15,7 +16,7 @@ std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart);
 // manual, `velmar help` and the editor syntax files are checked against it.
 std::vector<std::string_view> BuiltinNames();
 // The `srand` statement: reseeds this thread's generator from the clock.
-void ExecuteSrand(ScriptContext& ctx);
+void ExecuteSrand(ScriptContext& ctx, const std::string& text);
 
 // The generator behind `rand`: one state per thread, 1 when the thread
 // starts; state = state * 214013 + 2531011, drawing bits 16 to 30 (0..32767).

@@ -8,20 +8,16 @@
 
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
+#include "engine/reference_readers.h"
 #include "engine/script_context.h"
-#include "ext/native_calls.h"
-#include "regex/named_regex.h"
-#include "values/builtins.h"
 #include "values/expression_evaluator.h"
+#include "values/messages.h"
 #include "values/reference_scanner.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
 
 namespace {
-
-constexpr char kFormatError[] = "格式有误．";
-constexpr char kOutOfRange[] = "下标越界.";
 
 // Where a pass keeps its values: one shared text with a span per reference.
 struct ValueSpan {
@@ -88,20 +84,12 @@ void AppendReferenceValue(ScriptContext& ctx, const ReferenceMatch& m, std::stri
     case '#':
       out += ctx.variables[name];
       break;
-    case '@':
-      out += CallBuiltin(ctx, name);
-      break;
-    case '$':
-      out += ReadRegexValue(ctx, name);
-      break;
-    case '%':
-      out += ReadQueryCell(ctx, name);
-      break;
-    case '~':
-      out += CallNative(ctx, name);
-      break;
-    default:  // `!` is reserved: the reference stays as it is
-      out.append(text.substr(m.pos, m.len));
+    default:
+      if (const ReferenceReader read = ReferenceReaderOf(m.sigil)) {
+        out += read(ctx, name);
+      } else {  // `!` is reserved: the reference stays as it is
+        out.append(text.substr(m.pos, m.len));
+      }
       break;
   }
 }
@@ -235,7 +223,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
     }
     b.values[i] = span;
     if (b.arena.size() > ExpandedTextLimit()) {
-      reportScriptError(ctx, Excerpt(cp, ref), kExpandedTextTooLong);
+      reportScriptError(ctx, Excerpt(cp, ref), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
   }
@@ -256,7 +244,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
       size = size - b.matches[i].len + valueOf(b.firstIndex[i]).size();
     }
     if (size > ExpandedTextLimit()) {
-      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)), kExpandedTextTooLong);
+      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
     std::string& out = b.out;
@@ -296,7 +284,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, PassBuffers& b) {
     const std::string_view from = current ? std::string_view(*current) : src;
     bool replaced = false;
     if (!ReplaceAll(cp, from, ref, valueOf(i), *spare, replaced)) {
-      reportScriptError(ctx, Excerpt(cp, ref), kExpandedTextTooLong);
+      reportScriptError(ctx, Excerpt(cp, ref), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
     if (!replaced) {
@@ -356,39 +344,12 @@ void ExpandAndEvaluate(ScriptContext& ctx, std::string& text) {
   EvaluateExpression(ctx, text);
 }
 
-std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart) {
-  const CodePage& cp = ctx.codePage();
-  const FirstWordSplit parts = splitFirstWord(namePart, ".", cp);
-  if (!parts.found || parts.head.empty()) {
-    reportScriptError(ctx, std::string(namePart), kFormatError);
-    return {};
-  }
-  const std::string selector = cp.Lower(CodePage::Trim(parts.tail));
-  if (selector == "count") {
-    return std::to_string(ctx.resultSets[parts.head].size());
-  }
-  const std::size_t dot = cp.FindByte(selector, '.');
-  if (dot == std::string::npos) {
-    reportScriptError(ctx, std::string(namePart), kFormatError);
-    return {};
-  }
-  const long long row = LeadingInteger(std::string_view(selector).substr(0, dot));
-  const long long column = LeadingInteger(std::string_view(selector).substr(dot + 1));
-  const auto found = ctx.resultSets.find(parts.head);
-  const std::size_t rows = found == ctx.resultSets.end() ? 0 : found->second.size();
-  if (row < 0 || static_cast<unsigned long long>(row) >= rows) {
-    reportScriptError(ctx, std::string(namePart), kOutOfRange);
-    return {};
-  }
-  const ResultRow& cells = found->second[static_cast<std::size_t>(row)];
-  if (column < 0 || static_cast<unsigned long long>(column) >= cells.size()) return {};
-  return cells[static_cast<std::size_t>(column)];
-}
+void ExecuteEval(ScriptContext&, const std::string&) {}
 
 void ExecuteVar(ScriptContext& ctx, const std::string& text) {
   FirstWordSplit parts = splitFirstWord(text, {}, ctx.codePage());
   if (parts.head.size() <= 3) {
-    reportScriptError(ctx, text, kFormatError);
+    reportScriptError(ctx, text, msg::kFormatError);
     return;
   }
   // The written form is `[#name]`; its frame is dropped without a check.

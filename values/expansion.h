@@ -5,19 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "values/text_limits.h"
+
 namespace velmar {
 
 struct ScriptContext;
 
-// A text never grows past this size through expansion. A pass whose result
-// (or whose reference values alone) would be larger stops the expansion with
-// the error "引用展开后的文本超过64MB．": the text keeps what the earlier
-// passes made of it and the script ends after the statement, instead of
-// doubling `[#a][#a]`-style texts until memory runs out.
-constexpr std::size_t kMaxExpandedTextSize = std::size_t{64} << 20;
-// The error of a text past that size; other statements that could build
-// such a text (`replace`) report it too.
-inline constexpr char kExpandedTextTooLong[] = "引用展开后的文本超过64MB．";
 constexpr int kMaxExpansionPasses = 100;
 
 // The limit the expansions of the calling thread apply: kMaxExpandedTextSize
@@ -32,9 +25,9 @@ void ExpandReferences(ScriptContext& ctx, std::string& text, int passCount = 0);
 void EvaluateExpression(ScriptContext& ctx, std::string& text);
 // The standard treatment of a statement argument: expand, then evaluate.
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text);
-// Value of the name part of a `%` reference.
-std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart);
 // The `var` statement, with its stored (raw) text.
 void ExecuteVar(ScriptContext& ctx, const std::string& text);
+// The `eval` statement: the expansion of its text was the whole action.
+void ExecuteEval(ScriptContext& ctx, const std::string& expandedText);
 
 }  // namespace velmar

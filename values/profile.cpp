@@ -1,11 +1,6 @@
 #include "values/profile.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +8,9 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/durable_file.h"
+#include "platform/file_lock.h"
+#include "platform/process_info.h"
 #include "values/code_page.h"
 #include "values/text_file_ops.h"
 
@@ -94,55 +92,21 @@ std::mutex& WriterMutex() {
   return mutex;
 }
 
-// An exclusive advisory lock on the folder of the file, held for the life
-// of the object, so that other programs writing the same profile wait. The
-// folder is locked rather than the file because the file is replaced, and
-// a lock on the old file would not keep a writer of the new one out. When
-// the folder cannot be opened the writers of this program are still
-// serialised by the mutex.
-class FolderLock {
- public:
-  explicit FolderLock(const std::filesystem::path& folder) {
-    const std::string name = folder.empty() ? std::string(".") : folder.string();
-    fd_ = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
-
-// Creates a new temporary file next to `target` under a name no other
-// writer uses (process id plus a counter, made sure by O_EXCL); its
-// descriptor, or -1.
-int CreateTemporary(const std::filesystem::path& target, std::filesystem::path& tmp) {
+// Writes the text into a new temporary file next to `target` under a name
+// no other writer uses (process id plus a counter, made sure by creating it
+// exclusively). False when no such file could be written.
+bool WriteTemporary(const std::filesystem::path& target, std::string_view text,
+                    std::filesystem::path& tmp) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    tmp = target.string() + ".tmp" + std::to_string(::getpid()) + "." +
+    tmp = target.string() + ".tmp" + std::to_string(platform::CurrentProcessId()) + "." +
           std::to_string(counter.fetch_add(1));
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+    const platform::NewFileResult result = platform::WriteNewFile(tmp, text);
+    if (result != platform::NewFileResult::kNameTaken) {
+      return result == platform::NewFileResult::kWritten;
     }
-    data.remove_prefix(static_cast<std::size_t>(n));
   }
-  return true;
+  return false;
 }
 
 }  // namespace
@@ -190,7 +154,7 @@ bool Profile::WriteString(std::string_view key, std::string_view value,
   // of this program or other programs, would otherwise both start from the
   // same old file and the later one would drop the other's key.
   std::lock_guard<std::mutex> inProcess(WriterMutex());
-  const FolderLock otherPrograms(file_.parent_path());
+  const platform::FolderLock otherPrograms(file_.parent_path());
   std::string text;
   // A file that is there but unreadable is never replaced by one holding
   // only this key.
@@ -247,14 +211,7 @@ bool Profile::WriteString(std::string_view key, std::string_view value,
     if (ec) return false;
   }
   std::filesystem::path tmp;
-  const int fd = CreateTemporary(target, tmp);
-  if (fd < 0) return false;
-  if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
-    ::close(fd);
-    std::filesystem::remove(tmp, ec);
-    return false;
-  }
-  ::close(fd);
+  if (!WriteTemporary(target, text, tmp)) return false;
   const auto perms = std::filesystem::status(target, ec).permissions();
   if (!ec) std::filesystem::permissions(tmp, perms, ec);
   std::filesystem::rename(tmp, target, ec);

@@ -1,16 +1,13 @@
 #include "values/text_file_ops.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
 
-#include "values/expansion.h"
+#include "platform/regular_file.h"
+#include "values/text_limits.h"
 
 namespace velmar {
 
@@ -27,32 +24,17 @@ bool UsablePath(const std::string& path) {
   return path.find('\0') == std::string::npos;
 }
 
-// Only regular files are read: a pipe could block the reader for ever and a
-// device like /dev/zero would feed it until memory runs out. The descriptor
-// is opened without blocking so that a pipe with no writer is refused at
-// once instead of waiting in open.
+// Only regular files are read (see OpenRegularFileForReading).
 FilePtr OpenForReading(const std::string& normalizedPath) {
   if (!UsablePath(normalizedPath)) return nullptr;
-  const int fd = ::open(normalizedPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FilePtr f(::fdopen(fd, "rb"));
-  if (!f) ::close(fd);
-  return f;
+  return FilePtr(platform::OpenRegularFileForReading(normalizedPath));
 }
 
 // A path that exists but is no regular file (or cannot be checked) is not
 // written: opening a pipe with no reader would block, and a device is no
 // place for a script's text.
 bool WritablePath(const std::string& normalizedPath) {
-  struct stat st;
-  if (::stat(normalizedPath.c_str(), &st) == 0) return S_ISREG(st.st_mode);
-  return errno == ENOENT;
+  return platform::KindOfPath(normalizedPath) != platform::PathKind::kOther;
 }
 
 // Reads a file in large blocks and hands out its lines in text mode: LF ends
@@ -124,20 +106,17 @@ class LineReader {
 
 // Size of a regular file, to size the result once; 0 when unknown.
 std::size_t SizeHint(std::FILE* f) {
-  struct stat st;
-  if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
-  return static_cast<std::size_t>(st.st_size);
+  uint64_t size = 0;
+  if (!platform::RegularFileSize(f, size) || size > SIZE_MAX) return 0;
+  return static_cast<std::size_t>(size);
 }
 
 std::string ReadTextFileAt(const std::string& normalizedPath) {
   FilePtr f = OpenForReading(normalizedPath);
   if (!f) return {};
   // A text past the expansion limit could never be used in a script.
-  struct stat st;
-  if (::fstat(::fileno(f.get()), &st) != 0 ||
-      static_cast<unsigned long long>(st.st_size) > kMaxExpandedTextSize) {
-    return {};
-  }
+  uint64_t size = 0;
+  if (!platform::RegularFileSize(f.get(), size) || size > kMaxExpandedTextSize) return {};
   std::string out;
   // Every LF may gain a CR, but scripts are mostly CR LF or sparse LF text:
   // reserve a little headroom and let the string grow if needed.

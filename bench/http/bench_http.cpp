@@ -67,7 +67,7 @@ double RunGets(int total, int clients, bool& failed) {
     threads.emplace_back([&, i] {
       velmar::ScriptContext& ctx = *contexts[i];
       for (int k = 0; k < total / clients; ++k) {
-        velmar::ExecuteHttpStatement(ctx, velmar::stmt::kGet, s.url);
+        velmar::ExecuteGet(ctx, s.url);
         if (ctx.variables["status"] != "1" || ctx.variables["http_body"].size() != 10240) {
           ++failures;
         }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "engine/console_host.h"
+#include "platform/display.h"
 #include "support/test_support.h"
 
 namespace velmar {
@@ -74,7 +75,7 @@ TEST(ConsoleText, NoDisplayGivesAZeroScreen) {
   const char* display = std::getenv("DISPLAY");
   const std::string saved = display ? display : "";
   unsetenv("DISPLAY");
-  const ScreenSize size = QueryXScreenSize();
+  const platform::DisplaySize size = platform::QueryDisplaySize();
   if (display) setenv("DISPLAY", saved.c_str(), 1);
   EXPECT_EQ(size.width, 0);
   EXPECT_EQ(size.height, 0);

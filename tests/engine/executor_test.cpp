@@ -8,13 +8,13 @@
 #include <memory>
 
 #include "engine/executor.h"
-#include "recording_host.h"
+#include "logging_host.h"
 #include "support/test_support.h"
 
 namespace velmar {
 namespace {
 
-using testing::RecordingHost;
+using testing::LoggingHost;
 using testing::TempDir;
 using Log = std::vector<std::string>;
 
@@ -32,7 +32,7 @@ class ExecutorTest : public ::testing::Test {
   // A new host with an empty log.
   void Fresh() {
     ctx.reset();
-    host = std::make_unique<RecordingHost>(env);
+    host = std::make_unique<LoggingHost>(env);
   }
   ScriptContext& Load(const std::string& script) {
     program = parseScript(script, env);
@@ -58,7 +58,7 @@ class ExecutorTest : public ::testing::Test {
 
   TempDir dir;
   EngineEnvironment env = EngineEnvironment::ForHome(dir.path(), KeywordFlavor::kRunner);
-  std::unique_ptr<RecordingHost> host = std::make_unique<RecordingHost>(env);
+  std::unique_ptr<LoggingHost> host = std::make_unique<LoggingHost>(env);
   ScriptProgram program;
   std::unique_ptr<ScriptContext> ctx;
 };
@@ -253,6 +253,14 @@ TEST_F(ExecutorTest, StatementsReachTheirRequests) {
       (Log{"show:a b  ", "alert:c", "left:l", "right:r", "state:s", "note:n", "prompt:p", "js:1+1",
            "openwindow:o", "setwindow:s", "showwindow:s", "hidewindow:h", "closewindow:c",
            "jswindow:j", "showtray:", "hidetray:", "state:exit"}));
+}
+
+// Expanded, raw and unused texts: a `new` with a built-in call in its text
+// never runs the call, `eval` runs it, `jswindow` expands its own.
+TEST_F(ExecutorTest, HandlersGetTheTextTheirArgumentModeGives) {
+  EXPECT_EQ(Run(Lines({"var [#x] 1", "jswindow j[#x]", "show [#x] ", "eval [@split<<<p,q<<<,]",
+                       "show [#_1]", "new [@split<<<a,b,c<<<,]", "show [#_2]"})),
+            (Log{"jswindow:j1", "show:1 ", "show:q", "show:", "state:exit"}));
 }
 
 // `[%x]` names no result-set cell: its expansion reports a script error.

@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "engine/executor.h"
-#include "recording_host.h"
+#include "logging_host.h"
 #include "support/test_support.h"
 
 namespace velmar {
 namespace {
 
-using testing::RecordingHost;
+using testing::LoggingHost;
 using testing::TempDir;
 
 constexpr int kWaitMs = 30000;
@@ -41,7 +41,7 @@ class ScriptThreadTest : public ::testing::Test {
 
   TempDir dir;
   EngineEnvironment env = EngineEnvironment::ForHome(dir.path(), KeywordFlavor::kRunner);
-  std::unique_ptr<RecordingHost> host = std::make_unique<RecordingHost>(env);
+  std::unique_ptr<LoggingHost> host = std::make_unique<LoggingHost>(env);
 };
 
 // Sleeps far longer than any test runs: only a stop or a pause cuts it short.

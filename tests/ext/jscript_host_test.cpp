@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/console_host.h"
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 #include "support/console_run.h"
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "ext/native_calls.h"
+#include "ext/native_statements.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

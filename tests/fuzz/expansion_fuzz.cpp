@@ -21,7 +21,7 @@
 
 #include "engine/engine_environment.h"
 #include "engine/script_context.h"
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 #include "fuzz_support.h"
 #include "regex/named_regex.h"
 #include "values/code_page.h"

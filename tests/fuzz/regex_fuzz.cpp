@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 #include "regex/named_regex.h"
 #include "regex/reg_exp.h"
 #include "values/code_page.h"
@@ -55,7 +55,7 @@ void Check(bool ok) {
 
 void Engine(const std::u16string& pattern, const std::u16string& text) {
   velmar::RegExpProgram program;
-  const int code = velmar::Compile(program, std::u16string_view(pattern));
+  const int code = static_cast<int>(velmar::Compile(program, std::u16string_view(pattern)));
   Check(code >= 0 && code <= 9);
   if (code != 0) return;
   velmar::RegExpMatch m;

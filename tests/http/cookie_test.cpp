@@ -169,15 +169,15 @@ TEST(CookieStore, SaveAndResumeStatementsShareTheStore) {
 
   auto second = std::make_unique<ScriptContext>(first.env);
   second->http.cookies().Set("b", "2");
-  ExecuteHttpStatement(*second, stmt::kResumeIeCookies, "http://shop.example.com/x");
+  ExecuteResumeIeCookies(*second, "http://shop.example.com/x");
   EXPECT_EQ(second->http.cookies().entries(),
             (CookieJar::Entries{{"UserInfo=id", "5"}, {"a", "1"}, {"b", "2"}}));
   EXPECT_EQ(second->http.cookies().CookieText(), "UserInfo=id=5;a=1;b=2");
-  ExecuteHttpStatement(*second, stmt::kResumeIeCookies, "http://elsewhere.example.org/");
+  ExecuteResumeIeCookies(*second, "http://elsewhere.example.org/");
   EXPECT_EQ(second->http.cookies().entries().size(), 3u);
 
   first.Run(stmt::kSaveCookies, (first.home.path() / "jar.txt").string());
-  ExecuteHttpStatement(*second, stmt::kResumeCookies, (first.home.path() / "jar.txt").string());
+  ExecuteResumeCookies(*second, (first.home.path() / "jar.txt").string());
   EXPECT_EQ(second->http.cookies().entries(), first.ctx->http.cookies().entries());
 }
 

@@ -252,7 +252,7 @@ TEST(RegExpReference, EngineAgreesWithTheReferenceOnGeneratedPatterns) {
     const NodePtr tree = gen.Pattern();
     const std::string pattern = Generator::Print(tree);
     RegExpProgram program;
-    const int code = Compile(program, std::u16string_view(U16(pattern)));
+    const int code = static_cast<int>(Compile(program, std::u16string_view(U16(pattern))));
     ASSERT_EQ(code, gen.emptyRepetition() ? 9 : 0) << pattern;
     if (code != 0) continue;
     ASSERT_EQ(program.groupCount, gen.groups()) << pattern;

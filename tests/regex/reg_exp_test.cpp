@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "engine/stop_signal.h"
+#include "platform/stop_signal.h"
 #include "regex_test_util.h"
 
 namespace velmar::testing {
@@ -80,7 +80,7 @@ TEST(RegExpDialect, GroupsAndPositions) {
   RegExpProgram program;
   RegExpMatch m;
   const std::u16string p = U16("{b+}");
-  ASSERT_EQ(Compile(program, std::u16string_view(p)), 0);
+  ASSERT_EQ(Compile(program, std::u16string_view(p)), RegExpError::kNone);
   std::size_t end = 0;
   ASSERT_TRUE(Match(program, m, u"abbxbb", &end, 3));
   EXPECT_EQ(m.matchStart, 4);
@@ -90,16 +90,16 @@ TEST(RegExpDialect, GroupsAndPositions) {
   EXPECT_FALSE(Match(program, m, u"abbxbb", &end, 99));
   // `^` anchors where the search starts; the text ends at its first NUL.
   const std::u16string anchored = U16("^{b}");
-  ASSERT_EQ(Compile(program, std::u16string_view(anchored)), 0);
+  ASSERT_EQ(Compile(program, std::u16string_view(anchored)), RegExpError::kNone);
   EXPECT_FALSE(Match(program, m, u"abb", &end, 0));
   EXPECT_TRUE(Match(program, m, u"abb", &end, 1));
   for (const char* pattern : {"b$", "[^x]+", "b.*"}) {
     const std::u16string pat = U16(pattern);
-    ASSERT_EQ(Compile(program, std::u16string_view(pat)), 0);
+    ASSERT_EQ(Compile(program, std::u16string_view(pat)), RegExpError::kNone);
     ASSERT_TRUE(Match(program, m, std::u16string(u"ab\0cd", 5))) << pattern;
     EXPECT_EQ(m.matchEnd, 2) << pattern;
   }
-  EXPECT_EQ(Compile(program, std::u16string_view(u"a\0zz", 4)), 0);
+  EXPECT_EQ(Compile(program, std::u16string_view(u"a\0zz", 4)), RegExpError::kNone);
   EXPECT_TRUE(Match(program, m, u"a"));
 }
 
@@ -115,12 +115,12 @@ TEST(RegExpCompile, ResultCodes) {
   for (const auto& [pattern, code] : codes) EXPECT_EQ(CompileCode(pattern), code) << pattern;
 
   RegExpProgram program;
-  EXPECT_EQ(Compile(program, nullptr), 10);
-  EXPECT_EQ(program.lastError, 10);
-  EXPECT_EQ(Compile(program, std::u16string_view(u"{a")), 2);
+  EXPECT_EQ(Compile(program, nullptr), RegExpError::kNoPattern);
+  EXPECT_EQ(program.lastError, RegExpError::kNoPattern);
+  EXPECT_EQ(Compile(program, std::u16string_view(u"{a")), RegExpError::kMissingBrace);
   RegExpMatch m;
   EXPECT_FALSE(Match(program, m, u"a"));  // a failed compile matches nothing
-  EXPECT_EQ(Compile(program, std::u16string_view(u"{a}{b}")), 0);
+  EXPECT_EQ(Compile(program, std::u16string_view(u"{a}{b}")), RegExpError::kNone);
   EXPECT_EQ(program.groupCount, 2);
   EXPECT_FALSE(program.caseSensitive);
 }
@@ -155,17 +155,17 @@ TEST(RegExpMatcher, OddUnitsStayInsideTheText) {
   RegExpMatch m;
   const char16_t high = 0xD800;
   const std::u16string lone = {u'x', high, u'y'};
-  ASSERT_EQ(Compile(program, std::u16string_view(u"{.}y")), 0);
+  ASSERT_EQ(Compile(program, std::u16string_view(u"{.}y")), RegExpError::kNone);
   ASSERT_TRUE(Match(program, m, lone));
   EXPECT_EQ(m.Group(lone, 0), std::u16string(1, high));
   const std::u16string low = {u'[', 0xDC00, u'-', 0xDFFF, u']'};
-  ASSERT_EQ(Compile(program, std::u16string_view(low)), 0);
+  ASSERT_EQ(Compile(program, std::u16string_view(low)), RegExpError::kNone);
   EXPECT_TRUE(Match(program, m, std::u16string{u'a', 0xDC05}));
   EXPECT_EQ(m.matchStart, 1);
   EXPECT_EQ(Matched("[^\xe4\xb8\x80]+", "\xe4\xb8\x80\xe4\xb8\x81\xe4\xb8\x80"), "\xe4\xb8\x81");
   EXPECT_EQ(Matched("\xe4\xb8\xad+x", "a\xe4\xb8\xad\xe4\xb8\xadx"), "\xe4\xb8\xad\xe4\xb8\xadx");
   // A back-reference never reads past the end.
-  ASSERT_EQ(Compile(program, std::u16string_view(u"{ab}.*\\0")), 0);
+  ASSERT_EQ(Compile(program, std::u16string_view(u"{ab}.*\\0")), RegExpError::kNone);
   EXPECT_FALSE(Match(program, m, u"abxa"));
   EXPECT_FALSE(Match(program, m, std::u16string(u"abxa\0b", 6)));
 }
@@ -174,7 +174,7 @@ TEST(RegExpMatcher, DeepRepetitionUsesTheHeapAndCanBeStopped) {
   const std::u16string text(2'000'000, u'a');
   RegExpProgram program;
   RegExpMatch m;
-  ASSERT_EQ(Compile(program, std::u16string_view(u"{(a)}*$")), 0);
+  ASSERT_EQ(Compile(program, std::u16string_view(u"{(a)}*$")), RegExpError::kNone);
   ASSERT_TRUE(Match(program, m, text));
   EXPECT_EQ(m.matchEnd, 2'000'000);
   // A stack that may not grow far enough ends the call as no match.
@@ -183,7 +183,7 @@ TEST(RegExpMatcher, DeepRepetitionUsesTheHeapAndCanBeStopped) {
   EXPECT_TRUE(m.overflowed);
 
   // Exponential backtracking, hopeless without the stop request.
-  ASSERT_EQ(Compile(program, std::u16string_view(u"((a|(aa))+)+b")), 0);
+  ASSERT_EQ(Compile(program, std::u16string_view(u"((a|(aa))+)+b")), RegExpError::kNone);
   const std::u16string hopeless = std::u16string(64, u'a') + u"cb";
   StopSignal stop;
   m.stop = &stop;

@@ -9,6 +9,7 @@
 #include "support/console_run.h"
 #include "support/script_fixture.h"
 #include "values/expansion.h"
+#include "values/messages.h"
 
 namespace velmar::testing {
 namespace {
@@ -138,7 +139,7 @@ TEST_F(RegexStatements, ReplaceReportsATooLongResult) {
   ExecuteRegex(ctx_, "r {w+}");
   ExecuteReplace(ctx_, "r [#v] [#by]");
   EXPECT_EQ(ctx_.variables["v"], DoublingWords());
-  EXPECT_EQ(TakeAlerts(), Texts({Alert("r [#v] [#by]", kExpandedTextTooLong)}));
+  EXPECT_EQ(TakeAlerts(), Texts({Alert("r [#v] [#by]", msg::kExpansionTooLong)}));
   EXPECT_TRUE(ctx_.errorReported);
 }
 

@@ -18,7 +18,7 @@ inline std::string U8(std::u16string_view text) {
 }
 inline int CompileCode(const std::string& pattern) {
   RegExpProgram program;
-  return Compile(program, std::u16string_view(U16(pattern)));
+  return static_cast<int>(Compile(program, std::u16string_view(U16(pattern))));
 }
 
 struct Found {
@@ -32,7 +32,8 @@ inline std::optional<Found> Find(const std::string& pattern, const std::string& 
   RegExpProgram program;
   RegExpMatch m;
   const std::u16string t = U16(text);
-  if (Compile(program, std::u16string_view(U16(pattern))) != 0 || !Match(program, m, t)) {
+  if (Compile(program, std::u16string_view(U16(pattern))) != RegExpError::kNone ||
+      !Match(program, m, t)) {
     return std::nullopt;
   }
   Found f{m.matchStart, m.matchEnd, {}};

@@ -1,8 +1,8 @@
 #include "support/script_fixture.h"
 
-#include "data/db_statements.h"
+#include <gtest/gtest.h>
+
 #include "engine/keyword_table.h"
-#include "http/http_statements.h"
 #include "values/expansion.h"
 
 namespace velmar::testing {
@@ -34,11 +34,9 @@ void ScriptFixture::ResetContext() {
 }
 
 void ScriptFixture::Run(int32_t id, const std::string& text) {
-  if (id >= stmt::kOpenAccess && id <= stmt::kExecute) {
-    ExecuteDbStatement(*ctx, id, text);
-  } else {
-    ExecuteHttpStatement(*ctx, id, text);
-  }
+  const KeywordRow& row = KeywordRowOf(id);
+  ASSERT_NE(row.handler, nullptr) << "statement " << id << " is the executor's own";
+  row.handler(*ctx, text);
 }
 
 std::string ScriptFixture::Expand(std::string text) {

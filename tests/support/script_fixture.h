@@ -40,8 +40,8 @@ struct ScriptFixture {
   // A new context on the same environment and host, with no requests recorded.
   void ResetContext();
 
-  // Runs an HTTP or database statement through its subsystem's entry point,
-  // with the argument text as given (no expansion).
+  // Runs a statement through its handler in the keyword table, with the
+  // argument text as given (no expansion).
   void Run(int32_t id, const std::string& text = {});
   // ExpandAndEvaluate of a copy.
   std::string Expand(std::string text);

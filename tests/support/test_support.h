@@ -7,6 +7,13 @@
 
 namespace velmar::testing {
 
+// True when the environment says CI=true: there every real part (servers,
+// drivers, tools, the velmar binary) is installed, so a test that would
+// skip for a missing part fails instead.
+bool MissingPartsFail();
+// Prints a skipped part where nobody can overlook it (standard error).
+void AnnounceSkip(const std::string& part);
+
 // A fresh folder under the system's temporary folder, removed on destruction.
 class TempDir {
  public:
@@ -49,3 +56,16 @@ int FreeLoopbackPort();
 bool WaitForPort(int port, int timeoutMs = 10000);
 
 }  // namespace velmar::testing
+
+// Skips the test for a missing part on a developer's machine (loudly), and
+// fails it in CI. Use only for parts a machine may lack (a server, a driver,
+// a tool), never to hide a fault of the code under test.
+#define VELMAR_SKIP_WITHOUT(part)                                                         \
+  do {                                                                                    \
+    const std::string velmarMissingPart_ = (part);                                        \
+    if (::velmar::testing::MissingPartsFail()) {                                          \
+      FAIL() << velmarMissingPart_ << " is missing; with CI=true every part is required"; \
+    }                                                                                     \
+    ::velmar::testing::AnnounceSkip(velmarMissingPart_);                                  \
+    GTEST_SKIP() << velmarMissingPart_ << " is missing";                                  \
+  } while (false)

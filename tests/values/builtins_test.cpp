@@ -164,7 +164,7 @@ TEST(Builtins, RandomNumbersPerThread) {
   EXPECT_EQ(b, a);
 
   ScriptFixture f;
-  ExecuteSrand(*f.ctx);
+  ExecuteSrand(*f.ctx, "");
   for (int i = 0; i < 200; ++i) {
     EXPECT_EQ(f.Expand("[@rand<<<5<<<5]"), "5");
     const long long up = std::stoll(f.Expand("[@rand<<<10]"));

@@ -1,5 +1,6 @@
 #pragma once
-// A host for engine tests: records every request under a lock, lets tests
+// A host for engine tests (a real ScriptHostBase, unlike the plain
+// RecordingHost of tests/support): logs every request under a lock, lets tests
 // wait for a given request, and can hold a worker inside a request or act
 // on one (as a windowed host would).
 
@@ -39,10 +40,10 @@ inline std::string RequestName(int32_t code) {
   return it == kNames.end() ? std::to_string(code) : it->second;
 }
 
-class RecordingHost : public ScriptHostBase {
+class LoggingHost : public ScriptHostBase {
  public:
   using ScriptHostBase::ScriptHostBase;
-  ~RecordingHost() override {
+  ~LoggingHost() override {
     release();
     shutdown();
   }

@@ -1,7 +1,9 @@
 #pragma once
 // The stop request of one script, visible to every long operation of its
 // worker: a regular-expression match polls it, a network request registers
-// an abort hook so that a stop cuts a slow read short at once.
+// an abort hook so that a stop cuts a slow read short at once. Portable
+// itself; it sits with the platform seam because every wait the seam offers
+// is cut short through it.
 
 #include <atomic>
 #include <functional>

@@ -1,0 +1,127 @@
+#include "ext/native_statements.h"
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "engine/executor.h"
+#include "engine/keyword_table.h"
+#include "engine/script_context.h"
+#include "values/expansion.h"
+#include "values/messages.h"
+#include "values/text_file_ops.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr std::string_view kArgumentSeparator = "<<<";
+
+// Resolves the entry point of a head: from the cache, else through the
+// library table (entering it in the cache). Reports and answers null when
+// the head names no callable function.
+void* ResolveEntryPoint(ScriptContext& ctx, const std::string& head, const std::string& callText) {
+  if (void* cached = ctx.entryPoints.find(head)) return cached;
+  const CodePage& cp = ctx.codePage();
+  const std::size_t dot = cp.FindByte(head, '.');
+  if (dot == std::string::npos) {
+    reportScriptError(ctx, callText, msg::kFormatError);
+    return nullptr;
+  }
+  const std::string library = head.substr(0, dot);
+  const std::string function = head.substr(dot + 1);
+  const LoadedLibrary* loaded = ctx.libraries.find(library);
+  if (!loaded) {
+    reportScriptError(ctx, callText, cp.ToUtf8(library) + msg::kLibraryMissingSuffix);
+    return nullptr;
+  }
+  void* address = FindFunction(*loaded, function);
+  if (!address) {
+    reportScriptError(ctx, callText, cp.ToUtf8(head) + msg::kFunctionMissingSuffix);
+    return nullptr;
+  }
+  ctx.entryPoints.insert(head, library, address);
+  return address;
+}
+
+// Where `loaddll` finds a bare file name: like the program folder coming
+// first in the search for a library, a file of that name in the home folder
+// wins over the system's library paths.
+std::string LibraryPathFor(const ScriptContext& ctx, const std::string& path) {
+  std::string normalized = NormalizePath(path, ctx.codePage());
+  if (normalized.find('/') == std::string::npos && !ctx.env->home.empty()) {
+    std::error_code ec;
+    const std::filesystem::path local = ctx.env->home / normalized;
+    if (std::filesystem::is_regular_file(local, ec)) return local.string();
+  }
+  return normalized;
+}
+
+}  // namespace
+
+std::string CallNative(ScriptContext& ctx, std::string_view namePart) {
+  const CodePage& cp = ctx.codePage();
+  const std::string callText(namePart);
+  const std::vector<std::string> parts = SplitText(callText, kArgumentSeparator, cp);
+  if (parts.empty()) {
+    reportScriptError(ctx, callText, msg::kFormatError);
+    return {};
+  }
+  if (parts.size() - 1 > kMaxNativeArguments) {
+    reportScriptError(ctx, callText, msg::kFormatError);
+    return {};
+  }
+
+  // A part with an unclosed "(" stops the call: the function is never
+  // handed an argument whose type the script did not manage to state.
+  const TypedPart result = ReadTypePrefix(parts[0], cp);
+  if (result.bracketMissing) {
+    reportScriptError(ctx, parts[0], msg::kBracketMismatch);
+    return {};
+  }
+  std::vector<TypedPart> arguments;
+  arguments.reserve(parts.size() - 1);
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    arguments.push_back(ReadTypePrefix(parts[i], cp));
+    if (arguments.back().bracketMissing) {
+      reportScriptError(ctx, parts[i], msg::kBracketMismatch);
+      return {};
+    }
+  }
+
+  void* function = ResolveEntryPoint(ctx, result.rest, callText);
+  if (!function) return {};
+
+  std::string value;
+  if (!InvokeNative(function, result.type, arguments, cp, value)) {
+    reportScriptError(ctx, callText, msg::kFormatError);
+    return {};
+  }
+  return value;
+}
+
+void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText) {
+  const FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
+  if (!split.found) {
+    reportScriptError(ctx, rawText, msg::kFormatError);
+    return;
+  }
+  std::string name = split.head;
+  std::string path = split.tail;
+  ExpandAndEvaluate(ctx, name);
+  ExpandAndEvaluate(ctx, path);
+  // Addresses resolved in a library this name used to stand for are gone
+  // with it.
+  ctx.entryPoints.dropLibrary(name);
+  ctx.libraries.load(name, LibraryPathFor(ctx, path));
+}
+
+void ExecuteUnloadDll(ScriptContext& ctx, const std::string& expandedName) {
+  if (!ctx.libraries.unload(expandedName)) {
+    reportScriptError(ctx, "UNLOADDLL " + expandedName, msg::kUnloadUnknown);
+    return;
+  }
+  ctx.entryPoints.dropLibrary(expandedName);
+}
+
+}  // namespace velmar

@@ -1,0 +1,58 @@
+#pragma once
+// Every text the system shows a person about a script, in one place. They
+// are written in UTF-8 here and reach the script's code page where they are
+// shown (reportScriptError converts them). Scripts and people who know the
+// system compare these texts byte for byte, so each stays exactly as it is,
+// odd punctuation included.
+
+namespace velmar::msg {
+
+// The frame of every script error alert: prefix + '"' + what + '"' + CR LF +
+// reason prefix + reason.
+inline constexpr char kErrorPrefix[] = "出错：";
+inline constexpr char kReasonPrefix[] = "原因：";
+
+// The general complaint about a statement's or a function's argument text.
+inline constexpr char kFormatError[] = "格式有误．";
+
+// Control flow.
+inline constexpr char kUndefinedSection[] = "使用了未定义的代码段名称．";
+// Ends in an ASCII "!" where the other texts use a full-width stop.
+inline constexpr char kGotoInEvent[] = "消息函数及其调用的函数中不能使用GOTO命令!";
+inline constexpr char kResumeOutsideEvent[] = "RESUME命令只能在消息函数中使用!";
+
+// A text past the expansion's size limit; other statements that could build
+// such a text (`replace`) report it too.
+inline constexpr char kExpansionTooLong[] = "引用展开后的文本超过64MB．";
+
+// Named regular expressions.
+inline constexpr char kNoPattern[] = "格式有误．不含有效的正则表达式．";
+// Follows the expression's name.
+inline constexpr char kRegexMissingSuffix[] = " 正则表达式不存在．";
+inline constexpr char kRegexIndexOutOfRange[] = "下标越界．";
+
+// Databases.
+// A row index past the rows of a query result. Unlike the regex text above
+// it ends in an ASCII full stop: the two messages have always differed so,
+// and scripts that look for the exact text depend on it.
+inline constexpr char kQueryIndexOutOfRange[] = "下标越界.";
+// "格式有误，请按" + the connection name + one of the two forms.
+inline constexpr char kOpenFormatPrefix[] = "格式有误，请按";
+// "catlog" is spelled so on purpose: the form has always shown it that way.
+inline constexpr char kOpenMssqlForm[] = " server<<<catlog<<<username<<<password修改．";
+inline constexpr char kOpenMysqlForm[] = " server:port<<<catlog<<<username<<<password修改．";
+inline constexpr char kCloseDbNeedsName[] = "格式有误，后面需接数据库连接名．";
+inline constexpr char kCloseDbUnknown[] = "该数据库连接不存在或已被删除．";
+// Follows the connection name.
+inline constexpr char kConnectionMissingSuffix[] = " 数据库连接不存在．";
+
+// Native library calls.
+// Ends in a full-width "！" where the others end in a full-width stop.
+inline constexpr char kBracketMismatch[] = "格式有误．括号不匹配！";
+// Follows the library name.
+inline constexpr char kLibraryMissingSuffix[] = " DLL文件不存在．";
+// Follows "library.function".
+inline constexpr char kFunctionMissingSuffix[] = " DLL中不存在该函数名．";
+inline constexpr char kUnloadUnknown[] = "释放了未定义的DLL．";
+
+}  // namespace velmar::msg
