@@ -102,12 +102,20 @@ void RequestQueue::post(const HostRequest& request, const std::string& text) {
   if (wake && wake_) wake_();
 }
 
-std::vector<std::shared_ptr<PendingRequest>> RequestQueue::take() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  wakePosted_ = false;
-  std::vector<std::shared_ptr<PendingRequest>> out(std::make_move_iterator(queue_.begin()),
-                                                   std::make_move_iterator(queue_.end()));
-  queue_.clear();
+std::vector<std::shared_ptr<PendingRequest>> RequestQueue::take(std::size_t max) {
+  std::vector<std::shared_ptr<PendingRequest>> out;
+  bool more = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::size_t count = std::min(max, queue_.size());
+    out.assign(std::make_move_iterator(queue_.begin()),
+               std::make_move_iterator(queue_.begin() + static_cast<std::ptrdiff_t>(count)));
+    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+    more = !queue_.empty();
+    // With requests left the wake stays posted: this call posts it.
+    wakePosted_ = more;
+  }
+  if (more && wake_) wake_();
   return out;
 }
 

@@ -67,8 +67,10 @@ class RequestQueue {
   void post(const HostRequest& request, const std::string& text);
   static constexpr std::size_t kMaxPosted = 4096;
 
-  // UI thread: the requests that arrived since the last call, oldest first.
-  std::vector<std::shared_ptr<PendingRequest>> take();
+  // UI thread: the requests that arrived since the last call, oldest first,
+  // at most `max`; when more are left the UI thread is woken again, so that
+  // the events queued meanwhile (input, repaints) get their turn in between.
+  std::vector<std::shared_ptr<PendingRequest>> take(std::size_t max = SIZE_MAX);
   // Completes every queued request unanswered; later requests return at once.
   void close();
   bool closed() const;

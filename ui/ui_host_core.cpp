@@ -83,8 +83,8 @@ void UiHostCore::setScreenSize(ScreenSize size) {
   screenHeight_.store(size.height, std::memory_order_relaxed);
 }
 
-void UiHostCore::processRequests() {
-  for (const auto& pending : queue_.take()) Dispatch(pending);
+void UiHostCore::processRequests(std::size_t max) {
+  for (const auto& pending : queue_.take(max)) Dispatch(pending);
   std::vector<std::shared_ptr<PendingRequest>> gaveUp;
   std::erase_if(deferred_, [&](const auto& pending) {
     if (!pending->over()) return false;
@@ -196,7 +196,7 @@ void UiHostCore::stopScript(ScriptInstance& instance) {
 
 bool UiHostCore::removeScript(ScriptInstance& instance) {
   if (instance.worker.alive()) return false;
-  processRequests();  // texts the script posted before it ended name it
+  processRequests(SIZE_MAX);  // texts the script posted before it ended name it
   ClosePromptOf(instance);
   return remove(instance);
 }
@@ -214,10 +214,10 @@ void UiHostCore::answerPrompt(ScriptInstance& instance, void* dialog, const std:
 bool UiHostCore::stopAllAndWait(int timeoutMs) {
   requestStopAll();
   SweepPrompts();
-  const bool ended = waitAllEnded(timeoutMs, [this] { processRequests(); });
-  processRequests();  // the last texts of the scripts that have just ended
+  const bool ended = waitAllEnded(timeoutMs, [this] { processRequests(SIZE_MAX); });
+  processRequests(SIZE_MAX);  // the last texts of the scripts that have just ended
   queue_.close();
-  processRequests();
+  processRequests(SIZE_MAX);
   return ended;
 }
 

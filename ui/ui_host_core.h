@@ -33,10 +33,17 @@ class UiHostCore : public ScriptHostBase {
   // Worker thread: the copy the UI thread keeps with setScreenSize.
   ScreenSize screenSize() override;
 
+  // Requests answered in one turn of the UI thread's event loop: a thousand
+  // scripts asking at once are answered in slices, so the events queued
+  // meanwhile wait for one slice, not for all of them, and only a slice of
+  // workers competes with the UI thread for the processors at a time.
+  static constexpr std::size_t kRequestsPerTurn = 8;
+
   // UI thread, from here on.
   void setScreenSize(ScreenSize size);
-  // Answers what arrived and closes what belongs to requests given up.
-  void processRequests();
+  // Answers what arrived, at most `max` requests (the rest wake the UI
+  // thread again), and closes what belongs to requests given up.
+  void processRequests(std::size_t max = kRequestsPerTurn);
   // Stop of one script that also closes its prompt at once.
   void stopScript(ScriptInstance& instance);
   // Removal that shows the script's last queued texts and forgets its prompt

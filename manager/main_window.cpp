@@ -1,0 +1,676 @@
+#include "manager/main_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "engine/engine_environment.h"
+#include "manager/add_script_dialog.h"
+#include "manager/project_file.h"
+#include "manager/regex_tester.h"
+#include "manager/script_list_model.h"
+#include "manager/settings_dialog.h"
+#include "ui/product_info.h"
+#include "ui/qt_host.h"
+#include "ui/qt_text.h"
+#include "ui/tray_icon.h"
+
+#ifndef VELMAR_BUILD_MANUAL
+#define VELMAR_BUILD_MANUAL ""
+#endif
+
+namespace velmar {
+namespace {
+
+// A script may `show` megabytes; the row keeps a readable start of it, cut
+// at a character boundary before it is converted.
+constexpr std::size_t kMaxShownBytes = ScriptListModel::kMaxCellChars * 4;
+
+std::string_view CutAtCharacter(std::string_view text, std::size_t limit, const CodePage& cp) {
+  if (text.size() <= limit) return text;
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const std::size_t next = end + cp.CharLength(text, end);
+    if (next > limit) break;
+    end = next;
+  }
+  return text.substr(0, end);
+}
+
+QString Utf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+struct CommandEntry {
+  int id;
+  const char* caption;
+};
+
+}  // namespace
+
+QIcon TamarindIcon() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(QColor(0x8a, 0x4b, 0x1f));
+  painter.setPen(Qt::NoPen);
+  painter.drawEllipse(2, 2, 28, 28);
+  painter.setPen(Qt::white);
+  QFont font = painter.font();
+  font.setBold(true);
+  font.setPixelSize(20);
+  painter.setFont(font);
+  painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("T"));
+  painter.end();
+  return QIcon(pixmap);
+}
+
+MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
+    : QMainWindow(parent),
+      env_(environment),
+      host_(std::make_unique<QtHost>(environment, QtHost::kManagerCaption)),
+      model_(new ScriptListModel(this)),
+      icon_(TamarindIcon()) {
+  programFolder = QCoreApplication::applicationDirPath();
+  chooseProjectFile = [this](bool save) {
+    const QString filter = QString::fromUtf8(kProjectFilter);
+    if (save) {
+      QFileDialog dialog(this, QString(), QStringLiteral("*.tmpro"), filter);
+      dialog.setAcceptMode(QFileDialog::AcceptSave);
+      dialog.setDefaultSuffix(QStringLiteral("tmpro"));
+      return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    }
+    return QFileDialog::getOpenFileName(this, QString(), QString(), filter);
+  };
+  openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  startProgram = [](const QString& program, const QStringList& args) {
+    return QProcess::startDetached(program, args);
+  };
+  quit = [] { QCoreApplication::quit(); };
+  trayAvailable = [] { return TrayIcon::desktopHasTray(); };
+
+  setWindowTitle(QString::fromUtf8(kCaption));
+  setWindowIcon(icon_);
+  settings_ = ManagerSettings::Read(env_.config);
+  hotKeyText_ = settings_.hotKey;
+  connect(&hotKey_, &GlobalHotKey::activated, this, &MainWindow::bossKey);
+  RegisterHotKey();
+
+  BuildMenus();
+  setCentralWidget(BuildCentral());
+  status_ = new QLabel(Utf8(kProductSiteAddress));
+  statusBar()->addWidget(status_, 1);
+  statusBar()->setFixedHeight(kStatusBarHeight);
+  statusBar()->setSizeGripEnabled(true);
+
+  tray_ = std::make_unique<TrayIcon>(icon_);
+  tray_->setMenu(trayMenu_);
+  connect(tray_.get(), &TrayIcon::clicked, this, [this] {
+    RemoveTray();
+    ShowMainWindow();
+  });
+  UpdateTrayTip();
+  connect(model_, &QAbstractItemModel::rowsInserted, this, &MainWindow::UpdateTrayTip);
+  connect(model_, &QAbstractItemModel::rowsRemoved, this, &MainWindow::UpdateTrayTip);
+
+  host_->onText = [this](ScriptInstance* instance, int32_t code, const std::string& text) {
+    ShowText(instance, code, text);
+  };
+  setAcceptDrops(true);
+  resize(kInitialWidth, kInitialHeight);
+  // Never smaller than the window opens: the buttons and the columns'
+  // headers stay readable.
+  setMinimumSize(kInitialWidth, kInitialHeight);
+}
+
+MainWindow::~MainWindow() {
+  host_->onText = nullptr;
+  if (regexTester_) delete regexTester_.data();
+  if (trayShown_) tray_->hide();
+  hotKey_.unregisterKey();
+  // The host stops what still runs (a window destroyed without the exit
+  // command) and waits while answering requests.
+  host_.reset();
+}
+
+void MainWindow::BuildMenus() {
+  auto action = [this](QMenu* menu, int id, const char* caption) {
+    QAction* a = menu->addAction(QString::fromUtf8(caption));
+    connect(a, &QAction::triggered, this, [this, id] { command(id); });
+    if (!actions_.count(id)) actions_[id] = a;
+    return a;
+  };
+  QMenu* file = menuBar()->addMenu(QStringLiteral("文件(&F)"));
+  action(file, kAddScript, "添加脚本(&A)");
+  action(file, kDeleteAll, "删除所有");
+  action(file, kImportProject, "导入脚本(&I)");
+  action(file, kExportProject, "导出脚本(&E)");
+  action(file, kExit, "退出(&Q)");
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
+  action(tools, kSettings, "参数配置(&C)..");
+  action(tools, kRegexTest, "正则表达式测试(&R)");
+  action(tools, kPacker, "脚本打包器(&P)");
+  QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+  action(help, kManual, "使用手册(&U)");
+  action(help, kWebSite, "在线讨论(&B)..");
+  // No system menu to extend here: the about entry joins the help menu.
+  help->addSeparator();
+  action(help, kAbout, "&About Tamarind...");
+
+  contextMenu_ = new QMenu(this);
+  static constexpr CommandEntry kContext[] = {
+      {kAddScript, "添加脚本(&A)"},     {kDeleteScript, "删除脚本(&D)"},
+      {kDeleteAll, "删除所有"},         {kRunScript, "执行脚本(&R)"},
+      {kPauseScript, "暂停执行(&P)"},   {kStopScript, "停止退出(&S)"},
+      {kImportProject, "导入脚本(&I)"}, {kExportProject, "导出脚本(&E)"},
+  };
+  for (const auto& entry : kContext) action(contextMenu_, entry.id, entry.caption);
+  contextMenu_->setDefaultAction(contextMenu_->actions().first());
+
+  trayMenu_ = new QMenu(this);
+  static constexpr CommandEntry kTray[] = {
+      {kShowMain, "显示主界面(&S)"}, {kExit, "退出(&Q)"},   {kRegexTest, "正则表达式测试(&R)"},
+      {kPacker, "脚本打包器(&P)"},   {kManual, "帮助(&H)"}, {kWebSite, "在线讨论(&B).."},
+  };
+  for (const auto& entry : kTray) action(trayMenu_, entry.id, entry.caption);
+  trayMenu_->setDefaultAction(trayMenu_->actions().first());
+}
+
+QWidget* MainWindow::BuildCentral() {
+  auto* central = new QWidget(this);
+  list_ = new QTableView(central);
+  list_->setModel(model_);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list_->setShowGrid(true);
+  list_->setWordWrap(false);
+  list_->setSortingEnabled(false);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setAcceptDrops(false);
+  list_->verticalHeader()->hide();
+  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 6);
+  list_->horizontalHeader()->setSectionsClickable(false);
+  list_->horizontalHeader()->setHighlightSections(false);
+  list_->horizontalHeader()->setStretchLastSection(false);
+  for (int i = 0; i < 5; ++i) list_->setColumnWidth(i, kColumnWidths[i]);
+  list_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(list_, &QWidget::customContextMenuRequested, this,
+          [this] { contextMenu_->popup(QCursor::pos()); });
+
+  static constexpr CommandEntry kButtons[] = {
+      {kAddScript, "添加脚本"},     {kDeleteScript, "删除脚本"},  {kDeleteAll, "删除所有"},
+      {kExportProject, "导出脚本"}, {kImportProject, "导入脚本"}, {kRunScript, "执行脚本"},
+      {kPauseScript, "暂停执行"},   {kStopScript, "停止退出"},    {kReloadScript, "重新加载"},
+  };
+  auto* column = new QVBoxLayout;
+  column->setSpacing(4);
+  for (const auto& entry : kButtons) {
+    auto* button = new QPushButton(QString::fromUtf8(entry.caption), central);
+    button->setFixedWidth(88);
+    const int id = entry.id;
+    connect(button, &QPushButton::clicked, this, [this, id] { command(id); });
+    buttons_[id] = button;
+    column->addWidget(button);
+    // The project pair and the run group stand apart from the list edits.
+    if (id == kDeleteAll || id == kImportProject) column->addSpacing(10);
+  }
+  column->addStretch(1);
+  auto* layout = new QHBoxLayout(central);
+  layout->setContentsMargins(6, 6, 6, 2);
+  layout->addWidget(list_, 1);
+  layout->addLayout(column);
+  return central;
+}
+
+QPushButton* MainWindow::button(int id) const {
+  auto it = buttons_.find(id);
+  return it == buttons_.end() ? nullptr : it->second;
+}
+
+QAction* MainWindow::menuAction(int id) const {
+  auto it = actions_.find(id);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainWindow::command(int id) {
+  switch (id) {
+    case kAddScript: {
+      if (addDialog_) {
+        addDialog_->raise();
+        return;
+      }
+      addDialog_ = new AddScriptDialog(this);
+      addDialog_->setAttribute(Qt::WA_DeleteOnClose);
+      AddScriptDialog* dialog = addDialog_;
+      connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        const CodePage& cp = *env_.codePage;
+        const QString path = dialog->pathField()->text();
+        if (path.isEmpty()) return;
+        addScript(FromQString(dialog->nameField()->text(), cp),
+                  QFile::encodeName(path).toStdString(),
+                  FromQString(dialog->paramField()->text(), cp));
+      });
+      dialog->open();
+      return;
+    }
+    case kDeleteScript:
+      DeleteSelected();
+      return;
+    case kDeleteAll:
+      DeleteAll();
+      return;
+    case kExportProject:
+      ExportCommand();
+      return;
+    case kImportProject:
+      ImportCommand();
+      return;
+    case kRunScript:
+      RunSelected();
+      return;
+    case kPauseScript:
+      PauseSelected();
+      return;
+    case kStopScript:
+      StopSelected();
+      return;
+    case kReloadScript:
+      ReloadSelected();
+      return;
+    case kRegexTest:
+      OpenRegexTester();
+      return;
+    case kExit:
+      Exit();
+      return;
+    case kShowMain:
+      RemoveTray();
+      ShowMainWindow();
+      return;
+    case kManual:
+      OpenManual();
+      return;
+    case kWebSite:
+      openUrl(QUrl(Utf8(kProductSiteAddress)));
+      return;
+    case kSettings:
+      OpenSettings();
+      return;
+    case kPacker:
+      OpenPacker();
+      return;
+    case kAbout:
+      About();
+      return;
+    default:
+      return;
+  }
+}
+
+ScriptInstance* MainWindow::addScript(const std::string& name, const std::string& path,
+                                      const std::string& param) {
+  ScriptInstance* instance = host_->startScript(name, path, param);
+  // Not started yet, so the worker cannot read the client meanwhile.
+  settings_.ApplyTo(instance->http);
+  const CodePage& cp = *env_.codePage;
+  model_->appendRow(instance, ToQString(CutAtCharacter(name, kMaxShownBytes, cp), cp),
+                    QFile::decodeName(QByteArray::fromStdString(path)));
+  return instance;
+}
+
+void MainWindow::ShowText(ScriptInstance* instance, int32_t code, const std::string& text) {
+  if (!instance || code < REQ_SHOW || code > REQ_STATE) return;
+  const int row = instance->row;
+  if (model_->instanceAt(row) != instance) return;
+  const CodePage& cp = *env_.codePage;
+  model_->setText(row, code - REQ_SHOW + 1,
+                  ToQString(CutAtCharacter(text, kMaxShownBytes, cp), cp));
+}
+
+void MainWindow::SetState(ScriptInstance* instance, const char* state) {
+  model_->setText(instance->row, 4, QString::fromLatin1(state));
+}
+
+std::vector<ScriptInstance*> MainWindow::SelectedInstances() const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : list_->selectionModel()->selectedRows())
+    rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  std::vector<ScriptInstance*> instances;
+  for (int row : rows) {
+    if (ScriptInstance* instance = model_->instanceAt(row)) instances.push_back(instance);
+  }
+  return instances;
+}
+
+void MainWindow::selectRows(const std::vector<int>& rows) {
+  list_->clearSelection();
+  for (int row : rows) {
+    list_->selectionModel()->select(model_->index(row, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+}
+
+bool MainWindow::RemoveInstance(ScriptInstance* instance) {
+  const int row = instance->row;
+  if (!host_->removeScript(*instance)) return false;
+  model_->removeRowAt(row);
+  return true;
+}
+
+void MainWindow::DeleteSelected() {
+  auto instances = SelectedInstances();
+  // From the last row up, so the rows still to do keep their numbers.
+  for (auto it = instances.rbegin(); it != instances.rend(); ++it) RemoveInstance(*it);
+}
+
+void MainWindow::DeleteAll() {
+  for (int row = model_->rowCount() - 1; row >= 0; --row) RemoveInstance(model_->instanceAt(row));
+}
+
+void MainWindow::RunSelected() {
+  for (ScriptInstance* instance : SelectedInstances()) {
+    // Running or ended: the state the script reports stays as it is.
+    if (instance->worker.started() && !host_->isPaused(*instance)) continue;
+    if (!host_->run(*instance)) continue;  // no thread: the row stays as it was
+    SetState(instance, host_->isPaused(*instance) ? "pause" : "run");
+  }
+}
+
+void MainWindow::PauseSelected() {
+  for (ScriptInstance* instance : SelectedInstances()) {
+    if (host_->isPaused(*instance) || !instance->worker.alive()) continue;
+    host_->pause(*instance);
+    SetState(instance, host_->isPaused(*instance) ? "pause" : "run");
+  }
+}
+
+void MainWindow::StopSelected() {
+  for (ScriptInstance* instance : SelectedInstances()) host_->stopScript(*instance);
+}
+
+void MainWindow::ReloadSelected() {
+  for (ScriptInstance* instance : SelectedInstances()) {
+    if (instance->worker.alive()) continue;
+    const std::string name = instance->displayName;
+    const std::string path = instance->path;
+    const std::string param = instance->param;
+    if (!RemoveInstance(instance)) continue;
+    addScript(name, path, param);
+  }
+}
+
+void MainWindow::addDroppedFiles(const QList<QUrl>& urls) {
+  QStringList refused;
+  for (const QUrl& url : urls) {
+    const QString file = url.toLocalFile();
+    const QFileInfo info(file);
+    if (file.isEmpty() || !info.isFile() || !info.isReadable()) {
+      refused << (file.isEmpty() ? url.toString() : file);
+      continue;
+    }
+    const CodePage& cp = *env_.codePage;
+    addScript(FromQString(info.fileName(), cp),
+              QFile::encodeName(info.absoluteFilePath()).toStdString(), std::string());
+  }
+  if (!refused.isEmpty()) {
+    Message(QStringLiteral("以下项目不是可读的脚本文件，未添加:\n") +
+            refused.join(QLatin1Char('\n')));
+  }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  if (!event->mimeData()->hasUrls()) return;
+  event->acceptProposedAction();
+  addDroppedFiles(event->mimeData()->urls());
+}
+
+void MainWindow::ExportCommand() {
+  std::vector<ProjectEntry> entries;
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const ScriptInstance* instance = model_->instanceAt(row);
+    entries.push_back({instance->displayName, instance->path, instance->param});
+  }
+  if (entries.empty()) return;
+  std::optional<std::size_t> bad;
+  ProjectText(entries, &bad);
+  if (bad) {
+    Message(QStringLiteral(
+                "第 %1 行的脚本 \"%2\" 的名称、路径或参数含有 ^ 或换行，无法保存到项目文件．")
+                .arg(*bad + 1)
+                .arg(model_->text(static_cast<int>(*bad), 0)));
+    return;
+  }
+  const QString file = chooseProjectFile(true);
+  if (!file.isEmpty()) exportProject(file);
+}
+
+void MainWindow::exportProject(const QString& file) {
+  std::vector<ProjectEntry> entries;
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const ScriptInstance* instance = model_->instanceAt(row);
+    entries.push_back({instance->displayName, instance->path, instance->param});
+  }
+  std::optional<std::size_t> bad;
+  const std::string text = ProjectText(entries, &bad);
+  if (text.empty()) return;
+  WriteProjectFile(QFile::encodeName(file).toStdString(), text);
+}
+
+void MainWindow::ImportCommand() {
+  const QString file = chooseProjectFile(false);
+  if (!file.isEmpty()) importProject(file);
+}
+
+void MainWindow::importProject(const QString& file) {
+  const auto text = ReadProjectFile(QFile::encodeName(file).toStdString());
+  if (!text) return;
+  for (const ProjectEntry& entry : ParseProject(*text))
+    addScript(entry.name, entry.path, entry.param);
+}
+
+void MainWindow::OpenRegexTester() {
+  if (regexTester_) delete regexTester_.data();
+  regexTester_ = new RegexTester(*env_.codePage, this);
+  regexTester_->setAttribute(Qt::WA_DeleteOnClose);
+  const QPoint cursor = QCursor::pos();
+  QScreen* screen = QGuiApplication::screenAt(cursor);
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  regexTester_->move(RegexTester::Placement(cursor, regexTester_->frameGeometry().size(), area));
+  regexTester_->show();
+}
+
+void MainWindow::OpenSettings() {
+  if (settingsDialog_) {
+    settingsDialog_->raise();
+    return;
+  }
+  // The page captures the key presses, the boss key among them.
+  hotKey_.unregisterKey();
+  settingsDialog_ = new SettingsDialog(settings_, hotKeyText_, this);
+  settingsDialog_->setAttribute(Qt::WA_DeleteOnClose);
+  connect(settingsDialog_, &QDialog::finished, this, &MainWindow::SettingsClosed);
+  settingsDialog_->open();
+}
+
+void MainWindow::SettingsClosed(int result) {
+  if (result == QDialog::Accepted && settingsDialog_) {
+    WriteSettings(env_.config, settingsDialog_->edit(), hotKeyText_);
+    settings_ = ManagerSettings::Read(env_.config);
+    hotKeyText_ = settings_.hotKey;
+  }
+  RegisterHotKey();
+}
+
+void MainWindow::RegisterHotKey() {
+  hotKey_.registerKey(hotKeyText_);
+}
+
+void MainWindow::OpenManual() {
+  const QStringList candidates = {
+      programFolder + QStringLiteral("/../share/velmar/manual/index.html"),
+      programFolder + QStringLiteral("/share/velmar/manual/index.html"),
+      QStringLiteral(VELMAR_BUILD_MANUAL),
+  };
+  for (const QString& candidate : candidates) {
+    const QString file = QDir::cleanPath(candidate);
+    if (!candidate.isEmpty() && QFileInfo(file).isFile()) {
+      openUrl(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
+      return;
+    }
+  }
+  Message(QStringLiteral("找不到使用手册 (share/velmar/manual/index.html)．"));
+}
+
+void MainWindow::OpenPacker() {
+  // The packer is part of the command-line program beside this one.
+  const QString velmar = programFolder + QStringLiteral("/velmar");
+  if (QFileInfo(velmar).isExecutable() && startProgram(velmar, {QStringLiteral("pack")})) return;
+  Message(QStringLiteral("脚本打包器未安装．"));
+}
+
+void MainWindow::About() {
+  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About Tamarind"),
+                              QString::fromUtf8(kCaption), QMessageBox::Ok, this);
+  box->setIconPixmap(icon_.pixmap(32, 32));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  lastMessage_ = box->text();
+  box->open();
+}
+
+void MainWindow::Message(const QString& text) {
+  lastMessage_ = text;
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromUtf8(QtHost::kManagerCaption),
+                              text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+bool MainWindow::AnyScriptAlive() const {
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    if (model_->instanceAt(row)->worker.alive()) return true;
+  }
+  return false;
+}
+
+bool MainWindow::Exit() {
+  if (AnyScriptAlive()) {
+    Message(QString::fromUtf8(kExitRefused));
+    return false;
+  }
+  for (int row = model_->rowCount() - 1; row >= 0; --row) RemoveInstance(model_->instanceAt(row));
+  // Script windows close with the host's shutdown.
+  host_->stopAllAndWait(QtHost::kExitWaitMs);
+  if (regexTester_) delete regexTester_.data();
+  RemoveTray();
+  hotKey_.unregisterKey();
+  exited_ = true;
+  quit();
+  return true;
+}
+
+void MainWindow::ShowTray() {
+  tray_->show();
+  trayShown_ = true;
+  UpdateTrayTip();
+}
+
+void MainWindow::RemoveTray() {
+  if (!trayShown_) return;
+  tray_->hide();
+  trayShown_ = false;
+}
+
+void MainWindow::ShowMainWindow() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void MainWindow::UpdateTrayTip() {
+  tray_->setToolTip(QStringLiteral("%1 Scripts").arg(model_->rowCount()));
+}
+
+void MainWindow::bossKey() {
+  if (!trayShown_) {
+    if (visible_) {
+      hide();
+    } else {
+      ShowMainWindow();
+    }
+  } else if (visible_) {
+    RemoveTray();
+  }
+  visible_ = !visible_;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (exited_) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  if (settings_.closeToTray && trayAvailable()) {
+    ShowTray();
+    hide();
+    return;
+  }
+  // Hidden completely only while a boss key can bring the window back.
+  if (settings_.hideOnClose && hotKey_.status() == GlobalHotKey::Result::kRegistered) {
+    hide();
+    visible_ = !visible_;
+    return;
+  }
+  Exit();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized)) return;
+  if (!settings_.minimizeToTray || !trayAvailable()) return;
+  // Hidden after the state change has been handled.
+  QTimer::singleShot(0, this, [this] {
+    ShowTray();
+    hide();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+  });
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  // The latest-message column takes what the window grows by.
+  list_->setColumnWidth(1, kColumnWidths[1] + std::max(0, width() - kInitialWidth));
+}
+
+}  // namespace velmar

@@ -1,0 +1,179 @@
+#pragma once
+// The manager's main window: the script list with its commands, the menus,
+// the settings, projects, the regex tester, the boss key and the tray icon.
+// Every command, from a button or a menu, goes through command().
+
+#include <QIcon>
+#include <QMainWindow>
+#include <QPointer>
+#include <QUrl>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "manager/add_script_dialog.h"
+#include "manager/manager_settings.h"
+#include "manager/regex_tester.h"
+#include "manager/settings_dialog.h"
+#include "ui/global_hot_key.h"
+
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTableView;
+
+namespace velmar {
+
+struct EngineEnvironment;
+struct ScriptInstance;
+class QtHost;
+class ScriptListModel;
+class TrayIcon;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  enum Command {
+    kAbout = 16,
+    kAddScript = 1002,
+    kDeleteScript = 1003,
+    kDeleteAll = 1004,
+    kExportProject = 1005,
+    kImportProject = 1006,
+    kRunScript = 1007,
+    kPauseScript = 1008,
+    kStopScript = 1009,
+    kReloadScript = 1010,
+    kRegexTest = 32803,
+    kExit = 32814,
+    kShowMain = 32816,
+    kManual = 32822,
+    kWebSite = 32826,
+    kSettings = 32837,
+    kPacker = 32839,
+  };
+
+  static constexpr char kCaption[] = "Velmar 1.5";
+  static constexpr char kExitRefused[] = "仍有线程在运行中，请先停止再退出．";
+  static constexpr char kProjectFilter[] = "Tamarind Project (*.tmpro);;All (*.*)";
+  static constexpr int kInitialWidth = 640;
+  static constexpr int kInitialHeight = 380;
+  static constexpr int kStatusBarHeight = 20;
+  static constexpr int kColumnWidths[5] = {108, 250, 40, 40, 40};
+
+  explicit MainWindow(const EngineEnvironment& environment, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  void command(int id);
+
+  // Adds a script as the add command does: texts are bytes in the code page,
+  // the path is the file system's bytes.
+  ScriptInstance* addScript(const std::string& name, const std::string& path,
+                            const std::string& param);
+  // Files dropped from a file manager.
+  void addDroppedFiles(const QList<QUrl>& urls);
+  // Project files by path (the commands ask for the path first).
+  void exportProject(const QString& file);
+  void importProject(const QString& file);
+  // The boss key was pressed.
+  void bossKey();
+
+  // What the desktop is asked to do. Tests replace them; the defaults open
+  // dialogs, the desktop's applications and end the event loop.
+  std::function<QString(bool save)> chooseProjectFile;
+  std::function<bool(const QUrl&)> openUrl;
+  std::function<bool(const QString& program, const QStringList& args)> startProgram;
+  std::function<void()> quit;
+  // Where the tray is; the default asks the desktop. Tests where no tray
+  // runs (the offscreen platform, Xvfb) set it to check the tray logic.
+  std::function<bool()> trayAvailable;
+  // Where the manual, the packer and the manual shipped with the build are
+  // looked for.
+  QString programFolder;
+
+  QtHost& host() const { return *host_; }
+  ScriptListModel& model() const { return *model_; }
+  QTableView* list() const { return list_; }
+  QPushButton* button(int id) const;
+  QAction* menuAction(int id) const;
+  QMenu* contextMenu() const { return contextMenu_; }
+  QMenu* trayMenu() const { return trayMenu_; }
+  AddScriptDialog* addDialog() const { return addDialog_; }
+  SettingsDialog* settingsDialog() const { return settingsDialog_; }
+  RegexTester* regexTester() const { return regexTester_; }
+  const ManagerSettings& settings() const { return settings_; }
+  const std::string& registeredHotKey() const { return hotKeyText_; }
+  GlobalHotKey& hotKey() { return hotKey_; }
+  TrayIcon& tray() const { return *tray_; }
+  bool trayShown() const { return trayShown_; }
+  bool visibleFlag() const { return visible_; }
+  bool exited() const { return exited_; }
+  // The last message box the window opened (its text), for tests.
+  QString lastMessage() const { return lastMessage_; }
+  void selectRows(const std::vector<int>& rows);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void BuildMenus();
+  QWidget* BuildCentral();
+  void ShowText(ScriptInstance* instance, int32_t code, const std::string& text);
+  std::vector<ScriptInstance*> SelectedInstances() const;
+  void DeleteSelected();
+  void DeleteAll();
+  void RunSelected();
+  void PauseSelected();
+  void StopSelected();
+  void ReloadSelected();
+  bool RemoveInstance(ScriptInstance* instance);
+  void SetState(ScriptInstance* instance, const char* state);
+  void ExportCommand();
+  void ImportCommand();
+  void OpenRegexTester();
+  void OpenSettings();
+  void SettingsClosed(int result);
+  void RegisterHotKey();
+  void OpenManual();
+  void OpenPacker();
+  void About();
+  bool Exit();
+  void ShowTray();
+  void RemoveTray();
+  void ShowMainWindow();
+  void UpdateTrayTip();
+  bool AnyScriptAlive() const;
+  void Message(const QString& text);
+
+  const EngineEnvironment& env_;
+  std::unique_ptr<QtHost> host_;
+  ScriptListModel* model_;
+  QTableView* list_ = nullptr;
+  std::map<int, QPushButton*> buttons_;
+  std::map<int, QAction*> actions_;
+  QMenu* contextMenu_ = nullptr;
+  QMenu* trayMenu_ = nullptr;
+  QLabel* status_ = nullptr;
+  QPointer<AddScriptDialog> addDialog_;
+  QPointer<SettingsDialog> settingsDialog_;
+  QPointer<RegexTester> regexTester_;
+  ManagerSettings settings_;
+  std::string hotKeyText_;
+  GlobalHotKey hotKey_;
+  std::unique_ptr<TrayIcon> tray_;
+  QIcon icon_;
+  bool trayShown_ = false;
+  bool visible_ = true;
+  bool exited_ = false;
+  QString lastMessage_;
+};
+
+// The program's icon, drawn (no image files to install).
+QIcon TamarindIcon();
+
+}  // namespace velmar

@@ -1,0 +1,90 @@
+#include "manager/script_list_model.h"
+
+#include <algorithm>
+
+namespace velmar {
+
+ScriptListModel::ScriptListModel(QObject* parent) : QAbstractTableModel(parent) {
+  repaint_.setSingleShot(true);
+  repaint_.setInterval(kRepaintIntervalMs);
+  connect(&repaint_, &QTimer::timeout, this, &ScriptListModel::flush);
+}
+
+int ScriptListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int ScriptListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant ScriptListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumns) return {};
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+    return rows_[index.row()].texts[index.column()];
+  }
+  return {};
+}
+
+QVariant ScriptListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  static const char* const kHeaders[kColumns] = {"脚本", "最新消息", "成功", "失败", "状态"};
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+      section >= kColumns) {
+    return {};
+  }
+  return QString::fromUtf8(kHeaders[section]);
+}
+
+void ScriptListModel::appendRow(ScriptInstance* instance, const QString& name,
+                                const QString& path) {
+  const int row = rowCount();
+  beginInsertRows({}, row, row);
+  rows_.push_back({instance,
+                   {name.left(kMaxCellChars), path.left(kMaxCellChars), QStringLiteral("0"),
+                    QStringLiteral("0"), QStringLiteral("ready")}});
+  endInsertRows();
+}
+
+void ScriptListModel::removeRowAt(int row) {
+  if (row < 0 || row >= rowCount()) return;
+  beginRemoveRows({}, row, row);
+  rows_.erase(rows_.begin() + row);
+  endRemoveRows();
+  // Pending repaints refer to row numbers that have moved.
+  if (dirtyFirst_ >= 0) {
+    dirtyFirst_ = std::min(dirtyFirst_, std::max(0, rowCount() - 1));
+    dirtyLast_ = std::min(dirtyLast_, rowCount() - 1);
+    if (dirtyLast_ < dirtyFirst_) dirtyFirst_ = dirtyLast_ = -1;
+  }
+}
+
+ScriptInstance* ScriptListModel::instanceAt(int row) const {
+  return row >= 0 && row < rowCount() ? rows_[row].instance : nullptr;
+}
+
+QString ScriptListModel::text(int row, int column) const {
+  if (row < 0 || row >= rowCount() || column < 0 || column >= kColumns) return {};
+  return rows_[row].texts[column];
+}
+
+void ScriptListModel::setText(int row, int column, QString text) {
+  if (row < 0 || row >= rowCount() || column < 0 || column >= kColumns) return;
+  if (text.size() > kMaxCellChars) text.truncate(kMaxCellChars);
+  QString& cell = rows_[row].texts[column];
+  if (cell == text) return;
+  cell = std::move(text);
+  dirtyFirst_ = dirtyFirst_ < 0 ? row : std::min(dirtyFirst_, row);
+  dirtyLast_ = std::max(dirtyLast_, row);
+  if (!repaint_.isActive()) repaint_.start();
+}
+
+void ScriptListModel::flush() {
+  repaint_.stop();
+  if (dirtyFirst_ < 0) return;
+  const int first = dirtyFirst_;
+  const int last = dirtyLast_;
+  dirtyFirst_ = dirtyLast_ = -1;
+  Q_EMIT dataChanged(index(first, 1), index(last, kColumns - 1), {Qt::DisplayRole});
+}
+
+}  // namespace velmar

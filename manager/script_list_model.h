@@ -1,0 +1,54 @@
+#pragma once
+// The rows of the script list: name, latest message, successes, failures,
+// state. Scripts rewrite columns 1 to 4 as often as they like; the texts are
+// stored at once and the view is told about changed rows at most every
+// kRepaintIntervalMs, so a thousand scripts calling `show` in a loop cost one
+// repaint per interval instead of one per request.
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <vector>
+
+namespace velmar {
+
+struct ScriptInstance;
+
+class ScriptListModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  static constexpr int kColumns = 5;
+  static constexpr int kRepaintIntervalMs = 40;
+  // Longest text a cell keeps: nobody reads more in one row, and laying out
+  // megabytes would hold the UI thread.
+  static constexpr int kMaxCellChars = 2048;
+
+  explicit ScriptListModel(QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  void appendRow(ScriptInstance* instance, const QString& name, const QString& path);
+  void removeRowAt(int row);
+  ScriptInstance* instanceAt(int row) const;
+  QString text(int row, int column) const;
+  // Stores the text now; the view hears of it with the next repaint.
+  void setText(int row, int column, QString text);
+  // Tells the view about every changed row now.
+  void flush();
+
+ private:
+  struct Row {
+    ScriptInstance* instance;
+    std::array<QString, kColumns> texts;
+  };
+  std::vector<Row> rows_;
+  int dirtyFirst_ = -1;
+  int dirtyLast_ = -1;
+  QTimer repaint_;
+};
+
+}  // namespace velmar
