@@ -106,23 +106,11 @@ std::string SourceLine(const std::string& source, long line) {
   return source.substr(start, end - start);
 }
 
-// Cut to at most the limit, never inside a character.
-std::string CutToLimit(const std::string& text, std::size_t limit, const CodePage& cp) {
-  if (text.size() <= limit) return text;
-  std::size_t end = 0;
-  while (end < text.size()) {
-    const std::size_t next = end + cp.CharLength(text, end);
-    if (next > limit) break;
-    end = next;
-  }
-  return text.substr(0, end);
-}
-
 std::string ComposeErrorText(const std::string& description, const std::string& lineText, long line,
                              const CodePage& cp) {
   std::string text =
       "Error: " + description + ", " + lineText + "; in line " + std::to_string(line);
-  return CutToLimit(text, JScriptHost::kErrorTextLimit, cp);
+  return std::string(cp.CutAtCharacter(text, JScriptHost::kErrorTextLimit));
 }
 
 // The steps below run inside the engine (protected calls). They are plain C

@@ -51,17 +51,6 @@ namespace {
 // at a character boundary before it is converted.
 constexpr std::size_t kMaxShownBytes = ScriptListModel::kMaxCellChars * 4;
 
-std::string_view CutAtCharacter(std::string_view text, std::size_t limit, const CodePage& cp) {
-  if (text.size() <= limit) return text;
-  std::size_t end = 0;
-  while (end < text.size()) {
-    const std::size_t next = end + cp.CharLength(text, end);
-    if (next > limit) break;
-    end = next;
-  }
-  return text.substr(0, end);
-}
-
 QString Utf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -339,7 +328,7 @@ ScriptInstance* MainWindow::addScript(const std::string& name, const std::string
   // Not started yet, so the worker cannot read the client meanwhile.
   settings_.ApplyTo(instance->http);
   const CodePage& cp = *env_.codePage;
-  model_->appendRow(instance, ToQString(CutAtCharacter(name, kMaxShownBytes, cp), cp),
+  model_->appendRow(instance, ToQString(cp.CutAtCharacter(name, kMaxShownBytes), cp),
                     QFile::decodeName(QByteArray::fromStdString(path)));
   return instance;
 }
@@ -350,7 +339,7 @@ void MainWindow::ShowText(ScriptInstance* instance, int32_t code, const std::str
   if (model_->instanceAt(row) != instance) return;
   const CodePage& cp = *env_.codePage;
   model_->setText(row, code - REQ_SHOW + 1,
-                  ToQString(CutAtCharacter(text, kMaxShownBytes, cp), cp));
+                  ToQString(cp.CutAtCharacter(text, kMaxShownBytes), cp));
 }
 
 void MainWindow::SetState(ScriptInstance* instance, const char* state) {

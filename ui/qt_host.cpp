@@ -47,18 +47,6 @@ std::string ToLower(std::string text) {
   return text;
 }
 
-// At most `limit` bytes, never cut inside a character.
-std::string_view CutText(std::string_view text, std::size_t limit, const CodePage& cp) {
-  if (text.size() <= limit) return text;
-  std::size_t end = 0;
-  while (end < text.size()) {
-    const std::size_t next = end + cp.CharLength(text, end);
-    if (next > limit) break;
-    end = next;
-  }
-  return text.substr(0, end);
-}
-
 void UpdateScreenSize(UiHostCore& host) {
   QScreen* screen = QGuiApplication::primaryScreen();
   host.setScreenSize(screen ? ScreenSize{screen->geometry().width(), screen->geometry().height()}
@@ -155,7 +143,7 @@ void QtHost::showText(ScriptInstance* instance, int32_t code, const std::string&
 
 void QtHost::openAlert(const std::shared_ptr<PendingRequest>& pending) {
   auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromUtf8(caption_.c_str()),
-                              ToQString(CutText(pending->text, kMaxPromptBytes, cp()), cp()),
+                              ToQString(cp().CutAtCharacter(pending->text, kMaxPromptBytes), cp()),
                               QMessageBox::Ok);
   box->setTextFormat(Qt::PlainText);
   box->setAttribute(Qt::WA_DeleteOnClose);
@@ -188,7 +176,7 @@ void QtHost::openNote(ScriptInstance& instance, const std::string& text) {
 void* QtHost::openPrompt(ScriptInstance& instance, const std::string& text) {
   // Laying out a huge text would hold the UI thread for seconds; a prompt
   // that long is unreadable in this small dialog anyway.
-  auto* dialog = new InputDialog(ToQString(CutText(text, kMaxPromptBytes, cp()), cp()));
+  auto* dialog = new InputDialog(ToQString(cp().CutAtCharacter(text, kMaxPromptBytes), cp()));
   ScriptInstance* target = &instance;
   dialog->setAnswerHandler([this, target, dialog](const QString& answer) {
     answerPrompt(*target, dialog, FromQString(answer, cp()));

@@ -157,6 +157,17 @@ std::size_t CodePage::CharLength(std::string_view text, std::size_t pos) const {
   return id_ == kGbk ? GbkCharLength(text, pos) : Utf8CharLength(text, pos);
 }
 
+std::string_view CodePage::CutAtCharacter(std::string_view text, std::size_t limit) const {
+  if (text.size() <= limit) return text;
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const std::size_t next = end + CharLength(text, end);
+    if (next > limit) break;
+    end = next;
+  }
+  return text.substr(0, end);
+}
+
 std::size_t CodePage::Find(std::string_view text, std::string_view part, std::size_t from) const {
   if (part.empty()) return from <= text.size() ? from : std::string_view::npos;
   if (id_ != kGbk) {

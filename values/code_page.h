@@ -26,6 +26,11 @@ class CodePage {
   // end of the text; 0 when pos is at or past the end.
   std::size_t CharLength(std::string_view text, std::size_t pos) const;
 
+  // The longest start of `text` of at most `limit` bytes that ends on a
+  // character boundary (a cut for display or a length limit never leaves
+  // half a character behind).
+  std::string_view CutAtCharacter(std::string_view text, std::size_t limit) const;
+
   // Multibyte-aware searches: a match never starts inside a character.
   // Return std::string_view::npos when nothing is found.
   std::size_t Find(std::string_view text, std::string_view part, std::size_t from = 0) const;

@@ -40,6 +40,21 @@ TEST(CodePage, CharacterLengthNeverReadsPastTheEnd) {
   EXPECT_EQ(kGbk.CharLength("\x80x", 0), 1u);   // single-byte euro sign
 }
 
+TEST(CodePage, CutsEndOnCharacterBoundaries) {
+  const std::string utf8 = "ab" + kZhongUtf8 + kZhongUtf8;  // 2 + 3 + 3 bytes
+  EXPECT_EQ(kUtf8.CutAtCharacter(utf8, 100), utf8);
+  EXPECT_EQ(kUtf8.CutAtCharacter(utf8, 8), utf8);
+  EXPECT_EQ(kUtf8.CutAtCharacter(utf8, 7), "ab" + kZhongUtf8);
+  EXPECT_EQ(kUtf8.CutAtCharacter(utf8, 3), "ab");
+  EXPECT_EQ(kUtf8.CutAtCharacter(utf8, 0), "");
+  // A GBK trail byte that looks like `\` is never left alone at the end.
+  const std::string gbk = "x" + kTrailBackslash + "y";
+  EXPECT_EQ(kGbk.CutAtCharacter(gbk, 2), "x");
+  EXPECT_EQ(kGbk.CutAtCharacter(gbk, 3), "x" + kTrailBackslash);
+  // Broken bytes count as characters of one byte.
+  EXPECT_EQ(kUtf8.CutAtCharacter("\xE4\xB8x", 2), "\xE4\xB8");
+}
+
 TEST(CodePage, GbkSearchesNeverMatchTrailBytes) {
   EXPECT_EQ(kGbk.FindByte(kTrailBackslash + "\\", '\\'), 2u);
   EXPECT_EQ(kGbk.FindByte(kTrailAt + "@", '@'), 2u);
