@@ -99,6 +99,9 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   const fs::path home = ResolveHomeFolder(homeOption);
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
   if (codePage) env.codePage = &CodePage::Get(*codePage);
+  // Why a request failed goes to standard error, apart from the request
+  // lines on standard output.
+  env.diagnostic = ConsoleDiagnostics(stderr, "velmar run");
 
   const fs::path scriptPath = ResolveScript(*script, home);
   if (!IsReadableFile(scriptPath)) {
