@@ -1,6 +1,8 @@
 #include "platform/console_io.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +34,28 @@ long WriteSome(Descriptor output, std::string_view bytes) {
   const ssize_t n = write(output, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
   if (n < 0) return errno == EINTR || errno == EAGAIN ? 0 : -1;
   return static_cast<long>(n);
+}
+
+Descriptor OpenForReading(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+void CloseDescriptor(Descriptor descriptor) {
+  if (descriptor >= 0) close(descriptor);
+}
+
+std::optional<uint64_t> RegularFileSizeOf(Descriptor descriptor) {
+  struct stat st {};
+  if (fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+long ReadSome(Descriptor input, char* buffer, std::size_t capacity) {
+  while (true) {
+    const ssize_t n = read(input, buffer, capacity);
+    if (n < 0 && errno == EINTR) continue;
+    return static_cast<long>(n);
+  }
 }
 
 }  // namespace velmar::platform
