@@ -96,7 +96,7 @@ void RunRequest(ScriptContext& ctx, const std::string& url, HttpMethod method) {
   // Moved, not copied: a large page is held once, by the variable.
   std::string body = http.TakeResponseBody();
   if (IsUtf8Response(http.responseHeaders(), body)) {
-    ctx.variables["http_body"] = ConvertUtf8Body(body, ctx.codePage());
+    ctx.variables["http_body"] = ConvertUtf8Body(std::move(body), ctx.codePage());
   } else {
     ctx.variables["http_body"] = std::move(body);
   }
@@ -133,10 +133,10 @@ bool IsUtf8Response(std::string_view headers, std::string_view body) {
          before.find("UTF-8") != std::string_view::npos;
 }
 
-std::string ConvertUtf8Body(std::string_view body, const CodePage& cp) {
+std::string ConvertUtf8Body(std::string body, const CodePage& cp) {
   // Text that is already valid UTF-8 would come back unchanged in a UTF-8
   // code page; skip the round trip through UTF-16 then.
-  if (cp.id() == CodePage::kUtf8 && IsValidUtf8(body)) return std::string(body);
+  if (cp.id() == CodePage::kUtf8 && IsValidUtf8(body)) return body;
   std::u16string wide;
   CodePage::Get(CodePage::kUtf8).ToUtf16(body, wide);
   std::string out;

@@ -312,6 +312,21 @@ TEST(HttpResponse, ConvertsUtf8BodiesToTheCodePage) {
   EXPECT_EQ(utf8.Var("http_body"), "a?b\xE4\xB8\xAD");
 }
 
+// A page is held once: the client hands its body over to `http_body`, also
+// when a UTF-8 page is already in the script's code page.
+TEST(HttpResponse, BodiesMoveIntoTheVariable) {
+  const std::string page = "<head><meta charset=utf-8></head>" + std::string(200000, 'x');
+  RawServer s(Reply("HTTP/1.0 200 OK\r\n\r\n" + page));
+  ScriptFixture f;
+  f.Run(stmt::kGet, s.url());
+  EXPECT_EQ(f.Var("http_body"), page);
+  EXPECT_TRUE(f.ctx->http.responseBody().empty());
+  EXPECT_EQ(ConvertUtf8Body(page, CodePage::Get(CodePage::kUtf8)), page);
+  std::string moved = page;
+  const char* bytes = moved.data();
+  EXPECT_EQ(ConvertUtf8Body(std::move(moved), CodePage::Get(CodePage::kUtf8)).data(), bytes);
+}
+
 TEST(HttpResponse, SavetoStreamsBodiesToFiles) {
   RawServer server(Reply("HTTP/1.0 200 OK\r\n\r\nfile body"));
   ScriptFixture f;
