@@ -1,20 +1,18 @@
 #include "cli/regex_command.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 
+#include "platform/console_io.h"
 #include "platform/stop_signal.h"
+#include "platform/stop_signals.h"
 #include "regex/huge_page_buffer.h"
 #include "regex/named_regex.h"
 #include "values/code_page.h"
@@ -33,13 +31,12 @@ int Usage() {
 // opens but fails its first read, and is reported like a missing file.
 class InputText {
  public:
-  bool ReadAll(int fd) {
-    struct stat st {};
+  bool ReadAll(platform::Descriptor fd) {
     std::size_t room = 1 << 16;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    if (const std::optional<uint64_t> size = platform::RegularFileSizeOf(fd); size && *size > 0) {
       // One more byte than the file holds, so that a file that has not grown
       // is known to be complete by the read that returns nothing.
-      room = static_cast<std::size_t>(st.st_size) + 1;
+      room = static_cast<std::size_t>(*size) + 1;
     }
     data_ = HugePageBuffer<char>(room);
     for (;;) {
@@ -49,12 +46,9 @@ class InputText {
         data_ = std::move(larger);
         room *= 2;
       }
-      const ssize_t n = read(fd, data_.data() + size_, room - size_);
+      const long n = platform::ReadSome(fd, data_.data() + size_, room - size_);
       if (n == 0) return true;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
+      if (n < 0) return false;
       size_ += static_cast<std::size_t>(n);
     }
   }
@@ -87,42 +81,36 @@ int RunRegexCommand(const std::vector<std::string>& args) {
 
   InputText input;
   if (rest.size() == 2) {
-    const int fd = open(rest[1].c_str(), O_RDONLY | O_CLOEXEC);
+    const platform::Descriptor fd = platform::OpenForReading(rest[1]);
     const bool read = fd >= 0 && input.ReadAll(fd);
-    if (fd >= 0) close(fd);
+    if (fd >= 0) platform::CloseDescriptor(fd);
     if (!read) {
       std::fprintf(stderr, "velmar regex: cannot read %s\n", rest[1].c_str());
       return 1;
     }
-  } else if (!input.ReadAll(STDIN_FILENO)) {
+  } else if (!input.ReadAll(platform::kStandardInput)) {
     std::fputs("velmar regex: cannot read the standard input\n", stderr);
     return 1;
   }
 
   // A pattern can backtrack for ages over a large text: SIGINT and SIGTERM
   // become a stop request that the matcher polls, taken by one thread with
-  // sigwait so that no handler runs in the middle of the match. Until here
+  // a wait so that no handler runs in the middle of the match. Until here
   // they end the process as usual, which a blocking read needs.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  platform::StopSignals signals;
   StopSignal stop;
   std::atomic<int> caught{0};
   std::thread signalThread([&] {
     for (;;) {
-      int sig = 0;
-      if (sigwait(&signals, &sig) != 0) continue;
-      if (sig == SIGUSR1) return;
+      const int sig = signals.Wait();
+      if (sig == 0) return;
       // A later signal only repeats the request under way.
       int none = 0;
       if (caught.compare_exchange_strong(none, sig)) stop.request();
     }
   });
   const std::string report = RegexTesterText(CodePage::Get(codePage), rest[0], input.view(), &stop);
-  pthread_kill(signalThread.native_handle(), SIGUSR1);
+  signals.Release(signalThread);
   signalThread.join();
   if (caught.load() != 0) {
     std::fputs("velmar regex: stopped before the search ended\n", stderr);

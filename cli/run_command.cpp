@@ -1,9 +1,5 @@
 #include "cli/run_command.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +10,8 @@
 
 #include "engine/console_host.h"
 #include "engine/engine_environment.h"
+#include "platform/console_io.h"
+#include "platform/stop_signals.h"
 
 namespace velmar {
 
@@ -99,6 +97,9 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   const fs::path home = ResolveHomeFolder(homeOption);
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
   if (codePage) env.codePage = &CodePage::Get(*codePage);
+  // Why a request failed goes to standard error, apart from the request
+  // lines on standard output.
+  env.diagnostic = ConsoleDiagnostics(stderr, "velmar run");
 
   const fs::path scriptPath = ResolveScript(*script, home);
   if (!IsReadableFile(scriptPath)) {
@@ -108,36 +109,31 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   std::error_code ec;
   const std::string source = fs::absolute(scriptPath, ec).lexically_normal().string();
 
-  // SIGINT and SIGTERM are taken by one thread with sigwait, so every thread
-  // the engine creates inherits the blocked mask and a signal never lands
-  // in the middle of a statement.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Interrupt and terminate are taken by one thread, so every thread the
+  // engine creates inherits the blocked mask and a signal never lands in the
+  // middle of a statement.
+  platform::StopSignals signals;
 
-  ConsoleHost host(env, stdout, STDIN_FILENO);
+  ConsoleHost host(env, stdout, platform::kStandardInput);
   ScriptInstance* instance = host.startScript(scriptPath.stem().string(), source, param);
 
   // The signal thread starts only once the worker exists: a stop before that
   // would find nothing alive and be lost, while a signal that arrives
-  // earlier stays pending (it is blocked) until sigwait takes it.
+  // earlier stays pending (it is blocked) until the thread takes it.
   const bool started = host.run(*instance);
   std::atomic<int> caught{0};
   std::thread signalThread([&] {
     std::chrono::steady_clock::time_point firstAt;
     for (;;) {
-      int sig = 0;
-      if (sigwait(&signals, &sig) != 0) continue;
-      if (sig == SIGUSR1) return;
+      const int sig = signals.Wait();
+      if (sig == 0) return;
       if (caught.load() != 0) {
         // A supervisor such as `timeout` signals the child and its process
         // group, so a second signal often arrives with the first one: it
         // joins the stop under way. Only a signal well after the first one
         // means the stop takes too long.
-        if (std::chrono::steady_clock::now() - firstAt > kSignalMergeWindow) _exit(128 + sig);
+        if (std::chrono::steady_clock::now() - firstAt > kSignalMergeWindow)
+          platform::ExitImmediately(128 + sig);
         continue;
       }
       firstAt = std::chrono::steady_clock::now();
@@ -147,7 +143,7 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   });
 
   if (started) instance->worker.join();
-  pthread_kill(signalThread.native_handle(), SIGUSR1);
+  signals.Release(signalThread);
   signalThread.join();
   if (!started) {
     std::fputs("velmar run: cannot create the script's thread\n", stderr);

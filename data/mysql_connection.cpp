@@ -1,13 +1,12 @@
 #include "data/mysql_connection.h"
 
 #include <mysql.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
 #include <mutex>
 
+#include "platform/socket.h"
 #include "platform/stop_signal.h"
 
 namespace velmar {
@@ -108,11 +107,11 @@ bool CMysql::Connect(const char* database) {
         limit = std::min(
             limit, Clock::now() + std::chrono::milliseconds(mysql_get_timeout_value_ms(mysql_)));
       }
-      const int fd = static_cast<int>(mysql_get_socket(mysql_));
-      pollfd p{fd, 0, 0};
-      if (wait & MYSQL_WAIT_READ) p.events |= POLLIN;
-      if (wait & MYSQL_WAIT_WRITE) p.events |= POLLOUT;
-      if (wait & MYSQL_WAIT_EXCEPT) p.events |= POLLPRI;
+      const auto fd = static_cast<platform::SocketHandle>(mysql_get_socket(mysql_));
+      platform::SocketEvents wanted;
+      wanted.read = (wait & MYSQL_WAIT_READ) != 0;
+      wanted.write = (wait & MYSQL_WAIT_WRITE) != 0;
+      wanted.urgent = (wait & MYSQL_WAIT_EXCEPT) != 0;
       while (true) {
         const bool stopped = stop_ && stop_->requested();
         const auto left =
@@ -123,18 +122,18 @@ bool CMysql::Connect(const char* database) {
           break;
         }
         // Short slices: a stop request is seen within 50 ms.
-        const int ready =
-            ::poll(&p, fd >= 0 ? 1 : 0, static_cast<int>(std::min<long long>(left, 50)));
-        if (ready > 0) {
-          if (p.revents & (POLLIN | POLLHUP | POLLERR)) happened |= MYSQL_WAIT_READ;
-          if (p.revents & (POLLOUT | POLLHUP | POLLERR)) happened |= MYSQL_WAIT_WRITE;
-          if (p.revents & POLLPRI) happened |= MYSQL_WAIT_EXCEPT;
+        platform::SocketEvents ready;
+        if (platform::WaitForSocket(fd, wanted, static_cast<int>(std::min<long long>(left, 50)),
+                                    ready) > 0) {
+          if (ready.read) happened |= MYSQL_WAIT_READ;
+          if (ready.write) happened |= MYSQL_WAIT_WRITE;
+          if (ready.urgent) happened |= MYSQL_WAIT_EXCEPT;
           break;
         }
       }
       if (abandoned && !(wait & MYSQL_WAIT_TIMEOUT) && fd >= 0) {
         // A wait without a time-out of its own ends through the socket.
-        ::shutdown(fd, SHUT_RDWR);
+        platform::ShutdownSocket(fd);
         happened = wait & (MYSQL_WAIT_READ | MYSQL_WAIT_WRITE);
       }
     }
@@ -149,11 +148,11 @@ bool CMysql::Connect(const char* database) {
 
 void CMysql::ArmStop() {
   if (!stop_ || !mysql_) return;
-  const int fd = static_cast<int>(mysql_get_socket(mysql_));
+  const auto fd = static_cast<platform::SocketHandle>(mysql_get_socket(mysql_));
   if (fd < 0) return;
   // Shutting the socket down makes the blocked read fail at once; the
   // descriptor itself stays owned by the client library.
-  stop_->SetAbortHook([fd] { shutdown(fd, SHUT_RDWR); });
+  stop_->SetAbortHook([fd] { platform::ShutdownSocket(fd); });
 }
 
 void CMysql::DisarmStop() {

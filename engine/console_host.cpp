@@ -1,20 +1,16 @@
 #include "engine/console_host.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
+#include "platform/console_io.h"
 #include "platform/display.h"
+#include "platform/wake_event.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
@@ -39,6 +35,15 @@ std::string EscapeConsoleText(std::string_view text) {
     }
   }
   return out;
+}
+
+std::function<void(int32_t, std::string_view)> ConsoleDiagnostics(std::FILE* err,
+                                                                  std::string program) {
+  return [err, program = std::move(program)](int32_t, std::string_view text) {
+    const std::string line = program + ": " + EscapeConsoleText(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), err);
+    std::fflush(err);
+  };
 }
 
 ScreenSize ConsoleHost::screenSize() {
@@ -69,26 +74,24 @@ constexpr int kWriteSliceMs = 50;
 constexpr auto kStopGrace = std::chrono::milliseconds(300);
 
 // Writes all of `line` to `fd` unless the script is stopped while nobody
-// takes the output; then the rest of the line is dropped. Each write is at
-// most PIPE_BUF bytes after poll reported room, so it cannot block on a pipe.
-void WriteGivingWayToStop(int fd, std::string_view line, const StopSignal& stop) {
+// takes the output; then the rest of the line is dropped. Each write follows
+// a report of room and is small enough for a pipe to take whole, so it
+// cannot block.
+void WriteGivingWayToStop(platform::Descriptor fd, std::string_view line, const StopSignal& stop) {
   std::optional<std::chrono::steady_clock::time_point> blockedSince;
   while (!line.empty()) {
-    pollfd pfd{fd, POLLOUT, 0};
-    const int ready = poll(&pfd, 1, kWriteSliceMs);
-    if (ready < 0 && errno != EINTR) return;
-    if (ready <= 0) {
+    const platform::WriteReadiness room = platform::WaitForRoom(fd, kWriteSliceMs);
+    if (room == platform::WriteReadiness::kFailed) return;
+    if (room == platform::WriteReadiness::kNotYet) {
       if (!stop.requested()) continue;
       const auto now = std::chrono::steady_clock::now();
       if (!blockedSince) blockedSince = now;
       if (now - *blockedSince >= kStopGrace) return;
       continue;
     }
-    const ssize_t n = write(fd, line.data(), std::min<std::size_t>(line.size(), PIPE_BUF));
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      return;  // a closed or broken output: nothing more can be written
-    }
+    const long n = platform::WriteSome(fd, line);
+    if (n < 0) return;  // a closed or broken output: nothing more can be written
+    if (n == 0) continue;
     line.remove_prefix(static_cast<std::size_t>(n));
     blockedSince.reset();
   }
@@ -102,7 +105,7 @@ void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::
   line += text;
   line += '\n';
   std::lock_guard<std::mutex> lock(outMutex_);
-  const int fd = ctx ? fileno(out_) : -1;
+  const platform::Descriptor fd = ctx ? platform::DescriptorOf(out_) : -1;
   if (fd < 0) {  // a stream without a file descriptor never blocks
     std::fwrite(line.data(), 1, line.size(), out_);
     std::fflush(out_);
@@ -169,13 +172,12 @@ void ConsoleHost::EvaluateJs(ScriptContext& ctx, const std::string& text) {
 }
 
 std::string ConsoleHost::ReadAnswer(ScriptContext& ctx) {
-  const int cancelFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (cancelFd < 0) return {};
-  ctx.stop.SetAbortHook([this, cancelFd] {
+  platform::WakeEvent cancel;
+  if (!cancel.valid()) return {};
+  ctx.stop.SetAbortHook([this, &cancel] {
     { std::lock_guard<std::mutex> lock(inputMutex_); }
     inputCv_.notify_all();
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = write(cancelFd, &one, sizeof one);
+    cancel.Set();
   });
   std::string answer;
   bool ownsInput = false;
@@ -185,18 +187,10 @@ std::string ConsoleHost::ReadAnswer(ScriptContext& ctx) {
     if (!ctx.stop.requested()) inputBusy_ = ownsInput = true;
   }
   while (ownsInput && !ctx.stop.requested()) {
-    pollfd fds[2] = {{inputFd_, POLLIN, 0}, {cancelFd, POLLIN, 0}};
-    const int ready = poll(fds, 2, -1);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[1].revents != 0) break;
-    if (fds[0].revents == 0) continue;
+    if (cancel.WaitForInput(inputFd_) != platform::WakeEvent::Wait::kInput) break;
     char c = 0;
-    const ssize_t n = read(inputFd_, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || c == '\n') break;  // end of input answers what was typed
+    if (platform::ReadByte(inputFd_, c) <= 0 || c == '\n')
+      break;  // end of input answers what was typed
     answer += c;
   }
   if (!answer.empty() && answer.back() == '\r') answer.pop_back();
@@ -206,7 +200,6 @@ std::string ConsoleHost::ReadAnswer(ScriptContext& ctx) {
   }
   inputCv_.notify_all();
   ctx.stop.ClearAbortHook();
-  close(cancelFd);
   return answer;
 }
 

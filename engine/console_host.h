@@ -4,7 +4,9 @@
 // prompt answers from its input.
 
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -16,6 +18,12 @@ namespace velmar {
 // A request text as the console shows it: `\` as `\\`, CR as `\r`, LF as
 // `\n`, every other byte as it is.
 std::string EscapeConsoleText(std::string_view text);
+
+// The diagnostics callback of a console program's environment: each
+// diagnostic becomes one line "<program>: <text>" (escaped like request
+// texts) on `err`, apart from the request lines of the output.
+std::function<void(int32_t scriptId, std::string_view text)> ConsoleDiagnostics(
+    std::FILE* err, std::string program);
 
 class ConsoleHost : public ScriptHostBase {
  public:

@@ -4,10 +4,12 @@
 #include <cerrno>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "http/url.h"
 #include "platform/file_lock.h"
 #include "platform/process_info.h"
 #include "platform/stop_signal.h"
@@ -46,33 +48,18 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-bool ParseStoreUrl(std::string_view url, UrlParts& parts) {
-  url = Trim(url);
-  const std::string lower = Lower(url.substr(0, 8));
-  std::size_t rest;
-  if (lower.rfind("https://", 0) == 0) {
-    parts.secure = true;
-    rest = 8;
-  } else if (lower.rfind("http://", 0) == 0) {
-    rest = 7;
-  } else {
-    return false;
-  }
-  std::string_view tail = url.substr(rest);
-  const std::size_t hostEnd = tail.find_first_of("/?#");
-  std::string_view authority = tail.substr(0, hostEnd);
-  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
-    authority.remove_prefix(at + 1);
-  }
-  if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
-    authority = authority.substr(0, colon);
-  }
-  parts.host = Lower(authority);
+// The store takes only URLs written out in full ("http://" or "https://",
+// spaces and tabs around them ignored); hosts compare without case and
+// without trailing dots, paths without query or fragment.
+bool ParseStoreUrl(std::string_view text, UrlParts& parts) {
+  const std::optional<Url> url = ParseUrl(Trim(text));
+  if (!url || !url->schemeWritten || !url->slashesWritten) return false;
+  parts.secure = url->secure;
+  parts.host = Lower(url->host);
   while (!parts.host.empty() && parts.host.back() == '.') parts.host.pop_back();
   if (parts.host.empty()) return false;
-  std::string_view path =
-      hostEnd == std::string_view::npos ? std::string_view() : tail.substr(hostEnd);
-  path = path.substr(0, path.find_first_of("?#"));
+  const std::string_view path =
+      std::string_view(url->target).substr(0, url->target.find_first_of("?#"));
   parts.path = path.empty() || path.front() != '/' ? "/" : std::string(path);
   return true;
 }

@@ -1,9 +1,9 @@
 #pragma once
-// The HTTP client of one script: URL parsing, one TCP connection per request
-// (optionally TLS, optionally through a proxy), the HTTP/1.0 request writer,
-// the response reader, the url-encoded and multipart form bodies and the
-// script's cookie jar. Only the script's worker thread uses it; the stop
-// signal may cut a request short from another thread.
+// The HTTP client of one script, the front the statements use: it keeps the
+// script's request settings, form and cookie jar, and runs a request
+// through the layers below it (URL, connection, request writer, response
+// reader). Only the script's worker thread uses it; the stop signal may cut
+// a request short from another thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,25 +12,15 @@
 #include <string_view>
 #include <vector>
 
+#include "http/connection.h"
 #include "http/cookie_jar.h"
+#include "http/request_writer.h"
+#include "http/url.h"
 #include "values/text_limits.h"
-
-struct ssl_ctx_st;
-struct ssl_st;
 
 namespace velmar {
 
 class StopSignal;
-
-struct FilePart {
-  std::string fieldName;
-  std::string fileName;  // the path as the script wrote it
-  std::string contentType;
-  std::string bytes;
-  std::size_t length = 0;
-};
-
-enum class HttpMethod { kGet, kPost };
 
 // The outcome of a whole request; a completed one may still carry an error
 // status of the server (the script reads it from the headers).
@@ -38,14 +28,7 @@ enum class RequestResult { kFailed, kCompleted };
 
 class HttpClient {
  public:
-  static constexpr int kSchemeCapacity = 20;
-  // A longer name is no valid host name (DNS allows 255 bytes at most), so
-  // such a URL fails instead of reaching a server under a cut name. Paths
-  // have no limit: the server gets the URL exactly as the script wrote it.
-  static constexpr std::size_t kMaxHostLength = 255;
-  static constexpr int kConnectLimitMs = 5000;
-  // Past this many bytes the header block ends and the rest is body.
-  static constexpr std::size_t kHeaderLimit = 1 << 20;
+  static constexpr std::size_t kHeaderLimit = Connection::kHeaderLimit;
   // A body read into memory may not grow past the size of any script text
   // (it becomes `http_body`); a larger one fails the request. Downloads with
   // `saveto` go to the file and have no limit.
@@ -54,30 +37,13 @@ class HttpClient {
       "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.2; SV1; .NET CLR 1.1.4322; InfoPath.2; "
       ".NET CLR 2.0.50727; MAXTHON 2.0)";
 
-  HttpClient();
-  ~HttpClient();
-  HttpClient(const HttpClient&) = delete;
-  HttpClient& operator=(const HttpClient&) = delete;
-
-  // The whole request: parse, connect, write, read. 1 on success, else 0.
+  // The whole request: parse, connect, write, read.
   RequestResult Perform(const std::string& url, HttpMethod method);
-
-  void SetRequestUrl(std::string url) { requestUrl_ = std::move(url); }
-  bool ParseUrl();
-  bool Connect();
-  bool WriteRequest(HttpMethod method);
-  bool ReadResponse();
-  void SendBytes(const char* bytes, std::size_t length);
-  // Count read, 0 at the end of the stream, negative on error.
-  long ReceiveBytes(char* buffer, std::size_t capacity);
-  void Close();
 
   // Connection settings.
   void SetProxy(std::string address, uint16_t port);
   void SetTimeouts(int32_t receiveMs, int32_t sendMs);
-  // Certificate checking of secure requests: with `verify` the peer must
-  // present a chain that ends in the system store (or in `caFile`, a PEM file
-  // of extra trusted certificates, when not empty) and match the host name.
+  // Certificate checking of secure requests (see Connection).
   void SetTlsVerification(bool verify, std::string caFile);
   bool TlsSettingsLoaded() const { return tlsSettingsLoaded_; }
   // The stop signal whose request aborts a request in progress.
@@ -93,25 +59,26 @@ class HttpClient {
   void SetSaveToPath(std::string_view path) { saveToPath_ = path; }
 
   // Url-encoded form.
-  void AddFormField(std::string_view name, std::string_view value, bool encode);
-  void ClearForm() { formData_.clear(); }
+  void AddFormField(std::string_view name, std::string_view value, bool encode) {
+    form_.AddField(name, value, encode);
+  }
+  void ClearForm() { form_.urlEncoded.clear(); }
   // Multipart form.
-  void OpenMultipart();
-  void AddTextPart(std::string_view name, std::string_view value);
-  // Reads the file at once; `extension` is already lower-cased. The path is
-  // sent as the script wrote it and opened after normalising it with `cp`.
+  void OpenMultipart() { form_.OpenMultipart(); }
+  void AddTextPart(std::string_view name, std::string_view value) {
+    form_.AddTextPart(name, value);
+  }
   void AddFilePart(std::string_view name, std::string_view path, std::string_view extension,
-                   const CodePage& cp);
+                   const CodePage& cp) {
+    form_.AddFilePart(name, path, extension, cp);
+  }
 
   CookieJar& cookies() { return cookies_; }
   const CookieJar& cookies() const { return cookies_; }
 
   const std::string& requestUrl() const { return requestUrl_; }
-  const std::string& scheme() const { return scheme_; }
-  const std::string& host() const { return host_; }
-  const std::string& path() const { return path_; }
-  int port() const { return port_; }
-  bool secure() const { return secure_; }
+  // The parts of the last request's URL (empty when it did not parse).
+  const Url& url() const { return url_; }
   const std::string& proxyAddress() const { return proxyAddress_; }
   uint16_t proxyPort() const { return proxyPort_; }
   int32_t receiveTimeout() const { return receiveTimeout_; }
@@ -121,53 +88,32 @@ class HttpClient {
   const std::string& acceptEncoding() const { return acceptEncoding_; }
   const std::string& userAgent() const { return userAgent_; }
   const std::string& saveToPath() const { return saveToPath_; }
-  const std::string& formData() const { return formData_; }
-  const std::string& boundary() const { return boundary_; }
-  const std::string& textParts() const { return textParts_; }
-  const std::vector<std::unique_ptr<FilePart>>& fileParts() const { return fileParts_; }
-  std::string ResponseHeaders() const { return responseHeaders_; }
-  std::string ResponseBody() const { return responseBody_; }
+  const std::string& formData() const { return form_.urlEncoded; }
+  const std::string& boundary() const { return form_.boundary; }
+  const std::string& textParts() const { return form_.textParts; }
+  const std::vector<std::unique_ptr<FilePart>>& fileParts() const { return form_.fileParts; }
+  const std::string& responseHeaders() const { return responseHeaders_; }
+  const std::string& responseBody() const { return responseBody_; }
   // Hands the body over without copying it (a large page is held once); the
   // client's body is empty afterwards.
   std::string TakeResponseBody() { return std::move(responseBody_); }
-  const std::string& responseHeaders() const { return responseHeaders_; }
-  const std::string& responseBody() const { return responseBody_; }
   // Why the last request failed, for diagnostics (the TLS library's reason
   // for a failed handshake, or a body past its limit); empty after a success.
   const std::string& lastError() const { return lastError_; }
 
  private:
-  bool OpenTunnel();
-  bool StartTls();
-  void WriteConnectionLines(std::string& out) const;
-  void WriteUrlEncodedSection(std::string& out);
-  void WriteMultipartSection(std::string& out);
-  void Flush(std::string& out);
-  // Fills the read buffer; the count read, 0 at the end, negative on error.
-  long FillBuffer();
-  bool ReadHeaderBlock(std::string& headers);
   bool StopRequested() const;
-  void ReleaseHook();
+  bool ReadResponse();
 
-  // URL and connection.
+  Connection connection_;
   std::string requestUrl_;
-  int socket_ = -1;
-  ssl_ctx_st* tlsContext_ = nullptr;
-  ssl_st* tlsConnection_ = nullptr;
-  int port_ = 80;
-  std::string scheme_;
-  std::string host_;
-  std::string path_;
-  bool secure_ = false;
+  Url url_;
   std::string proxyAddress_;
   uint16_t proxyPort_ = 80;
   int32_t receiveTimeout_ = 0;
   int32_t sendTimeout_ = 0;
-  bool tlsVerify_ = true;
-  std::string caFile_;
   bool tlsSettingsLoaded_ = false;
   StopSignal* stop_ = nullptr;
-  bool hookSet_ = false;
 
   // Request and response.
   std::string referer_;
@@ -179,18 +125,8 @@ class HttpClient {
   std::string saveToPath_;
   std::string lastError_;
 
-  // Forms.
-  std::string formData_;
-  std::string boundary_;
-  std::string textParts_;
-  std::vector<std::unique_ptr<FilePart>> fileParts_;
-
+  RequestForm form_;
   CookieJar cookies_;
-
-  // Buffered reading of the current connection.
-  std::unique_ptr<char[]> readBuffer_;
-  std::size_t readPos_ = 0;
-  std::size_t readEnd_ = 0;
 };
 
 }  // namespace velmar

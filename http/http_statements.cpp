@@ -77,21 +77,28 @@ void PrepareClient(ScriptContext& ctx) {
   }
 }
 
+// One request of the script's client; why a failed one failed goes to the
+// host's diagnostics.
+RequestResult Perform(ScriptContext& ctx, const std::string& url, HttpMethod method) {
+  PrepareClient(ctx);
+  const RequestResult result = ctx.http.Perform(url, method);
+  if (result == RequestResult::kFailed && !ctx.http.lastError().empty() && ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, ctx.http.lastError());
+  }
+  return result;
+}
+
 void RunRequest(ScriptContext& ctx, const std::string& url, HttpMethod method) {
   HttpClient& http = ctx.http;
-  PrepareClient(ctx);
-  const RequestResult result = http.Perform(url, method);
+  const RequestResult result = Perform(ctx, url, method);
   ctx.variables["status"] = result == RequestResult::kCompleted ? "1" : "0";
   ctx.variables["http_head"] = http.responseHeaders();
   // Moved, not copied: a large page is held once, by the variable.
   std::string body = http.TakeResponseBody();
   if (IsUtf8Response(http.responseHeaders(), body)) {
-    ctx.variables["http_body"] = ConvertUtf8Body(body, ctx.codePage());
+    ctx.variables["http_body"] = ConvertUtf8Body(std::move(body), ctx.codePage());
   } else {
     ctx.variables["http_body"] = std::move(body);
-  }
-  if (result == RequestResult::kFailed && !http.lastError().empty() && ctx.env->diagnostic) {
-    ctx.env->diagnostic(ctx.id, http.lastError());
   }
   if (method == HttpMethod::kPost) http.ClearForm();
   http.SetSaveToPath("");
@@ -126,10 +133,10 @@ bool IsUtf8Response(std::string_view headers, std::string_view body) {
          before.find("UTF-8") != std::string_view::npos;
 }
 
-std::string ConvertUtf8Body(std::string_view body, const CodePage& cp) {
+std::string ConvertUtf8Body(std::string body, const CodePage& cp) {
   // Text that is already valid UTF-8 would come back unchanged in a UTF-8
   // code page; skip the round trip through UTF-16 then.
-  if (cp.id() == CodePage::kUtf8 && IsValidUtf8(body)) return std::string(body);
+  if (cp.id() == CodePage::kUtf8 && IsValidUtf8(body)) return body;
   std::u16string wide;
   CodePage::Get(CodePage::kUtf8).ToUtf16(body, wide);
   std::string out;
@@ -146,8 +153,7 @@ void ExecutePost(ScriptContext& ctx, const std::string& url) {
 }
 
 void ExecuteTest(ScriptContext& ctx, const std::string& url) {
-  PrepareClient(ctx);
-  ctx.http.Perform(url, HttpMethod::kGet);
+  Perform(ctx, url, HttpMethod::kGet);
 }
 
 void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
@@ -162,9 +168,8 @@ void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
   const std::string file =
       (temp / ("captcha_" + std::to_string(ctx.id) + "." + split.head)).string();
   HttpClient& http = ctx.http;
-  PrepareClient(ctx);
   http.SetSaveToPath(file);
-  http.Perform(split.tail, HttpMethod::kGet);
+  Perform(ctx, split.tail, HttpMethod::kGet);
   http.SetSaveToPath("");
 }
 

@@ -44,7 +44,8 @@ void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url);
 // declaration.
 bool IsUtf8Response(std::string_view headers, std::string_view body);
 // A UTF-8 body in the active code page; a character the code page lacks, or
-// a broken sequence, becomes '?'.
-std::string ConvertUtf8Body(std::string_view body, const CodePage& cp);
+// a broken sequence, becomes '?'. A body that stays as it is comes back
+// moved, not copied (a large page is held once).
+std::string ConvertUtf8Body(std::string body, const CodePage& cp);
 
 }  // namespace velmar

@@ -1,5 +1,11 @@
 #include "http/response_reader.h"
 
+#include <algorithm>
+#include <cstdio>
+
+#include "http/connection.h"
+#include "platform/output_file.h"
+
 namespace velmar {
 
 std::size_t HeaderBlockReader::Feed(std::string& headers, std::string_view bytes,
@@ -22,6 +28,45 @@ bool TunnelAccepted(std::string_view reply) {
   if (reply.size() < 12 || reply.compare(0, 5, "HTTP/") != 0) return false;
   const std::size_t space = reply.find(' ');
   return space != std::string_view::npos && space + 1 < reply.size() && reply[space + 1] == '2';
+}
+
+bool ReadHeaderBlock(Connection& connection, std::string& headers, std::size_t limit) {
+  HeaderBlockReader reader;
+  while (!reader.complete() && headers.size() < limit) {
+    if (connection.Buffered().empty() && connection.Fill() <= 0) return false;
+    connection.Take(reader.Feed(headers, connection.Buffered(), limit));
+  }
+  return reader.complete();
+}
+
+void ReadBodyToFile(Connection& connection, const std::string& path) {
+  std::FILE* file = platform::CreateOutputFile(path);
+  if (!file) return;
+  bool writable = true;
+  while (true) {
+    if (connection.Buffered().empty() && connection.Fill() <= 0) break;
+    const std::string_view block = connection.Buffered();
+    connection.Take(block.size());
+    if (writable && std::fwrite(block.data(), 1, block.size(), file) != block.size()) {
+      writable = false;
+    }
+  }
+  std::fclose(file);
+}
+
+bool ReadBodyToMemory(Connection& connection, std::string& body, std::size_t limit) {
+  while (!connection.StopRequested()) {
+    if (connection.Buffered().empty() && connection.Fill() <= 0) break;
+    const std::string_view block = connection.Buffered();
+    if (body.size() + block.size() > limit) return false;
+    if (body.capacity() - body.size() < block.size()) {
+      // Grown in doubling steps up to the limit, never past it.
+      body.reserve(std::min(limit, std::max(body.capacity() * 2, body.size() + block.size())));
+    }
+    body.append(block);
+    connection.Take(block.size());
+  }
+  return true;
 }
 
 }  // namespace velmar

@@ -1,13 +1,15 @@
 #pragma once
-// The byte-level reading of an HTTP response head, apart from the socket:
-// finding the end of the header block as the bytes arrive, and telling
-// whether a proxy's reply to CONNECT opened the tunnel.
+// Reading an HTTP response: the header block as the bytes arrive (apart
+// from any socket, for the byte-level rules), the proxy's reply to CONNECT,
+// and the body into memory or into a file.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace velmar {
+
+class Connection;
 
 // Collects a header block up to and including its first empty line (LF or
 // CR LF after a line end; CR bytes never count as line content). Bytes may
@@ -26,5 +28,19 @@ class HeaderBlockReader {
 
 // "HTTP/1.x 2xx ..." opens the tunnel; anything else is the proxy's refusal.
 bool TunnelAccepted(std::string_view reply);
+
+// Appends the connection's next header block to `headers` (at most `limit`
+// bytes); false when the stream ends or fails before the block is complete.
+bool ReadHeaderBlock(Connection& connection, std::string& headers, std::size_t limit);
+
+// The rest of the stream into the file at `path`, block by block, so any
+// size of body keeps the memory use flat. A file that cannot be opened or
+// written takes nothing; the stream is still read to its end.
+void ReadBodyToFile(Connection& connection, const std::string& path);
+
+// The rest of the stream appended to `body` until it ends or a stop is
+// requested. False when the body would grow past `limit` bytes (the part
+// read so far stays in `body`).
+bool ReadBodyToMemory(Connection& connection, std::string& body, std::size_t limit);
 
 }  // namespace velmar

@@ -2,16 +2,15 @@
 // An uninitialised buffer for one large text, such as a whole file and its
 // UTF-16 form in the command-line tester. Fresh memory costs a page fault per
 // page on first touch, which for texts of many megabytes outweighs the
-// matching itself; on Linux a large buffer asks for transparent huge pages,
-// so that one fault brings in two megabytes.
+// matching itself; a large buffer comes from the platform's large blocks,
+// which ask for huge pages, so that one fault brings in two megabytes.
 
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <utility>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
+#include "platform/large_memory.h"
 
 namespace velmar {
 
@@ -40,31 +39,24 @@ class HugePageBuffer {
   T* data() const { return data_; }
 
  private:
-  static constexpr std::size_t kHugeFrom = std::size_t{4} << 20;
-
   void Allocate(std::size_t count) {
     bytes_ = count * sizeof(T);
-#ifdef __linux__
-    if (bytes_ >= kHugeFrom) {
-      void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (p == MAP_FAILED) throw std::bad_alloc();
-      madvise(p, bytes_, MADV_HUGEPAGE);  // only advice: without it pages are small
+    if (bytes_ >= platform::kLargeBlockFrom) {
+      void* p = platform::MapLargeBlock(bytes_);
+      if (!p) throw std::bad_alloc();
       data_ = static_cast<T*>(p);
       mapped_ = true;
       return;
     }
-#endif
     data_ = new T[count == 0 ? 1 : count];
   }
   void Free() {
-#ifdef __linux__
     if (mapped_) {
-      munmap(data_, bytes_);
+      platform::UnmapLargeBlock(data_, bytes_);
       data_ = nullptr;
       mapped_ = false;
       return;
     }
-#endif
     delete[] data_;
     data_ = nullptr;
   }

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "support/script_fixture.h"
 #include "test_servers.h"
@@ -84,6 +88,40 @@ TEST_F(TlsAndProxy, FailedHandshakesKeepTheirReasonOffTheConsole) {
   lax.Run(stmt::kGet, Https("localhost"));
   EXPECT_EQ(lax.Var("status"), "1");
   EXPECT_EQ(lax.ctx->http.lastError(), "");
+}
+
+// The reason for a failed request reaches the host through the
+// environment's diagnostics: for every statement that sends a request, and
+// for `velmar run` on standard error only, never among the request lines.
+TEST_F(TlsAndProxy, FailedHandshakesReachTheHostsDiagnostics) {
+  ScriptFixture f;
+  std::vector<std::pair<int32_t, std::string>> diagnostics;
+  f.env.diagnostic = [&](int32_t id, std::string_view text) {
+    diagnostics.emplace_back(id, std::string(text));
+  };
+  f.ctx->id = 7;
+  f.Run(stmt::kGet, Https("localhost"));
+  f.Run(stmt::kTest, Https("localhost"));
+  f.Run(stmt::kCaptcha, "png " + Https("localhost"));
+  ASSERT_EQ(diagnostics.size(), 3u);
+  for (const auto& [id, text] : diagnostics) {
+    EXPECT_EQ(id, 7);
+    EXPECT_NE(text.find("certificate verify failed"), std::string::npos) << text;
+  }
+  ScriptFixture lax("[setting]\nsslverify=0\n");
+  lax.env.diagnostic = f.env.diagnostic;
+  lax.Run(stmt::kGet, Https("localhost"));
+  EXPECT_EQ(lax.Var("status"), "1");
+  EXPECT_EQ(diagnostics.size(), 3u);  // a request that succeeds says nothing
+
+  TempDir home;
+  const auto script = home.Write("Script/tls.vlm",
+                                 "<main>\r\nget " + Https("localhost") + "\r\nshow [#status]\r\n");
+  const ProcessResult r = RunVelmar({"run", "--home", home.path().string(), script.string()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "show: 0\nstate: exit\n");
+  EXPECT_EQ(r.err.rfind("velmar run: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("certificate verify failed"), std::string::npos) << r.err;
 }
 
 TEST_F(TlsAndProxy, ForwardProxyCarriesPlainAndSecureRequests) {

@@ -1,0 +1,64 @@
+#pragma once
+// The request as it goes on the wire: the HTTP/1.0 request line and headers,
+// and the url-encoded or multipart form body the script has put together.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmar {
+
+class CodePage;
+struct Url;
+
+enum class HttpMethod { kGet, kPost };
+
+struct FilePart {
+  std::string fieldName;
+  std::string fileName;  // the path as the script wrote it
+  std::string contentType;
+  std::string bytes;
+  std::size_t length = 0;
+};
+
+// The form of the next request: url-encoded fields (kept until cleared), or
+// a multipart body (used up by the request that sends it).
+struct RequestForm {
+  std::string urlEncoded;
+  std::string boundary;  // empty: no multipart body is open
+  std::string textParts;
+  std::vector<std::unique_ptr<FilePart>> fileParts;
+
+  void AddField(std::string_view name, std::string_view value, bool encode);
+  // A new multipart body; the boundary comes from the current time.
+  void OpenMultipart();
+  void AddTextPart(std::string_view name, std::string_view value);
+  // Reads the file at once; `extension` is already lower-cased. The path is
+  // sent as the script wrote it and opened after normalising it with `cp`.
+  void AddFilePart(std::string_view name, std::string_view path, std::string_view extension,
+                   const CodePage& cp);
+};
+
+// The header values of a request besides the target.
+struct RequestHeaders {
+  std::string_view referer;
+  std::string_view acceptLanguage;
+  std::string_view acceptEncoding;
+  std::string_view userAgent;
+  std::string_view cookies;
+};
+
+// Receives the request in pieces, in order.
+using RequestSink = std::function<void(std::string_view bytes)>;
+
+// Writes the whole request for `url`. Through a forward proxy (`viaProxy`)
+// a plain request names its target in absolute form. A multipart body is
+// written (and cleared from `form`) whenever one is open; otherwise a POST
+// carries the url-encoded fields.
+void WriteRequest(HttpMethod method, const Url& url, bool viaProxy, const RequestHeaders& headers,
+                  RequestForm& form, const RequestSink& send);
+
+}  // namespace velmar
