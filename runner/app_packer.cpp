@@ -12,7 +12,7 @@
 #include "engine/keyword_table.h"
 #include "engine/script_program.h"
 #include "runner/boot_file.h"
-#include "runner/hot_key.h"
+#include "ui/hot_key_text.h"
 #include "runner/runner_home.h"
 #include "values/profile.h"
 #include "values/text_file_ops.h"
@@ -145,13 +145,11 @@ class Packer {
     if (o_.homepage && !WriteSetting(profile, "homepage", *o_.homepage)) return false;
     if (o_.hotKey) {
       if (!WriteSetting(profile, "hotkey", *o_.hotKey)) return false;
+      // The runner takes the last byte as the key's code.
       const HotKey key = HotKeyFromText(*o_.hotKey);
-      // The desktop's global keys are grabbed by letter or digit.
-      const bool letterOrDigit =
-          (key.keyCode >= 'A' && key.keyCode <= 'Z') || (key.keyCode >= '0' && key.keyCode <= '9');
-      if (!key.valid() || FindKey(key.keyCode) == nullptr || !letterOrDigit) {
+      if (!key.valid() || FindKey(key.keyCode) == nullptr) {
         Warn("the hot key \"" + *o_.hotKey +
-             "\" does not end in a letter A-Z or a digit 0-9; the runner cannot register it");
+             "\" does not end in the code of a key; the runner cannot register it");
       }
     }
 
