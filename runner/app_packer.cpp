@@ -139,12 +139,16 @@ class Packer {
 
     std::vector<BootEntry> boot;
     if (!WriteBoot(staging, boot)) return false;
-    std::string appName = o_.appName.value_or(profile.GetString("appname"));
+    auto text = [this](const std::optional<std::string>& value) -> std::optional<std::string> {
+      if (!value || !o_.textsInUtf8) return value;
+      return cp_->FromUtf8(*value);
+    };
+    std::string appName = text(o_.appName).value_or(profile.GetString("appname"));
     if (appName.empty()) appName = boot.front().displayName;
     if (!WriteSetting(profile, "appname", appName)) return false;
-    if (o_.homepage && !WriteSetting(profile, "homepage", *o_.homepage)) return false;
+    if (o_.homepage && !WriteSetting(profile, "homepage", *text(o_.homepage))) return false;
     if (o_.hotKey) {
-      if (!WriteSetting(profile, "hotkey", *o_.hotKey)) return false;
+      if (!WriteSetting(profile, "hotkey", *text(o_.hotKey))) return false;
       // The runner takes the last byte as the key's code.
       const HotKey key = HotKeyFromText(*o_.hotKey);
       if (!key.valid() || FindKey(key.keyCode) == nullptr) {
