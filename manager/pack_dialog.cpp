@@ -189,7 +189,7 @@ void PackDialog::Finish() {
   box->setAttribute(Qt::WA_DeleteOnClose);
   box_ = box;
   box->open();
-  Q_EMIT finished(ok);
+  Q_EMIT packed(ok);
 }
 
 void PackDialog::closeEvent(QCloseEvent* event) {

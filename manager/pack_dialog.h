@@ -54,7 +54,8 @@ class PackDialog : public QDialog {
   static QString OutcomeText(const PackResult& result);
 
  Q_SIGNALS:
-  void finished(bool ok);
+  // The packer is done and its outcome box is open.
+  void packed(bool ok);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
