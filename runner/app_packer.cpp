@@ -151,9 +151,21 @@ class Packer {
       if (!WriteSetting(profile, "hotkey", *text(o_.hotKey))) return false;
       // The runner takes the last byte as the key's code.
       const HotKey key = HotKeyFromText(*o_.hotKey);
-      if (!key.valid() || FindKey(key.keyCode) == nullptr) {
+      const KeyInfo* info = key.valid() ? FindKey(key.keyCode) : nullptr;
+      if (!info) {
         Warn("the hot key \"" + *o_.hotKey +
              "\" does not end in the code of a key; the runner cannot register it");
+      } else {
+        // "CTRL + F5" is Control and 5: a key named after the last "+" is
+        // not what the runner registers unless it is that one byte.
+        const std::string& text = *o_.hotKey;
+        const std::size_t plus = text.rfind('+');
+        const std::string_view named =
+            CodePage::Trim(std::string_view(text).substr(plus == std::string::npos ? 0 : plus + 1));
+        if (named.size() != 1) {
+          Warn("the hot key \"" + text + "\" is registered as its last byte, the key " +
+               info->name + (named.empty() ? "" : ", not as \"" + std::string(named) + "\""));
+        }
       }
     }
 

@@ -159,6 +159,14 @@ TEST(Packer, ArchiveBootFileAndHomeFolders) {
                  "--boot", (work.path() / "boot.txt").string(), "--hotkey", "CTRL + a"});
   EXPECT_EQ(padKey.exitCode, 0) << padKey.err;
   EXPECT_FALSE(Contains(padKey.err, "hot key")) << padKey.err;
+  // A key named after the last "+" is not what the runner registers.
+  const ProcessResult named =
+      RunVelmar({"pack", (work.path() / "home" / "Script").string(), (work.path() / "f").string(),
+                 "--boot", (work.path() / "boot.txt").string(), "--hotkey", "CTRL + F5"});
+  EXPECT_EQ(named.exitCode, 0) << named.err;
+  EXPECT_TRUE(Contains(named.err, "\"CTRL + F5\" is registered as its last byte, the key 5, "
+                                  "not as \"F5\""))
+      << named.err;
   // Usage errors.
   EXPECT_EQ(RunVelmar({"pack", "only-one"}).exitCode, 2);
   EXPECT_EQ(RunVelmar({"pack", "a", "b", "--what"}).exitCode, 2);
