@@ -2,6 +2,11 @@
 // temporary folder and real mouse events on the web view (the offscreen
 // platform delivers them).
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QMouseEvent>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -248,6 +253,51 @@ TEST_F(QtWindowTest, StopEndsAPageCallThatWouldRunForLong) {
   host->stopScript(*s);  // the page call would wait the default ten seconds
   ASSERT_TRUE(WaitUntil([&] { return !s->worker.alive(); }, 5000));
   EXPECT_EQ(std::count(shown().begin(), shown().end(), "2:after"), 0);
+}
+
+// A server on loopback that takes connections (the kernel does) and never
+// answers: a page from it never finishes loading.
+class SilentServer {
+ public:
+  SilentServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(fd_, 16) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentServer() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+TEST_F(QtWindowTest, APageThatNeverFinishesLoadingLeavesEverythingUsable) {
+  SilentServer server;
+  ASSERT_NE(server.port(), 0);
+  const std::string open =
+      "openwindow slow http://127.0.0.1:" + std::to_string(server.port()) + "/never";
+  ScriptInstance* s = Start("s", Lines({open.c_str(), "var [#return] before",
+                                        "jswindow slow 1+1", "show early [#status] [#return]",
+                                        "setwindow slow write kept until a load that never comes",
+                                        "setwindow slow title Slow", "showwindow slow",
+                                        "closewindow slow", "show closed"}));
+  // Before any completed load a page call answers at once with status 0 and
+  // leaves return alone; the window can still be used and closed.
+  EXPECT_TRUE(Shown("2:early 0 before")) << Dump(shown());
+  EXPECT_TRUE(Shown("2:closed")) << Dump(shown());
+  EXPECT_TRUE(Ended(s));
+  EXPECT_EQ(host->window("slow"), nullptr);
 }
 
 TEST_F(QtWindowTest, OddNamesHugeWritesAndPageCallsThatNeverAnswer) {
