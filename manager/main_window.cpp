@@ -20,7 +20,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
-#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -98,9 +97,6 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
     return QFileDialog::getOpenFileName(this, QString(), QString(), filter);
   };
   openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-  startProgram = [](const QString& program, const QStringList& args) {
-    return QProcess::startDetached(program, args);
-  };
   quit = [] { QCoreApplication::quit(); };
   trayAvailable = [] { return TrayIcon::desktopHasTray(); };
 
@@ -543,10 +539,25 @@ void MainWindow::OpenManual() {
 }
 
 void MainWindow::OpenPacker() {
-  // The packer is part of the command-line program beside this one.
-  const QString velmar = programFolder + QStringLiteral("/velmar");
-  if (QFileInfo(velmar).isExecutable() && startProgram(velmar, {QStringLiteral("pack")})) return;
-  Message(QStringLiteral("脚本打包器未安装．"));
+  if (packDialog_) {
+    packDialog_->raise();
+    packDialog_->activateWindow();
+    return;
+  }
+  if (runnerProgram.isEmpty()) {
+    const QString beside = programFolder + QStringLiteral("/vlmpack");
+    runnerProgram = QFileInfo(beside).isExecutable()
+                        ? beside
+                        : QFile::decodeName(QByteArray::fromStdString(DefaultRunnerProgram().string()));
+  }
+  // Packages carry the runner: without it there is nothing to pack with.
+  if (!QFileInfo(runnerProgram).isExecutable()) {
+    Message(QStringLiteral("脚本打包器未安装．"));
+    return;
+  }
+  packDialog_ = new PackDialog(env_.home, QFile::encodeName(runnerProgram).toStdString(), this);
+  packDialog_->setAttribute(Qt::WA_DeleteOnClose);
+  packDialog_->open();
 }
 
 void MainWindow::About() {

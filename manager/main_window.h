@@ -14,6 +14,7 @@
 
 #include "manager/add_script_dialog.h"
 #include "manager/manager_settings.h"
+#include "manager/pack_dialog.h"
 #include "manager/regex_tester.h"
 #include "manager/settings_dialog.h"
 #include "ui/global_hot_key.h"
@@ -83,7 +84,6 @@ class MainWindow : public QMainWindow {
   // dialogs, the desktop's applications and end the event loop.
   std::function<QString(bool save)> chooseProjectFile;
   std::function<bool(const QUrl&)> openUrl;
-  std::function<bool(const QString& program, const QStringList& args)> startProgram;
   std::function<void()> quit;
   // Where the tray is; the default asks the desktop. Tests where no tray
   // runs (the offscreen platform, Xvfb) set it to check the tray logic.
@@ -91,6 +91,9 @@ class MainWindow : public QMainWindow {
   // Where the manual, the packer and the manual shipped with the build are
   // looked for.
   QString programFolder;
+  // The vlmpack the packer copies into packages; empty until the packer is
+  // first opened, then the one in programFolder or beside this program.
+  QString runnerProgram;
 
   QtHost& host() const { return *host_; }
   ScriptListModel& model() const { return *model_; }
@@ -102,6 +105,7 @@ class MainWindow : public QMainWindow {
   AddScriptDialog* addDialog() const { return addDialog_; }
   SettingsDialog* settingsDialog() const { return settingsDialog_; }
   RegexTester* regexTester() const { return regexTester_; }
+  PackDialog* packDialog() const { return packDialog_; }
   const ManagerSettings& settings() const { return settings_; }
   const std::string& registeredHotKey() const { return hotKeyText_; }
   GlobalHotKey& hotKey() { return hotKey_; }
@@ -162,6 +166,7 @@ class MainWindow : public QMainWindow {
   QPointer<AddScriptDialog> addDialog_;
   QPointer<SettingsDialog> settingsDialog_;
   QPointer<RegexTester> regexTester_;
+  QPointer<PackDialog> packDialog_;
   ManagerSettings settings_;
   std::string hotKeyText_;
   GlobalHotKey hotKey_;

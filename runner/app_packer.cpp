@@ -12,7 +12,7 @@
 #include "engine/keyword_table.h"
 #include "engine/script_program.h"
 #include "runner/boot_file.h"
-#include "runner/hot_key.h"
+#include "ui/hot_key_text.h"
 #include "runner/runner_home.h"
 #include "values/profile.h"
 #include "values/text_file_ops.h"
@@ -139,19 +139,33 @@ class Packer {
 
     std::vector<BootEntry> boot;
     if (!WriteBoot(staging, boot)) return false;
-    std::string appName = o_.appName.value_or(profile.GetString("appname"));
+    auto text = [this](const std::optional<std::string>& value) -> std::optional<std::string> {
+      if (!value || !o_.textsInUtf8) return value;
+      return cp_->FromUtf8(*value);
+    };
+    std::string appName = text(o_.appName).value_or(profile.GetString("appname"));
     if (appName.empty()) appName = boot.front().displayName;
     if (!WriteSetting(profile, "appname", appName)) return false;
-    if (o_.homepage && !WriteSetting(profile, "homepage", *o_.homepage)) return false;
+    if (o_.homepage && !WriteSetting(profile, "homepage", *text(o_.homepage))) return false;
     if (o_.hotKey) {
-      if (!WriteSetting(profile, "hotkey", *o_.hotKey)) return false;
+      if (!WriteSetting(profile, "hotkey", *text(o_.hotKey))) return false;
+      // The runner takes the last byte as the key's code.
       const HotKey key = HotKeyFromText(*o_.hotKey);
-      // The desktop's global keys are grabbed by letter or digit.
-      const bool letterOrDigit =
-          (key.keyCode >= 'A' && key.keyCode <= 'Z') || (key.keyCode >= '0' && key.keyCode <= '9');
-      if (!key.valid() || FindKey(key.keyCode) == nullptr || !letterOrDigit) {
+      const KeyInfo* info = key.valid() ? FindKey(key.keyCode) : nullptr;
+      if (!info) {
         Warn("the hot key \"" + *o_.hotKey +
-             "\" does not end in a letter A-Z or a digit 0-9; the runner cannot register it");
+             "\" does not end in the code of a key; the runner cannot register it");
+      } else {
+        // "CTRL + F5" is Control and 5: a key named after the last "+" is
+        // not what the runner registers unless it is that one byte.
+        const std::string& text = *o_.hotKey;
+        const std::size_t plus = text.rfind('+');
+        const std::string_view named =
+            CodePage::Trim(std::string_view(text).substr(plus == std::string::npos ? 0 : plus + 1));
+        if (named.size() != 1) {
+          Warn("the hot key \"" + text + "\" is registered as its last byte, the key " +
+               info->name + (named.empty() ? "" : ", not as \"" + std::string(named) + "\""));
+        }
       }
     }
 

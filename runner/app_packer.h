@@ -23,6 +23,10 @@ struct PackOptions {
   std::optional<std::string> appName;
   std::optional<std::string> homepage;
   std::optional<std::string> hotKey;
+  // appName, homepage and hotKey are UTF-8 (typed into the manager's
+  // dialog) and are converted into the package's code page; otherwise they
+  // are taken as bytes of that code page.
+  bool textsInUtf8 = false;
   // A boot file to use as it is; without one, a line for the main script
   // (main.vlm, or the only script at the top of the folder) is written.
   std::optional<std::filesystem::path> bootFile;

@@ -15,7 +15,7 @@
 
 #include "engine/script_instance.h"
 #include "runner/boot_file.h"
-#include "runner/hot_key.h"
+#include "ui/hot_key_text.h"
 #include "runner/runner_settings.h"
 
 namespace velmar {

@@ -124,14 +124,14 @@ class DesktopShell : public RunnerShell {
   void deleteTrayIcon() override { tray_.hide(); }
   bool registerHotKey(const HotKey&) override {
     // The desktop layer registers from the text itself, with the same rule:
-    // CTRL, ALT and the last character.
+    // CTRL, ALT and the last byte as the key's code.
     const std::string& text = runner_->settings().hotKey;
     const GlobalHotKey::Result result = hotKey_.registerKey(text);
     if (result == GlobalHotKey::Result::kRegistered) return true;
     note("the hot key \"" + text + "\" could not be registered" +
          (result == GlobalHotKey::Result::kRefused       ? " (another program holds it)"
           : result == GlobalHotKey::Result::kUnavailable ? " (no global keys on this desktop)"
-                                                         : " (no letter or digit key)"));
+                                                         : " (no key has the code of its last byte)"));
     return false;
   }
   void unregisterHotKey() override { hotKey_.unregisterKey(); }

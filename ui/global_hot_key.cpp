@@ -1,7 +1,6 @@
 #include "ui/global_hot_key.h"
 
 #include <X11/Xlib.h>
-#include <X11/keysym.h>
 
 #include <QSocketNotifier>
 #include <cstdlib>
@@ -54,18 +53,17 @@ bool GlobalHotKey::Connect() {
 
 GlobalHotKey::Result GlobalHotKey::registerKey(const std::string& text) {
   unregisterKey();
-  const HotKeySpec spec = ParseHotKey(text);
-  if (!spec.valid()) return status_ = Result::kInvalid;
+  const HotKey key = HotKeyFromText(text);
+  const KeyInfo* info = key.valid() ? FindKey(key.keyCode) : nullptr;
+  if (!info) return status_ = Result::kInvalid;
   if (!Connect()) return status_ = Result::kUnavailable;
   Display* dpy = AsDisplay(display_);
-  const char lower =
-      spec.key >= 'A' && spec.key <= 'Z' ? static_cast<char>(spec.key - 'A' + 'a') : spec.key;
-  const KeySym sym = lower >= 'a' && lower <= 'z' ? XK_a + (lower - 'a') : XK_0 + (lower - '0');
-  const KeyCode code = XKeysymToKeycode(dpy, sym);
+  // A keyboard without the key (no F24, no media keys) offers nothing to grab.
+  const KeyCode code = XKeysymToKeycode(dpy, static_cast<KeySym>(info->x11KeySym));
   if (code == 0) return status_ = Result::kUnavailable;
   unsigned int mods = 0;
-  if (spec.ctrl) mods |= ControlMask;
-  if (spec.alt) mods |= Mod1Mask;
+  if (key.control) mods |= ControlMask;
+  if (key.alt) mods |= Mod1Mask;
   const Window root = DefaultRootWindow(dpy);
   XSync(dpy, False);
   gGrabFailed = false;

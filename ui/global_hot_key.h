@@ -21,7 +21,7 @@ class GlobalHotKey : public QObject {
     kRegistered,
     kUnavailable,  // no display server with global keys
     kRefused,      // another program holds the key
-    kInvalid,      // the text names no usable key
+    kInvalid,      // the text's last byte is the code of no key
   };
 
   // `display` is the X display name; empty means $DISPLAY.

@@ -1,20 +1,40 @@
 #pragma once
-// The boss key's text as the settings keep it: "CTRL + 9", "ALT + F",
-// "CTRL + ALT + F". Ctrl is wanted when the text contains "CTRL", Alt when it
-// contains "ALT", and the key is the text's last character, a letter A-Z or
-// a digit 0-9 (the keys whose codes are those characters).
+// The hot-key text of Config.ini ("CTRL + 9", "CTRL + ALT + F") as modifiers
+// and a virtual-key code, and the one table that names the virtual-key
+// codes and gives the X11 key symbol of each. Both programs read their keys
+// this way (the manager's boss key, the runner's hot key), and the packer
+// checks a package's key with it. No Qt and no X here: the command line
+// links it too.
 
+#include <cstdint>
 #include <string_view>
 
 namespace velmar {
 
-struct HotKeySpec {
-  bool ctrl = false;
+struct HotKey {
+  bool control = false;
   bool alt = false;
-  char key = 0;  // 'A'-'Z' or '0'-'9'; 0 when the text names no usable key
-  bool valid() const { return key != 0; }
+  // Virtual-key code: the last byte of the text, unchanged. 0 when the text
+  // has none (an empty value), which registers nothing.
+  uint8_t keyCode = 0;
+
+  bool valid() const { return keyCode != 0; }
 };
 
-HotKeySpec ParseHotKey(std::string_view text);
+// Modifiers from "CTRL" and "ALT" anywhere in the text (upper case only);
+// the key is the last byte, so "CTRL + a" is Control with 0x61, the numeric
+// keypad's 1, and "CTRL + " is Control with 0x20, the space bar.
+HotKey HotKeyFromText(std::string_view text);
+
+struct KeyInfo {
+  uint8_t keyCode;
+  uint32_t x11KeySym;
+  const char* name;
+};
+
+// The table entry of a virtual-key code, or nullptr for a code that names no
+// key a global hot key can use (unassigned codes, mouse buttons, and the
+// modifier keys themselves).
+const KeyInfo* FindKey(uint8_t keyCode);
 
 }  // namespace velmar

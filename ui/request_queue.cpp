@@ -84,13 +84,29 @@ void RequestQueue::sendAndWait(const HostRequest& request, const std::string& te
 void RequestQueue::post(const HostRequest& request, const std::string& text) {
   bool full = false;
   bool wake = false;
+  // Freed after the lock is let go: they may hold megabytes.
+  std::vector<std::shared_ptr<PendingRequest>> superseded;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return;
-    if (queue_.size() >= kMaxPosted) {
+    if (postedBytes_ + text.size() > kMaxPostedBytes) {
+      std::erase_if(queue_, [&](const std::shared_ptr<PendingRequest>& queued) {
+        if (!queued->posted_ || queued->instance != request.instance ||
+            queued->code != request.code) {
+          return false;
+        }
+        postedBytes_ -= queued->text.size();
+        superseded.push_back(queued);
+        return true;
+      });
+    }
+    if (queue_.size() >= kMaxPosted || postedBytes_ + text.size() > kMaxPostedBytes) {
       full = true;
     } else {
-      queue_.push_back(std::make_shared<PendingRequest>(request, text));
+      auto pending = std::make_shared<PendingRequest>(request, text);
+      pending->posted_ = true;
+      postedBytes_ += text.size();
+      queue_.push_back(std::move(pending));
       wake = !wakePosted_;
       wakePosted_ = true;
     }
@@ -111,6 +127,9 @@ std::vector<std::shared_ptr<PendingRequest>> RequestQueue::take(std::size_t max)
     out.assign(std::make_move_iterator(queue_.begin()),
                std::make_move_iterator(queue_.begin() + static_cast<std::ptrdiff_t>(count)));
     queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+    for (const auto& pending : out) {
+      if (pending->posted_) postedBytes_ -= pending->text.size();
+    }
     more = !queue_.empty();
     // With requests left the wake stays posted: this call posts it.
     wakePosted_ = more;
@@ -125,6 +144,7 @@ void RequestQueue::close() {
     std::lock_guard<std::mutex> lock(mutex_);
     closed_ = true;
     queue_.clear();
+    postedBytes_ = 0;
     waiting.swap(waiting_);
   }
   for (const auto& weak : waiting) {
@@ -136,6 +156,16 @@ void RequestQueue::close() {
       }
     }
   }
+}
+
+std::size_t RequestQueue::postedBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return postedBytes_;
+}
+
+std::size_t RequestQueue::queued() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.size();
 }
 
 bool RequestQueue::closed() const {

@@ -42,6 +42,9 @@ class PendingRequest {
  private:
   friend class RequestQueue;
   enum class State { kOpen, kAnswered, kAbandoned };
+  // Queued by post(): nobody waits for it, and its text counts towards the
+  // queue's byte limit.
+  bool posted_ = false;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   State state_ = State::kOpen;
@@ -60,12 +63,19 @@ class RequestQueue {
   // closed.
   void sendAndWait(const HostRequest& request, const std::string& text);
 
-  // Worker thread: queues a request that needs no answer and returns at once,
-  // unless kMaxPosted requests are already queued: then it waits like
-  // sendAndWait, so a script that sends faster than the UI thread answers
-  // is slowed down instead of filling the memory.
+  // Worker thread: queues a list text (show, right, left, state) that needs
+  // no answer and returns at once. The posted texts are bounded by count
+  // and by bytes, so a script that sends faster than the UI thread answers
+  // cannot fill the memory: over the byte limit, the older texts of the same
+  // kind from the same script still queued are dropped first (the row only
+  // ever shows the last one of each kind); if that does not make room, or
+  // kMaxPosted texts are queued, the worker waits like sendAndWait.
   void post(const HostRequest& request, const std::string& text);
   static constexpr std::size_t kMaxPosted = 4096;
+  static constexpr std::size_t kMaxPostedBytes = 16u << 20;
+  // The bytes of the posted texts queued now, and the requests queued.
+  std::size_t postedBytes() const;
+  std::size_t queued() const;
 
   // UI thread: the requests that arrived since the last call, oldest first,
   // at most `max`; when more are left the UI thread is woken again, so that
@@ -86,6 +96,7 @@ class RequestQueue {
   std::deque<std::shared_ptr<PendingRequest>> queue_;
   // Requests whose workers wait; closing gives them all up.
   std::vector<std::weak_ptr<PendingRequest>> waiting_;
+  std::size_t postedBytes_ = 0;
   bool closed_ = false;
   bool wakePosted_ = false;
 };

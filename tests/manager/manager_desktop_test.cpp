@@ -1,4 +1,4 @@
-// The regex tester, the help, site and packer entries, the tray logic and
+// The regex tester, the help and site entries, the tray logic and
 // the boss key (on a private X server, pressed with xdotool).
 
 #include <QFile>
@@ -61,7 +61,7 @@ TEST(RegexTesterPlacement, OpensAtTheCursorAndStaysOnTheScreen) {
   EXPECT_EQ(RegexTester::Placement({10, 10}, {2000, 2000}, screen), QPoint(0, 0));
 }
 
-TEST_F(DesktopTest, HelpSiteAndPackerEntries) {
+TEST_F(DesktopTest, HelpAndSiteEntries) {
   MainWindow& w = Window();
   w.programFolder = QString::fromStdString((dir.path() / "bin").string());
   dir.Write("share/velmar/manual/index.html", "<html></html>");
@@ -74,16 +74,6 @@ TEST_F(DesktopTest, HelpSiteAndPackerEntries) {
   w.menuAction(MainWindow::kWebSite)->trigger();
   ASSERT_EQ(urls.size(), 2u);
   EXPECT_EQ(urls[1], QUrl("https://velmar.org/"));
-
-  // No packer beside the program: said so.
-  w.menuAction(MainWindow::kPacker)->trigger();
-  EXPECT_TRUE(programs.empty());
-  EXPECT_EQ(w.lastMessage(), "脚本打包器未安装．");
-  const auto packer = dir.Write("bin/velmar", "#!/bin/sh\n");
-  std::filesystem::permissions(packer, std::filesystem::perms::owner_all);
-  w.command(MainWindow::kPacker);
-  ASSERT_EQ(programs.size(), 1u);
-  EXPECT_EQ(programs[0].value(1), "pack");
 
   // Without a manual anywhere: a message, nothing opened.
   std::filesystem::remove_all(dir.path() / "share");

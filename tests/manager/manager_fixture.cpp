@@ -27,10 +27,6 @@ MainWindow& ManagerTest::Window() {
       urls.push_back(url);
       return true;
     };
-    window->startProgram = [this](const QString& program, const QStringList& args) {
-      programs.push_back(QStringList{program} + args);
-      return true;
-    };
     window->chooseProjectFile = [this](bool) {
       ++projectDialogs;
       return projectFile;

@@ -1,7 +1,6 @@
 #pragma once
 // The manager's main window on a throwaway home folder, with the desktop's
-// file dialogs, URL opener, program starter and quit recorded instead of
-// carried out.
+// file dialogs, URL opener and quit recorded instead of carried out.
 
 #include <gtest/gtest.h>
 
@@ -56,7 +55,6 @@ class ManagerTest : public ::testing::Test {
   std::unique_ptr<MainWindow> window;
   int quits = 0;
   std::vector<QUrl> urls;
-  std::vector<QStringList> programs;
   QString projectFile;  // what the project dialogs answer
   int projectDialogs = 0;
 };

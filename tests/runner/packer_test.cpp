@@ -146,13 +146,27 @@ TEST(Packer, ArchiveBootFileAndHomeFolders) {
   EXPECT_EQ(badBoot.exitCode, 1);
   EXPECT_TRUE(Contains(badBoot.err, "has no line of the form")) << badBoot.err;
   EXPECT_FALSE(fs::exists(work.path() / "c"));
-  // A hot key the desktop cannot grab is written, with a warning.
-  const ProcessResult padKey =
+  // A hot key whose last byte is the code of no key is written, with a
+  // warning; "CTRL + a" is Control with the keypad's 1, which is grabbed.
+  const ProcessResult noKey =
       RunVelmar({"pack", (work.path() / "home" / "Script").string(), (work.path() / "d").string(),
+                 "--boot", (work.path() / "boot.txt").string(), "--hotkey", "CTRL + :"});
+  EXPECT_EQ(noKey.exitCode, 0) << noKey.err;
+  EXPECT_TRUE(Contains(noKey.err, "\"CTRL + :\" does not end in the code of a key")) << noKey.err;
+  EXPECT_EQ(Profile(work.path() / "d" / "Config.ini").GetString("hotkey"), "CTRL + :");
+  const ProcessResult padKey =
+      RunVelmar({"pack", (work.path() / "home" / "Script").string(), (work.path() / "e").string(),
                  "--boot", (work.path() / "boot.txt").string(), "--hotkey", "CTRL + a"});
   EXPECT_EQ(padKey.exitCode, 0) << padKey.err;
-  EXPECT_TRUE(Contains(padKey.err, "\"CTRL + a\" does not end in a letter")) << padKey.err;
-  EXPECT_EQ(Profile(work.path() / "d" / "Config.ini").GetString("hotkey"), "CTRL + a");
+  EXPECT_FALSE(Contains(padKey.err, "hot key")) << padKey.err;
+  // A key named after the last "+" is not what the runner registers.
+  const ProcessResult named =
+      RunVelmar({"pack", (work.path() / "home" / "Script").string(), (work.path() / "f").string(),
+                 "--boot", (work.path() / "boot.txt").string(), "--hotkey", "CTRL + F5"});
+  EXPECT_EQ(named.exitCode, 0) << named.err;
+  EXPECT_TRUE(Contains(named.err, "\"CTRL + F5\" is registered as its last byte, the key 5, "
+                                  "not as \"F5\""))
+      << named.err;
   // Usage errors.
   EXPECT_EQ(RunVelmar({"pack", "only-one"}).exitCode, 2);
   EXPECT_EQ(RunVelmar({"pack", "a", "b", "--what"}).exitCode, 2);

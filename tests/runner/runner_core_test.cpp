@@ -16,7 +16,7 @@
 
 #include "engine/engine_environment.h"
 #include "engine/worker_thread.h"
-#include "runner/hot_key.h"
+#include "ui/hot_key_text.h"
 #include "runner/runner_console_host.h"
 #include "runner/runner_core.h"
 #include "runner/runner_settings.h"

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -16,7 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/script_context.h"
 #include "support/test_support.h"
+#include "ui/request_queue.h"
 #include "ui/ui_host_core.h"
 
 namespace velmar {
@@ -156,6 +159,70 @@ class HostCoreTest : public ::testing::Test {
   EngineEnvironment env = EngineEnvironment::ForHome(dir.path(), KeywordFlavor::kRunner);
   std::unique_ptr<StandInHost> host = std::make_unique<StandInHost>(env);
 };
+
+// A script that writes huge list texts in a loop while the UI thread is
+// busy: the queue keeps at most kMaxPostedBytes of them. Older texts of the
+// same kind from the same script give way (the row shows only the newest),
+// and when that makes no room the worker waits for the UI thread.
+TEST(RequestQueueBytes, OlderTextsOfTheSameKindGiveWayAndOtherwiseTheWorkerWaits) {
+  RequestQueue queue([] {});
+  const EngineEnvironment env;
+  ScriptContext a(env);
+  ScriptContext b(env);
+  const std::size_t big = RequestQueue::kMaxPostedBytes / 4 + 1;  // four never fit
+
+  // Nothing takes from the queue meanwhile: were a post to wait, the worker
+  // would wait for ever, so it runs on a thread of its own with a limit.
+  std::vector<std::size_t> bytes;
+  auto worker = std::async(std::launch::async, [&] {
+    queue.post({REQ_RIGHT, &a}, "1");
+    for (int i = 0; i < 10; ++i) {
+      queue.post({REQ_SHOW, &a}, std::string(big, static_cast<char>('a' + i)));
+      bytes.push_back(queue.postedBytes());
+    }
+    queue.post({REQ_STATE, &b}, "b");
+  });
+  if (worker.wait_for(kTimeLimit) != std::future_status::ready) {
+    queue.close();  // lets the worker go
+    FAIL() << "a post waited although older texts of its kind could give way";
+  }
+  for (std::size_t n : bytes) EXPECT_LE(n, RequestQueue::kMaxPostedBytes);
+  std::vector<std::string> kept;
+  for (const auto& p : queue.take()) {
+    kept.push_back(std::to_string(p->code) + ":" + (p->instance == &a ? "a:" : "b:") +
+                   p->text.substr(0, 1) + ":" + std::to_string(p->text.size()));
+  }
+  // In order, with the newest show of a last among its kind.
+  ASSERT_GE(kept.size(), 3u);
+  EXPECT_EQ(kept.front(), "3:a:1:1");
+  EXPECT_EQ(kept[kept.size() - 2], "2:a:j:" + std::to_string(big));
+  EXPECT_EQ(kept.back(), "5:b:b:1");
+  EXPECT_EQ(queue.postedBytes(), 0u);
+
+  // Texts of three scripts that cannot give way to one another: the fourth
+  // script's text waits until the UI thread has taken what is queued.
+  ScriptContext c(env);
+  ScriptContext d(env);
+  queue.post({REQ_SHOW, &a}, std::string(big, 'a'));
+  queue.post({REQ_SHOW, &b}, std::string(big, 'b'));
+  queue.post({REQ_SHOW, &c}, std::string(big, 'c'));
+  std::atomic<bool> returned{false};
+  std::thread waiting([&] {
+    queue.post({REQ_SHOW, &d}, std::string(big, 'd'));
+    returned = true;
+  });
+  const auto deadline = Clock::now() + kTimeLimit;
+  while (queue.queued() < 4 && Clock::now() < deadline) std::this_thread::yield();
+  EXPECT_EQ(queue.postedBytes(), 3 * big);  // the waiting text is not among them
+  EXPECT_FALSE(returned.load());            // its worker waits for the answer
+  std::vector<std::shared_ptr<PendingRequest>> taken = queue.take();
+  ASSERT_EQ(taken.size(), 4u);
+  EXPECT_EQ(taken.back()->instance, &d);
+  EXPECT_FALSE(returned.load());
+  for (auto& p : taken) p->finish();
+  waiting.join();
+  EXPECT_TRUE(returned.load());
+}
 
 TEST_F(HostCoreTest, ManyScriptsGetEveryRequestAnsweredOnTheUiThread) {
   constexpr int kScripts = 20;

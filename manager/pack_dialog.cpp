@@ -1,0 +1,209 @@
+#include "manager/pack_dialog.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include "ui/product_info.h"
+
+namespace velmar {
+
+namespace {
+
+std::filesystem::path ToPath(const QString& text) {
+  return std::filesystem::path(QFile::encodeName(text.trimmed()).toStdString());
+}
+
+QString FromPath(const std::filesystem::path& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+
+// An empty field leaves the packer's own default (Config.ini, the main
+// script's name).
+// The text itself is kept as typed: a hot key's last byte is its key.
+std::optional<std::string> Optional(const QLineEdit* field) {
+  if (field->text().trimmed().isEmpty()) return std::nullopt;
+  return field->text().toStdString();
+}
+
+}  // namespace
+
+PackDialog::PackDialog(const std::filesystem::path& home, std::filesystem::path runnerProgram,
+                       QWidget* parent)
+    : QDialog(parent),
+      runnerProgram_(std::move(runnerProgram)),
+      scriptFolder_(new QLineEdit(this)),
+      output_(new QLineEdit(this)),
+      appName_(new QLineEdit(this)),
+      homepage_(new QLineEdit(QString::fromUtf8(kProductSiteAddress), this)),
+      hotKey_(new QLineEdit(QString::fromUtf8(kDefaultHotKey), this)),
+      archive_(new QCheckBox(QStringLiteral("同时生成 .tar.gz 压缩包"), this)),
+      scriptBrowse_(new QPushButton(QStringLiteral("浏览.."), this)),
+      outputBrowse_(new QPushButton(QStringLiteral("浏览.."), this)),
+      pack_(new QPushButton(QStringLiteral("打包"), this)),
+      close_(new QPushButton(QStringLiteral("关闭"), this)) {
+  setWindowTitle(QString::fromUtf8(kCaption));
+  chooseFolder = [this](const QString& caption, const QString& start) {
+    return QFileDialog::getExistingDirectory(this, caption, start);
+  };
+
+  // The home folder packs its Script/ together with its Config.ini (code
+  // page and all); a home without scripts leaves the choice to the person.
+  std::error_code ec;
+  if (std::filesystem::is_directory(home / "Script", ec)) scriptFolder_->setText(FromPath(home));
+  appName_->setPlaceholderText(QStringLiteral("(主脚本的名称)"));
+  SuggestOutput();
+
+  auto* form = new QFormLayout;
+  auto row = [this](QLineEdit* field, QPushButton* browse) {
+    auto* layout = new QHBoxLayout;
+    layout->addWidget(field, 1);
+    layout->addWidget(browse);
+    return layout;
+  };
+  form->addRow(QStringLiteral("脚本文件夹:"), row(scriptFolder_, scriptBrowse_));
+  form->addRow(QStringLiteral("输出文件夹:"), row(output_, outputBrowse_));
+  form->addRow(QStringLiteral("应用名称:"), appName_);
+  form->addRow(QStringLiteral("主页:"), homepage_);
+  form->addRow(QStringLiteral("热键:"), hotKey_);
+  form->addRow(QString(), archive_);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(pack_);
+  buttons->addWidget(close_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addLayout(buttons);
+  scriptFolder_->setMinimumWidth(320);
+  pack_->setDefault(true);
+  close_->setAutoDefault(false);
+  scriptBrowse_->setAutoDefault(false);
+  outputBrowse_->setAutoDefault(false);
+
+  connect(pack_, &QPushButton::clicked, this, &PackDialog::Pack);
+  connect(close_, &QPushButton::clicked, this, &PackDialog::reject);
+  connect(scriptBrowse_, &QPushButton::clicked, this,
+          [this] { Browse(scriptFolder_, QStringLiteral("选择脚本文件夹")); });
+  connect(outputBrowse_, &QPushButton::clicked, this,
+          [this] { Browse(output_, QStringLiteral("选择输出文件夹")); });
+  connect(appName_, &QLineEdit::textChanged, this, [this] { SuggestOutput(); });
+  connect(output_, &QLineEdit::textEdited, this, [this] { outputChosen_ = true; });
+}
+
+PackDialog::~PackDialog() {
+  // The packer runs to its end (it cleans up its staging folder itself).
+  if (worker_) worker_->wait();
+}
+
+void PackDialog::SuggestOutput() {
+  if (outputChosen_) return;
+  QString name = appName_->text().trimmed();
+  if (name.isEmpty()) name = QString::fromUtf8(kDefaultAppName);
+  name.replace(QLatin1Char('/'), QLatin1Char('_'));
+  output_->setText(QDir::homePath() + QLatin1Char('/') + name);
+}
+
+void PackDialog::Browse(QLineEdit* field, const QString& caption) {
+  const QString start = field->text().trimmed().isEmpty() ? QDir::homePath() : field->text();
+  const QString chosen = chooseFolder(caption, start);
+  if (chosen.isEmpty()) return;
+  field->setText(QDir::toNativeSeparators(chosen));
+  if (field == output_) outputChosen_ = true;
+}
+
+PackOptions PackDialog::options() const {
+  PackOptions o;
+  o.scriptFolder = ToPath(scriptFolder_->text());
+  o.output = ToPath(output_->text());
+  o.archive = archive_->isChecked();
+  o.appName = Optional(appName_);
+  o.homepage = Optional(homepage_);
+  o.hotKey = Optional(hotKey_);
+  o.textsInUtf8 = true;
+  o.runnerProgram = runnerProgram_;
+  return o;
+}
+
+QString PackDialog::OutcomeText(const PackResult& result) {
+  QString text;
+  if (result.ok) {
+    text = QStringLiteral("打包完成: %1").arg(FromPath(result.folder));
+    if (!result.archive.empty()) {
+      text += QStringLiteral("\n压缩包: %1").arg(FromPath(result.archive));
+    }
+  } else {
+    text = QStringLiteral("打包失败:");
+    for (const std::string& error : result.errors) {
+      text += QLatin1Char('\n') + QString::fromStdString(error);
+    }
+  }
+  if (!result.warnings.empty()) {
+    text += QStringLiteral("\n\n请注意:");
+    for (const std::string& warning : result.warnings) {
+      text += QStringLiteral("\n- ") + QString::fromStdString(warning);
+    }
+  }
+  return text;
+}
+
+void PackDialog::Pack() {
+  if (worker_) return;
+  if (box_) box_->close();
+  const PackOptions o = options();
+  if (o.scriptFolder.empty()) {
+    result_ = PackResult{};
+    result_.errors.push_back("no script folder given");
+    Finish();
+    return;
+  }
+  // Copying and compressing may take a while: the window stays responsive.
+  pack_->setEnabled(false);
+  close_->setEnabled(false);
+  worker_ = QThread::create([this, o] { result_ = PackApplication(o); });
+  connect(worker_, &QThread::finished, this, &PackDialog::Finish);
+  worker_->start();
+}
+
+void PackDialog::Finish() {
+  if (worker_) {
+    worker_->wait();
+    worker_->deleteLater();
+    worker_ = nullptr;
+  }
+  pack_->setEnabled(true);
+  close_->setEnabled(true);
+  const bool ok = result_.ok;
+  auto* box = new QMessageBox(ok && result_.warnings.empty() ? QMessageBox::Information
+                                                             : QMessageBox::Warning,
+                              QString::fromUtf8(kCaption), OutcomeText(result_), QMessageBox::Ok,
+                              this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box_ = box;
+  box->open();
+  Q_EMIT packed(ok);
+}
+
+void PackDialog::closeEvent(QCloseEvent* event) {
+  // A package half made is finished first; the window waits for it.
+  if (worker_) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void PackDialog::reject() {
+  if (worker_) return;
+  QDialog::reject();
+}
+
+}  // namespace velmar
