@@ -72,6 +72,9 @@ int RunPackCommand(const std::vector<std::string>& args) {
   options.scriptFolder = positional[0];
   options.output = positional[1];
   options.runnerProgram = DefaultRunnerProgram();
+  // Command lines on this platform are UTF-8; the package keeps its texts
+  // in its own code page (GBK when its Config.ini says 936).
+  options.textsInUtf8 = true;
 
   const PackResult result = PackApplication(options);
   for (const std::string& warning : result.warnings) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/console_host.h"
 #include "engine/engine_environment.h"
 #include "manager/main_window.h"
 #include "ui/display_check.h"
@@ -21,8 +22,10 @@ int main(int argc, char** argv) {
   velmar::ExitUnlessDisplayAvailable("tamarind");
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
-  const velmar::EngineEnvironment environment =
+  velmar::EngineEnvironment environment =
       velmar::EngineEnvironment::ForHome(velmar::ResolveHomeFolder(home));
+  // Why a request failed goes to standard error, as with velmar run.
+  environment.diagnostic = velmar::ConsoleDiagnostics(stderr, "tamarind");
   velmar::MainWindow window(environment);
   window.show();
   return app.exec();

@@ -1,11 +1,11 @@
 #include "runner/headless_runner.h"
 
-#include <pthread.h>
-#include <signal.h>
-
+#include <optional>
 #include <thread>
 
+#include "engine/console_host.h"
 #include "engine/engine_environment.h"
+#include "platform/stop_signals.h"
 #include "runner/runner_console_host.h"
 #include "runner/runner_core.h"
 #include "runner/task_loop.h"
@@ -40,14 +40,11 @@ int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd,
                 bool handleSignals) {
   // Blocked before any thread exists so that every worker inherits the
   // mask and only the signal thread ever takes them.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR1);
-  if (handleSignals) pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::optional<platform::StopSignals> signals;
+  if (handleSignals) signals.emplace();
 
-  const EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
+  EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
+  env.diagnostic = ConsoleDiagnostics(stderr, "vlmpack");
   TaskLoop loop;
   RunnerConsoleHost host(env, out, inputFd);
   HeadlessShell shell(loop, out, *env.codePage);
@@ -56,19 +53,14 @@ int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd,
   runner.start();
 
   std::thread signalThread;
-  if (handleSignals) {
+  if (signals) {
     signalThread = std::thread([&] {
-      for (;;) {
-        int sig = 0;
-        if (sigwait(&signals, &sig) != 0) continue;
-        if (sig == SIGUSR1) return;
-        loop.post([&runner] { runner.quitProcedure(0); });
-      }
+      while (signals->Wait() != 0) loop.post([&runner] { runner.quitProcedure(0); });
     });
   }
   const int status = loop.run();
   if (signalThread.joinable()) {
-    pthread_kill(signalThread.native_handle(), SIGUSR1);
+    signals->Release(signalThread);
     signalThread.join();
   }
   host.shutdown();

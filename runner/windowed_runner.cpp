@@ -1,8 +1,5 @@
 #include "runner/windowed_runner.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
@@ -15,7 +12,9 @@
 #include <memory>
 #include <thread>
 
+#include "engine/console_host.h"
 #include "engine/engine_environment.h"
+#include "platform/stop_signals.h"
 #include "runner/runner_core.h"
 #include "ui/global_hot_key.h"
 #include "ui/qt_host.h"
@@ -161,12 +160,7 @@ class DesktopShell : public RunnerShell {
 int RunWindowed(const std::filesystem::path& home, int& argc, char** argv) {
   // Blocked before Qt starts its threads, so that only the signal thread
   // ever takes them.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  platform::StopSignals signals;
 
   // The script windows' pages share one GL context setup, asked for before
   // the application exists.
@@ -178,7 +172,8 @@ int RunWindowed(const std::filesystem::path& home, int& argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(RunnerIcon());
 
-  const EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
+  EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
+  env.diagnostic = ConsoleDiagnostics(stderr, "vlmpack");
   auto host = std::make_unique<RunnerQtHost>(env);
   DesktopShell shell(app, *host, *env.codePage);
   RunnerCore runner(*host, shell, RunnerSettings::Read(env.config));
@@ -191,15 +186,10 @@ int RunWindowed(const std::filesystem::path& home, int& argc, char** argv) {
   runner.start();
 
   std::thread signalThread([&] {
-    for (;;) {
-      int sig = 0;
-      if (sigwait(&signals, &sig) != 0) continue;
-      if (sig == SIGUSR1) return;
-      shell.post([&runner] { runner.quitProcedure(0); });
-    }
+    while (signals.Wait() != 0) shell.post([&runner] { runner.quitProcedure(0); });
   });
   const int status = shell.quitStatus() >= 0 ? shell.quitStatus() : app.exec();
-  pthread_kill(signalThread.native_handle(), SIGUSR1);
+  signals.Release(signalThread);
   signalThread.join();
   host.reset();  // stops what is left and closes the script windows
   return status;

@@ -132,6 +132,15 @@ TEST(Packer, ArchiveBootFileAndHomeFolders) {
   EXPECT_TRUE(Contains(list.out, "app/vlmpack\n")) << list.out;
   EXPECT_TRUE(Contains(list.out, "app/Script/two.vlm\n")) << list.out;
 
+  // A name typed on the (UTF-8) command line is stored in the package's
+  // code page, so the runner's tray shows 工具 and not GBK misread bytes.
+  const fs::path utf8Name = work.path() / "utf8Name";
+  const ProcessResult packNamed =
+      RunVelmar({"pack", (work.path() / "home").string(), utf8Name.string(), "--boot",
+                 (work.path() / "boot.txt").string(), "--appname", "\xE5\xB7\xA5\xE5\x85\xB7"});
+  ASSERT_EQ(packNamed.exitCode, 0) << packNamed.err;
+  EXPECT_EQ(Profile(utf8Name / "Config.ini").GetString("appname"), "\xB9\xA4\xBE\xDF");
+
   // Two scripts and no main.vlm: the main script has to be named.
   const ProcessResult unclear =
       RunVelmar({"pack", (work.path() / "home").string(), (work.path() / "b").string()});
