@@ -27,6 +27,7 @@ struct LoopRecord {
   uint32_t start = 0;     // the `{` that follows `while`
   uint32_t end = 0;       // its matching `}`
   std::string condition;  // the `while` text as stored
+  uint32_t statement = 0;  // the `while` itself
 };
 
 struct ScriptContext {
@@ -59,6 +60,10 @@ struct ScriptContext {
   const EngineEnvironment* env;
   ScriptHost* host = nullptr;
   StopSignal stop;
+  // Statements executed more than once are prepared for a faster turn that
+  // gives the same results; false keeps every turn on the textual expansion
+  // (the differential test compares the two).
+  bool compiledStatements = true;
   // Set by reportScriptError: the run ended (or is ending) on a script error.
   bool errorReported = false;
 
