@@ -27,12 +27,9 @@ bool IsInertValue(std::string_view value, bool gbk) {
 
 }  // namespace
 
-std::string& VariableSlot::Get(VariableTable& table) {
-  if (!value_ || epoch_ != table.epoch()) {
-    value_ = &table[name_];
-    epoch_ = table.epoch();
-  }
-  return *value_;
+void VariableSlot::Resolve(VariableTable& table) {
+  value_ = &table[name_];
+  epoch_ = table.epoch();
 }
 
 CompiledText::CompiledText(const CodePage& cp, std::string_view stored) : gbk_(cp.IsGbk()) {
@@ -66,6 +63,17 @@ CompiledText::CompiledText(const CodePage& cp, std::string_view stored) : gbk_(c
   leaves_.resize(slots_.size());
 }
 
+bool CompiledText::Compute(ScriptContext& ctx, double& value) {
+  const std::size_t count = slots_.size();
+  for (std::size_t i = 0; i < count; ++i) values_[i] = &slots_[i].Get(ctx.variables);
+  if (!compiled_) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!ReadPlainNumber(*values_[i], leaves_[i])) return false;
+  }
+  value = RunArithmetic(program_, leaves_.data());
+  return true;
+}
+
 bool CompiledText::Expand(ScriptContext& ctx, std::string& out) {
   switch (shape_) {
     case Shape::kFixed:
@@ -79,18 +87,38 @@ bool CompiledText::Expand(ScriptContext& ctx, std::string& out) {
     case Shape::kVariables:
       break;
   }
-  const std::size_t count = slots_.size();
-  for (std::size_t i = 0; i < count; ++i) values_[i] = &slots_[i].Get(ctx.variables);
-  if (compiled_) {
-    bool plain = true;
-    for (std::size_t i = 0; i < count && plain; ++i) plain = ReadPlainNumber(*values_[i], leaves_[i]);
-    if (plain) {
-      // Every number is read before `out`, which may be one of them, changes.
-      const double value = RunArithmetic(program_, leaves_.data());
-      FormatFixed(value, EvaluationDecimals(ctx), out);
+  double value = 0;
+  if (Compute(ctx, value)) {
+    // Every number is read before `out`, which may be one of them, changes.
+    FormatFixed(value, EvaluationDecimals(ctx), out);
+    return true;
+  }
+  return Concatenate(ctx, out);
+}
+
+bool CompiledText::ExpandsToZero(ScriptContext& ctx, bool& zero) {
+  std::string text;
+  double value = 0;
+  if (shape_ == Shape::kVariables && Compute(ctx, value)) {
+    const int decimals = EvaluationDecimals(ctx);
+    // A whole number without decimals prints as itself: "0" only for zero.
+    if (decimals == 0 && value > -1e15 && value < 1e15 &&
+        value == static_cast<double>(static_cast<long long>(value))) {
+      zero = value == 0;
       return true;
     }
+    FormatFixed(value, decimals, text);
+  } else if (shape_ == Shape::kVariables) {
+    if (!Concatenate(ctx, text)) return false;
+  } else if (!Expand(ctx, text)) {
+    return false;
   }
+  zero = CodePage::Trim(text) == "0";
+  return true;
+}
+
+bool CompiledText::Concatenate(ScriptContext& ctx, std::string& out) {
+  const std::size_t count = slots_.size();
   // One pass writes every value in, and the new text holds no reference.
   std::size_t size = 0;
   for (const std::string& literal : literals_) size += literal.size();

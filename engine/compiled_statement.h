@@ -18,20 +18,25 @@
 #include "engine/script_program.h"
 #include "values/code_page.h"
 #include "values/expression_evaluator.h"
+#include "values/variable_table.h"
 
 namespace velmar {
 
 struct ScriptContext;
-class VariableTable;
 
 // A variable's value, kept across turns: variables are never removed, so the
 // slot stays valid while the table is the same.
 class VariableSlot {
  public:
   explicit VariableSlot(std::string_view name) : name_(name) {}
-  std::string& Get(VariableTable& table);
+  std::string& Get(VariableTable& table) {
+    if (!value_ || epoch_ != table.epoch()) Resolve(table);
+    return *value_;
+  }
 
  private:
+  void Resolve(VariableTable& table);
+
   std::string name_;
   std::string* value_ = nullptr;
   uint64_t epoch_ = 0;
@@ -45,10 +50,17 @@ class CompiledText {
   // false, having done nothing but read variables, when the textual
   // expansion has to run.
   bool Expand(ScriptContext& ctx, std::string& out);
-  // The stored text needs no expansion and is no expression.
-  bool IsFixedText() const { return shape_ == Shape::kFixed; }
+  // Whether that text, trimmed, is "0" (the test that ends a loop), without
+  // printing it where a whole number decides; false as Expand.
+  bool ExpandsToZero(ScriptContext& ctx, bool& zero);
 
  private:
+  // The value of the expression when every variable it reads holds a plain
+  // number; reads the variables in any case.
+  bool Compute(ScriptContext& ctx, double& value);
+  // The variables' values written in one pass, then evaluated as text.
+  bool Concatenate(ScriptContext& ctx, std::string& out);
+
   enum class Shape {
     kFixed,     // no reference, not an expression that evaluates: the text itself
     kNumber,    // no reference, an expression that evaluates: `number_`
@@ -75,6 +87,7 @@ class CompiledStatement {
   // The statement's text after ExpandAndEvaluate; false when the textual
   // expansion has to run.
   bool ExpandText(ScriptContext& ctx, std::string& out) { return text_.Expand(ctx, out); }
+  bool ExpandsToZero(ScriptContext& ctx, bool& zero) { return text_.ExpandsToZero(ctx, zero); }
   // Performs a `var` statement; false, with nothing done, when ExecuteVar
   // has to run it.
   bool RunVar(ScriptContext& ctx);

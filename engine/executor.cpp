@@ -77,7 +77,7 @@ class Run {
   }
 
   void Execute() {
-    std::deque<uint32_t>& stack = ctx_.executionStack;
+    std::vector<uint32_t>& stack = ctx_.executionStack;
     WorkerThread& worker = ctx_.worker;
     while (!stack.empty()) {
       if (worker.needsAttention()) {
@@ -194,6 +194,10 @@ class Run {
   // the context keeps to the textual expansion.
   static constexpr uint32_t kNoStatement = UINT32_MAX;
   CompiledStatement* Compiled(uint32_t i) {
+    if (i < compiled_.size() && compiled_[i]) return compiled_[i].get();
+    return Prepare(i);
+  }
+  [[gnu::noinline]] CompiledStatement* Prepare(uint32_t i) {
     if (!ctx_.compiledStatements || i >= commands_.size()) return nullptr;
     if (compiled_.empty()) {
       compiled_.resize(commands_.size());
@@ -223,7 +227,7 @@ class Run {
 
   // Executes one statement; false when the run ends at once (`exit`).
   bool Turn() {
-    std::deque<uint32_t>& stack = ctx_.executionStack;
+    std::vector<uint32_t>& stack = ctx_.executionStack;
     uint32_t i = stack.back();
     stack.pop_back();
     if (i > last_) i = last_;  // a block end computed past the final `exit`
@@ -254,7 +258,7 @@ class Run {
   }
 
   bool Step(uint32_t i, const ScriptCommand& command, bool advanced) {
-    std::deque<uint32_t>& stack = ctx_.executionStack;
+    std::vector<uint32_t>& stack = ctx_.executionStack;
     auto retract = [&] {
       if (advanced) stack.pop_back();
       advanced = false;
@@ -279,10 +283,13 @@ class Run {
         if (LoopRecord* loop = LoopAt(i, true)) {
           // The condition is prepared with the `while` that made the record.
           const uint32_t w = loop->statement;
-          const bool ownWhile = w < commands_.size() && commands_[w].id == stmt::kWhile &&
-                                commands_[w].text == loop->condition;
-          const std::string condition = ControlText(ownWhile ? w : kNoStatement, loop->condition);
-          if (CodePage::Trim(condition) == "0") {
+          const bool ownWhile = w < commands_.size() && commands_[w].id == stmt::kWhile;
+          bool zero = false;
+          CompiledStatement* compiled = ownWhile ? Compiled(w) : nullptr;
+          if (!compiled || !compiled->ExpandsToZero(ctx_, zero)) {
+            zero = CodePage::Trim(ControlText(kNoStatement, loop->condition)) == "0";
+          }
+          if (zero) {
             retract();
             PopLoop();
           }

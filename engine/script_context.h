@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "data/connection_table.h"
 #include "engine/engine_environment.h"
@@ -43,7 +44,7 @@ struct ScriptContext {
   int32_t id = 0;
   const ScriptProgram* program = nullptr;
   uint32_t lastIndex = 0;
-  std::deque<uint32_t> executionStack;
+  std::vector<uint32_t> executionStack;
   std::deque<LoopRecord> loopStack;
   VariableTable variables;
   RegexTable regexes;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
 #include <vector>
 
 namespace velmar {
@@ -95,7 +96,7 @@ Step Decide(char top, char incoming) {
   return Level(incoming) > level ? Step::kPush : Step::kReduce;
 }
 
-double Apply(char op, double a, double b) {
+[[gnu::always_inline]] inline double Apply(char op, double a, double b) {
   switch (op) {
     case '+':
       return a + b;
@@ -257,7 +258,12 @@ bool ReadPlainNumber(std::string_view text, LeafNumber& number) {
   if (i >= n || !IsDigit(text[i])) return false;
   // The same operations in the same order as the evaluator's scan, so that
   // the double is the one the scan would build.
-  double magnitude = 0;
+  // Up to 15 digits every step of `magnitude * 10 + digit` is an exact
+  // whole number below 2^53, so whole-number arithmetic gives the same double.
+  const std::size_t digitsFrom = i;
+  uint64_t whole = 0;
+  while (i < n && i - digitsFrom < 15 && IsDigit(text[i])) whole = whole * 10 + (text[i++] - '0');
+  double magnitude = static_cast<double>(whole);
   for (; i < n && IsDigit(text[i]); ++i) magnitude = magnitude * 10 + (text[i] - '0');
   if (i < n) {
     if (text[i] != '.' || i + 1 >= n) return false;
@@ -394,16 +400,28 @@ bool CompileArithmetic(const std::vector<std::string_view>& literals, Arithmetic
 
 double RunArithmetic(const ArithmeticProgram& program, const LeafNumber* leaves) {
   using Kind = ArithmeticProgram::Kind;
+  const std::vector<ArithmeticProgram::Step>& steps = program.steps;
+  auto operand = [&](const ArithmeticProgram::Step& step) {
+    if (step.kind == Kind::kConstant) return step.constant;
+    const LeafNumber& leaf = leaves[step.leaf];
+    return leaf.negative || step.kind == Kind::kNegativeLeaf ? -leaf.magnitude : leaf.magnitude;
+  };
+  // The common forms, `[#n]+1` and a lone value, without a stack.
+  if (steps.size() == 3 && steps[2].kind == Kind::kApply && steps[0].kind != Kind::kApply &&
+      steps[1].kind != Kind::kApply) {
+    return Apply(steps[2].op, operand(steps[0]), operand(steps[1]));
+  }
+  if (steps.size() == 1) return operand(steps[0]);
   double local[32];
-  thread_local std::vector<double> wide;
+  std::unique_ptr<double[]> wide;
   double* stack = local;
   if (program.stackSize > std::size(local)) {
-    wide.resize(program.stackSize);
-    stack = wide.data();
+    wide = std::make_unique<double[]>(program.stackSize);
+    stack = wide.get();
   }
   std::size_t top = 0;
   stack[0] = 0;
-  for (const ArithmeticProgram::Step& step : program.steps) {
+  for (const ArithmeticProgram::Step& step : steps) {
     switch (step.kind) {
       case Kind::kConstant:
         stack[++top] = step.constant;
@@ -430,12 +448,35 @@ void FormatFixed(double value, int decimals, std::string& out) {
   if (decimals < 0) decimals = 0;
   if (decimals > kMaxAccuracy) decimals = kMaxAccuracy;
   // Whole numbers without decimals, the common case, print exactly as integers.
-  if (decimals == 0 && value > -1e15 && value < 1e15 && value == std::trunc(value)) {
-    char digits[24];
-    const auto [end, ec] =
-        std::to_chars(digits, digits + sizeof digits, static_cast<long long>(value) + 0);
-    out.assign(digits, static_cast<std::size_t>(end - digits));
-    return;
+  if (decimals == 0 && value > -1e15 && value < 1e15) {
+    const long long whole = static_cast<long long>(value);
+    if (value == static_cast<double>(whole)) {
+      char digits[24];
+      char* const end = digits + sizeof digits;
+      char* first = end;
+      unsigned long long rest = whole < 0 ? 0ULL - static_cast<unsigned long long>(whole)
+                                          : static_cast<unsigned long long>(whole);
+      static constexpr char kPairs[] =
+          "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+          "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+          "8081828384858687888990919293949596979899";
+      while (rest >= 100) {
+        const unsigned pair = static_cast<unsigned>(rest % 100) * 2;
+        rest /= 100;
+        *--first = kPairs[pair + 1];
+        *--first = kPairs[pair];
+      }
+      if (rest >= 10) {
+        const unsigned pair = static_cast<unsigned>(rest) * 2;
+        *--first = kPairs[pair + 1];
+        *--first = kPairs[pair];
+      } else {
+        *--first = static_cast<char>('0' + rest);
+      }
+      if (whole < 0) *--first = '-';
+      out.assign(first, static_cast<std::size_t>(end - first));
+      return;
+    }
   }
   // 309 integer digits at most, a sign, a point, and the decimals.
   constexpr std::size_t kIntegerRoom = 320;
