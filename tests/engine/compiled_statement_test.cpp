@@ -185,8 +185,11 @@ class ScriptGenerator {
     } else if (kind < 92) {
       // A counted loop with a `show` first, and sometimes a label inside
       // that a goto elsewhere enters.
-      static constexpr const char* kConditions[] = {"([#i]<4)", "([#i]<[#n])", "([#n]>[#i])",
-                                                    "([#i]<3&&[#a]!=5)", "[#c]"};
+      // Whole and fractional values end loops differently (a fraction is
+      // printed before the test, 0.5 as "0").
+      static constexpr const char* kConditions[] = {
+          "([#i]<4)", "([#i]<[#n])", "([#n]>[#i])", "([#i]<3&&[#a]!=5)", "[#c]",
+          "((3-[#i])/2)", "(4-[#i])", "([#n]-[#i])"};
       Add("var [#i] " + std::string(Chance(80) ? "0" : "[#n]"));
       Add("while " + std::string(Pick(kConditions)));
       Add("{");
