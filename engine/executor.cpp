@@ -3,9 +3,11 @@
 #include <chrono>
 #include <climits>
 #include <exception>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
+#include "engine/compiled_statement.h"
 #include "engine/host_requests.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
@@ -40,14 +42,20 @@ struct CurrentStatement {
 thread_local CurrentStatement tCurrentStatement;
 
 // Runs a statement of the keyword table's handlers with the text its
-// argument mode asks for.
-void Dispatch(ScriptContext& ctx, const ScriptCommand& command) {
+// argument mode asks for; `compiled` is its prepared form, if any.
+void Dispatch(ScriptContext& ctx, const ScriptCommand& command, CompiledStatement* compiled) {
   const KeywordRow& row = KeywordRowOf(command.id);
   if (!row.handler) return;  // no keyword: the loader keeps none of those
   switch (row.mode) {
-    case ArgumentMode::kExpanded:
-      row.handler(ctx, Expanded(ctx, command.text));
+    case ArgumentMode::kExpanded: {
+      std::string text;
+      if (compiled && compiled->ExpandText(ctx, text)) {
+        row.handler(ctx, text);
+      } else {
+        row.handler(ctx, Expanded(ctx, command.text));
+      }
       break;
+    }
     case ArgumentMode::kRaw:
       row.handler(ctx, command.text);
       break;
@@ -69,7 +77,7 @@ class Run {
   }
 
   void Execute() {
-    std::deque<uint32_t>& stack = ctx_.executionStack;
+    std::vector<uint32_t>& stack = ctx_.executionStack;
     WorkerThread& worker = ctx_.worker;
     while (!stack.empty()) {
       if (worker.needsAttention()) {
@@ -181,17 +189,45 @@ class Run {
     Push(b + 1);
   }
 
-  // The expanded text of a control statement; abandons the statement when
-  // the expansion reported an error.
-  std::string ControlText(const std::string& stored) {
-    std::string text = Expanded(ctx_, stored);
+  // The prepared form of statement i, made on its second execution (a
+  // statement run once gains nothing from it); nullptr before that and when
+  // the context keeps to the textual expansion.
+  static constexpr uint32_t kNoStatement = UINT32_MAX;
+  CompiledStatement* Compiled(uint32_t i) {
+    if (i < compiled_.size() && compiled_[i]) return compiled_[i].get();
+    return Prepare(i);
+  }
+  [[gnu::noinline]] CompiledStatement* Prepare(uint32_t i) {
+    if (!ctx_.compiledStatements || i >= commands_.size()) return nullptr;
+    if (compiled_.empty()) {
+      compiled_.resize(commands_.size());
+      runs_.assign(commands_.size(), 0);
+    }
+    std::unique_ptr<CompiledStatement>& slot = compiled_[i];
+    if (!slot) {
+      if (runs_[i] == 0) {
+        runs_[i] = 1;
+        return nullptr;
+      }
+      slot = std::make_unique<CompiledStatement>(ctx_.codePage(), commands_[i]);
+    }
+    return slot.get();
+  }
+
+  // The expanded text of control statement i, whose stored text is
+  // `stored`; abandons the statement when the expansion reported an error.
+  std::string ControlText(uint32_t i, const std::string& stored) {
+    std::string text;
+    CompiledStatement* compiled = Compiled(i);
+    if (compiled && compiled->ExpandText(ctx_, text)) return text;
+    text = Expanded(ctx_, stored);
     if (tCurrentStatement.failed) throw StatementAbandoned{};
     return text;
   }
 
   // Executes one statement; false when the run ends at once (`exit`).
   bool Turn() {
-    std::deque<uint32_t>& stack = ctx_.executionStack;
+    std::vector<uint32_t>& stack = ctx_.executionStack;
     uint32_t i = stack.back();
     stack.pop_back();
     if (i > last_) i = last_;  // a block end computed past the final `exit`
@@ -222,7 +258,7 @@ class Run {
   }
 
   bool Step(uint32_t i, const ScriptCommand& command, bool advanced) {
-    std::deque<uint32_t>& stack = ctx_.executionStack;
+    std::vector<uint32_t>& stack = ctx_.executionStack;
     auto retract = [&] {
       if (advanced) stack.pop_back();
       advanced = false;
@@ -231,7 +267,7 @@ class Run {
       case stmt::kIf: {
         retract();
         if (i >= last_) break;
-        const bool truth = IsTrueCondition(ControlText(command.text));
+        const bool truth = IsTrueCondition(ControlText(i, command.text));
         const uint32_t b = i + 1;
         uint32_t e = BlockEnd(i);
         if (truth) {
@@ -245,8 +281,15 @@ class Run {
       }
       case stmt::kBlockOpen: {
         if (LoopRecord* loop = LoopAt(i, true)) {
-          const std::string condition = ControlText(loop->condition);
-          if (CodePage::Trim(condition) == "0") {
+          // The condition is prepared with the `while` that made the record.
+          const uint32_t w = loop->statement;
+          const bool ownWhile = w < commands_.size() && commands_[w].id == stmt::kWhile;
+          bool zero = false;
+          CompiledStatement* compiled = ownWhile ? Compiled(w) : nullptr;
+          if (!compiled || !compiled->ExpandsToZero(ctx_, zero)) {
+            zero = CodePage::Trim(ControlText(kNoStatement, loop->condition)) == "0";
+          }
+          if (zero) {
             retract();
             PopLoop();
           }
@@ -267,12 +310,12 @@ class Run {
         const uint32_t end = BlockEnd(i) - 1;
         Push(end + 1);
         Push(start);
-        PushLoop(LoopRecord{start, end, command.text});
+        PushLoop(LoopRecord{start, end, command.text, i});
         break;
       }
       case stmt::kSwitch:
         retract();
-        if (i < last_) Switch(i, ControlText(command.text));
+        if (i < last_) Switch(i, ControlText(i, command.text));
         break;
       case stmt::kReturn:
       case stmt::kBreak:
@@ -283,7 +326,7 @@ class Run {
         }
         break;
       case stmt::kGoto: {
-        const std::string label = ControlText(command.text);
+        const std::string label = ControlText(i, command.text);
         if (ctx_.eventDepth > 0) {
           reportScriptError(ctx_, "GOTO " + label, msg::kGotoInEvent);
           break;
@@ -297,7 +340,7 @@ class Run {
         break;
       }
       case stmt::kCall: {
-        const std::string label = ControlText(command.text);
+        const std::string label = ControlText(i, command.text);
         if (const uint32_t* index = ctx_.program->FindLabel(label)) {
           Push(*index);
           if (ctx_.eventDepth > 0) ctx_.eventDepth += 1;
@@ -311,7 +354,7 @@ class Run {
         return false;
       case stmt::kPause: {
         sendHostRequest(ctx_, REQ_STATE, "sleep");
-        const long long ms = LeadingInteger(ControlText(command.text));
+        const long long ms = LeadingInteger(ControlText(i, command.text));
         ctx_.remainingSleep = ms <= 0 ? 0 : (ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms));
         if (ctx_.remainingSleep > 0) Sleep();
         break;
@@ -330,8 +373,13 @@ class Run {
       case stmt::kLabel:
       case stmt::kUsing:
         break;
+      case stmt::kVar: {
+        CompiledStatement* compiled = Compiled(i);
+        if (!compiled || !compiled->RunVar(ctx_)) ExecuteVar(ctx_, command.text);
+        break;
+      }
       default:
-        Dispatch(ctx_, command);
+        Dispatch(ctx_, command, ArgumentModeOf(command.id) == ArgumentMode::kExpanded ? Compiled(i) : nullptr);
         break;
     }
     return true;
@@ -354,7 +402,7 @@ class Run {
         }
       } else if (depth == 1 && !matched) {
         bool hit = c.id == stmt::kDefault;
-        if (c.id == stmt::kCase) hit = ControlText(c.text) == value;
+        if (c.id == stmt::kCase) hit = ControlText(j, c.text) == value;
         if (hit) {
           matched = true;
           match = j < last_ ? j + 1 : last_;
@@ -368,6 +416,8 @@ class Run {
   const std::vector<ScriptCommand>& commands_;
   uint32_t last_;
   std::vector<uint32_t> blockEnds_;
+  std::vector<std::unique_ptr<CompiledStatement>> compiled_;
+  std::vector<uint8_t> runs_;
   std::unordered_map<uint32_t, int> starts_;
   std::unordered_map<uint32_t, int> ends_;
 };

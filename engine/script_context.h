@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "data/connection_table.h"
 #include "engine/engine_environment.h"
@@ -27,6 +28,7 @@ struct LoopRecord {
   uint32_t start = 0;     // the `{` that follows `while`
   uint32_t end = 0;       // its matching `}`
   std::string condition;  // the `while` text as stored
+  uint32_t statement = 0;  // the `while` itself
 };
 
 struct ScriptContext {
@@ -42,7 +44,7 @@ struct ScriptContext {
   int32_t id = 0;
   const ScriptProgram* program = nullptr;
   uint32_t lastIndex = 0;
-  std::deque<uint32_t> executionStack;
+  std::vector<uint32_t> executionStack;
   std::deque<LoopRecord> loopStack;
   VariableTable variables;
   RegexTable regexes;
@@ -59,6 +61,10 @@ struct ScriptContext {
   const EngineEnvironment* env;
   ScriptHost* host = nullptr;
   StopSignal stop;
+  // Statements executed more than once are prepared for a faster turn that
+  // gives the same results; false keeps every turn on the textual expansion
+  // (the differential test compares the two).
+  bool compiledStatements = true;
   // Set by reportScriptError: the run ended (or is ending) on a script error.
   bool errorReported = false;
 

@@ -328,15 +328,17 @@ void EvaluateExpression(ScriptContext& ctx, std::string& text) {
   if (text.empty() || text.front() != '(' || text.back() != ')') return;
   double value = 0;
   if (!EvaluateArithmetic(text, value)) return;
+  FormatFixed(value, EvaluationDecimals(ctx), text);
+}
+
+int EvaluationDecimals(ScriptContext& ctx) {
   std::string& accuracy = ctx.variables.Accuracy();
+  if (accuracy.empty()) return 0;
   const std::string_view trimmed = CodePage::Trim(accuracy);
   if (trimmed.size() != accuracy.size()) accuracy = std::string(trimmed);
-  int decimals = 0;
-  if (!accuracy.empty()) {
-    const long long wanted = LeadingInteger(accuracy);
-    decimals = static_cast<int>(std::clamp<long long>(wanted, 0, kMaxAccuracy));
-  }
-  FormatFixed(value, decimals, text);
+  if (accuracy.empty()) return 0;
+  const long long wanted = LeadingInteger(accuracy);
+  return static_cast<int>(std::clamp<long long>(wanted, 0, kMaxAccuracy));
 }
 
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text) {

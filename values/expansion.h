@@ -23,6 +23,9 @@ std::size_t& ExpandedTextLimit();
 void ExpandReferences(ScriptContext& ctx, std::string& text, int passCount = 0);
 // Replaces a text that is a whole parenthesised expression by its value.
 void EvaluateExpression(ScriptContext& ctx, std::string& text);
+// The number of decimals an evaluated expression prints: `accuracy` with its
+// blanks trimmed (and stored back trimmed), read as a leading integer.
+int EvaluationDecimals(ScriptContext& ctx);
 // The standard treatment of a statement argument: expand, then evaluate.
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text);
 // The `var` statement, with its stored (raw) text.

@@ -1,7 +1,10 @@
 #include "values/expression_evaluator.h"
 
 #include <charconv>
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <memory>
 #include <vector>
 
 namespace velmar {
@@ -93,7 +96,7 @@ Step Decide(char top, char incoming) {
   return Level(incoming) > level ? Step::kPush : Step::kReduce;
 }
 
-double Apply(char op, double a, double b) {
+[[gnu::always_inline]] inline double Apply(char op, double a, double b) {
   switch (op) {
     case '+':
       return a + b;
@@ -247,16 +250,233 @@ bool EvaluateArithmetic(std::string_view expression, double& result) {
   return outcome == Outcome::kValue;
 }
 
+bool ReadPlainNumber(std::string_view text, LeafNumber& number) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  number.negative = n > 0 && text[0] == '-';
+  if (number.negative) ++i;
+  if (i >= n || !IsDigit(text[i])) return false;
+  // The same operations in the same order as the evaluator's scan, so that
+  // the double is the one the scan would build.
+  // Up to 15 digits every step of `magnitude * 10 + digit` is an exact
+  // whole number below 2^53, so whole-number arithmetic gives the same double.
+  const std::size_t digitsFrom = i;
+  uint64_t whole = 0;
+  while (i < n && i - digitsFrom < 15 && IsDigit(text[i])) whole = whole * 10 + (text[i++] - '0');
+  double magnitude = static_cast<double>(whole);
+  for (; i < n && IsDigit(text[i]); ++i) magnitude = magnitude * 10 + (text[i] - '0');
+  if (i < n) {
+    if (text[i] != '.' || i + 1 >= n) return false;
+    double divisor = 1;
+    for (++i; i < n; ++i) {
+      if (!IsDigit(text[i])) return false;
+      divisor *= 10;
+      magnitude += (text[i] - '0') / divisor;
+    }
+  }
+  number.magnitude = magnitude;
+  return true;
+}
+
+bool CompileArithmetic(const std::vector<std::string_view>& literals, ArithmeticProgram& program) {
+  using Kind = ArithmeticProgram::Kind;
+  program = ArithmeticProgram{};
+  if (literals.empty() || literals.front().empty() || literals.front().front() != '(' ||
+      literals.back().empty() || literals.back().back() != ')') {
+    return false;
+  }
+  // A leaf holds none of the bytes of the two-character operators, so none
+  // spans a leaf and each literal can be rewritten on its own.
+  std::vector<std::string> pieces;
+  std::string scratch;
+  for (const std::string_view literal : literals) {
+    pieces.emplace_back(literal);
+    ReplacePairs(pieces.back(), scratch);
+  }
+
+  // The evaluator's scan (Run above) with the value stack kept as a depth
+  // and every change to it written down as a step.
+  auto& steps = program.steps;
+  std::vector<char> ops{'#'};
+  std::size_t depth = 1;  // the placeholder
+  std::size_t deepest = 1;
+  char prev = 0;
+  bool negativeNext = false;
+  bool negative = false;
+  bool fraction = false;
+  double magnitude = 0;
+  double divisor = 1;
+  bool afterLeaf = false;  // no number may go on where a leaf ended
+  std::size_t number = 0;  // the constant step being read
+
+  auto pushValue = [&](ArithmeticProgram::Step step) {
+    steps.push_back(step);
+    deepest = std::max(deepest, ++depth);
+  };
+  auto applyOperator = [&](char c) {
+    for (;;) {
+      if (ops.empty()) return false;
+      const char top = ops.back();
+      switch (Decide(top, c)) {
+        case Step::kPush:
+          ops.push_back(c);
+          return true;
+        case Step::kMatch:
+          ops.pop_back();
+          return true;
+        case Step::kFail:
+          return false;
+        case Step::kReduce:
+          if (depth < 3) return false;
+          steps.push_back({Kind::kApply, top, 0, 0});
+          --depth;
+          ops.pop_back();
+          break;
+      }
+    }
+  };
+
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    if (k > 0) {
+      // A leaf after a digit or full stop would join that number, and a
+      // leading minus after `)` would subtract instead of negating.
+      if (IsDigit(prev) || prev == '.' || prev == ')') return false;
+      pushValue({negativeNext ? Kind::kNegativeLeaf : Kind::kLeaf, 0,
+                 static_cast<uint32_t>(k - 1), 0});
+      negativeNext = false;
+      prev = '0';  // a plain number ends in a digit
+      afterLeaf = true;
+    }
+    for (const char c : pieces[k]) {
+      if (IsDigit(c)) {
+        if (afterLeaf) return false;
+        const int d = c - '0';
+        if (IsDigit(prev) || prev == '.') {
+          if (fraction) {
+            divisor *= 10;
+            magnitude += d / divisor;
+          } else {
+            magnitude = magnitude * 10 + d;
+          }
+          steps[number].constant = negative ? -magnitude : magnitude;
+        } else {
+          negative = negativeNext;
+          negativeNext = false;
+          fraction = false;
+          divisor = 1;
+          magnitude = d;
+          number = steps.size();
+          pushValue({Kind::kConstant, 0, 0, negative ? -magnitude : magnitude});
+        }
+        prev = c;
+      } else if (c == '.') {
+        if (afterLeaf) return false;
+        if (!IsDigit(prev) && prev != '.') {
+          negative = negativeNext;
+          negativeNext = false;
+          divisor = 1;
+          magnitude = 0;
+          number = steps.size();
+          pushValue({Kind::kConstant, 0, 0, negative ? -0.0 : 0.0});
+        }
+        fraction = true;
+        prev = c;
+      } else if (c == '-' && prev != ')' && !IsDigit(prev)) {
+        negativeNext = true;
+        prev = c;
+      } else if (IsOperator(c)) {
+        fraction = false;
+        afterLeaf = false;
+        if (!applyOperator(c)) return false;
+        prev = c;
+      }
+    }
+  }
+  if (!applyOperator('#') || depth < 2) return false;
+  program.leafCount = pieces.size() - 1;
+  program.stackSize = deepest;
+  return true;
+}
+
+double RunArithmetic(const ArithmeticProgram& program, const LeafNumber* leaves) {
+  using Kind = ArithmeticProgram::Kind;
+  const std::vector<ArithmeticProgram::Step>& steps = program.steps;
+  auto operand = [&](const ArithmeticProgram::Step& step) {
+    if (step.kind == Kind::kConstant) return step.constant;
+    const LeafNumber& leaf = leaves[step.leaf];
+    return leaf.negative || step.kind == Kind::kNegativeLeaf ? -leaf.magnitude : leaf.magnitude;
+  };
+  // The common forms, `[#n]+1` and a lone value, without a stack.
+  if (steps.size() == 3 && steps[2].kind == Kind::kApply && steps[0].kind != Kind::kApply &&
+      steps[1].kind != Kind::kApply) {
+    return Apply(steps[2].op, operand(steps[0]), operand(steps[1]));
+  }
+  if (steps.size() == 1) return operand(steps[0]);
+  double local[32];
+  std::unique_ptr<double[]> wide;
+  double* stack = local;
+  if (program.stackSize > std::size(local)) {
+    wide = std::make_unique<double[]>(program.stackSize);
+    stack = wide.get();
+  }
+  std::size_t top = 0;
+  stack[0] = 0;
+  for (const ArithmeticProgram::Step& step : steps) {
+    switch (step.kind) {
+      case Kind::kConstant:
+        stack[++top] = step.constant;
+        break;
+      case Kind::kLeaf: {
+        const LeafNumber& leaf = leaves[step.leaf];
+        stack[++top] = leaf.negative ? -leaf.magnitude : leaf.magnitude;
+        break;
+      }
+      case Kind::kNegativeLeaf:
+        stack[++top] = -leaves[step.leaf].magnitude;
+        break;
+      case Kind::kApply: {
+        const double b = stack[top--];
+        stack[top] = Apply(step.op, stack[top], b);
+        break;
+      }
+    }
+  }
+  return stack[top];
+}
+
 void FormatFixed(double value, int decimals, std::string& out) {
   if (decimals < 0) decimals = 0;
   if (decimals > kMaxAccuracy) decimals = kMaxAccuracy;
   // Whole numbers without decimals, the common case, print exactly as integers.
-  if (decimals == 0 && value > -1e15 && value < 1e15 && value == std::trunc(value)) {
-    char digits[24];
-    const auto [end, ec] =
-        std::to_chars(digits, digits + sizeof digits, static_cast<long long>(value) + 0);
-    out.assign(digits, static_cast<std::size_t>(end - digits));
-    return;
+  if (decimals == 0 && value > -1e15 && value < 1e15) {
+    const long long whole = static_cast<long long>(value);
+    if (value == static_cast<double>(whole)) {
+      char digits[24];
+      char* const end = digits + sizeof digits;
+      char* first = end;
+      unsigned long long rest = whole < 0 ? 0ULL - static_cast<unsigned long long>(whole)
+                                          : static_cast<unsigned long long>(whole);
+      static constexpr char kPairs[] =
+          "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+          "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+          "8081828384858687888990919293949596979899";
+      while (rest >= 100) {
+        const unsigned pair = static_cast<unsigned>(rest % 100) * 2;
+        rest /= 100;
+        *--first = kPairs[pair + 1];
+        *--first = kPairs[pair];
+      }
+      if (rest >= 10) {
+        const unsigned pair = static_cast<unsigned>(rest) * 2;
+        *--first = kPairs[pair + 1];
+        *--first = kPairs[pair];
+      } else {
+        *--first = static_cast<char>('0' + rest);
+      }
+      if (whole < 0) *--first = '-';
+      out.assign(first, static_cast<std::size_t>(end - first));
+      return;
+    }
   }
   // 309 integer digits at most, a sign, a point, and the decimals.
   constexpr std::size_t kIntegerRoom = 320;

@@ -2,6 +2,7 @@
 // The script's variables: an ordered, case-sensitive map from name to text.
 // Reading a name that is not there creates it with the empty text.
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -15,16 +16,20 @@ class VariableTable {
   VariableTable(const VariableTable& other) : map_(other.map_) {}
   VariableTable(VariableTable&& other) noexcept : map_(std::move(other.map_)) {
     other.accuracy_ = nullptr;
+    ++other.epoch_;
   }
   VariableTable& operator=(const VariableTable& other) {
     map_ = other.map_;
     accuracy_ = nullptr;
+    ++epoch_;
     return *this;
   }
   VariableTable& operator=(VariableTable&& other) noexcept {
     map_ = std::move(other.map_);
     accuracy_ = nullptr;
     other.accuracy_ = nullptr;
+    ++epoch_;
+    ++other.epoch_;
     return *this;
   }
 
@@ -45,9 +50,15 @@ class VariableTable {
     return *accuracy_;
   }
 
+  // Changes whenever the whole table is replaced, which is the only thing
+  // that ends the life of a value's slot: a kept `&table[name]` stays valid
+  // while the epoch is the same.
+  uint64_t epoch() const { return epoch_; }
+
  private:
   std::map<std::string, std::string, std::less<>> map_;
   std::string* accuracy_ = nullptr;
+  uint64_t epoch_ = 0;
 };
 
 }  // namespace velmar

@@ -61,8 +61,8 @@ TEST_F(ScriptThreadTest, StartScriptPreparesAReadyInstance) {
   EXPECT_EQ(b->row, 1);
   EXPECT_EQ(a->variables["param"], "the param");
   EXPECT_EQ(a->variables["source"], a->path);
-  EXPECT_EQ(a->executionStack, (std::deque<uint32_t>{1}));
-  EXPECT_EQ(b->executionStack, (std::deque<uint32_t>{0}));
+  EXPECT_EQ(a->executionStack, (std::vector<uint32_t>{1}));
+  EXPECT_EQ(b->executionStack, (std::vector<uint32_t>{0}));
   EXPECT_TRUE(host->isPaused(*a));
   EXPECT_FALSE(a->worker.started());
   EXPECT_TRUE(host->log().empty());
