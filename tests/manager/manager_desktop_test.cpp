@@ -17,6 +17,7 @@
 #include "regex/named_regex.h"
 #include "ui/display_check.h"
 #include "ui/tray_icon.h"
+#include "x_server.h"
 
 namespace velmar::testing {
 namespace {
@@ -146,65 +147,12 @@ TEST_F(DesktopTest, HideEverythingWithoutABossKeyFallsBackToExit) {
   EXPECT_EQ(quits, 1);
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
-// A private X server; empty name where Xvfb is missing.
-class XServer {
- public:
-  XServer() {
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-    if (xvfb.isEmpty()) return;
-    for (int number = 141; number < 170 && name_.empty(); ++number) {
-      const std::string name = ":" + std::to_string(number);
-      process_.start(xvfb, {QString::fromStdString(name), "-nolisten", "tcp"});
-      if (!process_.waitForStarted(5000)) return;
-      if (WaitUntil([&] { return process_.state() != QProcess::Running || CanConnect(name); },
-                    10000) &&
-          process_.state() == QProcess::Running) {
-        name_ = name;
-      }
-    }
-  }
-  ~XServer() {
-    process_.terminate();
-    process_.waitForFinished(5000);
-  }
-  const std::string& name() const { return name_; }
-  bool Press(const std::string& keys) const {
-    QProcess xdotool;
-    QStringList env = QProcess::systemEnvironment();
-    env << QString::fromStdString("DISPLAY=" + name_);
-    xdotool.setEnvironment(env);
-    xdotool.start("xdotool", {"key", QString::fromStdString(keys)});
-    return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
-  }
-
- private:
-  static bool CanConnect(const std::string& name) {
-    ScopedEnv display("DISPLAY", name.c_str());
-    ScopedEnv platform("QT_QPA_PLATFORM", "xcb");
-    return MissingDisplayReason().empty();
-  }
-  QProcess process_;
-  std::string name_;
-};
-
 TEST_F(DesktopTest, BossKeyOnARealXServerHidesAndShowsAndCloseToHideAll) {
-  if (QStandardPaths::findExecutable("xdotool").isEmpty()) GTEST_SKIP() << "no xdotool";
+  if (const std::string missing = XServer::MissingTools(); !missing.empty()) {
+    VELMAR_SKIP_WITHOUT(missing);
+  }
   XServer server;
-  if (server.name().empty()) GTEST_SKIP() << "no Xvfb";
+  ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
   ScopedEnv display("DISPLAY", server.name().c_str());
   // The window's own X connection goes before the server does.
   const auto closeFirst = qScopeGuard([this] { window.reset(); });

@@ -13,6 +13,7 @@
 #include "ui/global_hot_key.h"
 #include "ui/hot_key_text.h"
 #include "ui/tray_icon.h"
+#include "x_server.h"
 
 // The key symbols only: Xlib.h's macros (None, Status, ...) would clash.
 #include <X11/XF86keysym.h>
@@ -95,20 +96,6 @@ TEST(HotKeyTable, CodesMapToTheXKeysOfTheSameKeys) {
   }
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 TEST(DisplayCheck, NoDisplayIsReportedAndEndsWithStatusTwo) {
   ScopedEnv platform("QT_QPA_PLATFORM", nullptr);
   ScopedEnv display("DISPLAY", nullptr);
@@ -134,50 +121,12 @@ TEST(GlobalHotKey, UnavailableWithoutDisplayAndInvalidWithoutKey) {
   EXPECT_EQ(key.registerKey(""), GlobalHotKey::Result::kInvalid);
 }
 
-// A private X server for the key tests; skipped where Xvfb is missing.
-class XServer {
- public:
-  XServer() {
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-    if (xvfb.isEmpty()) return;
-    // The server picks a free display number and writes it to standard
-    // output once it accepts clients.
-    process_.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp"});
-    if (!process_.waitForStarted(5000)) return;
-    QByteArray out;
-    WaitUntil([&] {
-      out += process_.readAllStandardOutput();
-      return out.contains('\n') || process_.state() != QProcess::Running;
-    });
-    bool ok = false;
-    const int number = out.trimmed().toInt(&ok);
-    if (ok && process_.state() == QProcess::Running) name_ = ":" + std::to_string(number);
-  }
-  ~XServer() {
-    process_.terminate();
-    process_.waitForFinished(5000);
-  }
-  const std::string& name() const { return name_; }
-
-  // Presses keys on this server; true when xdotool ran.
-  bool Press(const std::string& keys) const {
-    QProcess xdotool;
-    QStringList env = QProcess::systemEnvironment();
-    env << QString::fromStdString("DISPLAY=" + name_);
-    xdotool.setEnvironment(env);
-    xdotool.start("xdotool", {"key", QString::fromStdString(keys)});
-    return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
-  }
-
- private:
-  QProcess process_;
-  std::string name_;
-};
-
 TEST(GlobalHotKey, FiresOnARealXServerWhateverTheLockKeys) {
-  if (QStandardPaths::findExecutable("xdotool").isEmpty()) GTEST_SKIP() << "no xdotool";
+  if (const std::string missing = XServer::MissingTools(); !missing.empty()) {
+    VELMAR_SKIP_WITHOUT(missing);
+  }
   XServer server;
-  if (server.name().empty()) GTEST_SKIP() << "no Xvfb";
+  ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
   GlobalHotKey key(server.name());
   ASSERT_EQ(key.registerKey("CTRL + 9"), GlobalHotKey::Result::kRegistered);
   QSignalSpy fired(&key, &GlobalHotKey::activated);
