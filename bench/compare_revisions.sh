@@ -3,7 +3,9 @@
 # revisions side by side: each revision is built in Release in a folder of
 # its own, then every benchmark runs alternately, BEFORE then AFTER, ROUNDS
 # times, so both see the same machine load. Prints the median real time of
-# every benchmark for both and the ratio AFTER/BEFORE.
+# every benchmark for both and the ratio AFTER/BEFORE. On a virtual machine
+# single figures swing by a quarter or more; where a ratio matters, count
+# instructions too (valgrind --tool=callgrind on one benchmark of each).
 #
 #   bench/compare_revisions.sh BEFORE AFTER [ROUNDS]
 #
@@ -32,7 +34,8 @@ build_revision() {
   fi
   (cd "$src" && BUILD_TARGETS="velmar bench_executor_loop bench_expansion bench_regex bench_http" \
     bash scripts/build.sh build-compare -DCMAKE_BUILD_TYPE=Release -DVELMAR_BENCH=ON \
-    -DVELMAR_TESTS=OFF -DVELMAR_UI=OFF -DVELMAR_SANITIZE= >&2)
+    -DVELMAR_TESTS=OFF -DVELMAR_UI=OFF -DVELMAR_SANITIZE= >"$base/build-$(basename "$src").log" 2>&1) ||
+    { echo "building $rev failed; see $base/build-$(basename "$src").log" >&2; exit 1; }
   echo "$src/build-compare/bench"
 }
 
