@@ -109,6 +109,27 @@ TEST_F(QtDialogsTest, EscapeAndTheCloseBoxGiveTheEmptyAnswer) {
   EXPECT_TRUE(Ended(s));
 }
 
+TEST_F(QtDialogsTest, AnEventWhileThePromptIsOpenRunsAndTheLaterAnswerStillArrives) {
+  ScriptInstance* s =
+      Start("s", Lines({"<main>", "prompt code?", "show after prompt", "while 1", "{", "pause 20",
+                        "show input [#input]", "}", "<on_w_ping>", "show pong", "return"}));
+  ASSERT_TRUE(WaitUntil([&] { return host->promptOf(*s) != nullptr; }));
+  QPointer<InputDialog> dialog = host->promptOf(*s);
+  ASSERT_TRUE(WaitUntil([&] { return dialog->isVisible(); }));
+  host->sendWindowEvent("w", "ping", "");
+  ASSERT_TRUE(Shown("2:pong"));
+  ASSERT_TRUE(Shown("2:after prompt"));
+  // The box stays open for the person and still answers the script.
+  ASSERT_FALSE(dialog.isNull());
+  EXPECT_TRUE(dialog->isVisible());
+  QTest::keyClicks(dialog->answerField(), "1234");
+  QTest::keyClick(dialog->answerField(), Qt::Key_Return);
+  ASSERT_TRUE(Shown("2:input 1234"));
+  ASSERT_TRUE(WaitUntil([&] { return dialog.isNull() || !dialog->isVisible(); }));
+  host->stopScript(*s);
+  EXPECT_TRUE(Ended(s));
+}
+
 TEST_F(QtDialogsTest, StopDuringPromptClosesItAndLargePromptsStayUsable) {
   std::string big(1 << 20, 'x');
   for (std::size_t i = 1000; i < big.size(); i += 1000) big[i] = ' ';
