@@ -130,7 +130,9 @@ class DesktopShell : public RunnerShell {
     note("the hot key \"" + text + "\" could not be registered" +
          (result == GlobalHotKey::Result::kRefused       ? " (another program holds it)"
           : result == GlobalHotKey::Result::kUnavailable ? " (no global keys on this desktop)"
-                                                         : " (no key has the code of its last byte)"));
+          : result == GlobalHotKey::Result::kNotOnKeyboard
+              ? " (the keyboard has no such key)"
+              : " (no key has the code of its last byte)"));
     return false;
   }
   void unregisterHotKey() override { hotKey_.unregisterKey(); }

@@ -60,7 +60,7 @@ GlobalHotKey::Result GlobalHotKey::registerKey(const std::string& text) {
   Display* dpy = AsDisplay(display_);
   // A keyboard without the key (no F24, no media keys) offers nothing to grab.
   const KeyCode code = XKeysymToKeycode(dpy, static_cast<KeySym>(info->x11KeySym));
-  if (code == 0) return status_ = Result::kUnavailable;
+  if (code == 0) return status_ = Result::kNotOnKeyboard;
   unsigned int mods = 0;
   if (key.control) mods |= ControlMask;
   if (key.alt) mods |= Mod1Mask;

@@ -22,6 +22,7 @@ class GlobalHotKey : public QObject {
     kUnavailable,  // no display server with global keys
     kRefused,      // another program holds the key
     kInvalid,      // the text's last byte is the code of no key
+    kNotOnKeyboard,  // a key this keyboard's map lacks (F24, media keys)
   };
 
   // `display` is the X display name; empty means $DISPLAY.
