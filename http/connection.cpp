@@ -50,9 +50,11 @@ bool Connection::Open(const Url& url, const ConnectionSettings& settings, std::s
   stop_ = settings.stop;
   if (StopRequested()) return false;
   const bool viaProxy = !settings.proxyAddress.empty();
-  if (!socket_.Open(viaProxy ? settings.proxyAddress : url.host,
-                    viaProxy ? settings.proxyPort : url.port, settings.receiveTimeoutMs,
-                    settings.sendTimeoutMs)) {
+  const std::string& host = viaProxy ? settings.proxyAddress : url.host;
+  const int port = viaProxy ? settings.proxyPort : url.port;
+  if (!socket_.Open(host, port, settings.receiveTimeoutMs, settings.sendTimeoutMs)) {
+    error = port < 1 || port > 65535 ? "port " + std::to_string(port) + " is out of range"
+                                     : "cannot resolve " + host;
     return false;
   }
   if (stop_) {
@@ -61,11 +63,20 @@ bool Connection::Open(const Url& url, const ConnectionSettings& settings, std::s
     hookSet_ = true;
     if (StopRequested()) return false;
   }
-  if (!socket_.Connect(kConnectLimitMs, [this] { return StopRequested(); })) return false;
+  if (!socket_.Connect(kConnectLimitMs, [this] { return StopRequested(); })) {
+    if (!StopRequested()) error = "cannot connect to " + host + ":" + std::to_string(port);
+    return false;
+  }
   readPos_ = readEnd_ = 0;
 
   if (!url.secure) return true;
-  if (viaProxy && !OpenTunnel(url, settings.userAgent)) return false;
+  if (viaProxy && !OpenTunnel(url, settings.userAgent)) {
+    if (!StopRequested()) {
+      error = "the proxy " + host + ":" + std::to_string(port) + " opened no tunnel to " +
+              url.host + ":" + std::to_string(url.port);
+    }
+    return false;
+  }
   return StartTls(url.host, error);
 }
 

@@ -12,7 +12,10 @@ RequestResult HttpClient::Perform(const std::string& url, HttpMethod method) {
   lastError_.clear();
   std::optional<Url> parsed = ParseUrl(requestUrl_);
   url_ = parsed ? std::move(*parsed) : Url{};
-  if (!parsed) return RequestResult::kFailed;
+  if (!parsed) {
+    lastError_ = "not a URL that can be requested: " + requestUrl_.substr(0, 200);
+    return RequestResult::kFailed;
+  }
 
   ConnectionSettings settings;
   settings.proxyAddress = proxyAddress_;

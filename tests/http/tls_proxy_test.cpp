@@ -114,6 +114,17 @@ TEST_F(TlsAndProxy, FailedHandshakesReachTheHostsDiagnostics) {
   EXPECT_EQ(lax.Var("status"), "1");
   EXPECT_EQ(diagnostics.size(), 3u);  // a request that succeeds says nothing
 
+  // Requests that never reach a server say why, too.
+  diagnostics.clear();
+  f.Run(stmt::kGet, "http://127.0.0.1:1/");  // nothing listens on port 1
+  f.Run(stmt::kGet, "http://no-such-host.invalid/");
+  f.Run(stmt::kGet, "http://127.0.0.1:99999/");
+  ASSERT_EQ(diagnostics.size(), 3u);
+  EXPECT_EQ(diagnostics[0].second, "cannot connect to 127.0.0.1:1");
+  EXPECT_EQ(diagnostics[1].second, "cannot resolve no-such-host.invalid");
+  EXPECT_EQ(diagnostics[2].second, "port 99999 is out of range");
+  EXPECT_EQ(f.Var("status"), "0");
+
   TempDir home;
   const auto script = home.Write("Script/tls.vlm",
                                  "<main>\r\nget " + Https("localhost") + "\r\nshow [#status]\r\n");
