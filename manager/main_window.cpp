@@ -19,7 +19,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -34,6 +33,7 @@
 #include "manager/regex_tester.h"
 #include "manager/script_list_model.h"
 #include "manager/settings_dialog.h"
+#include "ui/program_icon.h"
 #include "ui/product_info.h"
 #include "ui/qt_host.h"
 #include "ui/qt_text.h"
@@ -61,30 +61,12 @@ struct CommandEntry {
 
 }  // namespace
 
-QIcon TamarindIcon() {
-  QPixmap pixmap(32, 32);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setBrush(QColor(0x8a, 0x4b, 0x1f));
-  painter.setPen(Qt::NoPen);
-  painter.drawEllipse(2, 2, 28, 28);
-  painter.setPen(Qt::white);
-  QFont font = painter.font();
-  font.setBold(true);
-  font.setPixelSize(20);
-  painter.setFont(font);
-  painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("T"));
-  painter.end();
-  return QIcon(pixmap);
-}
-
 MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
     : QMainWindow(parent),
       env_(environment),
       host_(std::make_unique<QtHost>(environment, QtHost::kManagerCaption)),
       model_(new ScriptListModel(this)),
-      icon_(TamarindIcon()) {
+      icon_(ProgramIcon(QStringLiteral("tamarind"), QLatin1Char('T'), IconShape::kRound)) {
   programFolder = QCoreApplication::applicationDirPath();
   chooseProjectFile = [this](bool save) {
     const QString filter = QString::fromUtf8(kProjectFilter);

@@ -178,7 +178,4 @@ class MainWindow : public QMainWindow {
   QString lastMessage_;
 };
 
-// The program's icon, drawn (no image files to install).
-QIcon TamarindIcon();
-
 }  // namespace velmar

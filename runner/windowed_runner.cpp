@@ -6,8 +6,6 @@
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPixmap>
 #include <QUrl>
 #include <memory>
 #include <thread>
@@ -17,6 +15,7 @@
 #include "platform/stop_signals.h"
 #include "runner/runner_core.h"
 #include "ui/global_hot_key.h"
+#include "ui/program_icon.h"
 #include "ui/qt_host.h"
 #include "ui/tray_icon.h"
 
@@ -27,26 +26,6 @@ namespace {
 QString FromCodePage(const std::string& text, const CodePage& cp) {
   const std::u16string wide = cp.ToUtf16(text);
   return QString::fromUtf16(wide.data(), static_cast<qsizetype>(wide.size()));
-}
-
-// The application icon: the installed theme's, else one drawn here, so that
-// a packed application shows an icon on a machine without the package.
-QIcon RunnerIcon() {
-  QPixmap pixmap(32, 32);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setBrush(QColor(0x8a, 0x4b, 0x1f));
-  painter.setPen(Qt::NoPen);
-  painter.drawRoundedRect(1, 1, 30, 30, 6, 6);
-  painter.setPen(Qt::white);
-  QFont font = painter.font();
-  font.setBold(true);
-  font.setPixelSize(20);
-  painter.setFont(font);
-  painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("P"));
-  painter.end();
-  return QIcon::fromTheme(QStringLiteral("vlmpack"), QIcon(pixmap));
 }
 
 // The Qt host with the runner's own requests and the end of each worker.
@@ -69,7 +48,7 @@ class RunnerQtHost : public QtHost {
 class DesktopShell : public RunnerShell {
  public:
   DesktopShell(QApplication& app, RunnerQtHost& host, const CodePage& cp)
-      : app_(app), host_(host), cp_(cp), tray_(RunnerIcon()) {}
+      : app_(app), host_(host), cp_(cp), tray_(QApplication::windowIcon()) {}
 
   void attach(RunnerCore* runner) {
     runner_ = runner;
@@ -172,7 +151,8 @@ int RunWindowed(const std::filesystem::path& home, int& argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("VelmarPack"));
   // The runner has no window: closing the last script window must not end it.
   QApplication::setQuitOnLastWindowClosed(false);
-  QApplication::setWindowIcon(RunnerIcon());
+  QApplication::setWindowIcon(
+      ProgramIcon(QStringLiteral("vlmpack"), QLatin1Char('P'), IconShape::kRoundedSquare));
 
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
   env.diagnostic = ConsoleDiagnostics(stderr, "vlmpack");
