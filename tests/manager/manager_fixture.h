@@ -16,18 +16,10 @@
 #include "engine/script_instance.h"
 #include "manager/main_window.h"
 #include "manager/script_list_model.h"
+#include "qt_test_support.h"
 #include "support/test_support.h"
 
 namespace velmar::testing {
-
-inline constexpr int kWaitMs = 30000;
-
-inline bool WaitUntil(const std::function<bool()>& done, int ms = kWaitMs) {
-  return QTest::qWaitFor(done, ms);
-}
-
-// Saves a picture under $VELMAR_UI_SHOTS (when set) for a person to look at.
-void SaveShot(QWidget* widget, const QString& name);
 
 class ManagerTest : public ::testing::Test {
  protected:

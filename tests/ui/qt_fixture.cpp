@@ -7,13 +7,6 @@
 
 namespace velmar::testing {
 
-void SaveShot(QWidget* widget, const QString& name) {
-  const char* folder = std::getenv("VELMAR_UI_SHOTS");
-  if (!folder || !*folder || !widget) return;
-  QDir().mkpath(QString::fromLocal8Bit(folder));
-  widget->grab().save(QString::fromLocal8Bit(folder) + QLatin1Char('/') + name + ".png");
-}
-
 QtHostTest::QtHostTest() : env(EngineEnvironment::ForHome(dir.path(), KeywordFlavor::kRunner)) {
   host = std::make_unique<QtHost>(env, QtHost::kRunnerCaption);
   host->onText = [this](ScriptInstance*, int32_t code, const std::string& text) {

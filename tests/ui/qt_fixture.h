@@ -12,12 +12,11 @@
 #include <memory>
 #include <string>
 
+#include "qt_test_support.h"
 #include "support/test_support.h"
 #include "ui/qt_host.h"
 
 namespace velmar::testing {
-
-inline constexpr int kUiWaitMs = 30000;
 
 inline std::string Lines(std::initializer_list<const char*> lines) {
   std::string text;
@@ -27,15 +26,6 @@ inline std::string Lines(std::initializer_list<const char*> lines) {
   }
   return text;
 }
-
-// Runs the event loop until `done` holds; false after the time limit.
-inline bool WaitUntil(const std::function<bool()>& done, int ms = kUiWaitMs) {
-  return QTest::qWaitFor(done, ms);
-}
-
-// Saves a picture of the widget under $VELMAR_UI_SHOTS (when set) for a
-// person to look at; tests do not judge pixels.
-void SaveShot(QWidget* widget, const QString& name);
 
 class QtHostTest : public ::testing::Test {
  protected:
