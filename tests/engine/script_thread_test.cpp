@@ -11,19 +11,11 @@
 namespace velmar {
 namespace {
 
+using testing::Lines;
 using testing::LoggingHost;
 using testing::TempDir;
 
 constexpr int kWaitMs = 30000;
-
-std::string Lines(std::initializer_list<const char*> lines) {
-  std::string text;
-  for (const char* line : lines) {
-    text += line;
-    text += "\n";
-  }
-  return text;
-}
 
 class ScriptThreadTest : public ::testing::Test {
  protected:

@@ -183,4 +183,13 @@ void AnnounceSkip(const std::string& part) {
   std::fprintf(stderr, "\n*** SKIPPED: %s is missing on this machine ***\n\n", part.c_str());
 }
 
+std::string Lines(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) {
+    text += line;
+    text += "\n";
+  }
+  return text;
+}
+
 }  // namespace velmar::testing

@@ -2,6 +2,7 @@
 // Helpers shared by the tests: throwaway folders and running programs.
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ class TempDir {
 };
 
 std::string ReadFile(const std::filesystem::path& path);
+
+// A script from its lines, each ended with a line feed.
+std::string Lines(std::initializer_list<const char*> lines);
 
 struct ProcessResult {
   int exitCode = -1;  // exit status, or 128 + signal number

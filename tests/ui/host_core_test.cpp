@@ -25,19 +25,11 @@
 namespace velmar {
 namespace {
 
+using testing::Lines;
 using testing::TempDir;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kTimeLimit = std::chrono::seconds(30);
-
-std::string Lines(std::initializer_list<const char*> lines) {
-  std::string text;
-  for (const char* line : lines) {
-    text += line;
-    text += "\n";
-  }
-  return text;
-}
 
 // The UI side without widgets. Everything here runs on the test thread,
 // which the host took as its UI thread.

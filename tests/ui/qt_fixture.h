@@ -18,15 +18,6 @@
 
 namespace velmar::testing {
 
-inline std::string Lines(std::initializer_list<const char*> lines) {
-  std::string text;
-  for (const char* line : lines) {
-    text += line;
-    text += "\n";
-  }
-  return text;
-}
-
 class QtHostTest : public ::testing::Test {
  protected:
   QtHostTest();
