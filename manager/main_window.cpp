@@ -79,7 +79,10 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
     return QFileDialog::getOpenFileName(this, QString(), QString(), filter);
   };
   openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-  quit = [] { QCoreApplication::quit(); };
+  // Not quit(): that asks every window to close first and gives up when one
+  // refuses, and script windows refuse their close box by design. Exit has
+  // closed them itself by then.
+  quit = [] { QCoreApplication::exit(0); };
   trayAvailable = [] { return TrayIcon::desktopHasTray(); };
 
   setWindowTitle(QString::fromUtf8(kCaption));
@@ -138,6 +141,10 @@ void MainWindow::BuildMenus() {
   action(file, kDeleteAll, "删除所有");
   action(file, kImportProject, "导入脚本(&I)");
   action(file, kExportProject, "导出脚本(&E)");
+  file->addSeparator();
+  action(file, kRunAgain, "重新执行(&G)");
+  action(file, kStopAll, "全部停止(&T)");
+  file->addSeparator();
   action(file, kExit, "退出(&Q)");
   QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
   action(tools, kSettings, "参数配置(&C)..");
@@ -155,14 +162,16 @@ void MainWindow::BuildMenus() {
       {kAddScript, "添加脚本(&A)"},     {kDeleteScript, "删除脚本(&D)"},
       {kDeleteAll, "删除所有"},         {kRunScript, "执行脚本(&R)"},
       {kPauseScript, "暂停执行(&P)"},   {kStopScript, "停止退出(&S)"},
-      {kImportProject, "导入脚本(&I)"}, {kExportProject, "导出脚本(&E)"},
+      {kRunAgain, "重新执行(&G)"},      {kImportProject, "导入脚本(&I)"},
+      {kExportProject, "导出脚本(&E)"},
   };
   for (const auto& entry : kContext) action(contextMenu_, entry.id, entry.caption);
   contextMenu_->setDefaultAction(contextMenu_->actions().first());
 
   trayMenu_ = new QMenu(this);
   static constexpr CommandEntry kTray[] = {
-      {kShowMain, "显示主界面(&S)"}, {kExit, "退出(&Q)"},   {kRegexTest, "正则表达式测试(&R)"},
+      {kShowMain, "显示主界面(&S)"}, {kStopAll, "全部停止(&T)"}, {kExit, "退出(&Q)"},
+      {kRegexTest, "正则表达式测试(&R)"},
       {kPacker, "脚本打包器(&P)"},   {kManual, "帮助(&H)"}, {kWebSite, "在线讨论(&B).."},
   };
   for (const auto& entry : kTray) action(trayMenu_, entry.id, entry.caption);
@@ -194,6 +203,7 @@ QWidget* MainWindow::BuildCentral() {
       {kAddScript, "添加脚本"},     {kDeleteScript, "删除脚本"},  {kDeleteAll, "删除所有"},
       {kExportProject, "导出脚本"}, {kImportProject, "导入脚本"}, {kRunScript, "执行脚本"},
       {kPauseScript, "暂停执行"},   {kStopScript, "停止退出"},    {kReloadScript, "重新加载"},
+      {kRunAgain, "重新执行"},
   };
   auto* column = new QVBoxLayout;
   column->setSpacing(4);
@@ -269,6 +279,12 @@ void MainWindow::command(int id) {
       return;
     case kReloadScript:
       ReloadSelected();
+      return;
+    case kRunAgain:
+      RunAgainSelected();
+      return;
+    case kStopAll:
+      StopAll();
       return;
     case kRegexTest:
       OpenRegexTester();
@@ -362,11 +378,22 @@ void MainWindow::DeleteAll() {
 }
 
 void MainWindow::RunSelected() {
+  QStringList unchanged;
   for (ScriptInstance* instance : SelectedInstances()) {
     // Running or ended: the state the script reports stays as it is.
-    if (instance->worker.started() && !host_->isPaused(*instance)) continue;
+    if (instance->worker.started() && !host_->isPaused(*instance)) {
+      unchanged << QString::fromUtf8(instance->displayName.c_str());
+      continue;
+    }
     if (!host_->run(*instance)) continue;  // no thread: the row stays as it was
+    host_->commandWroteState(*instance);
     SetState(instance, host_->isPaused(*instance) ? "pause" : "run");
+  }
+  // Nothing visible happened to these rows: say why, and what would.
+  if (!unchanged.isEmpty()) {
+    statusBar()->showMessage(QString::fromUtf8(kStillRunning).arg(unchanged.join("\", \"")) +
+                                 QStringLiteral(" 已结束的脚本可用“重新执行”．"),
+                             8000);
   }
 }
 
@@ -374,6 +401,7 @@ void MainWindow::PauseSelected() {
   for (ScriptInstance* instance : SelectedInstances()) {
     if (host_->isPaused(*instance) || !instance->worker.alive()) continue;
     host_->pause(*instance);
+    host_->commandWroteState(*instance);
     SetState(instance, host_->isPaused(*instance) ? "pause" : "run");
   }
 }
@@ -391,6 +419,54 @@ void MainWindow::ReloadSelected() {
     if (!RemoveInstance(instance)) continue;
     addScript(name, path, param);
   }
+}
+
+void MainWindow::RunAgainSelected() {
+  // Reload and run in one step, for rows whose scripts have ended; rows that
+  // never ran are simply run, running ones are left alone.
+  std::vector<ScriptInstance*> started;
+  std::vector<int> rows;
+  for (ScriptInstance* instance : SelectedInstances()) {
+    if (instance->worker.alive()) continue;
+    if (!instance->worker.started()) {
+      started.push_back(instance);
+      continue;
+    }
+    const std::string name = instance->displayName;
+    const std::string path = instance->path;
+    const std::string param = instance->param;
+    if (!RemoveInstance(instance)) continue;
+    // Like reload, the fresh row comes last.
+    started.push_back(addScript(name, path, param));
+  }
+  rows.clear();
+  for (ScriptInstance* instance : started) {
+    if (!host_->run(*instance)) continue;
+    host_->commandWroteState(*instance);
+    SetState(instance, "run");
+    rows.push_back(instance->row);
+  }
+  // The selection follows the rows, so the command can be given again.
+  selectRows(rows);
+}
+
+void MainWindow::StopAll() {
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    ScriptInstance* instance = model_->instanceAt(row);
+    if (instance->worker.alive()) host_->stopScript(*instance);
+  }
+}
+
+void MainWindow::StopAllAndExit() {
+  StopAll();
+  host_->stopAllAndWait(QtHost::kExitWaitMs);
+  if (AnyScriptAlive()) {
+    // A script that does not end within the wait keeps the program open:
+    // exiting would pull its instance from under its thread.
+    Message(QString::fromUtf8(kExitRefused));
+    return;
+  }
+  Exit();
 }
 
 void MainWindow::addDroppedFiles(const QList<QUrl>& urls) {
@@ -466,6 +542,19 @@ void MainWindow::importProject(const QString& file) {
     addScript(entry.name, entry.path, entry.param);
 }
 
+namespace {
+
+// What the window manager adds around a window's contents (caption bar,
+// borders); empty while the window has not been framed yet.
+QMargins FrameMargins(const QWidget& window) {
+  const QRect frame = window.frameGeometry();
+  const QRect inside = window.geometry();
+  return {inside.left() - frame.left(), inside.top() - frame.top(),
+          frame.right() - inside.right(), frame.bottom() - inside.bottom()};
+}
+
+}  // namespace
+
 void MainWindow::OpenRegexTester() {
   if (regexTester_) delete regexTester_.data();
   regexTester_ = new RegexTester(*env_.codePage, this);
@@ -474,8 +563,22 @@ void MainWindow::OpenRegexTester() {
   QScreen* screen = QGuiApplication::screenAt(cursor);
   if (!screen) screen = QGuiApplication::primaryScreen();
   const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  regexTester_->move(RegexTester::Placement(cursor, regexTester_->frameGeometry().size(), area));
+  // The rule is about the whole window as it stands on the screen, frame
+  // included. A window that is not shown has no frame yet, so it is taken
+  // to get the frame this window got from the same window manager, and
+  // placed again should its own turn out different.
+  const QMargins estimate = FrameMargins(*this);
+  const auto place = [cursor, area](RegexTester* tester, const QMargins& frame) {
+    tester->move(RegexTester::Placement(cursor, tester->size().grownBy(frame), area));
+  };
+  place(regexTester_, estimate);
   regexTester_->show();
+  QPointer<RegexTester> tester = regexTester_;
+  QTimer::singleShot(100, this, [tester, estimate, place] {
+    if (!tester) return;
+    const QMargins own = FrameMargins(*tester);
+    if (own != estimate && !own.isNull()) place(tester, own);
+  });
 }
 
 void MainWindow::OpenSettings() {
@@ -568,12 +671,27 @@ bool MainWindow::AnyScriptAlive() const {
 
 bool MainWindow::Exit() {
   if (AnyScriptAlive()) {
-    Message(QString::fromUtf8(kExitRefused));
+    if (refusal_) {
+      refusal_->raise();
+      return false;
+    }
+    lastMessage_ = QString::fromUtf8(kExitRefused);
+    refusal_ = new QMessageBox(QMessageBox::Information, QString::fromUtf8(QtHost::kManagerCaption),
+                               lastMessage_, QMessageBox::Ok, this);
+    QPushButton* stopAll =
+        refusal_->addButton(QString::fromUtf8(kStopAllAndExit), QMessageBox::DestructiveRole);
+    refusal_->setDefaultButton(QMessageBox::Ok);
+    refusal_->setEscapeButton(QMessageBox::Ok);
+    refusal_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(refusal_, &QMessageBox::buttonClicked, this, [this, stopAll](QAbstractButton* b) {
+      if (b == stopAll) QTimer::singleShot(0, this, &MainWindow::StopAllAndExit);
+    });
+    refusal_->open();
     return false;
   }
   for (int row = model_->rowCount() - 1; row >= 0; --row) RemoveInstance(model_->instanceAt(row));
-  // Script windows close with the host's shutdown.
   host_->stopAllAndWait(QtHost::kExitWaitMs);
+  host_->closeAllWindows();
   if (regexTester_) delete regexTester_.data();
   RemoveTray();
   hotKey_.unregisterKey();
@@ -641,11 +759,13 @@ void MainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized)) return;
   if (!settings_.minimizeToTray || !trayAvailable()) return;
-  // Hidden after the state change has been handled.
+  // Hidden after the state change has been handled. The minimised state
+  // stays until the window is shown again (showNormal): taking it back here
+  // would have the window system map the window again, an empty frame left
+  // on the screen beside the tray icon.
   QTimer::singleShot(0, this, [this] {
     ShowTray();
     hide();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
   });
 }
 

@@ -20,6 +20,7 @@
 #include "ui/global_hot_key.h"
 
 class QLabel;
+class QMessageBox;
 class QMenu;
 class QPushButton;
 class QTableView;
@@ -53,10 +54,16 @@ class MainWindow : public QMainWindow {
     kWebSite = 32826,
     kSettings = 32837,
     kPacker = 32839,
+    // Commands of this program beyond the classic set.
+    kRunAgain = 32901,
+    kStopAll = 32902,
   };
 
   static constexpr char kCaption[] = "Velmar 1.5";
   static constexpr char kExitRefused[] = "仍有线程在运行中，请先停止再退出．";
+  // The refusal box's second button: stops every script, waits, exits.
+  static constexpr char kStopAllAndExit[] = "全部停止并退出";
+  static constexpr char kStillRunning[] = "脚本 \"%1\" 正在运行，未重新执行．";
   static constexpr char kProjectFilter[] = "Tamarind Project (*.tmpro);;All (*.*)";
   static constexpr int kInitialWidth = 640;
   static constexpr int kInitialHeight = 380;
@@ -115,6 +122,8 @@ class MainWindow : public QMainWindow {
   bool exited() const { return exited_; }
   // The last message box the window opened (its text), for tests.
   QString lastMessage() const { return lastMessage_; }
+  // The exit refusal box while it is open.
+  QMessageBox* refusalBox() const { return refusal_; }
   void selectRows(const std::vector<int>& rows);
 
  protected:
@@ -135,6 +144,9 @@ class MainWindow : public QMainWindow {
   void PauseSelected();
   void StopSelected();
   void ReloadSelected();
+  void RunAgainSelected();
+  void StopAll();
+  void StopAllAndExit();
   bool RemoveInstance(ScriptInstance* instance);
   void SetState(ScriptInstance* instance, const char* state);
   void ExportCommand();
@@ -176,6 +188,7 @@ class MainWindow : public QMainWindow {
   bool visible_ = true;
   bool exited_ = false;
   QString lastMessage_;
+  QPointer<QMessageBox> refusal_;
 };
 
 }  // namespace velmar
