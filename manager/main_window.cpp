@@ -25,6 +25,12 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStyledItemDelegate>
+#include <QTranslator>
 #include <algorithm>
 
 #include "engine/engine_environment.h"
@@ -54,6 +60,41 @@ QString Utf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Column 1 first shows the script's path: when it does not fit, the middle
+// gives way so the file name stays visible. Texts the script shows later
+// are cut at the end as usual.
+class PathCellDelegate : public QStyledItemDelegate {
+ public:
+  PathCellDelegate(const ScriptListModel& model, QObject* parent)
+      : QStyledItemDelegate(parent), model_(model) {}
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (model_.showsPath(index.row())) option->textElideMode = Qt::ElideMiddle;
+  }
+
+ private:
+  const ScriptListModel& model_;
+};
+
+// Qt's own dialogs (file dialogs, standard buttons, the overwrite prompt)
+// speak the interface's language, Chinese, when the translations are
+// installed.
+void LoadQtTranslations() {
+  static bool loaded = false;
+  if (loaded || !QCoreApplication::instance()) return;
+  loaded = true;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                       QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(translator);
+  } else {
+    delete translator;
+  }
+}
+
 struct CommandEntry {
   int id;
   const char* caption;
@@ -68,15 +109,16 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
       model_(new ScriptListModel(this)),
       icon_(ProgramIcon(QStringLiteral("tamarind"), QLatin1Char('T'), IconShape::kRound)) {
   programFolder = QCoreApplication::applicationDirPath();
+  LoadQtTranslations();
   chooseProjectFile = [this](bool save) {
     const QString filter = QString::fromUtf8(kProjectFilter);
     if (save) {
-      QFileDialog dialog(this, QString(), QStringLiteral("*.tmpro"), filter);
+      QFileDialog dialog(this, QString(), scriptFolder() + QStringLiteral("/*.tmpro"), filter);
       dialog.setAcceptMode(QFileDialog::AcceptSave);
       dialog.setDefaultSuffix(QStringLiteral("tmpro"));
       return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     }
-    return QFileDialog::getOpenFileName(this, QString(), QString(), filter);
+    return QFileDialog::getOpenFileName(this, QString(), scriptFolder(), filter);
   };
   openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   // Not quit(): that asks every window to close first and gives up when one
@@ -112,8 +154,18 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
   host_->onText = [this](ScriptInstance* instance, int32_t code, const std::string& text) {
     ShowText(instance, code, text);
   };
+  host_->onScriptError = [this](ScriptInstance* instance, const std::string& report) {
+    if (model_->instanceAt(instance->row) != instance) return;
+    const CodePage& cp = *env_.codePage;
+    QString reason = ToQString(cp.CutAtCharacter(report, kMaxShownBytes), cp);
+    reason.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    model_->setError(instance->row, reason);
+  };
   setAcceptDrops(true);
   resize(kInitialWidth, kInitialHeight);
+  RestoreColumnWidths();
+  connect(list_->horizontalHeader(), &QHeaderView::sectionResized, this,
+          [this] { if (!settingWidths_) SaveColumnWidths(); });
   // Never smaller than the window opens: the buttons and the columns'
   // headers stay readable.
   setMinimumSize(kInitialWidth, kInitialHeight);
@@ -121,6 +173,7 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
 
 MainWindow::~MainWindow() {
   host_->onText = nullptr;
+  host_->onScriptError = nullptr;
   if (regexTester_) delete regexTester_.data();
   if (trayShown_) tray_->hide();
   hotKey_.unregisterKey();
@@ -195,6 +248,13 @@ QWidget* MainWindow::BuildCentral() {
   list_->horizontalHeader()->setHighlightSections(false);
   list_->horizontalHeader()->setStretchLastSection(false);
   for (int i = 0; i < 5; ++i) list_->setColumnWidth(i, kColumnWidths[i]);
+  list_->setItemDelegateForColumn(1, new PathCellDelegate(*model_, list_));
+  // A double click opens the row's script in the user's editor.
+  connect(list_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (const ScriptInstance* instance = model_->instanceAt(index.row())) {
+      openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(instance->path))));
+    }
+  });
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list_, &QWidget::customContextMenuRequested, this,
           [this] { contextMenu_->popup(QCursor::pos()); });
@@ -242,7 +302,7 @@ void MainWindow::command(int id) {
         addDialog_->raise();
         return;
       }
-      addDialog_ = new AddScriptDialog(this);
+      addDialog_ = new AddScriptDialog(this, scriptFolder());
       addDialog_->setAttribute(Qt::WA_DeleteOnClose);
       AddScriptDialog* dialog = addDialog_;
       connect(dialog, &QDialog::accepted, this, [this, dialog] {
@@ -772,7 +832,46 @@ void MainWindow::changeEvent(QEvent* event) {
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   // The latest-message column takes what the window grows by.
-  list_->setColumnWidth(1, kColumnWidths[1] + std::max(0, width() - kInitialWidth));
+  settingWidths_ = true;
+  list_->setColumnWidth(1, columnOneBase_ + std::max(0, width() - kInitialWidth));
+  settingWidths_ = false;
+}
+
+QString MainWindow::scriptFolder() const {
+  return QFile::decodeName(QByteArray::fromStdString((env_.home / "Script").string()));
+}
+
+QString MainWindow::columnWidthsFile() const {
+  return QFile::decodeName(QByteArray::fromStdString((env_.home / "tamarind.columns").string()));
+}
+
+void MainWindow::RestoreColumnWidths() {
+  QFile file(columnWidthsFile());
+  if (!file.open(QIODevice::ReadOnly)) return;
+  const QList<QByteArray> widths = file.readAll().trimmed().split(' ');
+  if (widths.size() != 5) return;
+  settingWidths_ = true;
+  for (int i = 0; i < 5; ++i) {
+    bool ok = false;
+    const int width = widths[i].toInt(&ok);
+    // A damaged file leaves the starting widths.
+    if (ok && width >= 10 && width <= 4000) {
+      list_->setColumnWidth(i, width);
+      if (i == 1) columnOneBase_ = width;
+    }
+  }
+  settingWidths_ = false;
+}
+
+void MainWindow::SaveColumnWidths() {
+  // Column 1 is kept as it would be at the starting window width.
+  columnOneBase_ = std::max(10, list_->columnWidth(1) - std::max(0, width() - kInitialWidth));
+  QStringList widths;
+  for (int i = 0; i < 5; ++i) widths << QString::number(i == 1 ? columnOneBase_ : list_->columnWidth(i));
+  QSaveFile file(columnWidthsFile());
+  if (!file.open(QIODevice::WriteOnly)) return;
+  file.write(widths.join(QLatin1Char(' ')).toLatin1() + '\n');
+  file.commit();  // written in full or not at all
 }
 
 }  // namespace velmar

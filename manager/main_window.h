@@ -95,6 +95,10 @@ class MainWindow : public QMainWindow {
   // Where the tray is; the default asks the desktop. Tests where no tray
   // runs (the offscreen platform, Xvfb) set it to check the tray logic.
   std::function<bool()> trayAvailable;
+  // Where the add and import dialogs start: the home folder's Script/.
+  QString scriptFolder() const;
+  // Where the widths of the list's columns that the user dragged are kept.
+  QString columnWidthsFile() const;
   // Where the manual, the packer and the manual shipped with the build are
   // looked for.
   QString programFolder;
@@ -135,6 +139,8 @@ class MainWindow : public QMainWindow {
 
  private:
   void BuildMenus();
+  void RestoreColumnWidths();
+  void SaveColumnWidths();
   QWidget* BuildCentral();
   void ShowText(ScriptInstance* instance, int32_t code, const std::string& text);
   std::vector<ScriptInstance*> SelectedInstances() const;
@@ -189,6 +195,9 @@ class MainWindow : public QMainWindow {
   bool exited_ = false;
   QString lastMessage_;
   QPointer<QMessageBox> refusal_;
+  // Column 1's width at the starting window width (the user may drag it).
+  int columnOneBase_ = kColumnWidths[1];
+  bool settingWidths_ = false;
 };
 
 }  // namespace velmar

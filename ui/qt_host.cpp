@@ -155,6 +155,9 @@ void QtHost::showText(ScriptInstance* instance, int32_t code, const std::string&
 }
 
 void QtHost::openAlert(const std::shared_ptr<PendingRequest>& pending) {
+  // The worker marked its run as failed before it sent the report.
+  auto* instance = dynamic_cast<ScriptInstance*>(pending->instance);
+  if (instance && instance->errorReported && onScriptError) onScriptError(instance, pending->text);
   auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromUtf8(caption_.c_str()),
                               ToQString(cp().CutAtCharacter(pending->text, kMaxPromptBytes), cp()),
                               QMessageBox::Ok);

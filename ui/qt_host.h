@@ -64,6 +64,9 @@ class QtHost : public UiHostCore {
 
   // Called with every window event before it reaches the scripts.
   std::function<void(const WindowEvent&)> onWindowEvent;
+  // Called when a script's error report opens (its run is ending on that
+  // error), with the report's text.
+  std::function<void(ScriptInstance*, const std::string&)> onScriptError;
   // Called with codes 2 to 5, 34 and 35 (the programs show them).
   std::function<void(ScriptInstance*, int32_t, const std::string&)> onText;
 

@@ -222,6 +222,20 @@ TEST_F(SessionTest, PausedRowsReadPause) {
   ASSERT_TRUE(WaitUntil([&] { return all("exit"); }));
 }
 
+// A double click on a row opens its script in the user's editor.
+TEST_F(SessionTest, ADoubleClickOpensTheScript) {
+  VELMAR_NEEDS_DESKTOP();
+  MainWindow& w = Shown();
+  const std::string path = Script("edit me", "<main>\nshow x\n");
+  w.addScript("edit me", path, "");
+  QTableView* list = w.list();
+  const QRect cell = list->visualRect(w.model().index(0, 0));
+  DesktopSession::MoveTo(list->viewport()->mapToGlobal(cell.center()));
+  DesktopSession::Xdotool({"click", "--repeat", "2", "--delay", "80", "1"});
+  ASSERT_TRUE(WaitUntil([&] { return !urls.empty(); }));
+  EXPECT_EQ(urls[0].toLocalFile().toStdString(), path);
+}
+
 // The manager starts without the browser engine: none of its processes and
 // nothing of its set-up on the terminal; the engine starts with the first
 // script window, and its set-up report stays off the terminal then too.

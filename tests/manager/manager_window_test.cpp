@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
+#include <QStyledItemDelegate>
 #include <filesystem>
 
 #include "manager/add_script_dialog.h"
@@ -371,6 +372,70 @@ TEST_F(MainWindowTest, StopAllRunAgainAndWhyRunDidNothing) {
   ASSERT_TRUE(CellBecomes(2, 1, "ran again")) << Cell(2, 1).toStdString();
   EXPECT_EQ(Cell(2, 0), "once");
   EXPECT_EQ(Rows(), 3);
+}
+
+// A script that ended on an error shows it in its state cell (marked, the
+// engine's report in the tip).
+TEST_F(MainWindowTest, AFailedRowIsMarked) {
+  MainWindow& w = Window();
+  Add("fine", "<main>\nshow ok\n");
+  Add("bad", "<main>\nshow before\ngoto nowhere\n");
+  w.selectRows({0, 1});
+  Click(MainWindow::kRunScript);
+  ASSERT_TRUE(WaitUntil([&] { return !w.model().error(1).isEmpty(); }));
+  SaveShot(&w, "manager_failed_row");
+  // The report waits for its OK before the script ends.
+  for (QMessageBox* box : w.host().openAlerts()) box->close();
+  ASSERT_TRUE(WaitUntil([&] { return !w.model().instanceAt(1)->worker.alive(); }));
+  const QModelIndex failed = w.model().index(1, 4);
+  const QString tip = failed.data(Qt::ToolTipRole).toString();
+  EXPECT_NE(tip.indexOf("GOTO nowhere"), -1) << tip.toStdString();
+  EXPECT_NE(tip.indexOf("使用了未定义的代码段名称"), -1) << tip.toStdString();
+  EXPECT_TRUE(failed.data(Qt::BackgroundRole).isValid());
+  EXPECT_FALSE(w.model().index(0, 4).data(Qt::BackgroundRole).isValid());
+  EXPECT_TRUE(w.model().error(0).isEmpty());
+
+}
+
+// The list keeps the widths a person dragged for the next start; the path
+// column gives way in the middle, keeping the file name in sight; the
+// dialogs start in the home's Script/ folder and Qt's own texts are
+// Chinese.
+TEST_F(MainWindowTest, DraggedWidthsAreKeptAndPathsAreCutInTheMiddle) {
+  MainWindow& w = Window();
+  w.addScript("deep", "/a/very/long/folder/name/that/does/not/fit/in/the/column/at/all/x.vlm", "");
+  w.list()->horizontalHeader()->resizeSection(0, 150);
+  w.list()->horizontalHeader()->resizeSection(1, 120);
+  QStyleOptionViewItem option;
+  option.initFrom(w.list());
+  option.textElideMode = w.list()->textElideMode();  // as the view hands it over
+  auto* delegate = w.list()->itemDelegateForColumn(1);
+  ASSERT_NE(delegate, nullptr);
+  QStyleOptionViewItem used = option;
+  struct Probe : QStyledItemDelegate {
+    using QStyledItemDelegate::initStyleOption;
+  };
+  static_cast<Probe*>(static_cast<QStyledItemDelegate*>(delegate))->initStyleOption(&used, w.model().index(0, 1));
+  EXPECT_EQ(used.textElideMode, Qt::ElideMiddle);
+  w.model().setText(0, 1, "a message the script showed");
+  used = option;
+  static_cast<Probe*>(static_cast<QStyledItemDelegate*>(delegate))->initStyleOption(&used, w.model().index(0, 1));
+  EXPECT_NE(used.textElideMode, Qt::ElideMiddle);
+
+  EXPECT_EQ(w.scriptFolder().toStdString(), (dir.path() / "Script").string());
+  // Qt's own buttons speak the interface's language.
+  QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Cancel | QMessageBox::Save);
+  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "取消");
+  window.reset();
+  MainWindow& again = Window();
+  EXPECT_EQ(again.list()->columnWidth(0), 150);
+  EXPECT_EQ(again.list()->columnWidth(1), 120);
+  EXPECT_EQ(again.list()->columnWidth(2), 40);
+
+  // A damaged file gives the starting widths back.
+  window.reset();
+  dir.Write("tamarind.columns", "garbage");
+  EXPECT_EQ(Window().list()->columnWidth(0), 108);
 }
 
 TEST_F(MainWindowTest, AScriptThatCannotBeReadEndsAtOnceAndCanBeRemoved) {
