@@ -32,6 +32,7 @@
 #include <QStyledItemDelegate>
 #include <QTranslator>
 #include <algorithm>
+#include <filesystem>
 
 #include "engine/engine_environment.h"
 #include "manager/add_script_dialog.h"
@@ -164,6 +165,9 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
   setAcceptDrops(true);
   resize(kInitialWidth, kInitialHeight);
   RestoreColumnWidths();
+  connect(model_, &QAbstractItemModel::rowsInserted, this, &MainWindow::ScheduleKeptListSave);
+  connect(model_, &QAbstractItemModel::rowsRemoved, this, &MainWindow::ScheduleKeptListSave);
+  LoadKeptList();
   connect(list_->horizontalHeader(), &QHeaderView::sectionResized, this,
           [this] { if (!settingWidths_) SaveColumnWidths(); });
   // Never smaller than the window opens: the buttons and the columns'
@@ -172,6 +176,7 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+  if (keptListSavePending_) SaveKeptList();
   host_->onText = nullptr;
   host_->onScriptError = nullptr;
   if (regexTester_) delete regexTester_.data();
@@ -729,6 +734,80 @@ bool MainWindow::AnyScriptAlive() const {
   return false;
 }
 
+QString MainWindow::keptListFile() const {
+  return QFile::decodeName(QByteArray::fromStdString((env_.home / "scripts.tmpro").string()));
+}
+
+void MainWindow::LoadKeptList() {
+  const std::string file = QFile::encodeName(keptListFile()).toStdString();
+  keepListQuiet_ = true;
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec)) {
+    const std::optional<std::string> text = ReadProjectFile(file);
+    std::vector<ProjectEntry> entries;
+    std::size_t lines = 0;
+    if (text) {
+      entries = ParseProject(*text);
+      for (std::string_view rest = *text; !rest.empty();) {
+        const std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) ++lines;
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+      }
+    }
+    if (!text || entries.size() != lines) {
+      // Damaged or unreadable: kept aside as it is, never overwritten; what
+      // could be read is loaded.
+      std::string aside = file + ".damaged";
+      for (int n = 2; std::filesystem::exists(aside, ec); ++n) aside = file + ".damaged" + std::to_string(n);
+      std::filesystem::rename(file, aside, ec);
+      Message(QStringLiteral("脚本列表 %1 已损坏，已另存为 %2；能读出的 %3 个脚本已载入．")
+                  .arg(keptListFile(), QFile::decodeName(QByteArray::fromStdString(aside)))
+                  .arg(entries.size()));
+      keptListSavePending_ = true;
+    }
+    for (const ProjectEntry& entry : entries) addScript(entry.name, entry.path, entry.param);
+  }
+  keepListQuiet_ = false;
+  if (keptListSavePending_) SaveKeptList();
+}
+
+void MainWindow::ScheduleKeptListSave() {
+  if (keepListQuiet_ || keptListSavePending_) return;
+  // One write for all the changes of one turn (an import adds many rows).
+  keptListSavePending_ = true;
+  QTimer::singleShot(0, this, [this] {
+    if (keptListSavePending_) SaveKeptList();
+  });
+}
+
+void MainWindow::SaveKeptList() {
+  keptListSavePending_ = false;
+  if (keepListQuiet_) return;
+  std::vector<ProjectEntry> entries;
+  int refused = 0;
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const ScriptInstance* instance = model_->instanceAt(row);
+    ProjectEntry entry{instance->displayName, instance->path, instance->param};
+    std::optional<std::size_t> bad;
+    ProjectText({entry}, &bad);
+    if (bad) {
+      ++refused;  // a "^" or a line end would read back as other scripts
+      continue;
+    }
+    entries.push_back(std::move(entry));
+  }
+  const std::string text = ProjectText(entries);
+  if (!ReplaceProjectFile(QFile::encodeName(keptListFile()).toStdString(), text)) {
+    statusBar()->showMessage(QStringLiteral("脚本列表无法保存到 %1．").arg(keptListFile()), 8000);
+  } else if (refused > 0) {
+    statusBar()->showMessage(
+        QStringLiteral("%1 个脚本的名称、路径或参数含有 ^ 或换行，未保存在脚本列表中．").arg(refused),
+        8000);
+  }
+}
+
 bool MainWindow::Exit() {
   if (AnyScriptAlive()) {
     if (refusal_) {
@@ -749,6 +828,9 @@ bool MainWindow::Exit() {
     refusal_->open();
     return false;
   }
+  // The list stays as it was for the next start.
+  if (keptListSavePending_) SaveKeptList();
+  keepListQuiet_ = true;
   for (int row = model_->rowCount() - 1; row >= 0; --row) RemoveInstance(model_->instanceAt(row));
   host_->stopAllAndWait(QtHost::kExitWaitMs);
   host_->closeAllWindows();

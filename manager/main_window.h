@@ -97,6 +97,9 @@ class MainWindow : public QMainWindow {
   std::function<bool()> trayAvailable;
   // Where the add and import dialogs start: the home folder's Script/.
   QString scriptFolder() const;
+  // The script list kept across starts: a project file in the home folder,
+  // rewritten after every change of the list, read at start.
+  QString keptListFile() const;
   // Where the widths of the list's columns that the user dragged are kept.
   QString columnWidthsFile() const;
   // Where the manual, the packer and the manual shipped with the build are
@@ -140,6 +143,9 @@ class MainWindow : public QMainWindow {
  private:
   void BuildMenus();
   void RestoreColumnWidths();
+  void LoadKeptList();
+  void ScheduleKeptListSave();
+  void SaveKeptList();
   void SaveColumnWidths();
   QWidget* BuildCentral();
   void ShowText(ScriptInstance* instance, int32_t code, const std::string& text);
@@ -198,6 +204,9 @@ class MainWindow : public QMainWindow {
   // Column 1's width at the starting window width (the user may drag it).
   int columnOneBase_ = kColumnWidths[1];
   bool settingWidths_ = false;
+  // While the kept list is read, and from exit on, changes are not saved.
+  bool keepListQuiet_ = true;
+  bool keptListSavePending_ = false;
 };
 
 }  // namespace velmar
