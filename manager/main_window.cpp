@@ -705,7 +705,8 @@ void MainWindow::OpenPacker() {
     Message(QStringLiteral("脚本打包器未安装．"));
     return;
   }
-  packDialog_ = new PackDialog(env_.home, QFile::encodeName(runnerProgram).toStdString(), this);
+  packDialog_ = new PackDialog(env_.home, QFile::encodeName(runnerProgram).toStdString(), this,
+                               QString::fromStdString(hotKeyText_));
   packDialog_->setAttribute(Qt::WA_DeleteOnClose);
   packDialog_->open();
 }
