@@ -457,7 +457,7 @@ void MainWindow::RunSelected() {
   // Nothing visible happened to these rows: say why, and what would.
   if (!unchanged.isEmpty()) {
     statusBar()->showMessage(QString::fromUtf8(kStillRunning).arg(unchanged.join("\", \"")) +
-                                 QStringLiteral(" 已结束的脚本可用“重新执行”．"),
+                                 QStringLiteral(" 已结束的脚本可用“重新执行”再次运行．"),
                              8000);
   }
 }

@@ -63,7 +63,7 @@ class MainWindow : public QMainWindow {
   static constexpr char kExitRefused[] = "仍有线程在运行中，请先停止再退出．";
   // The refusal box's second button: stops every script, waits, exits.
   static constexpr char kStopAllAndExit[] = "全部停止并退出";
-  static constexpr char kStillRunning[] = "脚本 \"%1\" 正在运行，未重新执行．";
+  static constexpr char kStillRunning[] = "脚本 \"%1\" 正在运行，执行命令对它不起作用．";
   static constexpr char kProjectFilter[] = "Tamarind Project (*.tmpro);;All (*.*)";
   static constexpr int kInitialWidth = 640;
   static constexpr int kInitialHeight = 380;

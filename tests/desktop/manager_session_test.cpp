@@ -7,6 +7,9 @@
 #include <QHeaderView>
 #include <QProcess>
 #include <QPushButton>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStatusBar>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTableView>
@@ -167,7 +170,7 @@ TEST_F(SessionTest, MinimiseToTheTrayTakesTheWindowOffTheScreen) {
   QRect icon;
   ASSERT_TRUE(WaitUntil([&] {
     icon = w.tray().icon()->geometry();
-    return icon.isValid() && icon.width() > 0;
+    return icon.isValid() && icon.width() > 0 && icon.x() > 0;
   }));
   DesktopSession::ClickAt(icon.center());
   ASSERT_TRUE(WaitUntil([&] { return DesktopSession::Viewable(&w) && !w.trayShown(); }));
@@ -234,6 +237,101 @@ TEST_F(SessionTest, ADoubleClickOpensTheScript) {
   DesktopSession::Xdotool({"click", "--repeat", "2", "--delay", "80", "1"});
   ASSERT_TRUE(WaitUntil([&] { return !urls.empty(); }));
   EXPECT_EQ(urls[0].toLocalFile().toStdString(), path);
+}
+
+// The exit refusal as a person meets it: Enter keeps the program open;
+// the second button stops every script and exits.
+TEST_F(SessionTest, TheRefusalBoxStopsEverythingAndExitsOnItsSecondButton) {
+  VELMAR_NEEDS_DESKTOP();
+  MainWindow w(env);
+  w.show();
+  Framed(&w);
+  DesktopSession::Xdotool({"windowactivate", "--sync", DesktopSession::WindowId(&w)});
+  const std::string loop = Script("loop", "<main>\nwhile 1\n{\npause 20\n}\n");
+  for (int i = 0; i < 3; ++i) w.addScript("loop" + std::to_string(i), loop, "");
+  w.selectRows({0, 1, 2});
+  DesktopSession::ClickAt(Center(w.button(MainWindow::kRunScript)));
+  ASSERT_TRUE(WaitUntil([&] { return w.model().instanceAt(2)->worker.alive(); }));
+  DesktopSession::Keys("alt+f q");
+  ASSERT_TRUE(WaitUntil([&] { return w.refusalBox() && w.refusalBox()->isVisible(); }));
+  Framed(w.refusalBox());
+  DesktopSession::Shot("desktop_exit_refused");
+  DesktopSession::Keys("Return");
+  ASSERT_TRUE(WaitUntil([&] { return w.refusalBox() == nullptr; }));
+  EXPECT_TRUE(w.model().instanceAt(0)->worker.alive());
+  EXPECT_FALSE(w.exited());
+
+  DesktopSession::Keys("alt+f q");
+  ASSERT_TRUE(WaitUntil([&] { return w.refusalBox() && w.refusalBox()->isVisible(); }));
+  Framed(w.refusalBox());
+  QAbstractButton* stopAll = nullptr;
+  for (QAbstractButton* b : w.refusalBox()->buttons()) {
+    if (b->text() == QString::fromUtf8(MainWindow::kStopAllAndExit)) stopAll = b;
+  }
+  ASSERT_NE(stopAll, nullptr);
+  const QPoint target = Center(stopAll);
+  QTimer::singleShot(0, &w, [target] { DesktopSession::ClickAt(target); });
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+  guard.start(20000);
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_TRUE(w.exited());
+  EXPECT_EQ(w.model().rowCount(), 0);
+}
+
+// "Stop all" from the tray's menu, and "run again" from its button.
+TEST_F(SessionTest, StopAllFromTheTrayAndRunAgainFromItsButton) {
+  VELMAR_NEEDS_DESKTOP();
+  if (!DesktopSession::HasTray()) VELMAR_SKIP_WITHOUT("a running trayer");
+  MainWindow& w = Shown();
+  const std::string loop = Script("counting", "<main>\nwhile 1\n{\npause 20\n}\n");
+  w.addScript("a", loop, "");
+  w.addScript("b", loop, "");
+  ClickRow(0);
+  DesktopSession::Keys("ctrl+a");
+  ClickButton(MainWindow::kRunScript);
+  ASSERT_TRUE(WaitUntil([&] {
+    return w.model().instanceAt(0)->worker.alive() && w.model().instanceAt(1)->worker.alive();
+  }));
+  // Run again on running rows: nothing, and the status bar says why.
+  ClickButton(MainWindow::kRunScript);
+  EXPECT_NE(w.statusBar()->currentMessage().indexOf(QStringLiteral("正在运行")), -1);
+
+  // The close box hides to the tray (closeto=1 by default).
+  DesktopSession::Keys("alt+F4");
+  ASSERT_TRUE(WaitUntil([&] { return w.trayShown() && !w.isVisible(); }));
+  QRect icon;
+  // Until the tray has taken the icon in, it stands at the screen's corner.
+  ASSERT_TRUE(WaitUntil([&] {
+    icon = w.tray().icon()->geometry();
+    return icon.isValid() && icon.width() > 0 && icon.x() > 0;
+  }));
+  DesktopSession::ClickAt(icon.center(), 3);
+  ASSERT_TRUE(WaitUntil([&] { return w.trayMenu()->isVisible(); }));
+  QTest::qWait(200);  // a menu has no frame to wait for
+  DesktopSession::Shot("desktop_tray_menu");
+  QAction* stopAll = nullptr;
+  for (QAction* a : w.trayMenu()->actions()) {
+    if (a->text() == QStringLiteral("全部停止(&T)")) stopAll = a;
+  }
+  ASSERT_NE(stopAll, nullptr);
+  DesktopSession::ClickAt(w.trayMenu()->mapToGlobal(w.trayMenu()->actionGeometry(stopAll).center()));
+  ASSERT_TRUE(WaitUntil([&] {
+    return !w.model().instanceAt(0)->worker.alive() && !w.model().instanceAt(1)->worker.alive();
+  }));
+
+  // Back from the tray, run one of them again.
+  DesktopSession::ClickAt(icon.center());
+  Framed(&w);
+  ClickRow(1);
+  ClickButton(MainWindow::kRunAgain);
+  ASSERT_TRUE(WaitUntil([&] { return w.model().instanceAt(1)->worker.alive(); }));
+  EXPECT_EQ(Cell(1, 0), "b");
+  EXPECT_EQ(Cell(1, 4), "sleep");
+  DesktopSession::Shot("desktop_run_again");
+  ClickButton(MainWindow::kStopScript);
+  ASSERT_TRUE(WaitUntil([&] { return !w.model().instanceAt(1)->worker.alive(); }));
 }
 
 // The manager starts without the browser engine: none of its processes and
