@@ -9,13 +9,14 @@
 
 namespace velmar {
 
-AddScriptDialog::AddScriptDialog(QWidget* parent)
+AddScriptDialog::AddScriptDialog(QWidget* parent, QString startFolder)
     : QDialog(parent),
       name_(new QLineEdit(this)),
       path_(new QLineEdit(this)),
       param_(new QLineEdit(this)),
       browse_(new QPushButton(QStringLiteral("浏览.."), this)),
-      ok_(new QPushButton(QStringLiteral("确定"), this)) {
+      ok_(new QPushButton(QStringLiteral("确定"), this)),
+      startFolder_(std::move(startFolder)) {
   setWindowTitle(QStringLiteral("添加资源.."));
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("脚本名称:"), name_);
@@ -34,7 +35,7 @@ AddScriptDialog::AddScriptDialog(QWidget* parent)
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
   connect(browse_, &QPushButton::clicked, this, [this] {
-    auto* dialog = new QFileDialog(this, windowTitle(), QString(), QString::fromUtf8(kFilter));
+    auto* dialog = new QFileDialog(this, windowTitle(), startFolder_, QString::fromUtf8(kFilter));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFile);
     connect(dialog, &QFileDialog::fileSelected, this,

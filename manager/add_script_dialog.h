@@ -14,7 +14,8 @@ class AddScriptDialog : public QDialog {
  public:
   static constexpr char kFilter[] = "Tamarind Script (*.vlm);;All (*.*)";
 
-  explicit AddScriptDialog(QWidget* parent = nullptr);
+  // "浏览.." starts in `startFolder` (the home folder's Script/).
+  explicit AddScriptDialog(QWidget* parent = nullptr, QString startFolder = {});
 
   QLineEdit* nameField() const { return name_; }
   QLineEdit* pathField() const { return path_; }
@@ -28,6 +29,7 @@ class AddScriptDialog : public QDialog {
   QLineEdit* param_;
   QPushButton* browse_;
   QPushButton* ok_;
+  QString startFolder_;
 };
 
 }  // namespace velmar

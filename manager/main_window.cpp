@@ -25,7 +25,14 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStyledItemDelegate>
+#include <QTranslator>
 #include <algorithm>
+#include <filesystem>
 
 #include "engine/engine_environment.h"
 #include "manager/add_script_dialog.h"
@@ -54,6 +61,41 @@ QString Utf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Column 1 first shows the script's path: when it does not fit, the middle
+// gives way so the file name stays visible. Texts the script shows later
+// are cut at the end as usual.
+class PathCellDelegate : public QStyledItemDelegate {
+ public:
+  PathCellDelegate(const ScriptListModel& model, QObject* parent)
+      : QStyledItemDelegate(parent), model_(model) {}
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (model_.showsPath(index.row())) option->textElideMode = Qt::ElideMiddle;
+  }
+
+ private:
+  const ScriptListModel& model_;
+};
+
+// Qt's own dialogs (file dialogs, standard buttons, the overwrite prompt)
+// speak the interface's language, Chinese, when the translations are
+// installed.
+void LoadQtTranslations() {
+  static bool loaded = false;
+  if (loaded || !QCoreApplication::instance()) return;
+  loaded = true;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                       QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(translator);
+  } else {
+    delete translator;
+  }
+}
+
 struct CommandEntry {
   int id;
   const char* caption;
@@ -68,18 +110,22 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
       model_(new ScriptListModel(this)),
       icon_(ProgramIcon(QStringLiteral("tamarind"), QLatin1Char('T'), IconShape::kRound)) {
   programFolder = QCoreApplication::applicationDirPath();
+  LoadQtTranslations();
   chooseProjectFile = [this](bool save) {
     const QString filter = QString::fromUtf8(kProjectFilter);
     if (save) {
-      QFileDialog dialog(this, QString(), QStringLiteral("*.tmpro"), filter);
+      QFileDialog dialog(this, QString(), scriptFolder() + QStringLiteral("/*.tmpro"), filter);
       dialog.setAcceptMode(QFileDialog::AcceptSave);
       dialog.setDefaultSuffix(QStringLiteral("tmpro"));
       return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     }
-    return QFileDialog::getOpenFileName(this, QString(), QString(), filter);
+    return QFileDialog::getOpenFileName(this, QString(), scriptFolder(), filter);
   };
   openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-  quit = [] { QCoreApplication::quit(); };
+  // Not quit(): that asks every window to close first and gives up when one
+  // refuses, and script windows refuse their close box by design. Exit has
+  // closed them itself by then.
+  quit = [] { QCoreApplication::exit(0); };
   trayAvailable = [] { return TrayIcon::desktopHasTray(); };
 
   setWindowTitle(QString::fromUtf8(kCaption));
@@ -109,15 +155,30 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
   host_->onText = [this](ScriptInstance* instance, int32_t code, const std::string& text) {
     ShowText(instance, code, text);
   };
+  host_->onScriptError = [this](ScriptInstance* instance, const std::string& report) {
+    if (model_->instanceAt(instance->row) != instance) return;
+    const CodePage& cp = *env_.codePage;
+    QString reason = ToQString(cp.CutAtCharacter(report, kMaxShownBytes), cp);
+    reason.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    model_->setError(instance->row, reason);
+  };
   setAcceptDrops(true);
   resize(kInitialWidth, kInitialHeight);
+  RestoreColumnWidths();
+  connect(model_, &QAbstractItemModel::rowsInserted, this, &MainWindow::ScheduleKeptListSave);
+  connect(model_, &QAbstractItemModel::rowsRemoved, this, &MainWindow::ScheduleKeptListSave);
+  LoadKeptList();
+  connect(list_->horizontalHeader(), &QHeaderView::sectionResized, this,
+          [this] { if (!settingWidths_) SaveColumnWidths(); });
   // Never smaller than the window opens: the buttons and the columns'
   // headers stay readable.
   setMinimumSize(kInitialWidth, kInitialHeight);
 }
 
 MainWindow::~MainWindow() {
+  if (keptListSavePending_) SaveKeptList();
   host_->onText = nullptr;
+  host_->onScriptError = nullptr;
   if (regexTester_) delete regexTester_.data();
   if (trayShown_) tray_->hide();
   hotKey_.unregisterKey();
@@ -138,6 +199,10 @@ void MainWindow::BuildMenus() {
   action(file, kDeleteAll, "删除所有");
   action(file, kImportProject, "导入脚本(&I)");
   action(file, kExportProject, "导出脚本(&E)");
+  file->addSeparator();
+  action(file, kRunAgain, "重新执行(&G)");
+  action(file, kStopAll, "全部停止(&T)");
+  file->addSeparator();
   action(file, kExit, "退出(&Q)");
   QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
   action(tools, kSettings, "参数配置(&C)..");
@@ -155,14 +220,16 @@ void MainWindow::BuildMenus() {
       {kAddScript, "添加脚本(&A)"},     {kDeleteScript, "删除脚本(&D)"},
       {kDeleteAll, "删除所有"},         {kRunScript, "执行脚本(&R)"},
       {kPauseScript, "暂停执行(&P)"},   {kStopScript, "停止退出(&S)"},
-      {kImportProject, "导入脚本(&I)"}, {kExportProject, "导出脚本(&E)"},
+      {kRunAgain, "重新执行(&G)"},      {kImportProject, "导入脚本(&I)"},
+      {kExportProject, "导出脚本(&E)"},
   };
   for (const auto& entry : kContext) action(contextMenu_, entry.id, entry.caption);
   contextMenu_->setDefaultAction(contextMenu_->actions().first());
 
   trayMenu_ = new QMenu(this);
   static constexpr CommandEntry kTray[] = {
-      {kShowMain, "显示主界面(&S)"}, {kExit, "退出(&Q)"},   {kRegexTest, "正则表达式测试(&R)"},
+      {kShowMain, "显示主界面(&S)"}, {kStopAll, "全部停止(&T)"}, {kExit, "退出(&Q)"},
+      {kRegexTest, "正则表达式测试(&R)"},
       {kPacker, "脚本打包器(&P)"},   {kManual, "帮助(&H)"}, {kWebSite, "在线讨论(&B).."},
   };
   for (const auto& entry : kTray) action(trayMenu_, entry.id, entry.caption);
@@ -186,6 +253,13 @@ QWidget* MainWindow::BuildCentral() {
   list_->horizontalHeader()->setHighlightSections(false);
   list_->horizontalHeader()->setStretchLastSection(false);
   for (int i = 0; i < 5; ++i) list_->setColumnWidth(i, kColumnWidths[i]);
+  list_->setItemDelegateForColumn(1, new PathCellDelegate(*model_, list_));
+  // A double click opens the row's script in the user's editor.
+  connect(list_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (const ScriptInstance* instance = model_->instanceAt(index.row())) {
+      openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(instance->path))));
+    }
+  });
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list_, &QWidget::customContextMenuRequested, this,
           [this] { contextMenu_->popup(QCursor::pos()); });
@@ -194,6 +268,7 @@ QWidget* MainWindow::BuildCentral() {
       {kAddScript, "添加脚本"},     {kDeleteScript, "删除脚本"},  {kDeleteAll, "删除所有"},
       {kExportProject, "导出脚本"}, {kImportProject, "导入脚本"}, {kRunScript, "执行脚本"},
       {kPauseScript, "暂停执行"},   {kStopScript, "停止退出"},    {kReloadScript, "重新加载"},
+      {kRunAgain, "重新执行"},
   };
   auto* column = new QVBoxLayout;
   column->setSpacing(4);
@@ -232,7 +307,7 @@ void MainWindow::command(int id) {
         addDialog_->raise();
         return;
       }
-      addDialog_ = new AddScriptDialog(this);
+      addDialog_ = new AddScriptDialog(this, scriptFolder());
       addDialog_->setAttribute(Qt::WA_DeleteOnClose);
       AddScriptDialog* dialog = addDialog_;
       connect(dialog, &QDialog::accepted, this, [this, dialog] {
@@ -269,6 +344,12 @@ void MainWindow::command(int id) {
       return;
     case kReloadScript:
       ReloadSelected();
+      return;
+    case kRunAgain:
+      RunAgainSelected();
+      return;
+    case kStopAll:
+      StopAll();
       return;
     case kRegexTest:
       OpenRegexTester();
@@ -362,11 +443,22 @@ void MainWindow::DeleteAll() {
 }
 
 void MainWindow::RunSelected() {
+  QStringList unchanged;
   for (ScriptInstance* instance : SelectedInstances()) {
     // Running or ended: the state the script reports stays as it is.
-    if (instance->worker.started() && !host_->isPaused(*instance)) continue;
+    if (instance->worker.started() && !host_->isPaused(*instance)) {
+      unchanged << QString::fromUtf8(instance->displayName.c_str());
+      continue;
+    }
     if (!host_->run(*instance)) continue;  // no thread: the row stays as it was
+    host_->commandWroteState(*instance);
     SetState(instance, host_->isPaused(*instance) ? "pause" : "run");
+  }
+  // Nothing visible happened to these rows: say why, and what would.
+  if (!unchanged.isEmpty()) {
+    statusBar()->showMessage(QString::fromUtf8(kStillRunning).arg(unchanged.join("\", \"")) +
+                                 QStringLiteral(" 已结束的脚本可用“重新执行”再次运行．"),
+                             8000);
   }
 }
 
@@ -374,6 +466,7 @@ void MainWindow::PauseSelected() {
   for (ScriptInstance* instance : SelectedInstances()) {
     if (host_->isPaused(*instance) || !instance->worker.alive()) continue;
     host_->pause(*instance);
+    host_->commandWroteState(*instance);
     SetState(instance, host_->isPaused(*instance) ? "pause" : "run");
   }
 }
@@ -391,6 +484,54 @@ void MainWindow::ReloadSelected() {
     if (!RemoveInstance(instance)) continue;
     addScript(name, path, param);
   }
+}
+
+void MainWindow::RunAgainSelected() {
+  // Reload and run in one step, for rows whose scripts have ended; rows that
+  // never ran are simply run, running ones are left alone.
+  std::vector<ScriptInstance*> started;
+  std::vector<int> rows;
+  for (ScriptInstance* instance : SelectedInstances()) {
+    if (instance->worker.alive()) continue;
+    if (!instance->worker.started()) {
+      started.push_back(instance);
+      continue;
+    }
+    const std::string name = instance->displayName;
+    const std::string path = instance->path;
+    const std::string param = instance->param;
+    if (!RemoveInstance(instance)) continue;
+    // Like reload, the fresh row comes last.
+    started.push_back(addScript(name, path, param));
+  }
+  rows.clear();
+  for (ScriptInstance* instance : started) {
+    if (!host_->run(*instance)) continue;
+    host_->commandWroteState(*instance);
+    SetState(instance, "run");
+    rows.push_back(instance->row);
+  }
+  // The selection follows the rows, so the command can be given again.
+  selectRows(rows);
+}
+
+void MainWindow::StopAll() {
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    ScriptInstance* instance = model_->instanceAt(row);
+    if (instance->worker.alive()) host_->stopScript(*instance);
+  }
+}
+
+void MainWindow::StopAllAndExit() {
+  StopAll();
+  host_->stopAllAndWait(QtHost::kExitWaitMs);
+  if (AnyScriptAlive()) {
+    // A script that does not end within the wait keeps the program open:
+    // exiting would pull its instance from under its thread.
+    Message(QString::fromUtf8(kExitRefused));
+    return;
+  }
+  Exit();
 }
 
 void MainWindow::addDroppedFiles(const QList<QUrl>& urls) {
@@ -466,6 +607,19 @@ void MainWindow::importProject(const QString& file) {
     addScript(entry.name, entry.path, entry.param);
 }
 
+namespace {
+
+// What the window manager adds around a window's contents (caption bar,
+// borders); empty while the window has not been framed yet.
+QMargins FrameMargins(const QWidget& window) {
+  const QRect frame = window.frameGeometry();
+  const QRect inside = window.geometry();
+  return {inside.left() - frame.left(), inside.top() - frame.top(),
+          frame.right() - inside.right(), frame.bottom() - inside.bottom()};
+}
+
+}  // namespace
+
 void MainWindow::OpenRegexTester() {
   if (regexTester_) delete regexTester_.data();
   regexTester_ = new RegexTester(*env_.codePage, this);
@@ -474,8 +628,22 @@ void MainWindow::OpenRegexTester() {
   QScreen* screen = QGuiApplication::screenAt(cursor);
   if (!screen) screen = QGuiApplication::primaryScreen();
   const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  regexTester_->move(RegexTester::Placement(cursor, regexTester_->frameGeometry().size(), area));
+  // The rule is about the whole window as it stands on the screen, frame
+  // included. A window that is not shown has no frame yet, so it is taken
+  // to get the frame this window got from the same window manager, and
+  // placed again should its own turn out different.
+  const QMargins estimate = FrameMargins(*this);
+  const auto place = [cursor, area](RegexTester* tester, const QMargins& frame) {
+    tester->move(RegexTester::Placement(cursor, tester->size().grownBy(frame), area));
+  };
+  place(regexTester_, estimate);
   regexTester_->show();
+  QPointer<RegexTester> tester = regexTester_;
+  QTimer::singleShot(100, this, [tester, estimate, place] {
+    if (!tester) return;
+    const QMargins own = FrameMargins(*tester);
+    if (own != estimate && !own.isNull()) place(tester, own);
+  });
 }
 
 void MainWindow::OpenSettings() {
@@ -537,7 +705,8 @@ void MainWindow::OpenPacker() {
     Message(QStringLiteral("脚本打包器未安装．"));
     return;
   }
-  packDialog_ = new PackDialog(env_.home, QFile::encodeName(runnerProgram).toStdString(), this);
+  packDialog_ = new PackDialog(env_.home, QFile::encodeName(runnerProgram).toStdString(), this,
+                               QString::fromStdString(hotKeyText_));
   packDialog_->setAttribute(Qt::WA_DeleteOnClose);
   packDialog_->open();
 }
@@ -566,14 +735,106 @@ bool MainWindow::AnyScriptAlive() const {
   return false;
 }
 
+QString MainWindow::keptListFile() const {
+  return QFile::decodeName(QByteArray::fromStdString((env_.home / "scripts.tmpro").string()));
+}
+
+void MainWindow::LoadKeptList() {
+  const std::string file = QFile::encodeName(keptListFile()).toStdString();
+  keepListQuiet_ = true;
+  std::error_code ec;
+  if (std::filesystem::exists(file, ec)) {
+    const std::optional<std::string> text = ReadProjectFile(file);
+    std::vector<ProjectEntry> entries;
+    std::size_t lines = 0;
+    if (text) {
+      entries = ParseProject(*text);
+      for (std::string_view rest = *text; !rest.empty();) {
+        const std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty()) ++lines;
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+      }
+    }
+    if (!text || entries.size() != lines) {
+      // Damaged or unreadable: kept aside as it is, never overwritten; what
+      // could be read is loaded.
+      std::string aside = file + ".damaged";
+      for (int n = 2; std::filesystem::exists(aside, ec); ++n) aside = file + ".damaged" + std::to_string(n);
+      std::filesystem::rename(file, aside, ec);
+      Message(QStringLiteral("脚本列表 %1 已损坏，已另存为 %2；能读出的 %3 个脚本已载入．")
+                  .arg(keptListFile(), QFile::decodeName(QByteArray::fromStdString(aside)))
+                  .arg(entries.size()));
+      keptListSavePending_ = true;
+    }
+    for (const ProjectEntry& entry : entries) addScript(entry.name, entry.path, entry.param);
+  }
+  keepListQuiet_ = false;
+  if (keptListSavePending_) SaveKeptList();
+}
+
+void MainWindow::ScheduleKeptListSave() {
+  if (keepListQuiet_ || keptListSavePending_) return;
+  // One write for all the changes of one turn (an import adds many rows).
+  keptListSavePending_ = true;
+  QTimer::singleShot(0, this, [this] {
+    if (keptListSavePending_) SaveKeptList();
+  });
+}
+
+void MainWindow::SaveKeptList() {
+  keptListSavePending_ = false;
+  if (keepListQuiet_) return;
+  std::vector<ProjectEntry> entries;
+  int refused = 0;
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const ScriptInstance* instance = model_->instanceAt(row);
+    ProjectEntry entry{instance->displayName, instance->path, instance->param};
+    std::optional<std::size_t> bad;
+    ProjectText({entry}, &bad);
+    if (bad) {
+      ++refused;  // a "^" or a line end would read back as other scripts
+      continue;
+    }
+    entries.push_back(std::move(entry));
+  }
+  const std::string text = ProjectText(entries);
+  if (!ReplaceProjectFile(QFile::encodeName(keptListFile()).toStdString(), text)) {
+    statusBar()->showMessage(QStringLiteral("脚本列表无法保存到 %1．").arg(keptListFile()), 8000);
+  } else if (refused > 0) {
+    statusBar()->showMessage(
+        QStringLiteral("%1 个脚本的名称、路径或参数含有 ^ 或换行，未保存在脚本列表中．").arg(refused),
+        8000);
+  }
+}
+
 bool MainWindow::Exit() {
   if (AnyScriptAlive()) {
-    Message(QString::fromUtf8(kExitRefused));
+    if (refusal_) {
+      refusal_->raise();
+      return false;
+    }
+    lastMessage_ = QString::fromUtf8(kExitRefused);
+    refusal_ = new QMessageBox(QMessageBox::Information, QString::fromUtf8(QtHost::kManagerCaption),
+                               lastMessage_, QMessageBox::Ok, this);
+    QPushButton* stopAll =
+        refusal_->addButton(QString::fromUtf8(kStopAllAndExit), QMessageBox::DestructiveRole);
+    refusal_->setDefaultButton(QMessageBox::Ok);
+    refusal_->setEscapeButton(QMessageBox::Ok);
+    refusal_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(refusal_, &QMessageBox::buttonClicked, this, [this, stopAll](QAbstractButton* b) {
+      if (b == stopAll) QTimer::singleShot(0, this, &MainWindow::StopAllAndExit);
+    });
+    refusal_->open();
     return false;
   }
+  // The list stays as it was for the next start.
+  if (keptListSavePending_) SaveKeptList();
+  keepListQuiet_ = true;
   for (int row = model_->rowCount() - 1; row >= 0; --row) RemoveInstance(model_->instanceAt(row));
-  // Script windows close with the host's shutdown.
   host_->stopAllAndWait(QtHost::kExitWaitMs);
+  host_->closeAllWindows();
   if (regexTester_) delete regexTester_.data();
   RemoveTray();
   hotKey_.unregisterKey();
@@ -641,18 +902,59 @@ void MainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized)) return;
   if (!settings_.minimizeToTray || !trayAvailable()) return;
-  // Hidden after the state change has been handled.
+  // Hidden after the state change has been handled. The minimised state
+  // stays until the window is shown again (showNormal): taking it back here
+  // would have the window system map the window again, an empty frame left
+  // on the screen beside the tray icon.
   QTimer::singleShot(0, this, [this] {
     ShowTray();
     hide();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
   });
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   // The latest-message column takes what the window grows by.
-  list_->setColumnWidth(1, kColumnWidths[1] + std::max(0, width() - kInitialWidth));
+  settingWidths_ = true;
+  list_->setColumnWidth(1, columnOneBase_ + std::max(0, width() - kInitialWidth));
+  settingWidths_ = false;
+}
+
+QString MainWindow::scriptFolder() const {
+  return QFile::decodeName(QByteArray::fromStdString((env_.home / "Script").string()));
+}
+
+QString MainWindow::columnWidthsFile() const {
+  return QFile::decodeName(QByteArray::fromStdString((env_.home / "tamarind.columns").string()));
+}
+
+void MainWindow::RestoreColumnWidths() {
+  QFile file(columnWidthsFile());
+  if (!file.open(QIODevice::ReadOnly)) return;
+  const QList<QByteArray> widths = file.readAll().trimmed().split(' ');
+  if (widths.size() != 5) return;
+  settingWidths_ = true;
+  for (int i = 0; i < 5; ++i) {
+    bool ok = false;
+    const int width = widths[i].toInt(&ok);
+    // A damaged file leaves the starting widths.
+    if (ok && width >= 10 && width <= 4000) {
+      list_->setColumnWidth(i, width);
+      if (i == 1) columnOneBase_ = width;
+    }
+  }
+  settingWidths_ = false;
+}
+
+void MainWindow::SaveColumnWidths() {
+  // Column 1 is kept as it would be at the starting window width.
+  columnOneBase_ = std::max(10, list_->columnWidth(1) - std::max(0, width() - kInitialWidth));
+  QStringList widths;
+  for (int i = 0; i < 5; ++i) widths << QString::number(i == 1 ? columnOneBase_ : list_->columnWidth(i));
+  QSaveFile file(columnWidthsFile());
+  if (!file.open(QIODevice::WriteOnly)) return;
+  file.write(widths.join(QLatin1Char(' ')).toLatin1() + '\n');
+  file.commit();  // written in full or not at all
 }
 
 }  // namespace velmar

@@ -20,6 +20,7 @@
 #include "ui/global_hot_key.h"
 
 class QLabel;
+class QMessageBox;
 class QMenu;
 class QPushButton;
 class QTableView;
@@ -53,10 +54,16 @@ class MainWindow : public QMainWindow {
     kWebSite = 32826,
     kSettings = 32837,
     kPacker = 32839,
+    // Commands of this program beyond the classic set.
+    kRunAgain = 32901,
+    kStopAll = 32902,
   };
 
   static constexpr char kCaption[] = "Velmar 1.5";
   static constexpr char kExitRefused[] = "仍有线程在运行中，请先停止再退出．";
+  // The refusal box's second button: stops every script, waits, exits.
+  static constexpr char kStopAllAndExit[] = "全部停止并退出";
+  static constexpr char kStillRunning[] = "脚本 \"%1\" 正在运行，执行命令对它不起作用．";
   static constexpr char kProjectFilter[] = "Tamarind Project (*.tmpro);;All (*.*)";
   static constexpr int kInitialWidth = 640;
   static constexpr int kInitialHeight = 380;
@@ -88,6 +95,13 @@ class MainWindow : public QMainWindow {
   // Where the tray is; the default asks the desktop. Tests where no tray
   // runs (the offscreen platform, Xvfb) set it to check the tray logic.
   std::function<bool()> trayAvailable;
+  // Where the add and import dialogs start: the home folder's Script/.
+  QString scriptFolder() const;
+  // The script list kept across starts: a project file in the home folder,
+  // rewritten after every change of the list, read at start.
+  QString keptListFile() const;
+  // Where the widths of the list's columns that the user dragged are kept.
+  QString columnWidthsFile() const;
   // Where the manual, the packer and the manual shipped with the build are
   // looked for.
   QString programFolder;
@@ -115,6 +129,8 @@ class MainWindow : public QMainWindow {
   bool exited() const { return exited_; }
   // The last message box the window opened (its text), for tests.
   QString lastMessage() const { return lastMessage_; }
+  // The exit refusal box while it is open.
+  QMessageBox* refusalBox() const { return refusal_; }
   void selectRows(const std::vector<int>& rows);
 
  protected:
@@ -126,6 +142,11 @@ class MainWindow : public QMainWindow {
 
  private:
   void BuildMenus();
+  void RestoreColumnWidths();
+  void LoadKeptList();
+  void ScheduleKeptListSave();
+  void SaveKeptList();
+  void SaveColumnWidths();
   QWidget* BuildCentral();
   void ShowText(ScriptInstance* instance, int32_t code, const std::string& text);
   std::vector<ScriptInstance*> SelectedInstances() const;
@@ -135,6 +156,9 @@ class MainWindow : public QMainWindow {
   void PauseSelected();
   void StopSelected();
   void ReloadSelected();
+  void RunAgainSelected();
+  void StopAll();
+  void StopAllAndExit();
   bool RemoveInstance(ScriptInstance* instance);
   void SetState(ScriptInstance* instance, const char* state);
   void ExportCommand();
@@ -176,6 +200,13 @@ class MainWindow : public QMainWindow {
   bool visible_ = true;
   bool exited_ = false;
   QString lastMessage_;
+  QPointer<QMessageBox> refusal_;
+  // Column 1's width at the starting window width (the user may drag it).
+  int columnOneBase_ = kColumnWidths[1];
+  bool settingWidths_ = false;
+  // While the kept list is read, and from exit on, changes are not saved.
+  bool keepListQuiet_ = true;
+  bool keptListSavePending_ = false;
 };
 
 }  // namespace velmar

@@ -38,14 +38,20 @@ std::optional<std::string> Optional(const QLineEdit* field) {
 }  // namespace
 
 PackDialog::PackDialog(const std::filesystem::path& home, std::filesystem::path runnerProgram,
-                       QWidget* parent)
+                       QWidget* parent, const QString& managerHotKey)
     : QDialog(parent),
       runnerProgram_(std::move(runnerProgram)),
       scriptFolder_(new QLineEdit(this)),
       output_(new QLineEdit(this)),
       appName_(new QLineEdit(this)),
-      homepage_(new QLineEdit(QString::fromUtf8(kProductSiteAddress), this)),
-      hotKey_(new QLineEdit(QString::fromUtf8(kDefaultHotKey), this)),
+      // No site the person did not choose: empty leaves the home's own.
+      homepage_(new QLineEdit(this)),
+      hotKey_(new QLineEdit(QString::fromUtf8(
+                                managerHotKey == QString::fromUtf8(kDefaultHotKey) ? kOtherHotKey
+                                                                                   : kDefaultHotKey),
+                            this)),
+      boot_(new QLineEdit(this)),
+      bootBrowse_(new QPushButton(QStringLiteral("浏览.."), this)),
       archive_(new QCheckBox(QStringLiteral("同时生成 .tar.gz 压缩包"), this)),
       scriptBrowse_(new QPushButton(QStringLiteral("浏览.."), this)),
       outputBrowse_(new QPushButton(QStringLiteral("浏览.."), this)),
@@ -55,12 +61,19 @@ PackDialog::PackDialog(const std::filesystem::path& home, std::filesystem::path 
   chooseFolder = [this](const QString& caption, const QString& start) {
     return QFileDialog::getExistingDirectory(this, caption, start);
   };
+  chooseFile = [this](const QString& caption, const QString& start) {
+    return QFileDialog::getOpenFileName(this, caption, start,
+                                        QStringLiteral("Tamarind Script (*.vlm);;Velmar.boot "
+                                                       "(*.boot);;All (*.*)"));
+  };
 
   // The home folder packs its Script/ together with its Config.ini (code
   // page and all); a home without scripts leaves the choice to the person.
   std::error_code ec;
   if (std::filesystem::is_directory(home / "Script", ec)) scriptFolder_->setText(FromPath(home));
   appName_->setPlaceholderText(QStringLiteral("(主脚本的名称)"));
+  homepage_->setPlaceholderText(QStringLiteral("(不设主页)"));
+  boot_->setPlaceholderText(QStringLiteral("(main.vlm 或唯一的脚本)"));
   SuggestOutput();
 
   auto* form = new QFormLayout;
@@ -72,6 +85,7 @@ PackDialog::PackDialog(const std::filesystem::path& home, std::filesystem::path 
   };
   form->addRow(QStringLiteral("脚本文件夹:"), row(scriptFolder_, scriptBrowse_));
   form->addRow(QStringLiteral("输出文件夹:"), row(output_, outputBrowse_));
+  form->addRow(QStringLiteral("启动脚本:"), row(boot_, bootBrowse_));
   form->addRow(QStringLiteral("应用名称:"), appName_);
   form->addRow(QStringLiteral("主页:"), homepage_);
   form->addRow(QStringLiteral("热键:"), hotKey_);
@@ -88,6 +102,12 @@ PackDialog::PackDialog(const std::filesystem::path& home, std::filesystem::path 
   close_->setAutoDefault(false);
   scriptBrowse_->setAutoDefault(false);
   outputBrowse_->setAutoDefault(false);
+  bootBrowse_->setAutoDefault(false);
+  connect(bootBrowse_, &QPushButton::clicked, this, [this] {
+    const QString start = boot_->text().trimmed().isEmpty() ? scriptFolder_->text() : boot_->text();
+    const QString chosen = chooseFile(QStringLiteral("选择启动脚本"), start);
+    if (!chosen.isEmpty()) boot_->setText(QDir::toNativeSeparators(chosen));
+  });
 
   connect(pack_, &QPushButton::clicked, this, &PackDialog::Pack);
   connect(close_, &QPushButton::clicked, this, &PackDialog::reject);
@@ -120,7 +140,7 @@ void PackDialog::Browse(QLineEdit* field, const QString& caption) {
   if (field == output_) outputChosen_ = true;
 }
 
-PackOptions PackDialog::options() const {
+PackOptions PackDialog::options(const std::filesystem::path& bootFolder, std::string* error) const {
   PackOptions o;
   o.scriptFolder = ToPath(scriptFolder_->text());
   o.output = ToPath(output_->text());
@@ -130,6 +150,37 @@ PackOptions PackDialog::options() const {
   o.hotKey = Optional(hotKey_);
   o.textsInUtf8 = true;
   o.runnerProgram = runnerProgram_;
+  const QString boot = boot_->text().trimmed();
+  if (boot.isEmpty()) return o;
+  const std::filesystem::path chosen = ToPath(boot);
+  if (chosen.extension() != ".vlm") {
+    o.bootFile = chosen;  // a boot file, used as it is
+    return o;
+  }
+  // A script: the package starts it, named after it, from its place under
+  // the packed Script/ folder.
+  std::error_code ec;
+  const std::filesystem::path root = std::filesystem::is_directory(o.scriptFolder / "Script", ec)
+                                         ? o.scriptFolder / "Script"
+                                         : o.scriptFolder;
+  const std::filesystem::path relative =
+      std::filesystem::weakly_canonical(chosen, ec).lexically_relative(
+          std::filesystem::weakly_canonical(root, ec));
+  if (relative.empty() || *relative.begin() == "..") {
+    if (error) *error = "the boot script " + chosen.string() + " is not in " + root.string();
+    return o;
+  }
+  if (bootFolder.empty()) return o;
+  const std::filesystem::path file = bootFolder / "Velmar.boot";
+  QFile out(FromPath(file));
+  if (!out.open(QIODevice::WriteOnly) ||
+      out.write(QByteArray::fromStdString(relative.stem().string() + "^" +
+                                          relative.generic_string() + "^\n")) < 0) {
+    if (error) *error = "cannot write " + file.string();
+    return o;
+  }
+  out.close();
+  o.bootFile = file;
   return o;
 }
 
@@ -142,9 +193,13 @@ QString PackDialog::OutcomeText(const PackResult& result) {
     }
   } else {
     text = QStringLiteral("打包失败:");
+    bool noMain = false;
     for (const std::string& error : result.errors) {
       text += QLatin1Char('\n') + QString::fromStdString(error);
+      noMain = noMain || error.find("give --boot FILE") != std::string::npos;
     }
+    // What the command line asks for is a field here.
+    if (noMain) text += QStringLiteral("\n请在“启动脚本”中选择要启动的脚本．");
   }
   if (!result.warnings.empty()) {
     text += QStringLiteral("\n\n请注意:");
@@ -158,10 +213,12 @@ QString PackDialog::OutcomeText(const PackResult& result) {
 void PackDialog::Pack() {
   if (worker_) return;
   if (box_) box_->close();
-  const PackOptions o = options();
-  if (o.scriptFolder.empty()) {
+  bootFolder_ = std::make_unique<QTemporaryDir>();
+  std::string error;
+  const PackOptions o = options(ToPath(bootFolder_->path()), &error);
+  if (o.scriptFolder.empty() || !error.empty()) {
     result_ = PackResult{};
-    result_.errors.push_back("no script folder given");
+    result_.errors.push_back(o.scriptFolder.empty() ? "no script folder given" : error);
     Finish();
     return;
   }

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTemporaryDir>
+#include <memory>
 #include <filesystem>
 #include <functional>
 
@@ -21,24 +23,34 @@ class PackDialog : public QDialog {
   Q_OBJECT
  public:
   static constexpr char kCaption[] = "脚本打包器";
-  static constexpr char kDefaultHotKey[] = "CTRL + 9";
+  // The packed program's boss key unless the person types another; never
+  // the manager's own (both would grab the same key).
+  static constexpr char kDefaultHotKey[] = "CTRL + ALT + 9";
+  static constexpr char kOtherHotKey[] = "CTRL + ALT + 8";
   static constexpr char kDefaultAppName[] = "VelmarApp";
 
   // `home` is the manager's home folder: packed by default (its Script/ and
   // Config.ini). `runnerProgram` is the vlmpack copied into the package.
+  // `managerHotKey` is the boss key the manager holds.
   PackDialog(const std::filesystem::path& home, std::filesystem::path runnerProgram,
-             QWidget* parent = nullptr);
+             QWidget* parent = nullptr, const QString& managerHotKey = QString());
   ~PackDialog() override;
 
   // Asks for a folder; the default opens the desktop's folder dialog. Tests
   // replace it. Returns an empty text when the person cancels.
   std::function<QString(const QString& caption, const QString& start)> chooseFolder;
+  // Asks for the boot script the same way.
+  std::function<QString(const QString& caption, const QString& start)> chooseFile;
 
   QLineEdit* scriptFolderField() const { return scriptFolder_; }
   QLineEdit* outputField() const { return output_; }
   QLineEdit* appNameField() const { return appName_; }
   QLineEdit* homepageField() const { return homepage_; }
   QLineEdit* hotKeyField() const { return hotKey_; }
+  // The script the package starts (a .vlm under the script folder) or a
+  // boot file to use as it is; empty: the packer finds the main script.
+  QLineEdit* bootField() const { return boot_; }
+  QPushButton* bootBrowseButton() const { return bootBrowse_; }
   QCheckBox* archiveBox() const { return archive_; }
   QPushButton* scriptBrowseButton() const { return scriptBrowse_; }
   QPushButton* outputBrowseButton() const { return outputBrowse_; }
@@ -48,8 +60,11 @@ class PackDialog : public QDialog {
   QMessageBox* outcomeBox() const { return box_; }
   bool packing() const { return worker_ != nullptr; }
 
-  // The options the fields give (what the pack button hands the packer).
-  PackOptions options() const;
+  // The options the fields give (what the pack button hands the packer). A
+  // boot script becomes a one-line boot file in `bootFolder`; an error text
+  // when the fields cannot make one.
+  PackOptions options(const std::filesystem::path& bootFolder = {},
+                      std::string* error = nullptr) const;
   // The text of the outcome box for a result.
   static QString OutcomeText(const PackResult& result);
 
@@ -73,6 +88,8 @@ class PackDialog : public QDialog {
   QLineEdit* appName_;
   QLineEdit* homepage_;
   QLineEdit* hotKey_;
+  QLineEdit* boot_;
+  QPushButton* bootBrowse_;
   QCheckBox* archive_;
   QPushButton* scriptBrowse_;
   QPushButton* outputBrowse_;
@@ -80,6 +97,7 @@ class PackDialog : public QDialog {
   QPushButton* close_;
   QPointer<QMessageBox> box_;
   QThread* worker_ = nullptr;
+  std::unique_ptr<QTemporaryDir> bootFolder_;
   PackResult result_;
   // Once the person has typed an output folder it is no longer derived
   // from the application's name.

@@ -1,8 +1,13 @@
 #include "manager/project_file.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "platform/durable_file.h"
 
 namespace velmar {
 namespace {
@@ -71,6 +76,18 @@ bool WriteProjectFile(const std::string& path, std::string_view text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   return static_cast<bool>(out);
+}
+
+bool ReplaceProjectFile(const std::string& path, std::string_view text) {
+  static std::atomic<unsigned> counter{0};
+  const std::filesystem::path target(path);
+  std::filesystem::path fresh = target;
+  fresh += ".new-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  if (platform::WriteNewFile(fresh, text) != platform::NewFileResult::kWritten) return false;
+  std::error_code ec;
+  std::filesystem::rename(fresh, target, ec);
+  if (ec) std::filesystem::remove(fresh, ec);
+  return !ec;
 }
 
 }  // namespace velmar

@@ -30,5 +30,8 @@ std::vector<ProjectEntry> ParseProject(std::string_view text);
 // file, a folder).
 std::optional<std::string> ReadProjectFile(const std::string& path);
 bool WriteProjectFile(const std::string& path, std::string_view text);
+// Replaces the file so that a crash leaves the old text or the new one,
+// never a mix: a new file beside it, flushed to the disk, renamed over it.
+bool ReplaceProjectFile(const std::string& path, std::string_view text);
 
 }  // namespace velmar

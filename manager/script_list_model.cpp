@@ -1,5 +1,9 @@
 #include "manager/script_list_model.h"
 
+#include <QApplication>
+#include <QColor>
+#include <QStyle>
+
 #include <algorithm>
 
 namespace velmar {
@@ -20,8 +24,14 @@ int ScriptListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant ScriptListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumns) return {};
-  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-    return rows_[index.row()].texts[index.column()];
+  const Row& row = rows_[index.row()];
+  const bool failed = index.column() == 4 && !row.error.isEmpty();
+  if (role == Qt::ToolTipRole && failed) return row.error;
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return row.texts[index.column()];
+  if (failed && role == Qt::BackgroundRole) return QColor(0xf8, 0xd0, 0xd0);
+  if (failed && role == Qt::ForegroundRole) return QColor(0xa0, 0x10, 0x10);
+  if (failed && role == Qt::DecorationRole) {
+    return QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
   }
   return {};
 }
@@ -41,8 +51,25 @@ void ScriptListModel::appendRow(ScriptInstance* instance, const QString& name,
   beginInsertRows({}, row, row);
   rows_.push_back({instance,
                    {name.left(kMaxCellChars), path.left(kMaxCellChars), QStringLiteral("0"),
-                    QStringLiteral("0"), QStringLiteral("ready")}});
+                    QStringLiteral("0"), QStringLiteral("ready")},
+                   QString(),
+                   true});
   endInsertRows();
+}
+
+void ScriptListModel::setError(int row, const QString& reason) {
+  if (row < 0 || row >= rowCount()) return;
+  rows_[row].error = reason.left(kMaxCellChars);
+  const QModelIndex cell = index(row, 4);
+  Q_EMIT dataChanged(cell, cell);
+}
+
+QString ScriptListModel::error(int row) const {
+  return row >= 0 && row < rowCount() ? rows_[row].error : QString();
+}
+
+bool ScriptListModel::showsPath(int row) const {
+  return row >= 0 && row < rowCount() && rows_[row].pathShown;
 }
 
 void ScriptListModel::removeRowAt(int row) {
@@ -70,6 +97,7 @@ QString ScriptListModel::text(int row, int column) const {
 void ScriptListModel::setText(int row, int column, QString text) {
   if (row < 0 || row >= rowCount() || column < 0 || column >= kColumns) return;
   if (text.size() > kMaxCellChars) text.truncate(kMaxCellChars);
+  if (column == 1) rows_[row].pathShown = false;
   QString& cell = rows_[row].texts[column];
   if (cell == text) return;
   cell = std::move(text);

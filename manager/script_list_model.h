@@ -39,11 +39,20 @@ class ScriptListModel : public QAbstractTableModel {
   void setText(int row, int column, QString text);
   // Tells the view about every changed row now.
   void flush();
+  // The script of the row ended on an error: its state cell is marked and
+  // its tip gives `reason` (the engine's error text).
+  void setError(int row, const QString& reason);
+  QString error(int row) const;
+  // Whether column 1 still shows the script's path (cut in the middle when
+  // too long, so the file name stays visible).
+  bool showsPath(int row) const;
 
  private:
   struct Row {
     ScriptInstance* instance;
     std::array<QString, kColumns> texts;
+    QString error;
+    bool pathShown = true;
   };
   std::vector<Row> rows_;
   int dirtyFirst_ = -1;

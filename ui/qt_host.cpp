@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
@@ -47,6 +48,19 @@ std::string ToLower(std::string text) {
   return text;
 }
 
+// The browser engine reports its set-up (graphics backend, command-line
+// switches) as information of this category at its start: twenty lines on
+// the user's terminal that say nothing about the scripts. Its warnings stay.
+QLoggingCategory::CategoryFilter g_previousLogFilter = nullptr;
+
+void QuietEngineSetUp(QLoggingCategory* category) {
+  if (g_previousLogFilter) g_previousLogFilter(category);
+  if (qstrcmp(category->categoryName(), "qt.webenginecontext") == 0) {
+    category->setEnabled(QtInfoMsg, false);
+    category->setEnabled(QtDebugMsg, false);
+  }
+}
+
 void UpdateScreenSize(UiHostCore& host) {
   QScreen* screen = QGuiApplication::primaryScreen();
   host.setScreenSize(screen ? ScreenSize{screen->geometry().width(), screen->geometry().height()}
@@ -65,9 +79,8 @@ QtHost::QtHost(const EngineEnvironment& environment, std::string alertCaption,
                        waker_.get(), [this] { processRequests(); }, Qt::QueuedConnection);
                  }),
       caption_(std::move(alertCaption)),
-      profile_(profile ? profile : QWebEngineProfile::defaultProfile()),
+      givenProfile_(profile),
       waker_(std::make_unique<QObject>()) {
-  cookies_ = std::make_unique<CookieBridge>(profile_, environment.home / "cookies.txt");
   opener_ = [](const std::string& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(path.c_str())));
   };
@@ -99,7 +112,7 @@ QtHost::~QtHost() {
     if (box) box->deleteLater();
   }
   alerts_.clear();
-  CloseAllWindows();
+  closeAllWindows();
   cookies_.reset();
 }
 
@@ -142,6 +155,9 @@ void QtHost::showText(ScriptInstance* instance, int32_t code, const std::string&
 }
 
 void QtHost::openAlert(const std::shared_ptr<PendingRequest>& pending) {
+  // The worker marked its run as failed before it sent the report.
+  auto* instance = dynamic_cast<ScriptInstance*>(pending->instance);
+  if (instance && instance->errorReported && onScriptError) onScriptError(instance, pending->text);
   auto* box = new QMessageBox(QMessageBox::NoIcon, QString::fromUtf8(caption_.c_str()),
                               ToQString(cp().CutAtCharacter(pending->text, kMaxPromptBytes), cp()),
                               QMessageBox::Ok);
@@ -240,6 +256,7 @@ void QtHost::OpenWindow(const std::string& text) {
   const std::string url = split.found ? split.tail : std::string("about:blank");
   std::lock_guard<std::mutex> lock(windowTableLock_);
   if (windows_.count(name)) return;  // the first window of a name stays
+  StartWebEngine();
   auto window = std::make_unique<ScriptWindow>(ToQString(name, cp()), profile_);
   QObject::connect(window.get(), &ScriptWindow::windowEvent, waker_.get(),
                    [this, name](const QString& event, const QString& value) {
@@ -248,6 +265,19 @@ void QtHost::OpenWindow(const std::string& text) {
   cookies_->loadStore();
   window->navigate(ToQString(url, cp()));
   windows_.emplace(name, std::move(window));
+}
+
+void QtHost::StartWebEngine() {
+  if (profile_) return;
+  // The browser engine starts with its first profile: a program that never
+  // opens a script window never pays for it (start time, memory, processes).
+  static const bool quiet = [] {
+    g_previousLogFilter = QLoggingCategory::installFilter(QuietEngineSetUp);
+    return true;
+  }();
+  (void)quiet;
+  profile_ = givenProfile_ ? givenProfile_ : QWebEngineProfile::defaultProfile();
+  cookies_ = std::make_unique<CookieBridge>(profile_, environment().home / "cookies.txt");
 }
 
 void QtHost::SetWindow(const std::string& text) {
@@ -353,7 +383,7 @@ void QtHost::JsWindow(const std::shared_ptr<PendingRequest>& pending) {
   }
 }
 
-void QtHost::CloseAllWindows() {
+void QtHost::closeAllWindows() {
   std::map<std::string, std::unique_ptr<ScriptWindow>> windows;
   {
     std::lock_guard<std::mutex> lock(windowTableLock_);

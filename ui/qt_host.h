@@ -56,11 +56,17 @@ class QtHost : public UiHostCore {
   std::vector<QMessageBox*> openAlerts() const;
   InputDialog* promptOf(ScriptInstance& instance) const;
   ScriptWindow* window(const std::string& name) const;
+  // Null until the first script window started the browser engine.
   QWebEngineProfile* profile() const { return profile_; }
+  // Closes and destroys every script window (program exit).
+  void closeAllWindows();
   const std::string& alertCaption() const { return caption_; }
 
   // Called with every window event before it reaches the scripts.
   std::function<void(const WindowEvent&)> onWindowEvent;
+  // Called when a script's error report opens (its run is ending on that
+  // error), with the report's text.
+  std::function<void(ScriptInstance*, const std::string&)> onScriptError;
   // Called with codes 2 to 5, 34 and 35 (the programs show them).
   std::function<void(ScriptInstance*, int32_t, const std::string&)> onText;
 
@@ -77,11 +83,13 @@ class QtHost : public UiHostCore {
   void OpenWindow(const std::string& text);
   void SetWindow(const std::string& text);
   void JsWindow(const std::shared_ptr<PendingRequest>& pending);
-  void CloseAllWindows();
   const CodePage& cp() const { return *environment().codePage; }
 
+  void StartWebEngine();
+
   std::string caption_;
-  QWebEngineProfile* profile_;
+  QWebEngineProfile* givenProfile_;
+  QWebEngineProfile* profile_ = nullptr;
   std::unique_ptr<CookieBridge> cookies_;
   std::function<void(const std::string&)> opener_;
   // Posts processRequests to the UI thread; cleared (under its lock) before

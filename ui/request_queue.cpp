@@ -38,12 +38,18 @@ void RequestQueue::Wake() {
   if (wake_) wake_();
 }
 
+uint64_t RequestQueue::lastSequence() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastSequence_;
+}
+
 void RequestQueue::sendAndWait(const HostRequest& request, const std::string& text) {
   auto pending = std::make_shared<PendingRequest>(request, text);
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return;
+    pending->sequence_ = ++lastSequence_;
     queue_.push_back(pending);
     // Forget finished requests now and then so the list stays as long as the
     // number of waiting workers.
@@ -105,6 +111,7 @@ void RequestQueue::post(const HostRequest& request, const std::string& text) {
     } else {
       auto pending = std::make_shared<PendingRequest>(request, text);
       pending->posted_ = true;
+      pending->sequence_ = ++lastSequence_;
       postedBytes_ += text.size();
       queue_.push_back(std::move(pending));
       wake = !wakePosted_;

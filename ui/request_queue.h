@@ -34,6 +34,8 @@ class PendingRequest {
   // lets the worker go on. False, without running `apply`, when the request
   // is already over (answered, or given up by a stop).
   bool finish(const std::function<void(ScriptContext&)>& apply = {});
+  // Order of arrival in the queue: later requests have larger numbers.
+  uint64_t sequence() const { return sequence_; }
   // The worker gave up waiting (its script is stopping, or the host closed).
   bool abandoned() const;
   // Answered or abandoned.
@@ -45,6 +47,7 @@ class PendingRequest {
   // Queued by post(): nobody waits for it, and its text counts towards the
   // queue's byte limit.
   bool posted_ = false;
+  uint64_t sequence_ = 0;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   State state_ = State::kOpen;
@@ -76,6 +79,8 @@ class RequestQueue {
   // The bytes of the posted texts queued now, and the requests queued.
   std::size_t postedBytes() const;
   std::size_t queued() const;
+  // The sequence number of the latest request queued so far.
+  uint64_t lastSequence() const;
 
   // UI thread: the requests that arrived since the last call, oldest first,
   // at most `max`; when more are left the UI thread is woken again, so that
@@ -97,6 +102,7 @@ class RequestQueue {
   // Requests whose workers wait; closing gives them all up.
   std::vector<std::weak_ptr<PendingRequest>> waiting_;
   std::size_t postedBytes_ = 0;
+  uint64_t lastSequence_ = 0;
   bool closed_ = false;
   bool wakePosted_ = false;
 };

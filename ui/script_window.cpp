@@ -20,34 +20,57 @@ namespace {
 // Watches left-button releases in the page: the element under the pointer
 // (an image counts as its parent) becomes "window_click" with its id, or,
 // for a link into another target, "window_new" with its address, and the
-// click on such a link opens nothing. Listens on the window, since writing a
-// new document drops the listeners of the old one.
+// click on such a link opens nothing.
+//
+// It runs in the host's own script world: the page shares the document but
+// not this code's globals, its `console` or its tag, so it can neither read
+// the reports nor send one. Only releases the user made count (the page can
+// dispatch mouse events of its own, but not trusted ones). Opening a
+// document (a script's `write` after `clear`, the page's document.open)
+// drops every listener of the window, so the listeners are attached again
+// whenever the document's root changes and after every write of the host;
+// attaching is idempotent.
 QString ClickWatcherSource() {
   return QStringLiteral(R"JS((function () {
-  if (window.__velmarWatch) return;
-  window.__velmarWatch = true;
-  var tag = %1;
-  function send(event, value) { console.log(tag + event + "\u0001" + value); }
-  function target(e) {
-    var el = document.elementFromPoint(e.clientX, e.clientY);
-    if (el && el.tagName && el.tagName.toLowerCase() === "img") el = el.parentElement;
-    return el;
+  var w = window.__velmarWatch;
+  if (!w) {
+    var tag = %1;
+    var send = console.log.bind(console);
+    function target(e) {
+      var el = document.elementFromPoint(e.clientX, e.clientY);
+      if (el && el.tagName && el.tagName.toLowerCase() === "img") el = el.parentElement;
+      return el;
+    }
+    function otherTarget(el) {
+      if (!el || !el.tagName || el.tagName.toLowerCase() !== "a") return false;
+      var t = (el.getAttribute("target") || "").toLowerCase();
+      return t !== "" && t !== "_self";
+    }
+    w = window.__velmarWatch = {
+      up: function (e) {
+        if (!e.isTrusted || e.button !== 0) return;
+        var el = target(e);
+        if (!el) return;
+        if (otherTarget(el)) send(tag + "window_new\u0001" + (el.href || el.getAttribute("href") || ""));
+        else send(tag + "window_click\u0001" + (el.id || ""));
+      },
+      click: function (e) {
+        if (e.isTrusted && e.button === 0 && otherTarget(target(e))) {
+          e.preventDefault();
+          e.stopPropagation();
+        }
+      },
+      attach: function () {
+        window.removeEventListener("mouseup", w.up, true);
+        window.removeEventListener("click", w.click, true);
+        window.addEventListener("mouseup", w.up, true);
+        window.addEventListener("click", w.click, true);
+      }
+    };
+    new MutationObserver(function () { w.attach(); })
+        .observe(document, {childList: true});
   }
-  function otherTarget(el) {
-    if (!el || !el.tagName || el.tagName.toLowerCase() !== "a") return false;
-    var t = (el.getAttribute("target") || "").toLowerCase();
-    return t !== "" && t !== "_self";
-  }
-  window.addEventListener("mouseup", function (e) {
-    if (e.button !== 0) return;
-    var el = target(e);
-    if (!el) return;
-    if (otherTarget(el)) send("window_new", el.href || el.getAttribute("href") || "");
-    else send("window_click", el.id || "");
-  }, true);
-  window.addEventListener("click", function (e) {
-    if (e.button === 0 && otherTarget(target(e))) { e.preventDefault(); e.stopPropagation(); }
-  }, true);
+  w.attach();
 })();)JS")
       .arg(JsStringLiteral(ScriptPage::EventTag()));
 }
@@ -153,7 +176,7 @@ ScriptWindow::ScriptWindow(QString name, QWebEngineProfile* profile)
   QWebEngineScript watcher;
   watcher.setName(QStringLiteral("velmar-click-watcher"));
   watcher.setInjectionPoint(QWebEngineScript::DocumentCreation);
-  watcher.setWorldId(QWebEngineScript::MainWorld);
+  watcher.setWorldId(QWebEngineScript::ApplicationWorld);
   watcher.setRunsOnSubFrames(false);
   watcher.setSourceCode(ClickWatcherSource());
   page_->scripts().insert(watcher);
@@ -186,6 +209,7 @@ void ScriptWindow::RunInPage(const QString& script) {
     return;
   }
   page_->runJavaScript(script, QWebEngineScript::MainWorld);
+  Rehook();
 }
 
 void ScriptWindow::writeDocument(const QString& html) {
@@ -196,11 +220,16 @@ void ScriptWindow::clearDocument() {
   RunInPage(QStringLiteral("document.close(); document.open(\"text/html\", \"_self\");"));
 }
 
+void ScriptWindow::Rehook() {
+  page_->runJavaScript(ClickWatcherSource(), QWebEngineScript::ApplicationWorld);
+}
+
 void ScriptWindow::OnLoadFinished(bool) {
   if (!loadedOnce_) {
     loadedOnce_ = true;
     const QStringList waiting = std::exchange(waitingScripts_, {});
     for (const QString& script : waiting) page_->runJavaScript(script, QWebEngineScript::MainWorld);
+    if (!waiting.isEmpty()) Rehook();
     return;
   }
   Q_EMIT windowEvent(QStringLiteral("document_complete"), page_->url().toString());

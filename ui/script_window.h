@@ -87,6 +87,8 @@ class ScriptWindow : public QWidget {
  private:
   void OnLoadFinished(bool ok);
   void RunInPage(const QString& script);
+  // Attaches the click watcher again after the host changed the document.
+  void Rehook();
   void ChangeFlags(Qt::WindowFlags flags);
 
   QString name_;

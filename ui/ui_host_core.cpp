@@ -131,7 +131,8 @@ void UiHostCore::Dispatch(const std::shared_ptr<PendingRequest>& pending) {
       if (!pending->over()) deferred_.push_back(pending);
       return;
     default:
-      showText(instance, pending->code, pending->text);
+      if (!(pending->code == REQ_STATE && instance && StaleState(*instance, *pending)))
+        showText(instance, pending->code, pending->text);
       pending->finish();
       return;
   }
@@ -189,7 +190,26 @@ void UiHostCore::SweepPrompts() {
   for (void* dialog : dialogs) closePrompt(dialog);
 }
 
+void UiHostCore::commandWroteState(ScriptInstance& instance) {
+  stateMarks_[&instance] = {queue_.lastSequence(), isPaused(instance)};
+}
+
+bool UiHostCore::StaleState(ScriptInstance& instance, const PendingRequest& pending) {
+  auto it = stateMarks_.find(&instance);
+  if (it == stateMarks_.end()) return false;
+  if (pending.sequence() <= it->second.sequence) return true;
+  // Queued after the pause, before the worker reached the point where it
+  // stops: still older than the row's "pause". An event or a stop that
+  // resumed the script clears its paused flag, and its texts count again
+  // (also after it suspends itself later).
+  if (!it->second.paused) return false;
+  if (isPaused(instance)) return true;
+  it->second.paused = false;
+  return false;
+}
+
 void UiHostCore::stopScript(ScriptInstance& instance) {
+  if (auto it = stateMarks_.find(&instance); it != stateMarks_.end()) it->second.paused = false;
   stop(instance);
   ClosePromptOf(instance);
 }
@@ -198,7 +218,9 @@ bool UiHostCore::removeScript(ScriptInstance& instance) {
   if (instance.worker.alive()) return false;
   processRequests(SIZE_MAX);  // texts the script posted before it ended name it
   ClosePromptOf(instance);
-  return remove(instance);
+  if (!remove(instance)) return false;
+  stateMarks_.erase(&instance);
+  return true;
 }
 
 void UiHostCore::answerPrompt(ScriptInstance& instance, void* dialog, const std::string& answer) {

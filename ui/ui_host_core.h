@@ -7,6 +7,7 @@
 // thread sanitizer.
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,6 +47,11 @@ class UiHostCore : public ScriptHostBase {
   void processRequests(std::size_t max = kRequestsPerTurn);
   // Stop of one script that also closes its prompt at once.
   void stopScript(ScriptInstance& instance);
+  // The host's own run or pause command has just written the script's state
+  // cell: state texts the script queued before (or on its way to the pause)
+  // are older than that and are not shown; the script's next state text
+  // after it runs again is.
+  void commandWroteState(ScriptInstance& instance);
   // Removal that shows the script's last queued texts and forgets its prompt
   // first; windowed programs remove scripts only through this.
   bool removeScript(ScriptInstance& instance);
@@ -88,6 +94,7 @@ class UiHostCore : public ScriptHostBase {
   // Closes the prompts of scripts that are stopping or have ended.
   void SweepPrompts();
   void ClosePromptOf(ScriptInstance& instance);
+  bool StaleState(ScriptInstance& instance, const PendingRequest& pending);
 
   void Wake();
 
@@ -100,6 +107,12 @@ class UiHostCore : public ScriptHostBase {
   // UI thread only: requests answered later (alerts, page calls).
   std::vector<std::shared_ptr<PendingRequest>> deferred_;
   std::atomic<bool> sweepPrompts_{false};
+  // UI thread only: where the last run or pause command wrote the state.
+  struct StateMark {
+    uint64_t sequence = 0;
+    bool paused = false;
+  };
+  std::map<const ScriptInstance*, StateMark> stateMarks_;
   // Instances whose workers have ended since the last sweep (their `alive`
   // may still read true for a moment).
   std::mutex endedMutex_;

@@ -67,11 +67,13 @@ TEST_F(PackTest, PacksTheHomeFolderIntoARunnableApplicationAndSaysWhere) {
   Script("main", "show packed [#param]\nexit\n");
   PackDialog& dialog = Open();
   EXPECT_EQ(dialog.windowTitle(), "脚本打包器");
-  // Defaults: the home folder (its Script/ and Config.ini), the product's
-  // site, the runner's usual key, no archive.
+  // Defaults: the home folder (its Script/ and Config.ini), no home page, a
+  // key other than the manager's own boss key, no archive.
   EXPECT_EQ(fs::path(dialog.scriptFolderField()->text().toStdString()), dir.path());
-  EXPECT_EQ(dialog.homepageField()->text(), "https://velmar.org/");
-  EXPECT_EQ(dialog.hotKeyField()->text(), "CTRL + 9");
+  EXPECT_EQ(dialog.homepageField()->text(), "");
+  EXPECT_EQ(Window().registeredHotKey(), "CTRL + 9");
+  EXPECT_EQ(dialog.hotKeyField()->text(), "CTRL + ALT + 9");
+  EXPECT_EQ(dialog.bootField()->text(), "");
   EXPECT_FALSE(dialog.archiveBox()->isChecked());
   EXPECT_TRUE(dialog.outputField()->text().endsWith("/VelmarApp"));
   // The output follows the name until the person chooses one.
@@ -102,7 +104,7 @@ TEST_F(PackTest, PacksTheHomeFolderIntoARunnableApplicationAndSaysWhere) {
   const Profile config(out / "Config.ini");
   EXPECT_EQ(config.GetString("appname"), "单词工具");  // UTF-8 home: the bytes as typed
   EXPECT_EQ(config.GetString("hotkey"), "CTRL + ALT + W");
-  EXPECT_EQ(config.GetString("homepage"), "https://velmar.org/");
+  EXPECT_EQ(config.GetString("homepage"), "");
   EXPECT_TRUE(fs::is_regular_file(out.string() + ".tar.gz"));
   const ProcessResult run = RunProcess({(out / "vlmpack").string(), "--headless"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -156,6 +158,47 @@ TEST_F(PackTest, MissingIncludesAndAnEmptyFolderAreReportedInTheBox) {
   // Esc closes the dialog.
   QTest::keyClick(&dialog, Qt::Key_Escape);
   EXPECT_TRUE(WaitUntil([&] { return Window().packDialog() == nullptr; }));
+}
+
+// Two scripts and no main.vlm: the packer cannot tell which one starts, and
+// the dialog's boot script field answers that. The proposed hot key keeps
+// clear of the manager's boss key whichever it is.
+TEST_F(PackTest, TheBootScriptFieldChoosesWhatThePackageStarts) {
+  dir.Write("Config.ini", "[setting]\r\nhotkey=CTRL + ALT + 9\r\n");
+  Script("first", "show first\nexit\n");
+  const std::string second = Script("second", "show second [#param]\nexit\n");
+  PackDialog& dialog = Open();
+  EXPECT_EQ(dialog.hotKeyField()->text(), "CTRL + ALT + 8");
+  const fs::path out = dir.path().parent_path() / (dir.path().filename().string() + "-boot");
+  Type(dialog.outputField(), QString::fromStdString(out.string()));
+  QTest::mouseClick(dialog.packButton(), Qt::LeftButton);
+  const QString refused = Outcome(dialog);
+  EXPECT_TRUE(refused.startsWith("打包失败:")) << refused.toStdString();
+  EXPECT_TRUE(refused.contains("启动脚本")) << refused.toStdString();
+  EXPECT_FALSE(fs::exists(out));
+
+  QString asked;
+  dialog.chooseFile = [&](const QString& caption, const QString&) {
+    asked = caption;
+    return QString::fromStdString(second);
+  };
+  QTest::mouseClick(dialog.bootBrowseButton(), Qt::LeftButton);
+  EXPECT_EQ(asked, "选择启动脚本");
+  QTest::mouseClick(dialog.packButton(), Qt::LeftButton);
+  const QString made = Outcome(dialog);
+  EXPECT_TRUE(made.startsWith("打包完成")) << made.toStdString();
+  const ProcessResult run = RunProcess({(out / "vlmpack").string(), "--headless"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "show: second \nstate: exit\n");
+  fs::remove_all(out);
+
+  // A script outside the folder cannot start the package.
+  const fs::path stray = dir.Write("elsewhere/stray.vlm", "show x\n");
+  Type(dialog.bootField(), QString::fromStdString(stray.string()));
+  QTest::mouseClick(dialog.packButton(), Qt::LeftButton);
+  const QString outside = Outcome(dialog);
+  EXPECT_TRUE(outside.contains("not in")) << outside.toStdString();
+  EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(PackTest, WithoutTheRunnerTheEntrySaysThePackerIsMissing) {

@@ -2,6 +2,7 @@
 // files, and the files that are broken, huge, binary or missing.
 
 #include <QMessageBox>
+#include <filesystem>
 
 #include "manager/project_file.h"
 #include "manager_fixture.h"
@@ -10,6 +11,62 @@ namespace velmar::testing {
 namespace {
 
 using ProjectTest = ManagerTest;
+
+// The list comes back at the next start, also after the exit command (which
+// empties the window, not the kept list); deleting rows is kept too.
+TEST_F(ProjectTest, TheScriptListIsKeptAcrossStarts) {
+  MainWindow& w = Window();
+  Add("第一", "<main>\nshow 1\n", "p=1");
+  Add("second", "<main>\nshow 2\n");
+  Add("third", "<main>\nshow 3\n");
+  QTest::qWait(20);  // the write of this turn's changes
+  const std::string kept = ReadFile(dir.path() / "scripts.tmpro");
+  EXPECT_NE(kept.find("第一^" + (dir.path() / "Script/第一.vlm").string() + "^p=1\r\n"),
+            std::string::npos)
+      << kept;
+  w.command(MainWindow::kExit);
+  EXPECT_EQ(quits, 1);
+  window.reset();
+
+  ASSERT_EQ(Rows(), 3);
+  EXPECT_EQ(Cell(0, 0), "第一");
+  EXPECT_EQ(Window().model().instanceAt(0)->param, "p=1");
+  EXPECT_EQ(Cell(2, 0), "third");
+  EXPECT_EQ(Cell(1, 4), "ready");
+  Window().selectRows({1});
+  Click(MainWindow::kDeleteScript);
+  window.reset();  // closed right after the change
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(Cell(1, 0), "third");
+  // No temporary files left beside it.
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    files += entry.path().filename().string().rfind("scripts.tmpro", 0) == 0;
+  }
+  EXPECT_EQ(files, 1);
+}
+
+// A damaged list is reported and kept aside untouched; what can be read
+// is loaded and written back as the new list.
+TEST_F(ProjectTest, ADamagedKeptListIsReportedAndKeptAside) {
+  const std::string path = Script("good", "<main>\nshow good\n");
+  const std::string damaged = "good^" + path + "^\r\nthis line is no entry\r\n\xff\xfe^\r\n";
+  dir.Write("scripts.tmpro", damaged);
+  MainWindow& w = Window();
+  ASSERT_EQ(Rows(), 1);
+  EXPECT_EQ(Cell(0, 0), "good");
+  EXPECT_NE(w.lastMessage().indexOf("scripts.tmpro.damaged"), -1) << w.lastMessage().toStdString();
+  EXPECT_EQ(ReadFile(dir.path() / "scripts.tmpro.damaged"), damaged);
+  EXPECT_EQ(ReadFile(dir.path() / "scripts.tmpro"), "good^" + path + "^\r\n");
+
+  // Damaged again: the first copy aside stays as it is.
+  window.reset();
+  dir.Write("scripts.tmpro", "x");
+  Window();
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_EQ(ReadFile(dir.path() / "scripts.tmpro.damaged"), damaged);
+  EXPECT_EQ(ReadFile(dir.path() / "scripts.tmpro.damaged2"), "x");
+}
 
 TEST_F(ProjectTest, ExportAndImportRoundTripWithChineseText) {
   MainWindow& w = Window();

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
+#include <QStyledItemDelegate>
 #include <filesystem>
 
 #include "manager/add_script_dialog.h"
@@ -59,15 +60,17 @@ TEST_F(MainWindowTest, LayoutMenusAndStatusBarAsTheManagerShowsThem) {
   QStringList entries;
   for (QAction* action : w.menuBar()->actions()) entries << ActionTexts(action->menu());
   EXPECT_EQ(entries,
-            QStringList({"添加脚本(&A)", "删除所有", "导入脚本(&I)", "导出脚本(&E)", "退出(&Q)",
+            QStringList({"添加脚本(&A)", "删除所有", "导入脚本(&I)", "导出脚本(&E)",
+                         "重新执行(&G)", "全部停止(&T)", "退出(&Q)",
                          "参数配置(&C)..", "正则表达式测试(&R)", "脚本打包器(&P)", "使用手册(&U)",
                          "在线讨论(&B)..", "&About Tamarind..."}));
   EXPECT_EQ(ActionTexts(w.contextMenu()),
             QStringList({"添加脚本(&A)", "删除脚本(&D)", "删除所有", "执行脚本(&R)", "暂停执行(&P)",
-                         "停止退出(&S)", "导入脚本(&I)", "导出脚本(&E)"}));
+                         "停止退出(&S)", "重新执行(&G)", "导入脚本(&I)", "导出脚本(&E)"}));
   EXPECT_EQ(w.contextMenu()->defaultAction(), w.contextMenu()->actions().first());
   EXPECT_EQ(ActionTexts(w.trayMenu()),
-            QStringList({"显示主界面(&S)", "退出(&Q)", "正则表达式测试(&R)", "脚本打包器(&P)",
+            QStringList({"显示主界面(&S)", "全部停止(&T)", "退出(&Q)", "正则表达式测试(&R)",
+                         "脚本打包器(&P)",
                          "帮助(&H)", "在线讨论(&B).."}));
   EXPECT_EQ(w.statusBar()->height(), 20);
   EXPECT_NE(w.statusBar()->findChild<QLabel*>()->text().indexOf("https://velmar.org/"), -1);
@@ -89,7 +92,8 @@ void ExpectNothingOverlaps(MainWindow& w) {
   EXPECT_GT(list.width(), 300);
   EXPECT_GT(list.height(), 200);
   QRect previous;
-  for (int id = 1002; id <= 1010; ++id) {
+  for (int id : {1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
+                 static_cast<int>(MainWindow::kRunAgain)}) {
     QPushButton* b = w.button(id);
     ASSERT_TRUE(b->isVisible());
     const QRect r(b->mapTo(&w, QPoint(0, 0)), b->size());
@@ -303,6 +307,135 @@ TEST_F(MainWindowTest, ExitIsRefusedWhileAScriptRunsEvenPausedAndFreesEverything
   EXPECT_EQ(Rows(), 0);
   EXPECT_EQ(w.host().instanceCount(), 0u);
   EXPECT_EQ(w.regexTester(), nullptr);
+}
+
+// The refusal keeps its text and its OK (the default, which changes
+// nothing); its second button stops every script, waits for them and exits.
+TEST_F(MainWindowTest, TheRefusalBoxCanStopEverythingAndExit) {
+  MainWindow& w = Window();
+  ScriptInstance* a = Add("a", kLoop);
+  ScriptInstance* b = Add("b", kLoop);
+  w.selectRows({0, 1});
+  Click(MainWindow::kRunScript);
+  Click(MainWindow::kPauseScript);  // a paused script counts as running
+  w.command(MainWindow::kExit);
+  QMessageBox* box = w.refusalBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), QString::fromUtf8(MainWindow::kExitRefused));
+  EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Ok));
+  QTest::keyClick(box, Qt::Key_Return);
+  ASSERT_TRUE(WaitUntil([&] { return w.refusalBox() == nullptr; }));
+  EXPECT_EQ(quits, 0);
+  EXPECT_TRUE(a->worker.alive());
+
+  w.command(MainWindow::kExit);
+  box = w.refusalBox();
+  ASSERT_NE(box, nullptr);
+  QAbstractButton* stopAll = nullptr;
+  for (QAbstractButton* button : box->buttons()) {
+    if (button->text() == QString::fromUtf8(MainWindow::kStopAllAndExit)) stopAll = button;
+  }
+  ASSERT_NE(stopAll, nullptr);
+  QTest::mouseClick(stopAll, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return quits == 1; }));
+  EXPECT_EQ(Rows(), 0);
+  (void)b;
+}
+
+// "Stop all" from the file menu and the tray menu; "run again" reloads an
+// ended script and runs it, while "run" on a running row says in the status
+// bar why nothing happened.
+TEST_F(MainWindowTest, StopAllRunAgainAndWhyRunDidNothing) {
+  MainWindow& w = Window();
+  Add("a", kLoop);
+  Add("b", kLoop);
+  Add("once", "<main>\nshow ran once\n");
+  w.selectRows({0, 1});
+  Click(MainWindow::kRunScript);
+  Click(MainWindow::kRunScript);
+  EXPECT_NE(w.statusBar()->currentMessage().indexOf("\"a\", \"b\""), -1)
+      << w.statusBar()->currentMessage().toStdString();
+  w.menuAction(MainWindow::kStopAll)->trigger();
+  ASSERT_TRUE(WaitUntil([&] {
+    return !w.model().instanceAt(0)->worker.alive() && !w.model().instanceAt(1)->worker.alive();
+  }));
+  EXPECT_TRUE(CellBecomes(0, 4, "exit"));
+
+  w.selectRows({2});
+  Click(MainWindow::kRunScript);
+  ASSERT_TRUE(CellBecomes(2, 1, "ran once"));
+  ASSERT_TRUE(WaitUntil([&] { return !w.model().instanceAt(2)->worker.alive(); }));
+  dir.Write("Script/once.vlm", "<main>\nshow ran again\n");
+  ASSERT_NE(w.button(MainWindow::kRunAgain), nullptr);
+  Click(MainWindow::kRunAgain);
+  // Read anew and run: the row (now the last) shows the new text.
+  ASSERT_TRUE(CellBecomes(2, 1, "ran again")) << Cell(2, 1).toStdString();
+  EXPECT_EQ(Cell(2, 0), "once");
+  EXPECT_EQ(Rows(), 3);
+}
+
+// A script that ended on an error shows it in its state cell (marked, the
+// engine's report in the tip).
+TEST_F(MainWindowTest, AFailedRowIsMarked) {
+  MainWindow& w = Window();
+  Add("fine", "<main>\nshow ok\n");
+  Add("bad", "<main>\nshow before\ngoto nowhere\n");
+  w.selectRows({0, 1});
+  Click(MainWindow::kRunScript);
+  ASSERT_TRUE(WaitUntil([&] { return !w.model().error(1).isEmpty(); }));
+  SaveShot(&w, "manager_failed_row");
+  // The report waits for its OK before the script ends.
+  for (QMessageBox* box : w.host().openAlerts()) box->close();
+  ASSERT_TRUE(WaitUntil([&] { return !w.model().instanceAt(1)->worker.alive(); }));
+  const QModelIndex failed = w.model().index(1, 4);
+  const QString tip = failed.data(Qt::ToolTipRole).toString();
+  EXPECT_NE(tip.indexOf("GOTO nowhere"), -1) << tip.toStdString();
+  EXPECT_NE(tip.indexOf("使用了未定义的代码段名称"), -1) << tip.toStdString();
+  EXPECT_TRUE(failed.data(Qt::BackgroundRole).isValid());
+  EXPECT_FALSE(w.model().index(0, 4).data(Qt::BackgroundRole).isValid());
+  EXPECT_TRUE(w.model().error(0).isEmpty());
+
+}
+
+// The list keeps the widths a person dragged for the next start; the path
+// column gives way in the middle, keeping the file name in sight; the
+// dialogs start in the home's Script/ folder and Qt's own texts are
+// Chinese.
+TEST_F(MainWindowTest, DraggedWidthsAreKeptAndPathsAreCutInTheMiddle) {
+  MainWindow& w = Window();
+  w.addScript("deep", "/a/very/long/folder/name/that/does/not/fit/in/the/column/at/all/x.vlm", "");
+  w.list()->horizontalHeader()->resizeSection(0, 150);
+  w.list()->horizontalHeader()->resizeSection(1, 120);
+  QStyleOptionViewItem option;
+  option.initFrom(w.list());
+  option.textElideMode = w.list()->textElideMode();  // as the view hands it over
+  auto* delegate = w.list()->itemDelegateForColumn(1);
+  ASSERT_NE(delegate, nullptr);
+  QStyleOptionViewItem used = option;
+  struct Probe : QStyledItemDelegate {
+    using QStyledItemDelegate::initStyleOption;
+  };
+  static_cast<Probe*>(static_cast<QStyledItemDelegate*>(delegate))->initStyleOption(&used, w.model().index(0, 1));
+  EXPECT_EQ(used.textElideMode, Qt::ElideMiddle);
+  w.model().setText(0, 1, "a message the script showed");
+  used = option;
+  static_cast<Probe*>(static_cast<QStyledItemDelegate*>(delegate))->initStyleOption(&used, w.model().index(0, 1));
+  EXPECT_NE(used.textElideMode, Qt::ElideMiddle);
+
+  EXPECT_EQ(w.scriptFolder().toStdString(), (dir.path() / "Script").string());
+  // Qt's own buttons speak the interface's language.
+  QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Cancel | QMessageBox::Save);
+  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "取消");
+  window.reset();
+  MainWindow& again = Window();
+  EXPECT_EQ(again.list()->columnWidth(0), 150);
+  EXPECT_EQ(again.list()->columnWidth(1), 120);
+  EXPECT_EQ(again.list()->columnWidth(2), 40);
+
+  // A damaged file gives the starting widths back.
+  window.reset();
+  dir.Write("tamarind.columns", "garbage");
+  EXPECT_EQ(Window().list()->columnWidth(0), 108);
 }
 
 TEST_F(MainWindowTest, AScriptThatCannotBeReadEndsAtOnceAndCanBeRemoved) {

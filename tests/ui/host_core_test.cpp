@@ -63,6 +63,7 @@ class StandInHost : public UiHostCore {
   }
 
   std::vector<std::string> shown;
+  std::map<ScriptInstance*, std::string> lastState;  // the state cell of each row
   std::set<std::thread::id> shownOn;
   std::vector<std::shared_ptr<PendingRequest>> alerts;  // open boxes
   std::vector<std::string> cancelled;                   // texts of boxes closed by a stop
@@ -92,7 +93,8 @@ class StandInHost : public UiHostCore {
   }
 
  protected:
-  void showText(ScriptInstance*, int32_t code, const std::string& text) override {
+  void showText(ScriptInstance* instance, int32_t code, const std::string& text) override {
+    if (code == REQ_STATE) lastState[instance] = text;
     shown.push_back(std::to_string(code) + ":" + text);
     shownOn.insert(std::this_thread::get_id());
   }
@@ -228,6 +230,51 @@ TEST_F(HostCoreTest, ManyScriptsGetEveryRequestAnsweredOnTheUiThread) {
   EXPECT_EQ(host->Count("2:tick"), static_cast<std::size_t>(kScripts * 200));
   EXPECT_EQ(host->shownOn, std::set<std::thread::id>{std::this_thread::get_id()});
   for (ScriptInstance* s : scripts) EXPECT_TRUE(Ended(s));
+}
+
+// The row of a paused script says "pause" until the script itself says
+// something after it runs again: the "sleep" texts it queued before the
+// command (or on its way to the pause) are older and never shown after it.
+TEST_F(HostCoreTest, PauseAndRunAreTheLastWordOnTheRow) {
+  constexpr int kScripts = 60;
+  std::vector<ScriptInstance*> scripts;
+  for (int i = 0; i < kScripts; ++i) {
+    scripts.push_back(Start("p" + std::to_string(i),
+                            Lines({"var [#n] 0", "while 1", "{", "var [#n] ([#n]+1)", "pause 1",
+                                   "}"})));
+  }
+  const auto all = [&](const std::string& state) {
+    for (ScriptInstance* s : scripts) {
+      if (host->lastState[s] != state) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(host->PumpUntil([&] { return all("sleep"); }));
+  for (int round = 0; round < 3; ++round) {
+    // The commands as the manager gives them: no requests answered between.
+    for (ScriptInstance* s : scripts) {
+      host->pause(*s);
+      host->commandWroteState(*s);
+      host->lastState[s] = "pause";
+    }
+    const auto until = Clock::now() + std::chrono::milliseconds(300);
+    host->PumpUntil([&] { return Clock::now() >= until; });
+    for (int i = 0; i < kScripts; ++i) {
+      EXPECT_EQ(host->lastState[scripts[i]], "pause") << "row " << i << ", round " << round;
+    }
+    for (ScriptInstance* s : scripts) {
+      host->run(*s);
+      host->commandWroteState(*s);
+      host->lastState[s] = "run";
+    }
+    // Running again, each script's own next text is shown.
+    ASSERT_TRUE(host->PumpUntil([&] { return all("sleep"); })) << "round " << round;
+  }
+  for (ScriptInstance* s : scripts) host->stopScript(*s);
+  for (ScriptInstance* s : scripts) EXPECT_TRUE(Ended(s));
+  // The stop's own texts reach the rows (the last ones may still be queued
+  // when a worker has ended).
+  EXPECT_TRUE(host->PumpUntil([&] { return all("exit"); }));
 }
 
 TEST_F(HostCoreTest, TwoAlertsOpenAtOnceCloseInAnyOrder) {

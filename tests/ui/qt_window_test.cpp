@@ -9,6 +9,7 @@
 
 #include <QMouseEvent>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 #include <QWebEngineView>
 #include <QWindow>
 
@@ -222,19 +223,23 @@ TEST_F(QtWindowTest, WriteClearBorderTaskbarHideAndClose) {
   EXPECT_EQ(host->window("w"), nullptr);
 }
 
-// A page that sends a thousand clicks a second: every event reaches the
-// script, and the UI thread keeps answering its requests meanwhile.
+// A page whose watcher reports a thousand clicks a second: every event
+// reaches the script, and the UI thread keeps answering its requests
+// meanwhile. (Sent from the host's own world, the only one that can.)
 TEST_F(QtWindowTest, AThousandEventsASecondKeepTheHostResponsive) {
   OpenScript({}, {"<on_w_window_click>", "show click", "return"});
-  host->window("w")->page()->runJavaScript(R"(
+  host->window("w")->page()->runJavaScript(
+      QStringLiteral(R"(
     var sent = 0;
     var timer = setInterval(function () {
       for (var i = 0; i < 10; ++i) {
-        window.dispatchEvent(new MouseEvent("mouseup", {button: 0, clientX: 20, clientY: 20}));
+        console.log(%1 + "window_click\u0001box");
         ++sent;
       }
       if (sent >= 1000) clearInterval(timer);
-    }, 10);)");
+    }, 10);)")
+          .arg(JsStringLiteral(ScriptPage::EventTag())),
+      QWebEngineScript::ApplicationWorld);
   const auto clicks = [&] {
     return std::count_if(events.begin(), events.end(),
                          [](const auto& e) { return e.eventName == "window_click"; });
@@ -243,7 +248,88 @@ TEST_F(QtWindowTest, AThousandEventsASecondKeepTheHostResponsive) {
   // sees the events it has time for: a later event replaces an earlier one).
   ASSERT_TRUE(
       WaitUntil([&] { return std::count(shown().begin(), shown().end(), "2:click") >= 20; }));
-  ASSERT_TRUE(WaitUntil([&] { return clicks() == 1000; }));
+  ASSERT_TRUE(WaitUntil([&] { return clicks() == 1000; })) << clicks();
+}
+
+// However the content arrived, a click on it is reported: a script's write
+// into the first blank page, into a loaded page, after a clear, and a
+// document the page opened and wrote itself.
+TEST_F(QtWindowTest, ClicksOnWrittenDocumentsAreReported) {
+  const char* button = "<button id=\"b\" style=\"position:absolute;left:0;top:0;"
+                       "width:100px;height:40px\">b</button>";
+  const std::string written = std::string("setwindow blank write ") + button;
+  Start("s", Lines({"openwindow blank", written.c_str(), "showwindow blank", "show ready",
+                    "while 1", "{", "pause 20", "}"}));
+  ASSERT_TRUE(Shown("2:ready"));
+  ASSERT_TRUE(WaitUntil([&] { return host->window("blank") && host->window("blank")->loadedOnce(); }));
+  const auto clickOn = [&](const char* name) {
+    QTest::mouseClick(host->window(name)->view()->focusProxy(), Qt::LeftButton, Qt::NoModifier,
+                      {30, 20});
+  };
+  const auto clicked = [&](const char* name, const char* id) {
+    // The written page may still be on its way: click until it is there.
+    return WaitUntil([&] {
+      clickOn(name);
+      QTest::qWait(50);
+      return std::any_of(events.begin(), events.end(), [&](const auto& e) {
+        return e.sourceName == name && e.eventName == "window_click" && e.value == id;
+      });
+    });
+  };
+  ASSERT_TRUE(clicked("blank", "b"));
+
+  OpenScript({}, {"<on_t_write>",
+                  "setwindow w write <p id=\"late\" style=\"margin:0;height:90px\">late</p>",
+                  "show wrote",
+                  "return", "<on_t_clear>", "setwindow w clear",
+                  (std::string("setwindow w write ") + button).c_str(), "show cleared", "return"});
+  // Written into a finished page: a new document in its place.
+  ASSERT_TRUE(Trigger("write", "2:wrote"));
+  ASSERT_TRUE(clicked("w", "late"));
+  ASSERT_TRUE(Trigger("clear", "2:cleared"));
+  events.clear();
+  ASSERT_TRUE(clicked("w", "b"));
+
+  // The page replaces its own document.
+  events.clear();
+  host->window("w")->page()->runJavaScript(
+      "document.open(); document.write('<div id=\"own\" style=\"height:100px\">own</div>');"
+      "document.close();");
+  ASSERT_TRUE(clicked("w", "own"));
+  SaveShot(host->window("w"), "script_window_written");
+}
+
+// A page cannot make up events: events it dispatches itself are not the
+// user's, and the reports go where the page cannot look (wrapping its own
+// console learns nothing to replay).
+TEST_F(QtWindowTest, APageCannotRaiseOrReadEvents) {
+  OpenScript({}, {"<on_w_window_click>", "show clicked [#window_value]", "return"});
+  ScriptWindow* w = host->window("w");
+  w->page()->runJavaScript(R"(
+    var learned = [];
+    var original = console.log;
+    console.log = function () { learned.push(String(arguments[0])); original.apply(console, arguments); };
+    window.addEventListener("mouseup", function () {
+      setTimeout(function () {
+        for (var i = 0; i < learned.length; ++i) console.log(learned[i].replace("box", "forged"));
+      }, 0);
+    });)");
+  ClickAt({20, 20});
+  ASSERT_TRUE(EventSeen("window_click", "box"));
+  w->page()->runJavaScript(R"(
+    for (var i = 0; i < 5; ++i)
+      window.dispatchEvent(new MouseEvent("mouseup", {button: 0, clientX: 20, clientY: 20}));)");
+  QString learned;
+  w->page()->runJavaScript("learned.join('|') + ':' + typeof window.__velmarWatch",
+                           [&](const QVariant& v) { learned = v.toString(); });
+  ASSERT_TRUE(WaitUntil([&] { return !learned.isEmpty(); }));
+  EXPECT_EQ(learned, ":undefined");
+  // The script saw the one real click only.
+  QTest::qWait(500);
+  for (const auto& e : events) {
+    if (e.eventName == "window_click") EXPECT_EQ(e.value, "box");
+  }
+  EXPECT_EQ(std::count(shown().begin(), shown().end(), "2:clicked box"), 1);
 }
 
 TEST_F(QtWindowTest, StopEndsAPageCallThatWouldRunForLong) {
