@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "cli/help_command.h"
 #include "runner/app_packer.h"
 
 namespace velmar {
@@ -42,6 +43,8 @@ int RunPackCommand(const std::vector<std::string>& args) {
       optionsEnded = true;
       continue;
     }
+    if (arg == "--help" || arg == "-h") return PrintCommandHelp("pack");
+    if (arg == "--version") return PrintVersion("velmar");
     if (name == "--archive" && !inlineValue) {
       options.archive = true;
       continue;
