@@ -2,7 +2,7 @@
 # Installs the Debian packages listed in scripts/packages/*.txt.
 #   install-deps.sh         everything: building, running, tests, benchmarks
 #   install-deps.sh --run   only what building and running the programs needs
-#                           (build.txt, data.txt, ui.txt)
+#                           (build.txt, data.txt, ui.txt, examples.txt)
 # Idempotent: when everything is present it only checks and returns. It
 # installs as root only; another user is told what to install.
 set -euo pipefail
@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 
 lists=(scripts/packages/*.txt)
 if [ "${1:-}" = "--run" ]; then
-  lists=(scripts/packages/build.txt scripts/packages/data.txt scripts/packages/ui.txt)
+  lists=(scripts/packages/build.txt scripts/packages/data.txt scripts/packages/ui.txt
+         scripts/packages/examples.txt)
 fi
 mapfile -t wanted < <(cat "${lists[@]}" | sed -e 's/#.*//' -e 's/[[:space:]]//g' | grep -v '^$' | sort -u)
 missing=()
