@@ -18,6 +18,7 @@
 #include "engine/console_host.h"
 #include "engine/engine_environment.h"
 #include "platform/console_io.h"
+#include "platform/process_info.h"
 #include "platform/stop_signals.h"
 #include "values/code_page.h"
 
@@ -111,13 +112,21 @@ class StandardInputScript {
 };
 
 // A path as given; a bare name that is no file is looked up in Script/ of
-// the home folder, with or without its `.vlm`.
+// the home folder, then among the examples installed beside the program
+// (share/velmar/examples of its prefix), with or without its `.vlm`.
 fs::path ResolveScript(const std::string& given, const fs::path& home) {
   std::error_code ec;
   const fs::path path(given);
   if (fs::is_regular_file(path, ec) || given.find('/') != std::string::npos) return path;
-  for (const fs::path& candidate : {home / "Script" / given, home / "Script" / (given + ".vlm")}) {
-    if (fs::is_regular_file(candidate, ec)) return candidate;
+  std::vector<fs::path> folders{home / "Script"};
+  const fs::path programFolder = platform::ExecutableFolder();
+  if (!programFolder.empty()) {
+    folders.push_back(programFolder.parent_path() / "share" / "velmar" / "examples" / "Script");
+  }
+  for (const fs::path& folder : folders) {
+    for (const fs::path& candidate : {folder / given, folder / (given + ".vlm")}) {
+      if (fs::is_regular_file(candidate, ec)) return candidate;
+    }
   }
   return path;
 }
