@@ -33,9 +33,33 @@ for f in ./usr/bin/velmar ./usr/bin/vlmpack ./usr/share/icons/hicolor/scalable/a
   grep -q " $f\$" "$work/contents" || fail "the package lacks $f"
 done
 
-# The manual, when this build rendered it.
+# The manual and the manual pages, when this build rendered them.
 if [ -f "$build/docs/manual/index.html" ]; then
   grep -q ' ./usr/share/velmar/manual/index.html$' "$work/contents" || fail "the package lacks the manual"
+  for page in velmar tamarind vlmpack; do
+    grep -q " ./usr/share/man/man1/$page.1.gz\$" "$work/contents" || fail "the package lacks $page(1)"
+  done
+fi
+# The examples with their site, and what every Debian package documents.
+for f in ./usr/share/velmar/examples/Script/hello.vlm ./usr/share/velmar/examples/site/serve.py \
+         ./usr/share/velmar/examples/site/www/products.html ./usr/share/doc/velmar/copyright \
+         ./usr/share/doc/velmar/changelog.gz; do
+  grep -q " $f\$" "$work/contents" || fail "the package lacks $f"
+done
+# The interface's Chinese labels need a font that has their glyphs.
+if grep -q './usr/bin/tamarind$' "$work/contents"; then
+  echo "$depends" | grep -q "fonts-noto-cjk" || fail "Depends names no CJK font: $depends"
+fi
+
+# Debian's own checks: no error (warnings are listed).
+if command -v lintian >/dev/null 2>&1; then
+  lintian --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1 || true
+  if grep -q '^E: ' "$work/lintian"; then cat "$work/lintian" >&2; fail "lintian found errors"; fi
+  grep '^W: ' "$work/lintian" >&2 || true
+elif [ "${CI:-}" = true ]; then
+  fail "lintian is not installed"
+else
+  echo "package test: lintian not installed; its checks are skipped" >&2
 fi
 
 root="$work/root"
@@ -63,4 +87,8 @@ out=$(env -u VELMAR_HOME XDG_DATA_HOME="$xdg" "$root/usr/bin/vlmpack" --headless
 out=$(env -u VELMAR_HOME XDG_DATA_HOME="$xdg" "$root/usr/bin/velmar" run x) ||
   fail "velmar run from the XDG home failed"
 [ "$out" = "$(printf 'show: from xdg \nstate: exit')" ] || fail "velmar run printed: $out"
+# An installed example is found by its name when the home folder has none.
+out=$(env -u VELMAR_HOME XDG_DATA_HOME="$xdg" "$root/usr/bin/velmar" run hello) ||
+  fail "velmar run hello did not find the installed example"
+echo "$out" | grep -q '^right: the sum of 1, 2 and 3 is 6$' || fail "the example hello printed: $out"
 echo "package test: $(basename "$deb") passed"
