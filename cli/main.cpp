@@ -17,6 +17,7 @@ constexpr const char* kUsage =
     "       velmar regex [--codepage 65001|936] [--] PATTERN [FILE]\n"
     "       velmar pack SCRIPT_FOLDER OUTPUT [--archive] [--force] [--appname NAME]\n"
     "                   [--homepage URL] [--hotkey KEY] [--boot FILE]\n"
+    "                   [--deb [--deb-name NAME] [--deb-version V] [--maintainer 'N <A>']]\n"
     "       velmar help [TOPIC]\n"
     "       velmar --help | --version\n"
     "\n"
@@ -40,7 +41,8 @@ constexpr const char* kUsage =
     "        topic (velmar help get, velmar help split, velmar help regex); without\n"
     "        TOPIC the list of topics.\n"
     "pack    makes a packed application: a folder with the vlmpack program, the\n"
-    "        scripts under Script/, Velmar.boot, Config.ini and a .desktop file.\n"
+    "        scripts under Script/, Velmar.boot, Config.ini, a start launcher and a\n"
+    "        .desktop file; --deb also makes a Debian package of it.\n"
     "\n"
     "velmar COMMAND --help and velmar help COMMAND show a command's page.\n";
 
