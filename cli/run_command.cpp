@@ -8,11 +8,11 @@
 #include <optional>
 #include <thread>
 
+#include <langinfo.h>
+#include <unistd.h>
 #include <clocale>
 #include <cstring>
 #include <iterator>
-#include <langinfo.h>
-#include <unistd.h>
 
 #include "cli/help_command.h"
 #include "engine/console_host.h"
@@ -33,9 +33,10 @@ constexpr std::chrono::seconds kSignalMergeWindow{3};
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "velmar run: %s\n", message.c_str());
-  std::fputs("usage: velmar run [--home DIR [--create-home]] [--codepage 65001|936]\n"
-             "                  [--output-codepage 65001|936] [--param TEXT] SCRIPT|-\n",
-             stderr);
+  std::fputs(
+      "usage: velmar run [--home DIR [--create-home]] [--codepage 65001|936]\n"
+      "                  [--output-codepage 65001|936] [--param TEXT] SCRIPT|-\n",
+      stderr);
   return 2;
 }
 
@@ -51,7 +52,8 @@ const CodePage* TerminalCodePage(const CodePage& script) {
   if (!script.IsGbk() || isatty(STDOUT_FILENO) != 1) return nullptr;
   if (!std::setlocale(LC_CTYPE, "")) return nullptr;
   const char* codeset = nl_langinfo(CODESET);
-  const bool utf8 = codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+  const bool utf8 =
+      codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
   std::setlocale(LC_CTYPE, "C");
   return utf8 ? &CodePage::Get(CodePage::kUtf8) : nullptr;
 }
@@ -290,7 +292,8 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   // A run whose record could not be written did not do what was asked.
   const std::string outputError = host.outputError();
   if (!outputError.empty() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "velmar run: cannot write the standard output: %s; the script was stopped\n",
+    std::fprintf(stderr,
+                 "velmar run: cannot write the standard output: %s; the script was stopped\n",
                  outputError.empty() ? std::strerror(errno) : outputError.c_str());
     return 1;
   }

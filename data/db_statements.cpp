@@ -114,7 +114,8 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
   std::string missingFolder;
   if (kind == ConnectionKind::kAccess) {
     const std::string file = Expanded(ctx, split.tail);
-    const std::filesystem::path folder = std::filesystem::path(DatabasePath(ctx, file)).parent_path();
+    const std::filesystem::path folder =
+        std::filesystem::path(DatabasePath(ctx, file)).parent_path();
     std::error_code ec;
     if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
       missingFolder = "the folder of the database file does not exist: " + folder.string();

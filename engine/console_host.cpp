@@ -128,7 +128,7 @@ void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::
       std::fwrite(line.data(), 1, line.size(), out_);
       if (std::fflush(out_) != 0) error = errno != 0 ? errno : EIO;
     } else if (!outputError_.empty()) {
-      return;  // the output is gone; the stop is under way
+      return;                             // the output is gone; the stop is under way
     } else if (std::fflush(out_) != 0) {  // whatever the stream still holds goes first
       error = errno != 0 ? errno : EIO;
     } else {

@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
   }
   std::error_code ec;
   if (!home.empty() && !createHome && !std::filesystem::is_directory(home, ec)) {
-    std::fprintf(stderr, "tamarind: the home folder %s does not exist (give --create-home to make it)\n",
+    std::fprintf(stderr,
+                 "tamarind: the home folder %s does not exist (give --create-home to make it)\n",
                  home.c_str());
     return 2;
   }

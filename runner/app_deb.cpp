@@ -77,8 +77,8 @@ void NormalizePermissions(const fs::path& root) {
   const auto plain = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                      fs::perms::others_read;
   fs::permissions(root, exec, ec);
-  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
     const fs::file_status status = it->symlink_status(ec);
     if (fs::is_symlink(status)) continue;
     const bool executable = (status.permissions() & fs::perms::owner_exec) != fs::perms::none;
@@ -118,18 +118,22 @@ DebResult BuildApplicationDeb(const fs::path& appFolder, const DebOptions& optio
                 "\"; give one with --deb-name (lower case letters, digits, + - .)");
   }
   if (!options.name.empty() && name != options.name) {
-    return fail("\"" + options.name + "\" is no Debian package name; use lower case letters, "
-                "digits and + - . (for example \"" + name + "\")");
+    return fail("\"" + options.name +
+                "\" is no Debian package name; use lower case letters, "
+                "digits and + - . (for example \"" +
+                name + "\")");
   }
   const std::string version = options.version.empty() ? "1.0" : options.version;
   if (!IsDebianVersion(version)) {
-    return fail("\"" + version + "\" is no package version: it starts with a digit and holds "
+    return fail("\"" + version +
+                "\" is no package version: it starts with a digit and holds "
                 "letters, digits and . + ~ -");
   }
   if (options.maintainer.find('<') == std::string::npos ||
       options.maintainer.find('@') == std::string::npos || options.maintainer.back() != '>') {
-    return fail("the package needs a maintainer as \"Name <address>\" (--maintainer, or the "
-                "variables DEBFULLNAME and DEBEMAIL)");
+    return fail(
+        "the package needs a maintainer as \"Name <address>\" (--maintainer, or the "
+        "variables DEBFULLNAME and DEBEMAIL)");
   }
 
   const fs::path parent = appFolder.parent_path();
@@ -160,9 +164,8 @@ DebResult BuildApplicationDeb(const fs::path& appFolder, const DebOptions& optio
     if (entry.path().extension() == ".desktop") fs::remove(entry.path(), ec);
   }
   const std::string summary = options.summary.empty() ? name : options.summary;
-  bool written =
-      WriteTextFile((root / "usr/share/applications" / (name + ".desktop")).string(),
-                    DesktopEntry(summary, fs::path("/opt") / name / "start"), "wb");
+  bool written = WriteTextFile((root / "usr/share/applications" / (name + ".desktop")).string(),
+                               DesktopEntry(summary, fs::path("/opt") / name / "start"), "wb");
 
   const std::string arch = Architecture(scratch);
   if (arch.empty()) return fail("cannot ask dpkg for the architecture (is dpkg installed?)");
@@ -172,17 +175,20 @@ DebResult BuildApplicationDeb(const fs::path& appFolder, const DebOptions& optio
   gmtime_r(&now, &utc);
   std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S +0000", &utc);
   const std::string doc = (root / "usr/share/doc" / name).string();
-  written = written &&
-            WriteTextFile(doc + "/copyright",
-                          "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
-                          "Upstream-Name: " + name + "\nUpstream-Contact: " + options.maintainer +
-                              "\n\nFiles: *\nCopyright: " + options.maintainer +
-                              "\nLicense: other\n The terms are those its maintainer states.\n",
-                          "wb");
+  written =
+      written &&
+      WriteTextFile(doc + "/copyright",
+                    "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+                    "Upstream-Name: " +
+                        name + "\nUpstream-Contact: " + options.maintainer +
+                        "\n\nFiles: *\nCopyright: " + options.maintainer +
+                        "\nLicense: other\n The terms are those its maintainer states.\n",
+                    "wb");
   written = written && WriteTextFile(doc + "/changelog",
-                                     name + " (" + version + ") unstable; urgency=medium\n\n"
-                                     "  * Packed with velmar pack.\n\n -- " + options.maintainer +
-                                         "  " + date + "\n",
+                                     name + " (" + version +
+                                         ") unstable; urgency=medium\n\n"
+                                         "  * Packed with velmar pack.\n\n -- " +
+                                         options.maintainer + "  " + date + "\n",
                                      "wb");
   // Applications packed by their users live in /opt by design.
   written = written && WriteTextFile((root / "usr/share/lintian/overrides" / name).string(),
@@ -195,17 +201,19 @@ DebResult BuildApplicationDeb(const fs::path& appFolder, const DebOptions& optio
 
   NormalizePermissions(root);
   std::uintmax_t bytes = 0;
-  for (auto it = fs::recursive_directory_iterator(opt, ec); it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(opt, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (it->is_regular_file(ec)) bytes += it->file_size(ec);
   }
   const std::string control =
       "Package: " + name + "\nVersion: " + version + "\nArchitecture: " + arch +
-      "\nMaintainer: " + options.maintainer + "\nInstalled-Size: " +
-      std::to_string((bytes + 1023) / 1024) + "\nDepends: " VELMAR_RUNTIME_DEPENDS
-      "\nSection: misc\nPriority: optional\nDescription: " + summary +
+      "\nMaintainer: " + options.maintainer +
+      "\nInstalled-Size: " + std::to_string((bytes + 1023) / 1024) +
+      "\nDepends: " VELMAR_RUNTIME_DEPENDS "\nSection: misc\nPriority: optional\nDescription: " +
+      summary +
       "\n A Velmar application: scripts run by the packed runner vlmpack,\n started from the "
-      "menu entry or /opt/" + name + "/start.\n";
+      "menu entry or /opt/" +
+      name + "/start.\n";
   if (!WriteTextFile((root / "DEBIAN/control").string(), control, "wb")) {
     return fail("cannot write the package's control file");
   }

@@ -98,7 +98,8 @@ TEST(DatabaseScripts, FailuresSayWhyOnStandardError) {
   TempDir home;
   const std::string script = "openmysql bad " + server.address() +
                              "<<<velmar_why<<<nobody<<<wrong\n"
-                             "openmysql db " + server.address() +
+                             "openmysql db " +
+                             server.address() +
                              "<<<velmar_why<<<root<<<\n"
                              "query db r select * from missing_table\n"
                              "execute db set sql_mode='STRICT_ALL_TABLES'\n"

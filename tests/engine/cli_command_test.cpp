@@ -31,9 +31,11 @@ bool Contains(const std::string& text, const std::string& part) {
 
 TEST(CliCommands, EveryLevelAnswersHelpAndVersionOnStandardOutput) {
   const std::vector<std::vector<std::string>> helps = {
-      {"--help"},         {"-h"},           {"run", "--help"},  {"pack", "--help"},
-      {"regex", "--help"}, {"help", "--help"}, {"help", "run"}, {"help", "pack"},
-      {"help", "regex"},  {"run", "--home", "/nonexistent", "--help"}};
+      {"--help"},          {"-h"},
+      {"run", "--help"},   {"pack", "--help"},
+      {"regex", "--help"}, {"help", "--help"},
+      {"help", "run"},     {"help", "pack"},
+      {"help", "regex"},   {"run", "--home", "/nonexistent", "--help"}};
   for (const auto& args : helps) {
     // Standard input is given: `regex --help` once took --help for the
     // pattern and searched it.
@@ -82,7 +84,8 @@ TEST(CliCommands, TablesOfTheManualAreAlignedInTheTerminal) {
   std::size_t header = rows.size();
   for (std::size_t i = 0; i < rows.size(); ++i) {
     EXPECT_NE(rows[i].rfind("|", 0), 0u) << "raw table row: " << rows[i];
-    if (rows[i].find("entry") != std::string::npos && rows[i].find("what it holds") != std::string::npos)
+    if (rows[i].find("entry") != std::string::npos &&
+        rows[i].find("what it holds") != std::string::npos)
       header = i;
   }
   ASSERT_LT(header + 2, rows.size()) << r.out;
@@ -117,7 +120,8 @@ TEST(CliCommands, AnOutputThatCannotBeWrittenEndsTheRun) {
        VELMAR_CLI_PATH, home.path().string(), script.string()},
       {}, 30);
   EXPECT_FALSE(r.timedOut);
-  EXPECT_TRUE(Contains(r.err, "velmar run: cannot write the standard output: No space left on device"))
+  EXPECT_TRUE(
+      Contains(r.err, "velmar run: cannot write the standard output: No space left on device"))
       << r.err;
   EXPECT_TRUE(Contains(r.err, "status=1\n")) << r.err;
 }
@@ -194,9 +198,10 @@ TEST(CliCommands, ADatabaseInAMissingFolderSaysWhy) {
       home.Write("Script/d.vlm", "openaccess db nowhere/at/all.db\nshow status=[#status]\n");
   const ProcessResult r = RunVelmar({"run", "--home", home.path().string(), script.string()});
   EXPECT_EQ(r.out, "show: status=0\nstate: exit\n");
-  EXPECT_TRUE(Contains(r.err, "velmar run: database db: the folder of the database file does not "
-                              "exist: " +
-                                  (home.path() / "nowhere" / "at").string()))
+  EXPECT_TRUE(Contains(r.err,
+                       "velmar run: database db: the folder of the database file does not "
+                       "exist: " +
+                           (home.path() / "nowhere" / "at").string()))
       << r.err;
 }
 
