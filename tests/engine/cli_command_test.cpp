@@ -192,6 +192,23 @@ TEST(CliCommands, OutputCodePageConvertsTheLinesOfAGbkScript) {
             2);
 }
 
+// On a terminal the locale decides: UTF-8 gets the texts converted, any
+// other locale the script's bytes. `script` gives the run a terminal.
+TEST(CliCommands, ATerminalWithAUtf8LocaleGetsUtf8) {
+  TempDir home;
+  home.Write("Script/g.vlm", std::string("show ") + kGbkText + "\n");
+  auto onTerminal = [&](const std::string& locale) {
+    return RunProcess({"/bin/sh", "-c",
+                       "command -v script >/dev/null || exit 99; script -q -c \"env LC_ALL=$0 "
+                       "'$1' run --home '$2' --codepage 936 g\" /dev/null",
+                       locale, VELMAR_CLI_PATH, home.path().string()});
+  };
+  const ProcessResult utf8 = onTerminal("C.UTF-8");
+  if (utf8.exitCode == 99) VELMAR_SKIP_WITHOUT("script (util-linux)");
+  EXPECT_EQ(utf8.out, std::string("show: ") + kUtf8Text + "\r\nstate: exit\r\n");
+  EXPECT_EQ(onTerminal("C").out, std::string("show: ") + kGbkText + "\r\nstate: exit\r\n");
+}
+
 TEST(CliCommands, ADatabaseInAMissingFolderSaysWhy) {
   TempDir home;
   const auto script =
