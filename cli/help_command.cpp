@@ -1,10 +1,12 @@
 #include "cli/help_command.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
 #include "cli/manual_text.h"
+#include "values/version.h"
 
 namespace velmar {
 
@@ -22,9 +24,10 @@ struct Section {
   std::size_t end = 0;
 };
 
-// Anchor prefixes in the order a topic name is looked up: a whole topic
-// first, then a statement, a built-in function, a Config.ini key.
-constexpr std::string_view kPrefixes[] = {"topic-", "stmt-", "fn-", "key-"};
+// Anchor prefixes in the order a topic name is looked up: a command of the
+// velmar program first, then a whole topic, a statement, a built-in
+// function, a Config.ini key.
+constexpr std::string_view kPrefixes[] = {"cmd-", "topic-", "stmt-", "fn-", "key-"};
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -135,16 +138,131 @@ std::string DropLinkTargets(const std::string& text) {
   return out;
 }
 
+// Columns a text takes in a terminal: one per character, two for the wide
+// East Asian ones (the interface's Chinese labels appear in tables).
+std::size_t DisplayWidth(std::string_view text) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 1;
+    if (i + length > text.size()) length = text.size() - i;
+    uint32_t cp = lead;
+    if (length > 1) {
+      cp = lead & (0x7F >> length);
+      for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
+    }
+    const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                      (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                      (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                      (cp >= 0xFFE0 && cp <= 0xFFE6);
+    width += wide ? 2 : 1;
+    i += length;
+  }
+  return width;
+}
+
+// The cells of a table row "| a | b |"; a `\|` stays inside its cell.
+std::vector<std::string> TableCells(std::string_view line) {
+  std::vector<std::string> cells;
+  line = TrimView(line);
+  if (!line.empty() && line.front() == '|') line.remove_prefix(1);
+  if (!line.empty() && line.back() == '|' && (line.size() < 2 || line[line.size() - 2] != '\\')) {
+    line.remove_suffix(1);
+  }
+  std::string cell;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '|') {
+      cell += '|';
+      ++i;
+    } else if (line[i] == '|') {
+      cells.push_back(DropLinkTargets(std::string(TrimView(cell))));
+      cell.clear();
+    } else {
+      cell += line[i];
+    }
+  }
+  cells.push_back(DropLinkTargets(std::string(TrimView(cell))));
+  return cells;
+}
+
+bool IsDelimiterRow(const std::vector<std::string>& cells) {
+  for (const std::string& cell : cells) {
+    if (cell.empty() || cell.find_first_not_of("-: ") != std::string::npos) return false;
+  }
+  return true;
+}
+
+// A Markdown table as aligned columns, the header underlined; what a
+// terminal shows of "| a | b |" rows is otherwise a wall of pipes.
+std::string AlignedTable(const std::vector<std::string_view>& rows) {
+  std::vector<std::vector<std::string>> cells;
+  bool header = false;
+  for (std::string_view row : rows) {
+    std::vector<std::string> parsed = TableCells(row);
+    if (IsDelimiterRow(parsed)) {
+      header = cells.size() == 1;
+      continue;
+    }
+    cells.push_back(std::move(parsed));
+  }
+  std::vector<std::size_t> widths;
+  for (const auto& row : cells) {
+    if (widths.size() < row.size()) widths.resize(row.size(), 0);
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    }
+  }
+  std::string out;
+  auto emit = [&](const std::vector<std::string>& row) {
+    std::string line = "  ";
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line.append(widths[c] - DisplayWidth(row[c]) + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out += line;
+    out += '\n';
+  };
+  for (std::size_t r = 0; r < cells.size(); ++r) {
+    emit(cells[r]);
+    if (r == 0 && header) {
+      std::string rule = "  ";
+      for (std::size_t c = 0; c < widths.size(); ++c) {
+        rule.append(widths[c], '-');
+        if (c + 1 < widths.size()) rule += "  ";
+      }
+      out += rule;
+      out += '\n';
+    }
+  }
+  return out;
+}
+
 // The Markdown as it reads in a terminal: headings without their marks and
-// anchors, everything else as written.
+// anchors, tables as aligned columns, everything else as written.
 void PrintSection(const Section& section) {
   std::string out;
   std::string_view text = section.text;
   bool fenced = false;
-  while (!text.empty()) {
+  std::vector<std::string_view> table;
+  while (!text.empty() || !table.empty()) {
     std::size_t eol = text.find('\n');
     const std::string_view line = text.substr(0, eol);
     text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
+    const bool tableRow = !fenced && !TrimView(line).empty() && TrimView(line).front() == '|';
+    if (tableRow) {
+      table.push_back(line);
+      if (!text.empty()) continue;
+    }
+    if (!table.empty()) {
+      out += AlignedTable(table);
+      table.clear();
+      if (tableRow) continue;
+    }
     if (line.substr(0, 3) == "```") {
       fenced = !fenced;
       continue;
@@ -190,7 +308,7 @@ void PrintColumns(const std::vector<std::string>& names) {
 void PrintTopicList(const std::vector<Section>& sections) {
   std::puts("usage: velmar help TOPIC   shows the manual's page for a topic, a statement,");
   std::puts("                           a built-in function or a Config.ini key\n");
-  const std::string_view groups[] = {"Topics", "Statements", "Built-in functions",
+  const std::string_view groups[] = {"Commands", "Topics", "Statements", "Built-in functions",
                                      "Config.ini keys"};
   for (std::size_t g = 0; g < std::size(kPrefixes); ++g) {
     std::vector<std::string> names;
@@ -208,8 +326,25 @@ void PrintTopicList(const std::vector<Section>& sections) {
 
 }  // namespace
 
+int PrintVersion(const char* program) {
+  std::printf("%s %s\n", program, kVersion);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int PrintCommandHelp(std::string_view command) {
+  const std::string anchor = "cmd-" + std::string(command);
+  for (const Section& section : ReadSections()) {
+    if (section.anchor == anchor) {
+      PrintSection(section);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+  }
+  return 1;
+}
+
 int RunHelpCommand(const std::vector<std::string>& args) {
   const std::vector<Section> sections = ReadSections();
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) return PrintCommandHelp("help");
   if (args.empty()) {
     PrintTopicList(sections);
     return 0;

@@ -12,21 +12,27 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velmar run [--home DIR] [--codepage 65001|936] [--param TEXT] SCRIPT\n"
-    "       velmar regex [--codepage N] PATTERN [FILE]\n"
+    "usage: velmar run [--home DIR [--create-home]] [--codepage 65001|936]\n"
+    "                  [--output-codepage 65001|936] [--param TEXT] SCRIPT|-\n"
+    "       velmar regex [--codepage 65001|936] [--] PATTERN [FILE]\n"
     "       velmar pack SCRIPT_FOLDER OUTPUT [--archive] [--force] [--appname NAME]\n"
     "                   [--homepage URL] [--hotkey KEY] [--boot FILE]\n"
+    "                   [--deb [--deb-name NAME] [--deb-version V] [--maintainer 'N <A>']]\n"
     "       velmar help [TOPIC]\n"
     "       velmar --help | --version\n"
     "\n"
     "run     runs a .vlm script; every request the script makes is printed as one\n"
     "        line (show:, right:, left:, state:, alert:, prompt:, note:); a prompt\n"
     "        reads its answer from standard input.\n"
-    "        SCRIPT is a path, or a name looked up in Script/ of the home folder.\n"
+    "        SCRIPT is a path, a name looked up in Script/ of the home folder or\n"
+    "        among the installed examples, or - for standard input.\n"
     "        --home DIR      the home folder (else VELMAR_HOME, the program's folder\n"
     "                        when it holds Script/ or Config.ini, or\n"
     "                        $XDG_DATA_HOME/velmar)\n"
+    "        --create-home   make the --home folder when it does not exist\n"
     "        --codepage N    code page of the script texts for this run\n"
+    "        --output-codepage N  code page of the printed lines (a terminal\n"
+    "                        with a UTF-8 locale gets UTF-8 by itself)\n"
     "        --param TEXT    the script's variable `param`\n"
     "        exit status: 0 done, 1 ended by a script error, 2 usage error or\n"
     "        unreadable script, 130/143 stopped by SIGINT/SIGTERM.\n"
@@ -35,7 +41,10 @@ constexpr const char* kUsage =
     "        topic (velmar help get, velmar help split, velmar help regex); without\n"
     "        TOPIC the list of topics.\n"
     "pack    makes a packed application: a folder with the vlmpack program, the\n"
-    "        scripts under Script/, Velmar.boot, Config.ini and a .desktop file.\n";
+    "        scripts under Script/, Velmar.boot, Config.ini, a start launcher and a\n"
+    "        .desktop file; --deb also makes a Debian package of it.\n"
+    "\n"
+    "velmar COMMAND --help and velmar help COMMAND show a command's page.\n";
 
 }  // namespace
 
@@ -51,8 +60,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "--version") {
-    std::puts("velmar " VELMAR_VERSION);
-    return 0;
+    return velmar::PrintVersion("velmar");
   }
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "run") return velmar::RunScriptCommand(rest);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <thread>
 
+#include "cli/help_command.h"
 #include "platform/console_io.h"
 #include "platform/stop_signal.h"
 #include "platform/stop_signals.h"
@@ -21,7 +22,7 @@ namespace velmar {
 namespace {
 
 int Usage() {
-  std::fputs("usage: velmar regex [--codepage N] PATTERN [FILE]\n", stderr);
+  std::fputs("usage: velmar regex [--codepage 65001|936] [--] PATTERN [FILE]\n", stderr);
   return 2;
 }
 
@@ -64,8 +65,21 @@ class InputText {
 int RunRegexCommand(const std::vector<std::string>& args) {
   int codePage = CodePage::kUtf8;
   std::vector<std::string> rest;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--codepage") {
+    if (optionsEnded) {
+      rest.push_back(args[i]);
+    } else if (args[i] == "--") {
+      optionsEnded = true;
+    } else if (args[i] == "--help" || args[i] == "-h") {
+      return PrintCommandHelp("regex");
+    } else if (args[i] == "--version") {
+      return PrintVersion("velmar");
+    } else if (args[i].size() > 2 && args[i].rfind("--", 0) == 0 && args[i] != "--codepage") {
+      // A pattern that starts with "--" follows "--".
+      std::fprintf(stderr, "velmar regex: unknown option: %s\n", args[i].c_str());
+      return Usage();
+    } else if (args[i] == "--codepage") {
       if (i + 1 >= args.size()) return Usage();
       const std::string& value = args[++i];
       if (value != "65001" && value != "936") {

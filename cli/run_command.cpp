@@ -8,10 +8,19 @@
 #include <optional>
 #include <thread>
 
+#include <langinfo.h>
+#include <unistd.h>
+#include <clocale>
+#include <cstring>
+#include <iterator>
+
+#include "cli/help_command.h"
 #include "engine/console_host.h"
 #include "engine/engine_environment.h"
 #include "platform/console_io.h"
+#include "platform/process_info.h"
 #include "platform/stop_signals.h"
+#include "values/code_page.h"
 
 namespace velmar {
 
@@ -24,19 +33,102 @@ constexpr std::chrono::seconds kSignalMergeWindow{3};
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "velmar run: %s\n", message.c_str());
-  std::fputs("usage: velmar run [--home DIR] [--codepage 65001|936] [--param TEXT] SCRIPT\n",
-             stderr);
+  std::fputs(
+      "usage: velmar run [--home DIR [--create-home]] [--codepage 65001|936]\n"
+      "                  [--output-codepage 65001|936] [--param TEXT] SCRIPT|-\n",
+      stderr);
   return 2;
 }
 
+std::optional<int> ParseCodePage(const std::string& text) {
+  if (text == "65001") return CodePage::kUtf8;
+  if (text == "936") return CodePage::kGbk;
+  return std::nullopt;
+}
+
+// A terminal shows UTF-8 when the user's locale says so; a GBK script's
+// texts are converted for it. Files and pipes get the script's own bytes.
+const CodePage* TerminalCodePage(const CodePage& script) {
+  if (!script.IsGbk() || isatty(STDOUT_FILENO) != 1) return nullptr;
+  if (!std::setlocale(LC_CTYPE, "")) return nullptr;
+  const char* codeset = nl_langinfo(CODESET);
+  const bool utf8 =
+      codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+  std::setlocale(LC_CTYPE, "C");
+  return utf8 ? &CodePage::Get(CodePage::kUtf8) : nullptr;
+}
+
+// `velmar run -`: the script comes from standard input. It is kept for the
+// run in a file of its own under Temp/ (the engine reads scripts from files),
+// created exclusively and removed when the run ends.
+class StandardInputScript {
+ public:
+  ~StandardInputScript() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove(path_, ec);
+  }
+  bool Read(const fs::path& home, std::string& error) {
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+      const long n = platform::ReadSome(platform::kStandardInput, buffer, sizeof buffer);
+      if (n == 0) break;
+      if (n < 0) {
+        error = "cannot read the script from standard input";
+        return false;
+      }
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    std::error_code ec;
+    fs::create_directories(home / "Temp", ec);
+    std::string pattern = (home / "Temp" / "stdin_XXXXXX").string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+      error = "cannot keep the script from standard input in " + (home / "Temp").string() + ": " +
+              std::strerror(errno);
+      return false;
+    }
+    path_ = name.data();
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+      const ssize_t n = write(fd, data, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error = "cannot keep the script from standard input: " + std::string(std::strerror(errno));
+        close(fd);
+        return false;
+      }
+      data += n;
+      left -= static_cast<std::size_t>(n);
+    }
+    close(fd);
+    return true;
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
 // A path as given; a bare name that is no file is looked up in Script/ of
-// the home folder, with or without its `.vlm`.
+// the home folder, then among the examples installed beside the program
+// (share/velmar/examples of its prefix), with or without its `.vlm`.
 fs::path ResolveScript(const std::string& given, const fs::path& home) {
   std::error_code ec;
   const fs::path path(given);
   if (fs::is_regular_file(path, ec) || given.find('/') != std::string::npos) return path;
-  for (const fs::path& candidate : {home / "Script" / given, home / "Script" / (given + ".vlm")}) {
-    if (fs::is_regular_file(candidate, ec)) return candidate;
+  std::vector<fs::path> folders{home / "Script"};
+  const fs::path programFolder = platform::ExecutableFolder();
+  if (!programFolder.empty()) {
+    folders.push_back(programFolder.parent_path() / "share" / "velmar" / "examples" / "Script");
+  }
+  for (const fs::path& folder : folders) {
+    for (const fs::path& candidate : {folder / given, folder / (given + ".vlm")}) {
+      if (fs::is_regular_file(candidate, ec)) return candidate;
+    }
   }
   return path;
 }
@@ -53,6 +145,8 @@ bool IsReadableFile(const fs::path& path) {
 int RunScriptCommand(const std::vector<std::string>& args) {
   std::string homeOption;
   std::optional<int> codePage;
+  std::optional<int> outputCodePage;
+  bool createHome = false;
   std::string param;
   std::optional<std::string> script;
   bool optionsEnded = false;
@@ -70,20 +164,24 @@ int RunScriptCommand(const std::vector<std::string>& args) {
     auto is = [&](const std::string& name) { return arg == name || arg.rfind(name + "=", 0) == 0; };
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
+    } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
+      return PrintCommandHelp("run");
+    } else if (!optionsEnded && arg == "--version") {
+      return PrintVersion("velmar");
     } else if (!optionsEnded && is("--home")) {
       if (!value("--home", homeOption)) return UsageError("--home needs a folder");
+    } else if (!optionsEnded && arg == "--create-home") {
+      createHome = true;
     } else if (!optionsEnded && is("--param")) {
       if (!value("--param", param)) return UsageError("--param needs a text");
-    } else if (!optionsEnded && is("--codepage")) {
+    } else if (!optionsEnded && (is("--codepage") || is("--output-codepage"))) {
+      const bool output = is("--output-codepage");
+      const std::string name = output ? "--output-codepage" : "--codepage";
       std::string text;
-      if (!value("--codepage", text)) return UsageError("--codepage needs 65001 or 936");
-      if (text == "65001") {
-        codePage = CodePage::kUtf8;
-      } else if (text == "936") {
-        codePage = CodePage::kGbk;
-      } else {
-        return UsageError("unknown code page: " + text + " (use 65001 or 936)");
-      }
+      if (!value(name, text)) return UsageError(name + " needs 65001 or 936");
+      const std::optional<int> parsed = ParseCodePage(text);
+      if (!parsed) return UsageError("unknown code page: " + text + " (use 65001 or 936)");
+      (output ? outputCodePage : codePage) = parsed;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option: " + arg);
     } else if (script) {
@@ -94,14 +192,49 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   }
   if (!script || script->empty()) return UsageError("no script given");
 
+  // A mistyped --home would otherwise become a new, empty home folder, and
+  // the script would run without its Config.ini and cookies.
+  if (!homeOption.empty() && !createHome) {
+    std::error_code ec;
+    if (!fs::is_directory(homeOption, ec)) {
+      std::fprintf(stderr,
+                   "velmar run: the home folder %s does not exist (give --create-home to make "
+                   "it)\n",
+                   homeOption.c_str());
+      return 2;
+    }
+  }
   const fs::path home = ResolveHomeFolder(homeOption);
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
-  if (codePage) env.codePage = &CodePage::Get(*codePage);
+  if (codePage) {
+    env.codePage = &CodePage::Get(*codePage);
+  } else if (!env.config.GetString("codepage").empty()) {
+    // Any other value would silently run the script as UTF-8.
+    const long long configured = env.config.GetInt("codepage", CodePage::kUtf8);
+    if (configured != CodePage::kUtf8 && configured != CodePage::kGbk) {
+      std::fprintf(stderr,
+                   "velmar run: %s: codepage=%s is not supported (use 65001 for UTF-8 or 936 "
+                   "for GBK)\n",
+                   (home / "Config.ini").c_str(), env.config.GetString("codepage").c_str());
+      return 2;
+    }
+  }
   // Why a request failed goes to standard error, apart from the request
   // lines on standard output.
   env.diagnostic = ConsoleDiagnostics(stderr, "velmar run");
 
-  const fs::path scriptPath = ResolveScript(*script, home);
+  StandardInputScript fromInput;
+  fs::path scriptPath;
+  if (*script == "-") {
+    std::string error;
+    if (!fromInput.Read(home, error)) {
+      std::fprintf(stderr, "velmar run: %s\n", error.c_str());
+      return 2;
+    }
+    scriptPath = fromInput.path();
+  } else {
+    scriptPath = ResolveScript(*script, home);
+  }
   if (!IsReadableFile(scriptPath)) {
     std::fprintf(stderr, "velmar run: cannot read script: %s\n", script->c_str());
     return 2;
@@ -115,7 +248,13 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   platform::StopSignals signals;
 
   ConsoleHost host(env, stdout, platform::kStandardInput);
-  ScriptInstance* instance = host.startScript(scriptPath.stem().string(), source, param);
+  if (outputCodePage) {
+    host.setOutputCodePage(&CodePage::Get(*outputCodePage));
+  } else {
+    host.setOutputCodePage(TerminalCodePage(*env.codePage));
+  }
+  ScriptInstance* instance = host.startScript(
+      *script == "-" ? std::string("stdin") : scriptPath.stem().string(), source, param);
 
   // The signal thread starts only once the worker exists: a stop before that
   // would find nothing alive and be lost, while a signal that arrives
@@ -150,6 +289,14 @@ int RunScriptCommand(const std::vector<std::string>& args) {
     return 1;
   }
   if (caught.load() != 0) return 128 + caught.load();
+  // A run whose record could not be written did not do what was asked.
+  const std::string outputError = host.outputError();
+  if (!outputError.empty() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr,
+                 "velmar run: cannot write the standard output: %s; the script was stopped\n",
+                 outputError.empty() ? std::strerror(errno) : outputError.c_str());
+    return 1;
+  }
   return instance->errorReported ? 1 : 0;
 }
 

@@ -30,6 +30,19 @@ void SetStatus(ScriptContext& ctx, bool ok) {
   ctx.variables["status"] = ok ? "1" : "0";
 }
 
+// A failed open, query or command sets `status` to "0" for the script and
+// says why on the host's diagnostics (standard error of the console
+// programs), as a failed request does: a wrong password, an unknown table or
+// a text the column cannot hold is otherwise invisible.
+void SetStatusReporting(ScriptContext& ctx, bool ok, const CDBWrapper& connection,
+                        const std::string& name, std::string why = {}) {
+  SetStatus(ctx, ok);
+  if (ok || !ctx.env->diagnostic || ctx.stop.requested()) return;
+  if (why.empty()) why = connection.lastError();
+  if (why.empty()) why = "failed";
+  ctx.env->diagnostic(ctx.id, "database " + name + ": " + why);
+}
+
 bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
   if (text.size() < suffix.size()) return false;
   for (std::size_t i = 0; i < suffix.size(); ++i) {
@@ -96,9 +109,18 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
   }
   const std::string name = Expanded(ctx, split.head);
   std::unique_ptr<CDBWrapper> connection;
+  // Drivers word a file in a missing folder as "unable to open"; the folder
+  // is what the user has to mend.
+  std::string missingFolder;
   if (kind == ConnectionKind::kAccess) {
-    connection =
-        std::make_unique<CAdo>(AccessConnectionText(ctx, Expanded(ctx, split.tail)), cp, &ctx.stop);
+    const std::string file = Expanded(ctx, split.tail);
+    const std::filesystem::path folder =
+        std::filesystem::path(DatabasePath(ctx, file)).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+      missingFolder = "the folder of the database file does not exist: " + folder.string();
+    }
+    connection = std::make_unique<CAdo>(AccessConnectionText(ctx, file), cp, &ctx.stop);
   } else {
     const std::vector<std::string> pieces = SplitText(split.tail, "<<<", cp);
     if (pieces.size() != 4) {
@@ -134,7 +156,7 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
   // A connection of the same name is closed and replaced; one that fails to
   // open stays in the table with its error.
   CDBWrapper& stored = *(ctx.connections[name] = std::move(connection));
-  SetStatus(ctx, stored.Open());
+  SetStatusReporting(ctx, stored.Open(), stored, name, missingFolder);
 }
 
 void CloseConnection(ScriptContext& ctx, const std::string& name) {
@@ -185,7 +207,7 @@ void RunQuery(ScriptContext& ctx, const std::string& rawText) {
   rows.shrink_to_fit();
   CDBWrapper* connection = FindConnection(ctx, rawText, name);
   if (!connection) return;
-  SetStatus(ctx, connection->QueryRows(sql, rows));
+  SetStatusReporting(ctx, connection->QueryRows(sql, rows), *connection, name);
 }
 
 void RunExecute(ScriptContext& ctx, const std::string& rawText) {
@@ -199,7 +221,7 @@ void RunExecute(ScriptContext& ctx, const std::string& rawText) {
   const std::string sql = Expanded(ctx, split.tail);
   CDBWrapper* connection = FindConnection(ctx, rawText, name);
   if (!connection) return;
-  SetStatus(ctx, connection->Execute(sql));
+  SetStatusReporting(ctx, connection->Execute(sql), *connection, name);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "engine/console_host.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -77,42 +79,78 @@ constexpr auto kStopGrace = std::chrono::milliseconds(300);
 // takes the output; then the rest of the line is dropped. Each write follows
 // a report of room and is small enough for a pipe to take whole, so it
 // cannot block.
-void WriteGivingWayToStop(platform::Descriptor fd, std::string_view line, const StopSignal& stop) {
+// Returns 0, or the error number of a write that failed.
+int WriteGivingWayToStop(platform::Descriptor fd, std::string_view line, const StopSignal& stop) {
   std::optional<std::chrono::steady_clock::time_point> blockedSince;
   while (!line.empty()) {
     const platform::WriteReadiness room = platform::WaitForRoom(fd, kWriteSliceMs);
-    if (room == platform::WriteReadiness::kFailed) return;
+    if (room == platform::WriteReadiness::kFailed) return errno != 0 ? errno : EIO;
     if (room == platform::WriteReadiness::kNotYet) {
       if (!stop.requested()) continue;
       const auto now = std::chrono::steady_clock::now();
       if (!blockedSince) blockedSince = now;
-      if (now - *blockedSince >= kStopGrace) return;
+      if (now - *blockedSince >= kStopGrace) return 0;
       continue;
     }
+    errno = 0;
     const long n = platform::WriteSome(fd, line);
-    if (n < 0) return;  // a closed or broken output: nothing more can be written
+    // A full disk or a closed pipe: nothing more can be written.
+    if (n < 0) return errno != 0 ? errno : EIO;
     if (n == 0) continue;
     line.remove_prefix(static_cast<std::size_t>(n));
     blockedSince.reset();
   }
+  return 0;
 }
 
 }  // namespace
 
+std::string ConsoleHost::outputError() const {
+  std::lock_guard<std::mutex> lock(outMutex_);
+  return outputError_;
+}
+
 void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text) {
   std::string line(prefix);
   line += ": ";
-  line += text;
-  line += '\n';
-  std::lock_guard<std::mutex> lock(outMutex_);
-  const platform::Descriptor fd = ctx ? platform::DescriptorOf(out_) : -1;
-  if (fd < 0) {  // a stream without a file descriptor never blocks
-    std::fwrite(line.data(), 1, line.size(), out_);
-    std::fflush(out_);
-    return;
+  const CodePage& scriptCodePage = *environment().codePage;
+  if (outputCodePage_ && outputCodePage_ != &scriptCodePage) {
+    line += outputCodePage_->FromUtf8(scriptCodePage.ToUtf8(text));
+  } else {
+    line += text;
   }
-  std::fflush(out_);  // whatever the stream still holds goes first
-  WriteGivingWayToStop(fd, line, ctx->stop);
+  line += '\n';
+  int error = 0;
+  {
+    std::lock_guard<std::mutex> lock(outMutex_);
+    const platform::Descriptor fd = ctx ? platform::DescriptorOf(out_) : -1;
+    if (fd < 0) {  // a stream without a file descriptor never blocks
+      std::fwrite(line.data(), 1, line.size(), out_);
+      if (std::fflush(out_) != 0) error = errno != 0 ? errno : EIO;
+    } else if (!outputError_.empty()) {
+      return;                             // the output is gone; the stop is under way
+    } else if (std::fflush(out_) != 0) {  // whatever the stream still holds goes first
+      error = errno != 0 ? errno : EIO;
+    } else {
+      error = WriteGivingWayToStop(fd, line, ctx->stop);
+    }
+    if (error == 0) return;
+    if (outputError_.empty()) outputError_ = std::strerror(error);
+  }
+  // Outside the output lock: the stop takes the host's list lock.
+  if (auto* instance = dynamic_cast<const ScriptInstance*>(ctx)) {
+    stop(*const_cast<ScriptInstance*>(instance));
+  }
+}
+
+void ConsoleHost::NoteMissingWindows(const ScriptContext& ctx, int32_t code) {
+  if (windowsNoted_.exchange(true) || !environment().diagnostic) return;
+  const bool tray = code == REQ_SHOWTRAY || code == REQ_HIDETRAY;
+  environment().diagnostic(
+      ctx.id, std::string(tray ? "the tray icon (showtray)" : "the script's windows (openwindow)") +
+                  " cannot be shown: a console has no windows, so these statements do nothing "
+                  "and no window event arrives; run the script in tamarind, or in vlmpack "
+                  "without --headless");
 }
 
 void ConsoleHost::handleRequest(const HostRequest& request, const std::string& text) {
@@ -139,7 +177,16 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
       const std::string path = NotePath(ctx->id);
       std::error_code ec;
       std::filesystem::create_directories(environment().home / "Temp", ec);
-      WriteTextFile(path, text, "w");  // an unwritable note is not reported
+      // The line names a file that holds the note; one that could not be
+      // written is said on the diagnostics instead.
+      errno = 0;
+      if (!WriteTextFile(path, text, "w")) {
+        if (environment().diagnostic) {
+          environment().diagnostic(ctx->id, "cannot write the note file " + path + ": " +
+                                                std::strerror(errno != 0 ? errno : EIO));
+        }
+        break;
+      }
       Print(ctx, "note", path);
       break;
     }
@@ -155,6 +202,13 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
       break;
     case REQ_JSWINDOW:  // there are no windows in a terminal
       if (ctx) ctx->variables["status"] = "0";
+      if (ctx) NoteMissingWindows(*ctx, request.code);
+      break;
+    case REQ_OPENWINDOW:
+    case REQ_SETWINDOW:
+    case REQ_SHOWWINDOW:
+    case REQ_SHOWTRAY:
+      if (ctx) NoteMissingWindows(*ctx, request.code);
       break;
     default:
       break;  // window requests and every other code: nothing to do here

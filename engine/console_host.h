@@ -3,6 +3,7 @@
 // thread, writes one line per answered request to its output and reads
 // prompt answers from its input.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -41,6 +42,15 @@ class ConsoleHost : public ScriptHostBase {
   // Path of the note file of an instance: Temp/note_<id>.txt of the home.
   std::string NotePath(int32_t id) const;
 
+  // Request texts are printed in this code page instead of the script's
+  // (a GBK script shown on a UTF-8 terminal); null keeps the script's bytes.
+  void setOutputCodePage(const CodePage* codePage) { outputCodePage_ = codePage; }
+
+  // Why the output could not be written (a full disk, a closed pipe); empty
+  // while every line went out. The script that met the failure is stopped:
+  // a run whose record is lost must not go on as if it were kept.
+  std::string outputError() const;
+
  private:
   // Writes one request line; for a script's request the write gives way
   // when the script is stopped while nobody reads the output.
@@ -48,9 +58,15 @@ class ConsoleHost : public ScriptHostBase {
   std::string ReadAnswer(ScriptContext& ctx);
   void EvaluateJs(ScriptContext& ctx, const std::string& text);
 
+  // Says once per host that the console has no windows or tray.
+  void NoteMissingWindows(const ScriptContext& ctx, int32_t code);
+
   std::FILE* out_;
   int inputFd_;
-  std::mutex outMutex_;
+  const CodePage* outputCodePage_ = nullptr;
+  mutable std::mutex outMutex_;
+  std::string outputError_;  // guarded by outMutex_
+  std::atomic<bool> windowsNoted_{false};
   // One prompt reads the input at a time; a stop cuts a waiting one short.
   std::mutex inputMutex_;
   std::condition_variable inputCv_;

@@ -54,8 +54,9 @@ bool HttpClient::ReadResponse() {
   ReadHeaderBlock(connection_, responseHeaders_, kHeaderLimit);
   responseBody_.clear();
   bool tooLarge = false;
+  downloadError_.clear();
   if (!saveToPath_.empty()) {
-    ReadBodyToFile(connection_, saveToPath_);
+    downloadError_ = ReadBodyToFile(connection_, saveToPath_);
   } else {
     tooLarge = !ReadBodyToMemory(connection_, responseBody_, kMaxMemoryBody);
   }

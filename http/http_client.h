@@ -100,6 +100,9 @@ class HttpClient {
   // Why the last request failed, for diagnostics (the TLS library's reason
   // for a failed handshake, or a body past its limit); empty after a success.
   const std::string& lastError() const { return lastError_; }
+  // Why the last request's saveto file could not be written; empty when it
+  // was or there was none. The request itself still counts as completed.
+  const std::string& downloadError() const { return downloadError_; }
 
  private:
   bool StopRequested() const;
@@ -124,6 +127,7 @@ class HttpClient {
   std::string responseBody_;
   std::string saveToPath_;
   std::string lastError_;
+  std::string downloadError_;
 
   RequestForm form_;
   CookieJar cookies_;

@@ -85,6 +85,11 @@ RequestResult Perform(ScriptContext& ctx, const std::string& url, HttpMethod met
   if (result == RequestResult::kFailed && !ctx.http.lastError().empty() && ctx.env->diagnostic) {
     ctx.env->diagnostic(ctx.id, ctx.http.lastError());
   }
+  // The request completed, but its saveto file does not hold the body.
+  if (result == RequestResult::kCompleted && !ctx.http.downloadError().empty() &&
+      ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, ctx.http.downloadError());
+  }
   return result;
 }
 

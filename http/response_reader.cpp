@@ -1,7 +1,9 @@
 #include "http/response_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "http/connection.h"
 #include "platform/output_file.h"
@@ -39,19 +41,22 @@ bool ReadHeaderBlock(Connection& connection, std::string& headers, std::size_t l
   return reader.complete();
 }
 
-void ReadBodyToFile(Connection& connection, const std::string& path) {
+std::string ReadBodyToFile(Connection& connection, const std::string& path) {
+  errno = 0;
   std::FILE* file = platform::CreateOutputFile(path);
-  if (!file) return;
-  bool writable = true;
+  int error = file ? 0 : (errno != 0 ? errno : EIO);
   while (true) {
     if (connection.Buffered().empty() && connection.Fill() <= 0) break;
     const std::string_view block = connection.Buffered();
     connection.Take(block.size());
-    if (writable && std::fwrite(block.data(), 1, block.size(), file) != block.size()) {
-      writable = false;
+    if (file && error == 0 && std::fwrite(block.data(), 1, block.size(), file) != block.size()) {
+      error = errno != 0 ? errno : EIO;
     }
   }
-  std::fclose(file);
+  // A full disk often shows only when the last block is flushed.
+  if (file && std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  if (error == 0) return {};
+  return "cannot write the download file " + path + ": " + std::strerror(error);
 }
 
 bool ReadBodyToMemory(Connection& connection, std::string& body, std::size_t limit) {

@@ -35,8 +35,9 @@ bool ReadHeaderBlock(Connection& connection, std::string& headers, std::size_t l
 
 // The rest of the stream into the file at `path`, block by block, so any
 // size of body keeps the memory use flat. A file that cannot be opened or
-// written takes nothing; the stream is still read to its end.
-void ReadBodyToFile(Connection& connection, const std::string& path);
+// written takes nothing; the stream is still read to its end. Returns why
+// the file could not be written, empty when it was.
+std::string ReadBodyToFile(Connection& connection, const std::string& path);
 
 // The rest of the stream appended to `body` until it ends or a stop is
 // requested. False when the body would grow past `limit` bytes (the part

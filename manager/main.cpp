@@ -1,26 +1,74 @@
-// tamarind [--home DIR]: the script manager.
+// tamarind [--home DIR [--create-home]]: the script manager.
 
 #include <QApplication>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "engine/console_host.h"
 #include "engine/engine_environment.h"
 #include "manager/main_window.h"
 #include "ui/display_check.h"
+#include "values/version.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tamarind [--home DIR [--create-home]]\n"
+    "       tamarind --help | --version\n"
+    "\n"
+    "The script manager: lists the scripts you add, runs, pauses, stops and\n"
+    "reloads them, and keeps projects, settings, the tray icon and the hot key.\n"
+    "  --home DIR      the home folder (else VELMAR_HOME, the program's folder\n"
+    "                  when it holds Script/ or Config.ini, or\n"
+    "                  $XDG_DATA_HOME/velmar); it must exist\n"
+    "  --create-home   make the --home folder when it does not exist\n"
+    "exit status: 0 when the manager was quit, 2 for a usage error or no\n"
+    "display.\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "tamarind: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::string home;
+  bool createHome = false;
+  // Options are read before Qt sees the command line: an unknown one is
+  // refused rather than starting the window.
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--home") == 0 && i + 1 < argc) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (arg == "--version") {
+      std::printf("tamarind %s\n", velmar::kVersion);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (arg == "--home") {
+      if (i + 1 >= argc) return UsageError("--home needs a folder");
       home = argv[++i];
-    } else if (std::strncmp(argv[i], "--home=", 7) == 0) {
-      home = argv[i] + 7;
+    } else if (arg.rfind("--home=", 0) == 0) {
+      home = arg.substr(7);
+    } else if (arg == "--create-home") {
+      createHome = true;
+    } else {
+      return UsageError("unknown argument: " + arg);
     }
   }
+  std::error_code ec;
+  if (!home.empty() && !createHome && !std::filesystem::is_directory(home, ec)) {
+    std::fprintf(stderr,
+                 "tamarind: the home folder %s does not exist (give --create-home to make it)\n",
+                 home.c_str());
+    return 2;
+  }
   velmar::ExitUnlessDisplayAvailable("tamarind");
-  QApplication app(argc, argv);
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   velmar::EngineEnvironment environment =
       velmar::EngineEnvironment::ForHome(velmar::ResolveHomeFolder(home));

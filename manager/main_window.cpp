@@ -43,6 +43,7 @@
 #include "ui/program_icon.h"
 #include "ui/product_info.h"
 #include "ui/qt_host.h"
+#include "values/version.h"
 #include "ui/qt_text.h"
 #include "ui/tray_icon.h"
 
@@ -714,6 +715,9 @@ void MainWindow::OpenPacker() {
 void MainWindow::About() {
   auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About Tamarind"),
                               QString::fromUtf8(kCaption), QMessageBox::Ok, this);
+  // The caption's fixed text stays the box's title line; the release the
+  // build names goes beneath it, as --version says it.
+  box->setInformativeText(QStringLiteral("版本 ") + QString::fromUtf8(velmar::kVersion));
   box->setIconPixmap(icon_.pixmap(32, 32));
   box->setAttribute(Qt::WA_DeleteOnClose);
   lastMessage_ = box->text();

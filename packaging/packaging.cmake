@@ -13,6 +13,14 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/velmar.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/vlmpack.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The examples and their site; `velmar run NAME` finds an example here when
+# the home folder has no script of that name.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/Script
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/velmar/examples)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/site/www
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/velmar/examples/site)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/site/serve.py
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/velmar/examples/site)
 if(TARGET tamarind)
   install(TARGETS tamarind RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/icons/tamarind.svg
@@ -21,14 +29,34 @@ if(TARGET tamarind)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endif()
 
+# What every Debian package carries in its documentation folder: the
+# copyright and, for a native package, a compressed changelog.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velmar)
+string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/changelog
+  "velmar (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+  "  * Release ${PROJECT_VERSION}.\n\n"
+  " -- Velmar maintainers <maintainers@velmar.org>  ${changelog_date}\n")
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+  COMMAND gzip -9nf -k ${CMAKE_BINARY_DIR}/packaging/changelog
+  DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog
+  VERBATIM)
+add_custom_target(velmar_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velmar)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velmar)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Velmar")
 set(CPACK_PACKAGE_CONTACT "Velmar maintainers <maintainers@velmar.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "automate work on the web with .vlm scripts")
+# Lines of at most 80 characters, as Debian's tools show them.
 set(CPACK_PACKAGE_DESCRIPTION
-  "Velmar runs small line-oriented .vlm scripts that fetch pages over HTTP and HTTPS, post forms, keep cookies, cut values out of pages with regular expressions, store data in MySQL/MariaDB and ODBC databases, call native libraries and evaluate JavaScript. The package holds the command-line runner velmar, the packed runner vlmpack and, when built, the manager tamarind.")
+  "Velmar runs small line-oriented .vlm scripts that fetch pages over HTTP and
+HTTPS, post forms, keep cookies, cut values out of pages with regular
+expressions, store data in MySQL/MariaDB and ODBC databases, call native
+libraries and evaluate JavaScript. The package holds the command-line runner
+velmar, the packed runner vlmpack and, when built, the manager tamarind.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -40,9 +68,15 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmar.org/")
 # MDB Tools for Access files, SQLite for other database files, FreeTDS for
 # SQL Server.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "odbc-mdbtools, libsqliteodbc, tdsodbc, tar")
+# tar, which `velmar pack --archive` runs, is essential and needs no entry.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "odbc-mdbtools, libsqliteodbc, tdsodbc")
 if(TARGET tamarind OR TARGET velmar_ui)
-  # The desktop programs' platform plugin and the WebEngine helper process.
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qt6-qpa-plugins, libqt6webenginecore6-bin")
+  # The desktop programs' platform plugin and the WebEngine helper process,
+  # and a font with the Chinese glyphs of the interface's labels: a minimal
+  # desktop has none, and every label would show as boxes.
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qt6-qpa-plugins, libqt6webenginecore6-bin"
+         ", fonts-noto-cjk | fonts-wqy-microhei | fonts-droid-fallback")
 endif()
+# The example site is a small Python program.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3")
 include(CPack)

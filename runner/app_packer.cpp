@@ -1,5 +1,6 @@
 #include "runner/app_packer.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +27,59 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMaxFolderDepth = 64;
+constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read |
+                                  fs::perms::group_exec | fs::perms::others_read |
+                                  fs::perms::others_exec;
+
+// Runs a tool and waits for it; false when it cannot be run or fails.
+bool RunTool(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return false;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A value of the Exec key: the program in double quotes, with the
+// characters the key reserves escaped, and the backslash of each escape
+// doubled for the desktop file's own string rules.
+std::string QuotedExec(const std::string& program) {
+  std::string out = "\"";
+  for (char c : program) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') out += "\\\\";
+    out += c;
+    if (c == '\\') out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string DesktopEntry(std::string name, const fs::path& program) {
+  // Desktop files want UTF-8 and one line per key.
+  std::replace_if(
+      name.begin(), name.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Name=" + name + "\n"
+         "Comment=Velmar packed application\n"
+         "Exec=" + QuotedExec(program.string()) + "\n"
+         "Icon=vlmpack\n"
+         "Terminal=false\n"
+         "Categories=Network;Utility;\n";
+}
+
+namespace {
 
 bool IsInside(const fs::path& inner, const fs::path& outer) {
   const auto [o, i] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
@@ -148,25 +202,8 @@ class Packer {
     if (!WriteSetting(profile, "appname", appName)) return false;
     if (o_.homepage && !WriteSetting(profile, "homepage", *text(o_.homepage))) return false;
     if (o_.hotKey) {
+      if (!CheckHotKey(*o_.hotKey)) return false;
       if (!WriteSetting(profile, "hotkey", *text(o_.hotKey))) return false;
-      // The runner takes the last byte as the key's code.
-      const HotKey key = HotKeyFromText(*o_.hotKey);
-      const KeyInfo* info = key.valid() ? FindKey(key.keyCode) : nullptr;
-      if (!info) {
-        Warn("the hot key \"" + *o_.hotKey +
-             "\" does not end in the code of a key; the runner cannot register it");
-      } else {
-        // "CTRL + F5" is Control and 5: a key named after the last "+" is
-        // not what the runner registers unless it is that one byte.
-        const std::string& text = *o_.hotKey;
-        const std::size_t plus = text.rfind('+');
-        const std::string_view named =
-            CodePage::Trim(std::string_view(text).substr(plus == std::string::npos ? 0 : plus + 1));
-        if (named.size() != 1) {
-          Warn("the hot key \"" + text + "\" is registered as its last byte, the key " +
-               info->name + (named.empty() ? "" : ", not as \"" + std::string(named) + "\""));
-        }
-      }
     }
 
     CheckIncludes(staging, boot);
@@ -175,11 +212,81 @@ class Packer {
     if (!fs::copy_file(o_.runnerProgram, runner, ec)) {
       return Fail("cannot copy " + o_.runnerProgram.string() + ": " + ec.message());
     }
-    fs::permissions(runner,
-                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                        fs::perms::others_read | fs::perms::others_exec,
-                    ec);
-    return WriteDesktopFile(staging, appName);
+    fs::permissions(runner, kExecutable, ec);
+    // The symbols only make the copy large: the package is for running.
+    RunTool({"strip", "--strip-unneeded", runner.string()});
+    return WriteLauncher(staging) && WriteDesktopFile(staging, appName);
+  }
+
+  // The runner registers Control and Alt with the key of the text's last
+  // byte. Any other modifier would be dropped and the bare key grabbed from
+  // every program ("SHIFT + Q" would take every Q typed), so such a text is
+  // refused, as is one whose last byte is no key at all.
+  bool CheckHotKey(const std::string& text) {
+    const HotKey key = HotKeyFromText(text);
+    const KeyInfo* info = key.valid() ? FindKey(key.keyCode) : nullptr;
+    if (!info) {
+      return Fail("the hot key \"" + text +
+                  "\" does not end in a key the runner can register; write it as modifiers "
+                  "and a key, for example \"CTRL + ALT + Q\"");
+    }
+    const std::size_t plus = text.rfind('+');
+    if (plus != std::string::npos) {
+      std::string_view modifiers = std::string_view(text).substr(0, plus);
+      while (!modifiers.empty()) {
+        const std::size_t cut = modifiers.find('+');
+        const std::string_view word = CodePage::Trim(modifiers.substr(0, cut));
+        if (word != "CTRL" && word != "ALT") {
+          return Fail("the hot key \"" + text + "\" names " +
+                      (word.empty() ? std::string("an empty modifier") : "\"" + std::string(word) + "\"") +
+                      ", which the runner cannot register (only CTRL and ALT are): it would take "
+                      "the key " + info->name + " alone from every program");
+        }
+        modifiers = cut == std::string_view::npos ? std::string_view() : modifiers.substr(cut + 1);
+      }
+    }
+    // "CTRL + F5" is Control and 5: a key named after the last "+" is not
+    // what the runner registers unless it is that one byte.
+    const std::string_view named =
+        CodePage::Trim(std::string_view(text).substr(plus == std::string::npos ? 0 : plus + 1));
+    if (named.size() != 1) {
+      Warn("the hot key \"" + text + "\" is registered as its last byte, the key " + info->name +
+           (named.empty() ? "" : ", not as \"" + std::string(named) + "\""));
+    }
+    if (o_.managerHotKey) {
+      const HotKey boss = HotKeyFromText(*o_.managerHotKey);
+      if (boss.valid() && boss.keyCode == key.keyCode && boss.control == key.control &&
+          boss.alt == key.alt) {
+        Warn("the hot key \"" + text + "\" is the manager's boss key (\"" + *o_.managerHotKey +
+             "\"): while tamarind runs, one of the two programs will not get it");
+      }
+    }
+    return true;
+  }
+
+  // `start` beside the runner: what menus and file managers launch. It runs
+  // the application in place, or, where its folder cannot be written (an
+  // installed copy under /opt), from a folder of the user's own, so that
+  // cookies, notes and settings have somewhere to go.
+  bool WriteLauncher(const fs::path& staging) {
+    const fs::path path = staging / "start";
+    const std::string text =
+        "#!/bin/sh\n"
+        "# Starts this packed application; arguments go to vlmpack.\n"
+        "here=$(dirname \"$(readlink -f \"$0\")\")\n"
+        "if [ -w \"$here\" ]; then exec \"$here/vlmpack\" \"$@\"; fi\n"
+        "# An installed copy: the scripts and the boot file are refreshed from\n"
+        "# here at each start, the user's Config.ini is kept.\n"
+        "home=\"${XDG_DATA_HOME:-$HOME/.local/share}/velmar-apps/$(basename \"$here\")\"\n"
+        "mkdir -p \"$home\" || exit 1\n"
+        "rm -rf \"$home/Script\" && cp -R \"$here/Script\" \"$home/Script\" &&\n"
+        "  cp \"$here/Velmar.boot\" \"$home/Velmar.boot\" || exit 1\n"
+        "[ -f \"$home/Config.ini\" ] || cp \"$here/Config.ini\" \"$home/Config.ini\"\n"
+        "exec \"$here/vlmpack\" --home \"$home\" \"$@\"\n";
+    if (!WriteTextFile(path.string(), text, "wb")) return Fail("cannot write " + path.string());
+    std::error_code ec;
+    fs::permissions(path, kExecutable, ec);
+    return true;
   }
 
   // Copies regular files and follows links to files and folders (so the
@@ -338,25 +445,13 @@ class Packer {
   }
 
   bool WriteDesktopFile(const fs::path& staging, const std::string& appName) {
-    // Desktop files want UTF-8 and one line per key.
-    std::string name = cp_->ToUtf8(appName);
-    std::replace_if(
-        name.begin(), name.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-    // The program is found beside the desktop file itself (%k), wherever the
-    // folder has been moved; the quoting is that of the Exec key.
-    const std::string text =
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=" +
-        name +
-        "\n"
-        "Comment=Velmar packed application\n"
-        "Exec=sh -c \"exec \\\\\"\\\\$(dirname \\\\\"\\\\$0\\\\\")/vlmpack\\\\\"\" %k\n"
-        "Icon=vlmpack\n"
-        "Terminal=false\n"
-        "Categories=Network;Utility;\n";
+    std::error_code ec;
     const fs::path path = staging / (output_.filename().string() + ".desktop");
-    if (!WriteTextFile(path.string(), text, "wb")) return Fail("cannot write " + path.string());
+    if (!WriteTextFile(path.string(), DesktopEntry(cp_->ToUtf8(appName), output_ / "start"), "wb")) {
+      return Fail("cannot write " + path.string());
+    }
+    // File managers start only desktop files that are executable.
+    fs::permissions(path, kExecutable, ec);
     return true;
   }
 

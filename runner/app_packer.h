@@ -32,6 +32,9 @@ struct PackOptions {
   std::optional<std::filesystem::path> bootFile;
   // The vlmpack program to copy in.
   std::filesystem::path runnerProgram;
+  // The manager's boss key (its Config.ini `hotkey`), to warn about a
+  // package hot key that collides with it.
+  std::optional<std::string> managerHotKey;
 };
 
 struct PackResult {
@@ -44,6 +47,10 @@ struct PackResult {
 };
 
 PackResult PackApplication(const PackOptions& options);
+
+// The .desktop text that starts `program` (an absolute path) under `name`
+// (UTF-8).
+std::string DesktopEntry(std::string name, const std::filesystem::path& program);
 
 // The vlmpack program beside the running executable.
 std::filesystem::path DefaultRunnerProgram();

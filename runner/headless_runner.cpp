@@ -1,5 +1,6 @@
 #include "runner/headless_runner.h"
 
+#include <atomic>
 #include <optional>
 #include <thread>
 
@@ -52,18 +53,26 @@ int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd,
   host.attach(&runner);
   runner.start();
 
+  // The first stop signal decides the exit status, 128 + its number, as
+  // for velmar run: a supervisor sees that the runner was stopped.
+  std::atomic<int> caught{0};
   std::thread signalThread;
   if (signals) {
     signalThread = std::thread([&] {
-      while (signals->Wait() != 0) loop.post([&runner] { runner.quitProcedure(0); });
+      for (int sig; (sig = signals->Wait()) != 0;) {
+        int none = 0;
+        caught.compare_exchange_strong(none, sig);
+        loop.post([&runner] { runner.quitProcedure(0); });
+      }
     });
   }
-  const int status = loop.run();
+  int status = loop.run();
   if (signalThread.joinable()) {
     signals->Release(signalThread);
     signalThread.join();
   }
   host.shutdown();
+  if (caught.load() != 0) status = 128 + caught.load();
   return status;
 }
 

@@ -9,6 +9,7 @@
 
 #include "runner/headless_runner.h"
 #include "runner/runner_home.h"
+#include "values/version.h"
 #ifdef VLMPACK_DESKTOP
 #include "runner/windowed_runner.h"
 #include "ui/display_check.h"
@@ -17,7 +18,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vlmpack [--headless] [--home DIR]\n"
+    "usage: vlmpack [--headless] [--home DIR [--create-home]]\n"
     "       vlmpack --help | --version\n"
     "\n"
     "Starts every script named in Velmar.boot of the home folder and ends when\n"
@@ -25,9 +26,12 @@ constexpr const char* kUsage =
     "  --headless   no tray icon and no hot key; the scripts' requests are\n"
     "               printed as by `velmar run`, prompts read standard input\n"
     "  --home DIR   the home folder (else the program's folder when it holds\n"
-    "               Velmar.boot, else VELMAR_HOME, ... as for velmar)\n"
+    "               Velmar.boot, else VELMAR_HOME, ... as for velmar); it must\n"
+    "               exist\n"
+    "  --create-home  make the --home folder when it does not exist\n"
     "exit status: 0 after the scripts have ended, 1 when the boot file cannot\n"
-    "be used, 2 for a usage error.\n";
+    "be used, 2 for a usage error, 130/143 when SIGINT/SIGTERM stopped the\n"
+    "scripts.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "vlmpack: %s\n%s", message.c_str(), kUsage);
@@ -38,16 +42,17 @@ int UsageError(const std::string& message) {
 
 int main(int argc, char** argv) {
   bool headless = false;
+  bool createHome = false;
   std::string home;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
-      return 0;
+      return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (arg == "--version") {
-      std::puts("vlmpack " VELMAR_VERSION);
-      return 0;
+      std::printf("vlmpack %s\n", velmar::kVersion);
+      return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (arg == "--headless") {
       headless = true;
@@ -56,9 +61,18 @@ int main(int argc, char** argv) {
       home = argv[++i];
     } else if (arg.rfind("--home=", 0) == 0) {
       home = arg.substr(7);
+    } else if (arg == "--create-home") {
+      createHome = true;
     } else {
       return UsageError("unknown argument: " + arg);
     }
+  }
+  std::error_code ec;
+  if (!home.empty() && !createHome && !std::filesystem::is_directory(home, ec)) {
+    std::fprintf(stderr,
+                 "vlmpack: the home folder %s does not exist (give --create-home to make it)\n",
+                 home.c_str());
+    return 2;
   }
   const std::filesystem::path homeFolder = velmar::ResolveRunnerHome(home);
   if (!headless) {

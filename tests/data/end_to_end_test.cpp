@@ -85,6 +85,36 @@ TEST(DatabaseScripts, QueriesAcrossMariaDbAndSqlite) {
                        {"end", "done"}}));
 }
 
+// A terminal user sees why each failure happened, not only status 0.
+TEST(DatabaseScripts, FailuresSayWhyOnStandardError) {
+  MariaDbServer& server = MariaDbServer::Shared();
+  std::string message;
+  ASSERT_TRUE(server.Start(&message)) << message;
+  ASSERT_EQ(server
+                .Sql("drop database if exists velmar_why; create database velmar_why "
+                     "character set latin1; create table velmar_why.t (s varchar(4))")
+                .exitCode,
+            0);
+  TempDir home;
+  const std::string script = "openmysql bad " + server.address() +
+                             "<<<velmar_why<<<nobody<<<wrong\n"
+                             "openmysql db " +
+                             server.address() +
+                             "<<<velmar_why<<<root<<<\n"
+                             "query db r select * from missing_table\n"
+                             "execute db set sql_mode='STRICT_ALL_TABLES'\n"
+                             "execute db insert into t values ('中文')\n"
+                             "show [#status]\n";
+  ProcessResult result;
+  if (!RunScript(home, "why.vlm", script, result)) VELMAR_SKIP_WITHOUT("velmar run");
+  EXPECT_EQ(result.out, "show: 0\nstate: exit\n") << result.err;
+  for (const char* why : {"velmar run: database bad: Access denied for user 'nobody'",
+                          "velmar run: database db: Table 'velmar_why.missing_table' doesn't exist",
+                          "velmar run: database db: Incorrect string value"}) {
+    EXPECT_NE(result.err.find(why), std::string::npos) << why << "\n" << result.err;
+  }
+}
+
 TEST(DatabaseScripts, ServerGoneMidScriptThenBack) {
   MariaDbServer& server = MariaDbServer::Shared();
   std::string message;

@@ -1,10 +1,13 @@
 // Every example script under examples/Script runs with the real velmar
-// binary against local servers: nginx serves the static pages, a raw server
-// inside the test plays the site that logs in, takes uploads and checks
-// captchas. Examples that need a person at a window are loaded and checked
-// line by line instead.
+// binary against the example site that ships with them (its static pages,
+// the login, the upload and the captcha), as a user runs them. Examples
+// that need a person at a window are loaded and checked line by line
+// instead.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,7 +18,6 @@
 #include "engine/engine_environment.h"
 #include "engine/keyword_table.h"
 #include "engine/script_program.h"
-#include "http/test_servers.h"
 #include "support/test_support.h"
 #include "values/code_page.h"
 
@@ -23,112 +25,57 @@ namespace velmar {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::NginxServer;
-using testing::RawServer;
 using testing::ReadFile;
 using testing::RunVelmar;
 using testing::TempDir;
 
 const fs::path kExamples = fs::path(VELMAR_SOURCE_DIR) / "examples" / "Script";
-constexpr char kCaptchaBytes[] = "\x89PNG fake captcha";
 constexpr char kGbkTitleUtf8[] = "天气预报 上海";
 
-std::string Response(const std::string& headers, const std::string& body) {
-  return "HTTP/1.0 200 OK\r\n" + headers + "Content-Type: text/html\r\n\r\n" + body;
-}
-
-std::string Page(const std::string& body) {
-  return "<html><head><title>t</title></head><body>" + body + "</body></html>\n";
-}
-
-// The size and the base name of the file part named "report", and the value
-// of the text field "title", from a multipart body.
-std::string DescribeUpload(const std::string& request) {
-  const std::string titleMark = "name=\"title\"\r\n\r\n";
-  std::size_t at = request.find(titleMark);
-  const std::string title =
-      at == std::string::npos
-          ? "?"
-          : request.substr(at + titleMark.size(),
-                           request.find("\r\n", at + titleMark.size()) - at - titleMark.size());
-  at = request.find("name=\"report\"; filename=\"");
-  if (at == std::string::npos) return "no file";
-  const std::size_t nameStart = request.find('"', at + 15) + 1;
-  std::string file = request.substr(nameStart, request.find('"', nameStart) - nameStart);
-  file = fs::path(file).filename().string();
-  const std::size_t dataStart = request.find("\r\n\r\n", at) + 4;
-  const std::size_t dataEnd = request.find("\r\n--", dataStart);
-  return "received " + file + " (" + std::to_string(dataEnd - dataStart) + " bytes) titled " +
-         title;
-}
-
-// The dynamic side of the example site.
-void Site(int fd, const std::string& request) {
-  std::string reply;
-  if (request.rfind("POST /login ", 0) == 0) {
-    const bool ok = request.find("\r\n\r\nuser=alice&password=secret+word") != std::string::npos;
-    reply = ok ? "HTTP/1.0 302 Found\r\nSet-Cookie: session=abc123; path=/; HttpOnly\r\n"
-                 "Location: /account\r\n\r\n"
-               : Response("", Page("<h1>wrong password</h1>"));
-  } else if (request.rfind("GET /account ", 0) == 0) {
-    const bool in = request.find("\r\nCookie: session=abc123") != std::string::npos;
-    reply = Response("", Page(in ? "<h1>Welcome, alice</h1>" : "<h1>Please log in</h1>"));
-  } else if (request.rfind("POST /upload ", 0) == 0) {
-    reply = Response("", Page("<p>" + DescribeUpload(request) + "</p>"));
-  } else if (request.rfind("GET /captcha.png ", 0) == 0) {
-    reply = "HTTP/1.0 200 OK\r\nContent-Type: image/png\r\n\r\n" + std::string(kCaptchaBytes);
-  } else if (request.rfind("POST /check ", 0) == 0) {
-    const bool ok = request.find("\r\n\r\ncode=x7k2") != std::string::npos;
-    reply = Response("", Page(ok ? "<p>code accepted</p>" : "<p>code wrong</p>"));
-  } else {
-    reply = "HTTP/1.0 404 Not Found\r\n\r\n";
+// The example site that ships with the examples (examples/site/serve.py),
+// started as a user starts it, on a free loopback port.
+class ExampleSite {
+ public:
+  ExampleSite() : port_(testing::FreeLoopbackPort()) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      const std::string script = (kExamples.parent_path() / "site" / "serve.py").string();
+      const std::string port = std::to_string(port_);
+      execlp("python3", "python3", script.c_str(), "--port", port.c_str(), "--quiet",
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ok_ = pid_ > 0 && testing::WaitForPort(port_, 20000);
   }
-  testing::SendAll(fd, reply);
-}
+  ~ExampleSite() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  bool ok() const { return ok_; }
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
-void WriteFile(const fs::path& path, const std::string& content) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
+ private:
+  int port_;
+  pid_t pid_ = -1;
+  bool ok_ = false;
+};
 
 class Examples : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    serverDir_ = new TempDir();
-    nginx_ = new NginxServer(serverDir_->path());
-    site_ = new RawServer(Site);
-    const fs::path root = nginx_->root();
-    WriteFile(root / "products.html",
-              Page("<table>\n"
-                   "<tr><td class=\"name\">Apple</td><td class=\"price\">2.50</td></tr>\n"
-                   "<tr><td class=\"name\">Farmer's cheese</td><td class=\"price\">7.80</td></tr>\n"
-                   "<tr><td class=\"name\">Bread</td><td class=\"price\">1.20</td></tr>\n"
-                   "</table>"));
-    WriteFile(root / "list/page1.html",
-              Page("<ul><li>a</li><li>b</li><li>c</li></ul>"
-                   "<a class=\"next\" href=\"/list/page2.html\">next</a>"));
-    WriteFile(root / "list/page2.html",
-              Page("<ul><li>d</li><li>e</li></ul><a class=\"next\" href=\"/list/page3.html\">"
-                   "next</a>"));
-    WriteFile(root / "list/page3.html", Page("<ul><li>f</li><li>g</li></ul>"));
-    const std::string title = CodePage::Get(CodePage::kGbk).FromUtf8(kGbkTitleUtf8);
-    WriteFile(root / "gbk.html",
-              "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
-              "<title>" +
-                  title + "</title></head><body>x</body></html>\n");
-  }
+  static void SetUpTestSuite() { site_ = new ExampleSite(); }
   static void TearDownTestSuite() {
     delete site_;
-    delete nginx_;
-    delete serverDir_;
+    site_ = nullptr;
   }
 
-  void SetUp() override { ASSERT_TRUE(nginx_->ok()) << "nginx did not start"; }
-
-  std::string StaticBase() const {
-    return "http://127.0.0.1:" + std::to_string(nginx_->httpPort());
+  void SetUp() override {
+    if (!site_->ok()) VELMAR_SKIP_WITHOUT("python3 for the example site");
   }
-  std::string SiteBase() const { return site_->url(""); }
+
+  std::string StaticBase() const { return site_->base(); }
+  std::string SiteBase() const { return site_->base(); }
 
   // Runs an example in a fresh home folder and expects it to end normally.
   testing::ProcessResult Run(const std::string& script, const std::string& base,
@@ -149,14 +96,10 @@ class Examples : public ::testing::Test {
   }
 
   TempDir home_;
-  static TempDir* serverDir_;
-  static NginxServer* nginx_;
-  static RawServer* site_;
+  static ExampleSite* site_;
 };
 
-TempDir* Examples::serverDir_ = nullptr;
-NginxServer* Examples::nginx_ = nullptr;
-RawServer* Examples::site_ = nullptr;
+ExampleSite* Examples::site_ = nullptr;
 
 TEST_F(Examples, HelloCountsAndLeavesANote) {
   const auto r = Run("hello.vlm", "");
@@ -224,7 +167,7 @@ TEST_F(Examples, CaptchaIsDownloadedAndTheAnswerSent) {
                        home_.path().string() + "/Temp/captcha_1.png\">\n"),
             std::string::npos)
       << r.out;
-  EXPECT_EQ(ReadFile(home_.path() / "Temp" / "captcha_1.png"), kCaptchaBytes);
+  EXPECT_EQ(ReadFile(home_.path() / "Temp" / "captcha_1.png").rfind("\x89PNG\r\n", 0), 0u);
   EXPECT_TRUE(Has(r, "show: server: code accepted"));
 
   // A cancelled prompt (empty answer) sends nothing.

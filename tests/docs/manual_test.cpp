@@ -246,7 +246,8 @@ TEST(Help, FindsBuiltinsKeysAndTopics) {
 TEST(Help, ListsTopicsWithoutAnArgumentAndRejectsUnknownOnes) {
   const auto list = RunVelmar({"help"});
   ASSERT_EQ(list.exitCode, 0);
-  for (const char* group : {"Topics:", "Statements:", "Built-in functions:", "Config.ini keys:"}) {
+  for (const char* group :
+       {"Commands:", "Topics:", "Statements:", "Built-in functions:", "Config.ini keys:"}) {
     EXPECT_NE(list.out.find(group), std::string::npos) << group;
   }
   for (const std::string& keyword : Keywords()) {
@@ -262,6 +263,31 @@ TEST(Help, ListsTopicsWithoutAnArgumentAndRejectsUnknownOnes) {
   const auto near = RunVelmar({"help", "cookie"});
   EXPECT_EQ(near.exitCode, 1);
   EXPECT_NE(near.err.find("setcookies"), std::string::npos) << near.err;
+}
+
+// The samples whose result the manual states give that result: the first
+// script block of a section is run and its `show` must print the text the
+// manual names after "shows".
+TEST(Manual, SamplesShowWhatTheManualSays) {
+  const struct {
+    const char* chapter;
+    const char* anchor;
+  } samples[] = {{"05-regex.md", "{#stmt-replace}"}};
+  for (const auto& sample : samples) {
+    const std::string text = ReadFile(kSourceDir / "docs" / sample.chapter);
+    const std::size_t section = text.find(sample.anchor);
+    ASSERT_NE(section, std::string::npos) << sample.anchor;
+    const std::size_t open = text.find("```vlm\n", section);
+    const std::size_t close = text.find("```", open + 7);
+    ASSERT_NE(close, std::string::npos) << sample.anchor;
+    const std::string script = text.substr(open + 7, close - open - 7);
+    const std::size_t said = text.find("shows `", close);
+    ASSERT_NE(said, std::string::npos) << sample.anchor;
+    const std::string expected = text.substr(said + 7, text.find('`', said + 7) - said - 7);
+    testing::TempDir home;
+    const auto run = RunVelmar({"run", "--home", home.path().string(), "-"}, script);
+    EXPECT_EQ(run.out, "show: " + expected + "\nstate: exit\n") << sample.anchor << run.err;
+  }
 }
 
 }  // namespace

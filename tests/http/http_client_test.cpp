@@ -587,5 +587,26 @@ TEST(HttpEndToEnd, ScriptFetchesSavesAndSendsCookies) {
   EXPECT_NE(requests[1].find("\r\nCookie: a=1;sid=abc\r\n"), std::string::npos);
 }
 
+// A download whose file cannot be written (a full disk, a missing folder)
+// is said on standard error; the request itself completed, so status stays 1.
+TEST(HttpEndToEnd, ADownloadThatCannotBeWrittenIsReported) {
+  RawServer server(Reply("HTTP/1.0 200 OK\r\n\r\nthe page"));
+  TempDir home;
+  const auto script = home.Write(
+      "Script/d.vlm", "saveto /dev/full\nget " + server.url("/a") + "\nshow full=[#status]\n" +
+                          "saveto " + (home.path() / "no" / "such" / "x").string() + "\nget " +
+                          server.url("/b") + "\nshow missing=[#status]\n");
+  const ProcessResult r = RunVelmar({"run", "--home", home.path().string(), script.string()});
+  EXPECT_EQ(r.out, "show: full=1\nshow: missing=1\nstate: exit\n") << r.err;
+  EXPECT_NE(r.err.find("cannot write the download file /dev/full: No space left on device"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("cannot write the download file " +
+                       (home.path() / "no" / "such" / "x").string() +
+                       ": No such file or directory"),
+            std::string::npos)
+      << r.err;
+}
+
 }  // namespace
 }  // namespace velmar::testing

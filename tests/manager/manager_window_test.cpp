@@ -81,6 +81,7 @@ TEST_F(MainWindowTest, LayoutMenusAndStatusBarAsTheManagerShowsThem) {
   ASSERT_NE(about, nullptr);
   EXPECT_EQ(about->windowTitle(), "About Tamarind");
   EXPECT_EQ(about->text(), "Velmar 1.5");
+  EXPECT_EQ(about->informativeText(), QString("版本 ") + VELMAR_VERSION);
   EXPECT_EQ(about->buttons().size(), 1);
   about->close();
 }

@@ -33,9 +33,33 @@ for f in ./usr/bin/velmar ./usr/bin/vlmpack ./usr/share/icons/hicolor/scalable/a
   grep -q " $f\$" "$work/contents" || fail "the package lacks $f"
 done
 
-# The manual, when this build rendered it.
+# The manual and the manual pages, when this build rendered them.
 if [ -f "$build/docs/manual/index.html" ]; then
   grep -q ' ./usr/share/velmar/manual/index.html$' "$work/contents" || fail "the package lacks the manual"
+  for page in velmar tamarind vlmpack; do
+    grep -q " ./usr/share/man/man1/$page.1.gz\$" "$work/contents" || fail "the package lacks $page(1)"
+  done
+fi
+# The examples with their site, and what every Debian package documents.
+for f in ./usr/share/velmar/examples/Script/hello.vlm ./usr/share/velmar/examples/site/serve.py \
+         ./usr/share/velmar/examples/site/www/products.html ./usr/share/doc/velmar/copyright \
+         ./usr/share/doc/velmar/changelog.gz; do
+  grep -q " $f\$" "$work/contents" || fail "the package lacks $f"
+done
+# The interface's Chinese labels need a font that has their glyphs.
+if grep -q './usr/bin/tamarind$' "$work/contents"; then
+  echo "$depends" | grep -q "fonts-noto-cjk" || fail "Depends names no CJK font: $depends"
+fi
+
+# Debian's own checks: no error (warnings are listed).
+if command -v lintian >/dev/null 2>&1; then
+  lintian --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1 || true
+  if grep -q '^E: ' "$work/lintian"; then cat "$work/lintian" >&2; fail "lintian found errors"; fi
+  grep '^W: ' "$work/lintian" >&2 || true
+elif [ "${CI:-}" = true ]; then
+  fail "lintian is not installed"
+else
+  echo "package test: lintian not installed; its checks are skipped" >&2
 fi
 
 root="$work/root"
@@ -63,4 +87,37 @@ out=$(env -u VELMAR_HOME XDG_DATA_HOME="$xdg" "$root/usr/bin/vlmpack" --headless
 out=$(env -u VELMAR_HOME XDG_DATA_HOME="$xdg" "$root/usr/bin/velmar" run x) ||
   fail "velmar run from the XDG home failed"
 [ "$out" = "$(printf 'show: from xdg \nstate: exit')" ] || fail "velmar run printed: $out"
+# velmar pack --deb: a Debian package of the application, lintian clean,
+# installed under /opt with a menu entry and removed again.
+mkdir -p "$work/debsrc" "$work/apps"
+printf 'show from the app deb\n' >"$work/debsrc/main.vlm"
+"$root/usr/bin/velmar" pack "$work/debsrc" "$work/apps/Deb Demo" --appname "Deb Demo" --deb \
+  --deb-name velmar-deb-demo --deb-version 2.1 --maintainer "Test Maker <test@example.org>" \
+  >"$work/pack.log" 2>&1 || { cat "$work/pack.log" >&2; fail "velmar pack --deb failed"; }
+appdeb="$work/apps/velmar-deb-demo_2.1_$(dpkg --print-architecture).deb"
+[ -f "$appdeb" ] || fail "velmar pack --deb made no $appdeb"
+[ "$(dpkg-deb -f "$appdeb" Maintainer)" = "Test Maker <test@example.org>" ] || fail "wrong maintainer"
+dpkg-deb -f "$appdeb" Depends | grep -q libsqliteodbc || fail "the application lacks the runtime packages"
+if command -v lintian >/dev/null 2>&1; then
+  lintian --tag-display-limit 0 "$appdeb" >"$work/applintian" 2>&1 || true
+  if grep -q '^E: ' "$work/applintian"; then cat "$work/applintian" >&2; fail "lintian: errors in the application package"; fi
+fi
+if [ "$(id -u)" -eq 0 ] && ! dpkg-query -W velmar-deb-demo >/dev/null 2>&1; then
+  dpkg -i "$appdeb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; fail "dpkg -i of the application failed"; }
+  installed_ok=true
+  [ -f /usr/share/applications/velmar-deb-demo.desktop ] || installed_ok=false
+  grep -q '^Exec="/opt/velmar-deb-demo/start"$' /usr/share/applications/velmar-deb-demo.desktop || installed_ok=false
+  out=$(/opt/velmar-deb-demo/start --headless 2>/dev/null) || installed_ok=false
+  dpkg -r velmar-deb-demo >>"$work/dpkg.log" 2>&1 || fail "dpkg -r of the application failed"
+  [ ! -e /opt/velmar-deb-demo ] || fail "dpkg -r left /opt/velmar-deb-demo"
+  $installed_ok || fail "the installed application did not start from its menu entry's program"
+  [ "$out" = "$(printf 'show: from the app deb\nstate: exit')" ] || fail "the installed application printed: $out"
+elif [ "${CI:-}" = true ]; then
+  fail "installing the application package needs root (and no earlier velmar-deb-demo)"
+fi
+
+# An installed example is found by its name when the home folder has none.
+out=$(env -u VELMAR_HOME XDG_DATA_HOME="$xdg" "$root/usr/bin/velmar" run hello) ||
+  fail "velmar run hello did not find the installed example"
+echo "$out" | grep -q '^right: the sum of 1, 2 and 3 is 6$' || fail "the example hello printed: $out"
 echo "package test: $(basename "$deb") passed"

@@ -2,6 +2,7 @@
 // includes, boot files, settings, archives and the refusal to overwrite.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -46,7 +47,13 @@ TEST(Packer, PackedFolderRunsAfterBeingMoved) {
   EXPECT_EQ(config.GetString("hotkey"), "CTRL + ALT + W");
   const std::string desktop = testing::ReadFile(out / "app.desktop");
   EXPECT_TRUE(Contains(desktop, "Name=Word tool\n")) << desktop;
-  EXPECT_TRUE(Contains(desktop, "/vlmpack")) << desktop;
+  // Menus and file managers need an absolute program and an executable file.
+  EXPECT_TRUE(Contains(desktop, "\nExec=\"" + (out / "start").string() + "\"\n")) << desktop;
+  for (const char* file : {"app.desktop", "start", "vlmpack"}) {
+    EXPECT_NE(fs::status(out / file).permissions() & fs::perms::owner_exec, fs::perms::none) << file;
+  }
+  // The copy is stripped: no symbol table, which a build's program has.
+  EXPECT_LT(fs::file_size(out / "vlmpack"), fs::file_size(VLMPACK_PATH));
 
   // Moved, and the source gone: the program finds its home beside itself.
   const fs::path moved = work.path() / "elsewhere" / "moved";
@@ -56,6 +63,23 @@ TEST(Packer, PackedFolderRunsAfterBeingMoved) {
   const ProcessResult run = RunProcess({(moved / "vlmpack").string(), "--headless"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "show: main \nshow: from util\nstate: exit\n");
+}
+
+// What a file manager or `gio launch` does with the .desktop file starts the
+// application (headless here: no display), which finds its folder.
+TEST(Packer, TheDesktopFileStartsTheApplication) {
+  TempDir work;
+  work.Write("src/main.vlm", "var [#w] [@writefile<<<[@userpath]/launched.txt<<<yes<<<w]\n");
+  const fs::path out = work.path() / "my app";
+  ASSERT_EQ(RunVelmar({"pack", (work.path() / "src").string(), out.string()}).exitCode, 0);
+  const ProcessResult gio =
+      RunProcess({"/bin/sh", "-c", "command -v gio >/dev/null || exit 99; gio launch \"$0\"",
+                  (out / "my app.desktop").string()},
+                 {}, 30, {"DISPLAY=", "WAYLAND_DISPLAY="});
+  if (gio.exitCode == 99) VELMAR_SKIP_WITHOUT("gio (libglib2.0-bin)");
+  ASSERT_EQ(gio.exitCode, 0) << gio.err;
+  for (int i = 0; i < 200 && !fs::exists(out / "launched.txt"); ++i) usleep(50 * 1000);
+  EXPECT_EQ(testing::ReadFile(out / "launched.txt"), "yes");
 }
 
 TEST(Packer, ReportsMissingIncludesAndSurvivesCyclesAndLinkLoops) {
@@ -155,14 +179,16 @@ TEST(Packer, ArchiveBootFileAndHomeFolders) {
   EXPECT_EQ(badBoot.exitCode, 1);
   EXPECT_TRUE(Contains(badBoot.err, "has no line of the form")) << badBoot.err;
   EXPECT_FALSE(fs::exists(work.path() / "c"));
-  // A hot key whose last byte is the code of no key is written, with a
-  // warning; "CTRL + a" is Control with the keypad's 1, which is grabbed.
-  const ProcessResult noKey =
-      RunVelmar({"pack", (work.path() / "home" / "Script").string(), (work.path() / "d").string(),
-                 "--boot", (work.path() / "boot.txt").string(), "--hotkey", "CTRL + :"});
-  EXPECT_EQ(noKey.exitCode, 0) << noKey.err;
-  EXPECT_TRUE(Contains(noKey.err, "\"CTRL + :\" does not end in the code of a key")) << noKey.err;
-  EXPECT_EQ(Profile(work.path() / "d" / "Config.ini").GetString("hotkey"), "CTRL + :");
+  // A hot key whose last byte is the code of no key is refused, and so is
+  // one with a modifier the runner drops: "SHIFT + Q" would grab every Q.
+  for (const char* refused : {"CTRL + :", "SHIFT + Q", "CTRL + WIN + Q"}) {
+    const ProcessResult noKey =
+        RunVelmar({"pack", (work.path() / "home" / "Script").string(), (work.path() / "d").string(),
+                   "--boot", (work.path() / "boot.txt").string(), "--hotkey", refused});
+    EXPECT_EQ(noKey.exitCode, 1) << refused;
+    EXPECT_TRUE(Contains(noKey.err, std::string("the hot key \"") + refused + "\"")) << noKey.err;
+    EXPECT_FALSE(fs::exists(work.path() / "d")) << refused;
+  }
   const ProcessResult padKey =
       RunVelmar({"pack", (work.path() / "home" / "Script").string(), (work.path() / "e").string(),
                  "--boot", (work.path() / "boot.txt").string(), "--hotkey", "CTRL + a"});
@@ -176,8 +202,17 @@ TEST(Packer, ArchiveBootFileAndHomeFolders) {
   EXPECT_TRUE(Contains(named.err, "\"CTRL + F5\" is registered as its last byte, the key 5, "
                                   "not as \"F5\""))
       << named.err;
+  // The manager's boss key (its default, or its Config.ini's) is warned about.
+  TempDir managerHome;
+  const ProcessResult boss = RunVelmar(
+      {"pack", (work.path() / "home" / "Script").string(), (work.path() / "g").string(), "--boot",
+       (work.path() / "boot.txt").string(), "--hotkey", "CTRL + 9"},
+      "", 60, {"VELMAR_HOME=" + managerHome.path().string()});
+  EXPECT_EQ(boss.exitCode, 0) << boss.err;
+  EXPECT_TRUE(Contains(boss.err, "is the manager's boss key")) << boss.err;
   // Usage errors.
   EXPECT_EQ(RunVelmar({"pack", "only-one"}).exitCode, 2);
+  EXPECT_EQ(RunVelmar({"pack", "a", "b", "--maintainer", "A <a@b>"}).exitCode, 2);
   EXPECT_EQ(RunVelmar({"pack", "a", "b", "--what"}).exitCode, 2);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "support/test_support.h"
@@ -155,7 +156,7 @@ TEST(Vlmpack, TrayStatementsDoNothingWithoutADesktop) {
 
 // SIGTERM runs the quit procedure: a looping script and a suspended one are
 // both stopped (the suspended one is resumed to see the stop) and the
-// program exits normally.
+// program exits with 128 + SIGTERM, as velmar run does.
 TEST(Vlmpack, SigtermStopsLoopingAndSuspendedScripts) {
   TempDir home;
   home.Write("Script/loop.vlm", "show looping\nwhile 1\n{\npause 50\n}\n");
@@ -170,7 +171,7 @@ TEST(Vlmpack, SigtermStopsLoopingAndSuspendedScripts) {
       "kill -TERM $pid; wait $pid; echo \"status=$?\"\n";
   const ProcessResult r =
       RunProcess({"/bin/sh", "-c", shell, VLMPACK_PATH, home.path().string(), out}, {}, 60);
-  EXPECT_EQ(r.out, "status=0\n") << r.err;
+  EXPECT_EQ(r.out, "status=143\n") << r.err;
   const std::string printed = testing::ReadFile(out);
   EXPECT_FALSE(Contains(printed, "show: resumed")) << printed;
   // The two scripts' lines may interleave; each reports stop and exit.
@@ -184,6 +185,39 @@ TEST(Vlmpack, UsageErrors) {
   EXPECT_TRUE(Contains(r.err, "unknown argument: --bogus")) << r.err;
   const ProcessResult noFolder = RunProcess({VLMPACK_PATH, "--home"});
   EXPECT_EQ(noFolder.exitCode, 2);
+  // A mistyped home folder is refused, not made and run empty.
+  TempDir base;
+  const std::string typo = (base.path() / "typo").string();
+  const ProcessResult missing = RunProcess({VLMPACK_PATH, "--headless", "--home", typo});
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_TRUE(Contains(missing.err, "--create-home")) << missing.err;
+  EXPECT_FALSE(std::filesystem::exists(typo));
+
+  const ProcessResult help = RunProcess({VLMPACK_PATH, "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_TRUE(Contains(help.out, "usage: vlmpack")) << help.out;
+  EXPECT_TRUE(help.err.empty()) << help.err;
+  const ProcessResult version = RunProcess({VLMPACK_PATH, "--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "vlmpack " VELMAR_VERSION "\n");
+}
+
+TEST(Vlmpack, SigintEndsWith130) {
+  TempDir home;
+  home.Write("Script/loop.vlm", "show looping\nwhile 1\n{\npause 50\n}\n");
+  home.Write("Velmar.boot", "l^loop.vlm^\n");
+  const std::string out = (home.path() / "out.txt").string();
+  const std::string shell =
+      // A shell starts background jobs with SIGINT ignored.
+      "env --default-signal=INT \"$0\" --headless --home \"$1\" > \"$2\" & pid=$!\n"
+      "n=0; until grep -q 'show: looping' \"$2\"; do\n"
+      "  sleep 0.05; n=$((n+1)); [ $n -gt 400 ] && break\n"
+      "done\n"
+      "kill -INT $pid; wait $pid; echo \"status=$?\"\n";
+  const ProcessResult r =
+      RunProcess({"/bin/sh", "-c", shell, VLMPACK_PATH, home.path().string(), out}, {}, 60);
+  EXPECT_EQ(r.out, "status=130\n") << r.err;
+  EXPECT_TRUE(Contains(testing::ReadFile(out), "state: stop\n"));
 }
 
 }  // namespace

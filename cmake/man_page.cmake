@@ -1,0 +1,58 @@
+# Makes a manual page from one section of a manual chapter:
+#   cmake -DCHAPTER=docs/11-programs.md -DANCHOR=topic-velmar -DNAME=velmar
+#         -DSUMMARY="..." -DVERSION=1.0 -DPANDOC=/usr/bin/pandoc -DOUT=velmar.1
+#         -P man_page.cmake
+# The section runs from the heading with {#ANCHOR} to the next heading of its
+# level; its sub-headings become the page's sections, links become their
+# text, and the page gets NAME and SEE ALSO around it.
+file(STRINGS ${CHAPTER} lines ENCODING UTF-8)
+set(body "")
+set(level 0)
+foreach(line IN LISTS lines)
+  if(level EQUAL 0)
+    if(line MATCHES "^(#+) .*\\{#${ANCHOR}\\}")
+      string(LENGTH "${CMAKE_MATCH_1}" level)
+    endif()
+    continue()
+  endif()
+  if(line MATCHES "^(#+) " AND NOT inside_fence)
+    string(LENGTH "${CMAKE_MATCH_1}" this)
+    if(this LESS_EQUAL level)
+      break()
+    endif()
+    # One level below the section's becomes a page section.
+    math(EXPR shift "${level}")
+    string(REGEX REPLACE "^#+ " "" title "${line}")
+    string(REGEX REPLACE " *\\{#[^}]*\\}$" "" title "${title}")
+    string(REPLACE "`" "" title "${title}")
+    math(EXPR depth "${this} - ${level}")
+    string(REPEAT "#" ${depth} marks)
+    string(TOUPPER "${title}" title_upper)
+    if(depth EQUAL 1)
+      set(line "${marks} ${title_upper}")
+    else()
+      set(line "${marks} ${title}")
+    endif()
+  endif()
+  if(line MATCHES "^```")
+    if(inside_fence)
+      set(inside_fence FALSE)
+    else()
+      set(inside_fence TRUE)
+    endif()
+  endif()
+  # [text](#anchor) reads as its text: the other chapters are not here.
+  string(REGEX REPLACE "\\[([^]]*)\\]\\(#[^)]*\\)" "\\1" line "${line}")
+  string(APPEND body "${line}\n")
+endforeach()
+if(level EQUAL 0)
+  message(FATAL_ERROR "no section {#${ANCHOR}} in ${CHAPTER}")
+endif()
+string(TOUPPER "${NAME}" upper)
+set(page "% ${upper}(1) Velmar ${VERSION} | Velmar manual\n\n# NAME\n\n${NAME} - ${SUMMARY}\n\n# DESCRIPTION\n\n${body}\n# SEE ALSO\n\n${SEE_ALSO}\n\nThe whole manual: /usr/share/velmar/manual/index.html, or velmar help in a terminal.\n")
+file(WRITE ${OUT}.md "${page}")
+execute_process(COMMAND ${PANDOC} --from=markdown --to=man --standalone --output=${OUT} ${OUT}.md
+                RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "pandoc failed on ${OUT}.md")
+endif()
