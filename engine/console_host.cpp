@@ -139,7 +139,9 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
       const std::string path = NotePath(ctx->id);
       std::error_code ec;
       std::filesystem::create_directories(environment().home / "Temp", ec);
-      WriteTextFile(path, text, "w");  // an unwritable note is not reported
+      // A note is the programs' own file: a link planted at its name is
+      // replaced, never written through. An unwritable note is not reported.
+      WriteOwnTextFile(path, text, "w");
       Print(ctx, "note", path);
       break;
     }

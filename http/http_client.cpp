@@ -54,8 +54,9 @@ bool HttpClient::ReadResponse() {
   ReadHeaderBlock(connection_, responseHeaders_, kHeaderLimit);
   responseBody_.clear();
   bool tooLarge = false;
+  bool saved = true;
   if (!saveToPath_.empty()) {
-    ReadBodyToFile(connection_, saveToPath_);
+    saved = ReadBodyToFile(connection_, saveToPath_, !saveToOwnFile_, lastError_);
   } else {
     tooLarge = !ReadBodyToMemory(connection_, responseBody_, kMaxMemoryBody);
   }
@@ -71,7 +72,7 @@ bool HttpClient::ReadResponse() {
                          : "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
   }
   cookies_.TakeSetCookies(responseHeaders_);
-  return !tooLarge && !stopped;
+  return !tooLarge && !stopped && saved;
 }
 
 void HttpClient::SetProxy(std::string address, uint16_t port) {

@@ -56,7 +56,13 @@ class HttpClient {
   void SetUserAgent(std::string_view text) { userAgent_ = text; }
   // A path as the system takes it: the statements turn the script's `\`
   // separators into `/` with the script's code page first.
-  void SetSaveToPath(std::string_view path) { saveToPath_ = path; }
+  // `ownFile`: a file the programs name themselves under the home folder
+  // (a captcha image), where a planted link is replaced, not written
+  // through; a path from the script is written through its links.
+  void SetSaveToPath(std::string_view path, bool ownFile = false) {
+    saveToPath_ = path;
+    saveToOwnFile_ = ownFile;
+  }
 
   // Url-encoded form.
   void AddFormField(std::string_view name, std::string_view value, bool encode) {
@@ -123,6 +129,7 @@ class HttpClient {
   std::string responseHeaders_;
   std::string responseBody_;
   std::string saveToPath_;
+  bool saveToOwnFile_ = false;
   std::string lastError_;
 
   RequestForm form_;

@@ -168,7 +168,7 @@ void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
   const std::string file =
       (temp / ("captcha_" + std::to_string(ctx.id) + "." + split.head)).string();
   HttpClient& http = ctx.http;
-  http.SetSaveToPath(file);
+  http.SetSaveToPath(file, true);
   Perform(ctx, split.tail, HttpMethod::kGet);
   http.SetSaveToPath("");
 }
@@ -274,7 +274,12 @@ void ExecuteGetCookies(ScriptContext& ctx, const std::string& rawText) {
 }
 
 void ExecuteSaveCookies(ScriptContext& ctx, const std::string& path) {
-  ctx.http.cookies().SaveFile(path, ctx.codePage());
+  // An empty jar writes nothing and is no failure; any other unwritten
+  // file is, and the earlier file stays as it was.
+  const CookieJar& jar = ctx.http.cookies();
+  if (!jar.entries().empty() && !jar.SaveFile(path, ctx.codePage()) && ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, LastWriteFailure());
+  }
 }
 
 void ExecuteResumeCookies(ScriptContext& ctx, const std::string& path) {
@@ -286,11 +291,17 @@ void ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
   for (const auto& [key, value] : ctx.http.cookies().entries()) {
     if (!store.SetCookie(url, key + "=" + value + "; expires=" + kStoreExpiry)) break;
   }
+  if (!store.lastError().empty() && ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, store.lastError());
+  }
 }
 
 void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url) {
   const CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
   const std::string cookies = store.GetCookies(url);
+  if (!store.lastError().empty() && ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, store.lastError());
+  }
   if (!cookies.empty()) {
     ctx.http.cookies().ParseCookieText(cookies);
     ctx.http.cookies().RecomputeCookieText();

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "http/connection.h"
-#include "platform/output_file.h"
+#include "platform/durable_file.h"
 
 namespace velmar {
 
@@ -39,19 +39,26 @@ bool ReadHeaderBlock(Connection& connection, std::string& headers, std::size_t l
   return reader.complete();
 }
 
-void ReadBodyToFile(Connection& connection, const std::string& path) {
-  std::FILE* file = platform::CreateOutputFile(path);
-  if (!file) return;
-  bool writable = true;
+bool ReadBodyToFile(Connection& connection, const std::string& path, bool followLink,
+                    std::string& reason) {
+  platform::ReplacingFile file;
+  platform::FileWriteOptions options;
+  options.followLink = followLink;
+  if (!file.Open(path, options, reason)) return false;
+  bool written = true;
   while (true) {
     if (connection.Buffered().empty() && connection.Fill() <= 0) break;
     const std::string_view block = connection.Buffered();
     connection.Take(block.size());
-    if (writable && std::fwrite(block.data(), 1, block.size(), file) != block.size()) {
-      writable = false;
-    }
+    // After a failed write the rest of the stream is still read, so the
+    // connection ends as it does for any other response.
+    if (written) written = file.Write(block, reason);
   }
-  std::fclose(file);
+  if (connection.StopRequested()) {
+    reason = "stopped";
+    return false;
+  }
+  return file.Commit(reason);
 }
 
 bool ReadBodyToMemory(Connection& connection, std::string& body, std::size_t limit) {
