@@ -53,6 +53,7 @@ bool HttpClient::ReadResponse() {
   responseHeaders_.clear();
   ReadHeaderBlock(connection_, responseHeaders_, kHeaderLimit);
   responseBody_.clear();
+  responseUntaken_ = true;
   bool tooLarge = false;
   bool saved = true;
   if (!saveToPath_.empty()) {

@@ -102,7 +102,12 @@ class HttpClient {
   const std::string& responseBody() const { return responseBody_; }
   // Hands the body over without copying it (a large page is held once); the
   // client's body is empty afterwards.
-  std::string TakeResponseBody() { return std::move(responseBody_); }
+  std::string TakeResponseBody() {
+    responseUntaken_ = false;
+    return std::move(responseBody_);
+  }
+  // Whether a response was read since the body was last taken.
+  bool HasUntakenResponse() const { return responseUntaken_; }
   // Why the last request failed, for diagnostics (the TLS library's reason
   // for a failed handshake, or a body past its limit); empty after a success.
   const std::string& lastError() const { return lastError_; }
@@ -128,6 +133,7 @@ class HttpClient {
   std::string userAgent_ = kInitialUserAgent;
   std::string responseHeaders_;
   std::string responseBody_;
+  bool responseUntaken_ = false;
   std::string saveToPath_;
   bool saveToOwnFile_ = false;
   std::string lastError_;

@@ -93,12 +93,16 @@ void RunRequest(ScriptContext& ctx, const std::string& url, HttpMethod method) {
   const RequestResult result = Perform(ctx, url, method);
   ctx.variables["status"] = result == RequestResult::kCompleted ? "1" : "0";
   ctx.variables["http_head"] = http.responseHeaders();
-  // Moved, not copied: a large page is held once, by the variable.
-  std::string body = http.TakeResponseBody();
-  if (IsUtf8Response(http.responseHeaders(), body)) {
-    ctx.variables["http_body"] = ConvertUtf8Body(std::move(body), ctx.codePage());
-  } else {
-    ctx.variables["http_body"] = std::move(body);
+  // Moved, not copied: a large page is held once, by the variable. So the
+  // variable is the only copy of the last body: a request that read no
+  // response leaves it as it is, as it leaves http_head.
+  if (http.HasUntakenResponse()) {
+    std::string body = http.TakeResponseBody();
+    if (IsUtf8Response(http.responseHeaders(), body)) {
+      ctx.variables["http_body"] = ConvertUtf8Body(std::move(body), ctx.codePage());
+    } else {
+      ctx.variables["http_body"] = std::move(body);
+    }
   }
   if (method == HttpMethod::kPost) http.ClearForm();
   http.SetSaveToPath("");

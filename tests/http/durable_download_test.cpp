@@ -141,5 +141,28 @@ TEST(DurableDownload, CookieFilesThatAreNoFilesReadAsEmpty) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
+// The body of the last response that was read stays in http_body, as the
+// headers stay in http_head, when a request reads none.
+TEST(DurableDownload, AFailedRequestKeepsTheLastResponse) {
+  RawServer server(Reply("HTTP/1.0 200 OK\r\nX: 1\r\n\r\nthe page"));
+  ScriptFixture f;
+  f.Run(stmt::kGet, server.url("/p"));
+  ASSERT_EQ(f.Var("http_body"), "the page");
+  const std::string head = f.Var("http_head");
+  const int closed = FreeLoopbackPort();
+  for (const std::string& url : {"http://127.0.0.1:" + std::to_string(closed) + "/",
+                                 std::string("gopher://127.0.0.1/"), std::string("http://[::")}) {
+    SCOPED_TRACE(url);
+    f.Run(stmt::kGet, url);
+    EXPECT_EQ(f.status(), "0");
+    EXPECT_EQ(f.Var("http_head"), head);
+    EXPECT_EQ(f.Var("http_body"), "the page");
+  }
+  // A response that arrives replaces both.
+  RawServer empty(Reply("HTTP/1.0 204 No Content\r\n\r\n"));
+  f.Run(stmt::kGet, empty.url("/e"));
+  EXPECT_EQ(f.Var("http_body"), "");
+}
+
 }  // namespace
 }  // namespace velmar::testing
