@@ -36,6 +36,7 @@
 #include "ui/program_icon.h"
 #include "ui/product_info.h"
 #include "ui/qt_host.h"
+#include "values/messages.h"
 #include "ui/qt_text.h"
 #include "ui/tray_icon.h"
 
@@ -365,7 +366,15 @@ void MainWindow::RunSelected() {
   for (ScriptInstance* instance : SelectedInstances()) {
     // Running or ended: the state the script reports stays as it is.
     if (instance->worker.started() && !host_->isPaused(*instance)) continue;
-    if (!host_->run(*instance)) continue;  // no thread: the row stays as it was
+    if (!host_->run(*instance)) {
+      // No thread: the row stays as it was. At the limit the rest of the
+      // selection would be refused too, so it is said once.
+      if (host_->atRunningLimit()) {
+        Message(QString::fromUtf8(msg::kTooManyRunningScripts));
+        return;
+      }
+      continue;
+    }
     SetState(instance, host_->isPaused(*instance) ? "pause" : "run");
   }
 }

@@ -1,6 +1,7 @@
 #include "runner/headless_runner.h"
 
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "engine/console_host.h"
@@ -50,14 +51,20 @@ int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd,
   HeadlessShell shell(loop, out, *env.codePage);
   RunnerCore runner(host, shell, RunnerSettings::Read(env.config));
   host.attach(&runner);
-  runner.start();
 
+  // Made before the scripts' threads, so that a boot file that uses up the
+  // system's threads cannot leave the runner without the one that stops it.
   std::thread signalThread;
   if (signals) {
-    signalThread = std::thread([&] {
-      while (signals->Wait() != 0) loop.post([&runner] { runner.quitProcedure(0); });
-    });
+    try {
+      signalThread = std::thread([&] {
+        while (signals->Wait() != 0) loop.post([&runner] { runner.quitProcedure(0); });
+      });
+    } catch (const std::system_error& e) {
+      shell.note(std::string("cannot create the thread that takes the stop signals: ") + e.what());
+    }
   }
+  runner.start();
   const int status = loop.run();
   if (signalThread.joinable()) {
     signals->Release(signalThread);
