@@ -67,33 +67,48 @@ std::string ConsoleHost::NotePath(int32_t id) const {
 namespace {
 
 // How often a blocked output write looks at the stop request.
-constexpr int kWriteSliceMs = 50;
-// How long a write waits for the reader once a stop is requested: enough
+constexpr int kWriteSliceMs = 20;
+// How long the writes of a stop wait for the reader, all together: enough
 // for a reader that is only slow, short enough that a pipe nobody reads
-// does not hold the stop up.
-constexpr auto kStopGrace = std::chrono::milliseconds(300);
+// does not hold the stop up (the lines of the stop, "state: stop" and
+// "state: exit", share this one wait instead of waiting in turn).
+constexpr auto kStopGrace = std::chrono::milliseconds(50);
 
 // Writes all of `line` to `fd` unless the script is stopped while nobody
 // takes the output; then the rest of the line is dropped. Each write follows
 // a report of room and is small enough for a pipe to take whole, so it
-// cannot block.
-void WriteGivingWayToStop(platform::Descriptor fd, std::string_view line, const StopSignal& stop) {
-  std::optional<std::chrono::steady_clock::time_point> blockedSince;
+// cannot block. `stalledSince` is when the output last stopped moving while
+// a stop waited for it; kept by the host across lines, it is cleared as
+// soon as the reader takes bytes again.
+void WriteGivingWayToStop(platform::Descriptor fd, std::string_view line, const StopSignal& stop,
+                          std::optional<std::chrono::steady_clock::time_point>& stalledSince) {
+  using Clock = std::chrono::steady_clock;
   while (!line.empty()) {
-    const platform::WriteReadiness room = platform::WaitForRoom(fd, kWriteSliceMs);
+    int limitMs = kWriteSliceMs;
+    std::optional<Clock::time_point> waitStart;
+    if (stop.requested()) {
+      const auto now = Clock::now();
+      waitStart = stalledSince.value_or(now);
+      const auto left = kStopGrace - (now - *waitStart);
+      if (left <= Clock::duration::zero()) {
+        stalledSince = waitStart;
+        return;
+      }
+      limitMs = std::min<int>(
+          limitMs,
+          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    }
+    const platform::WriteReadiness room = platform::WaitForRoom(fd, limitMs);
     if (room == platform::WriteReadiness::kFailed) return;
     if (room == platform::WriteReadiness::kNotYet) {
-      if (!stop.requested()) continue;
-      const auto now = std::chrono::steady_clock::now();
-      if (!blockedSince) blockedSince = now;
-      if (now - *blockedSince >= kStopGrace) return;
+      if (waitStart) stalledSince = waitStart;
       continue;
     }
     const long n = platform::WriteSome(fd, line);
     if (n < 0) return;  // a closed or broken output: nothing more can be written
     if (n == 0) continue;
     line.remove_prefix(static_cast<std::size_t>(n));
-    blockedSince.reset();
+    stalledSince.reset();
   }
 }
 
@@ -112,7 +127,7 @@ void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::
     return;
   }
   std::fflush(out_);  // whatever the stream still holds goes first
-  WriteGivingWayToStop(fd, line, ctx->stop);
+  WriteGivingWayToStop(fd, line, ctx->stop, outputStalledSince_);
 }
 
 void ConsoleHost::handleRequest(const HostRequest& request, const std::string& text) {

@@ -3,11 +3,13 @@
 // thread, writes one line per answered request to its output and reads
 // prompt answers from its input.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,6 +53,9 @@ class ConsoleHost : public ScriptHostBase {
   std::FILE* out_;
   int inputFd_;
   std::mutex outMutex_;
+  // Since when a stopped script's output has waited for a reader that takes
+  // nothing (see Print); guarded by outMutex_.
+  std::optional<std::chrono::steady_clock::time_point> outputStalledSince_;
   // One prompt reads the input at a time; a stop cuts a waiting one short.
   std::mutex inputMutex_;
   std::condition_variable inputCv_;
