@@ -69,27 +69,42 @@ std::string ConsoleHost::NotePath(int32_t id) const {
 namespace {
 
 // How often a blocked output write looks at the stop request.
-constexpr int kWriteSliceMs = 50;
-// How long a write waits for the reader once a stop is requested: enough
+constexpr int kWriteSliceMs = 20;
+// How long the writes of a stop wait for the reader, all together: enough
 // for a reader that is only slow, short enough that a pipe nobody reads
-// does not hold the stop up.
-constexpr auto kStopGrace = std::chrono::milliseconds(300);
+// does not hold the stop up (the lines of the stop, "state: stop" and
+// "state: exit", share this one wait instead of waiting in turn).
+constexpr auto kStopGrace = std::chrono::milliseconds(50);
 
 // Writes all of `line` to `fd` unless the script is stopped while nobody
 // takes the output; then the rest of the line is dropped. Each write follows
 // a report of room and is small enough for a pipe to take whole, so it
-// cannot block.
+// cannot block. `stalledSince` is when the output last stopped moving while
+// a stop waited for it; kept by the host across lines, it is cleared as
+// soon as the reader takes bytes again.
 // Returns 0, or the error number of a write that failed.
-int WriteGivingWayToStop(platform::Descriptor fd, std::string_view line, const StopSignal& stop) {
-  std::optional<std::chrono::steady_clock::time_point> blockedSince;
+int WriteGivingWayToStop(platform::Descriptor fd, std::string_view line, const StopSignal& stop,
+                         std::optional<std::chrono::steady_clock::time_point>& stalledSince) {
+  using Clock = std::chrono::steady_clock;
   while (!line.empty()) {
-    const platform::WriteReadiness room = platform::WaitForRoom(fd, kWriteSliceMs);
+    int limitMs = kWriteSliceMs;
+    std::optional<Clock::time_point> waitStart;
+    if (stop.requested()) {
+      const auto now = Clock::now();
+      waitStart = stalledSince.value_or(now);
+      const auto left = kStopGrace - (now - *waitStart);
+      if (left <= Clock::duration::zero()) {
+        stalledSince = waitStart;
+        return 0;
+      }
+      limitMs = std::min<int>(
+          limitMs,
+          static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    }
+    const platform::WriteReadiness room = platform::WaitForRoom(fd, limitMs);
     if (room == platform::WriteReadiness::kFailed) return errno != 0 ? errno : EIO;
     if (room == platform::WriteReadiness::kNotYet) {
-      if (!stop.requested()) continue;
-      const auto now = std::chrono::steady_clock::now();
-      if (!blockedSince) blockedSince = now;
-      if (now - *blockedSince >= kStopGrace) return 0;
+      if (waitStart) stalledSince = waitStart;
       continue;
     }
     errno = 0;
@@ -98,7 +113,7 @@ int WriteGivingWayToStop(platform::Descriptor fd, std::string_view line, const S
     if (n < 0) return errno != 0 ? errno : EIO;
     if (n == 0) continue;
     line.remove_prefix(static_cast<std::size_t>(n));
-    blockedSince.reset();
+    stalledSince.reset();
   }
   return 0;
 }
@@ -132,7 +147,7 @@ void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::
     } else if (std::fflush(out_) != 0) {  // whatever the stream still holds goes first
       error = errno != 0 ? errno : EIO;
     } else {
-      error = WriteGivingWayToStop(fd, line, ctx->stop);
+      error = WriteGivingWayToStop(fd, line, ctx->stop, outputStalledSince_);
     }
     if (error == 0) return;
     if (outputError_.empty()) outputError_ = std::strerror(error);
@@ -177,10 +192,12 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
       const std::string path = NotePath(ctx->id);
       std::error_code ec;
       std::filesystem::create_directories(environment().home / "Temp", ec);
-      // The line names a file that holds the note; one that could not be
-      // written is said on the diagnostics instead.
+      // A note is the programs' own file: a link planted at its name is
+      // replaced, never written through. The line names a file that holds
+      // the note; one that could not be written is said on the diagnostics
+      // instead.
       errno = 0;
-      if (!WriteTextFile(path, text, "w")) {
+      if (!WriteOwnTextFile(path, text, "w")) {
         if (environment().diagnostic) {
           environment().diagnostic(ctx->id, "cannot write the note file " + path + ": " +
                                                 std::strerror(errno != 0 ? errno : EIO));

@@ -4,11 +4,13 @@
 // prompt answers from its input.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,6 +69,9 @@ class ConsoleHost : public ScriptHostBase {
   mutable std::mutex outMutex_;
   std::string outputError_;  // guarded by outMutex_
   std::atomic<bool> windowsNoted_{false};
+  // Since when a stopped script's output has waited for a reader that takes
+  // nothing (see Print); guarded by outMutex_.
+  std::optional<std::chrono::steady_clock::time_point> outputStalledSince_;
   // One prompt reads the input at a time; a stop cuts a waiting one short.
   std::mutex inputMutex_;
   std::condition_variable inputCv_;

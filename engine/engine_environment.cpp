@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/durable_file.h"
 #include "platform/process_info.h"
 #include "values/text_file_ops.h"
 
@@ -85,7 +86,7 @@ std::filesystem::path ResolveHomeFolder(const std::string& explicitHome) {
       home = std::filesystem::current_path(ec) / "velmar";
     }
   }
-  std::filesystem::create_directories(home, ec);
+  platform::CreatePrivateFolder(home);
   std::filesystem::path absolute = std::filesystem::absolute(home, ec);
   if (ec) absolute = home;
   absolute = absolute.lexically_normal();

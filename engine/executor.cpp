@@ -77,7 +77,7 @@ class Run {
   }
 
   void Execute() {
-    std::vector<uint32_t>& stack = ctx_.executionStack;
+    ExecutionStack& stack = ctx_.executionStack;
     WorkerThread& worker = ctx_.worker;
     while (!stack.empty()) {
       if (worker.needsAttention()) {
@@ -227,7 +227,7 @@ class Run {
 
   // Executes one statement; false when the run ends at once (`exit`).
   bool Turn() {
-    std::vector<uint32_t>& stack = ctx_.executionStack;
+    ExecutionStack& stack = ctx_.executionStack;
     uint32_t i = stack.back();
     stack.pop_back();
     if (i > last_) i = last_;  // a block end computed past the final `exit`
@@ -258,7 +258,7 @@ class Run {
   }
 
   bool Step(uint32_t i, const ScriptCommand& command, bool advanced) {
-    std::vector<uint32_t>& stack = ctx_.executionStack;
+    ExecutionStack& stack = ctx_.executionStack;
     auto retract = [&] {
       if (advanced) stack.pop_back();
       advanced = false;

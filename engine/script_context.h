@@ -10,6 +10,7 @@
 
 #include "data/connection_table.h"
 #include "engine/engine_environment.h"
+#include "engine/execution_stack.h"
 #include "engine/script_program.h"
 #include "engine/worker_thread.h"
 #include "ext/native_calls.h"
@@ -44,7 +45,7 @@ struct ScriptContext {
   int32_t id = 0;
   const ScriptProgram* program = nullptr;
   uint32_t lastIndex = 0;
-  std::vector<uint32_t> executionStack;
+  ExecutionStack executionStack;
   std::deque<LoopRecord> loopStack;
   VariableTable variables;
   RegexTable regexes;

@@ -46,13 +46,19 @@ ScriptInstance* ScriptHostBase::startScript(const std::string& displayName, cons
 bool ScriptHostBase::run(ScriptInstance& instance) {
   std::lock_guard<std::mutex> lock(listMutex_);
   if (!instance.worker.started()) {
+    if (atRunningLimit()) return false;
     ScriptInstance* target = &instance;
+    running_ += 1;
     const bool created = instance.worker.start([this, target] {
       runScript(*target);
       onWorkerEnded(*target);
+      running_ -= 1;
       NotifyWorkerEnded();
     });
-    if (!created) return false;
+    if (!created) {
+      running_ -= 1;
+      return false;
+    }
   } else if (instance.paused == 0) {
     return true;
   }

@@ -4,6 +4,7 @@
 // event and the instance counter, with the operations start, run, pause,
 // stop, remove, reload and the event broadcast.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -50,6 +51,11 @@ struct ScriptInstance : ScriptContext {
 // A derived host must stop the workers (shutdown, or requestStopAll and
 // waitAllEnded) in its own destructor: a worker may call into the derived
 // part until it ends, and that part is gone before this destructor runs.
+// How many scripts one program runs at once. Each has its own thread; past
+// a few thousand the system refuses threads anyway and the memory of so
+// many scripts is gone for everything else on the machine.
+inline constexpr std::size_t kMaxRunningScripts = 1000;
+
 class ScriptHostBase : public ScriptHost {
  public:
   explicit ScriptHostBase(const EngineEnvironment& environment);
@@ -64,8 +70,10 @@ class ScriptHostBase : public ScriptHost {
   ScriptInstance* startScript(const std::string& displayName, const std::string& path,
                               const std::string& param);
   // Creates the worker on first use, then resumes it. False when the worker
-  // cannot be created; the instance then stays listed without one.
+  // cannot be created, or kMaxRunningScripts are running already
+  // (atRunningLimit); the instance then stays listed without one.
   bool run(ScriptInstance& instance);
+  bool atRunningLimit() const { return running_.load() >= kMaxRunningScripts; }
   void pause(ScriptInstance& instance);
   void stop(ScriptInstance& instance);
   // Refused (false) while the worker is alive.
@@ -129,6 +137,8 @@ class ScriptHostBase : public ScriptHost {
   std::vector<std::unique_ptr<ScriptInstance>> instances_;
   WindowEvent lastEvent_;
   int32_t counter_ = 0;
+  // Workers created and not yet ended.
+  std::atomic<std::size_t> running_{0};
   // Wakes waitAllEnded: a worker ended or a request waits for its thread.
   std::mutex waitMutex_;
   std::condition_variable waitCv_;

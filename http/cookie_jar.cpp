@@ -167,17 +167,23 @@ bool CookieJar::SaveFile(const std::string& path, const CodePage& cp) const {
     content += value;
     content += "\r\n";
   }
-  return WriteTextFile(path, content, "wb", cp);
+  // Session cookies are credentials: only their owner may read the file.
+  return WritePrivateTextFile(path, content, "wb", cp);
 }
 
 int CookieJar::LoadFile(const std::string& path, const CodePage& cp) {
   entries_.clear();
-  std::ifstream in(NormalizePath(path, cp), std::ios::binary);
-  if (!in) return 0;
+  // Read as scripts are, so a pipe or a device at the path is no file and
+  // an endless one cannot fill the memory.
+  const std::string text = ReadTextFile(path, cp);
   int loaded = 0;
-  std::string line;
-  while (std::getline(in, line)) {
-    while (!line.empty() && line.back() == '\r') line.pop_back();
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + pos, end - pos);
+    pos = end + 2;
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::vector<std::string> pieces = SplitText(line, "^", cp);
     if (pieces.size() < 2) continue;
     entries_[pieces[0]] = pieces[1];

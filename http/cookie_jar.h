@@ -32,7 +32,8 @@ class CookieJar {
   void Clear();
 
   // The cookie file: one "key^value" line per entry. Saving an empty jar
-  // leaves the file alone. Returns whether the file was written.
+  // leaves the file alone. Returns whether the file was written (mode 600,
+  // or the file as it was; LastWriteFailure says why).
   bool SaveFile(const std::string& path, const CodePage& cp) const;
   // Empties the jar, then loads the file; recomputes when an entry was
   // loaded. Returns the number of entries loaded.

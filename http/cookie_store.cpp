@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <fstream>
 #include <optional>
-#include <sstream>
-#include <thread>
 #include <vector>
 
 #include "http/url.h"
+#include "platform/durable_file.h"
 #include "platform/file_lock.h"
 #include "platform/process_info.h"
+#include "platform/regular_file.h"
 #include "platform/stop_signal.h"
+#include "values/text_limits.h"
 
 namespace velmar {
 namespace {
@@ -185,11 +185,23 @@ void RemoveStaleTempFiles(const std::filesystem::path& file) {
   }
 }
 
-std::vector<FileLine> ReadLines(const std::filesystem::path& file) {
-  std::vector<FileLine> lines;
-  std::ifstream in(file, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
+// The lines of the store; false when something other than a regular file
+// of at most the text limit stands at its name. That is read as no cookies
+// and never replaced by a store made from nothing.
+bool ReadLines(const std::filesystem::path& file, std::vector<FileLine>& lines,
+               std::string& error) {
+  lines.clear();
+  std::string text;
+  if (platform::ReadWholeRegularFile(file.string(), kMaxExpandedTextSize, text, error) ==
+      platform::WholeFileRead::kRefused) {
+    return false;
+  }
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
     while (!line.empty() && line.back() == '\r') line.pop_back();
     FileLine entry;
     if (ParseLine(line, entry.cookie)) {
@@ -200,10 +212,11 @@ std::vector<FileLine> ReadLines(const std::filesystem::path& file) {
     }
     lines.push_back(std::move(entry));
   }
-  return lines;
+  return true;
 }
 
-bool WriteLines(const std::filesystem::path& file, const std::vector<FileLine>& lines) {
+bool WriteLines(const std::filesystem::path& file, const std::vector<FileLine>& lines,
+                std::string& error) {
   std::string content;
   if (lines.empty() || lines.front().isCookie || lines.front().raw.rfind("# Netscape", 0) != 0) {
     content += kHeader;
@@ -217,32 +230,12 @@ bool WriteLines(const std::filesystem::path& file, const std::vector<FileLine>& 
     }
   }
   // Written beside the file and renamed over it, so a reader never sees
-  // half a file and a crash never leaves one.
-  std::ostringstream tmpName;
-  tmpName << file.string() << ".tmp." << platform::CurrentProcessId() << '.'
-          << std::hash<std::thread::id>()(std::this_thread::get_id());
-  const std::string tmp = tmpName.str();
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    // Session cookies are credentials: only their owner may read the store,
-    // like its lock file. Set before anything is written into it.
-    std::error_code ec;
-    std::filesystem::permissions(
-        tmp, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::remove(tmp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(tmp.c_str(), file.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  // half a file and a crash or a full disk never leaves one. Session
+  // cookies are credentials: only their owner may read the store, like its
+  // lock file; a link planted at its name is replaced, not written through.
+  platform::FileWriteOptions options;
+  options.privateFile = true;
+  return platform::ReplaceFile(file.string(), content, options, error);
 }
 
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -423,7 +416,9 @@ bool CookieStore::SetCookie(std::string_view url, std::string_view cookieString)
   platform::FileLock lock(file_, true, stop_, lockWait_);
   if (!lock.held()) return false;
   RemoveStaleTempFiles(file_);
-  std::vector<FileLine> lines = ReadLines(file_);
+  lastError_.clear();
+  std::vector<FileLine> lines;
+  if (!ReadLines(file_, lines, lastError_)) return false;
   std::erase_if(lines, [&](const FileLine& line) {
     if (!line.isCookie) return false;
     const StoredCookie& c = line.cookie;
@@ -436,7 +431,7 @@ bool CookieStore::SetCookie(std::string_view url, std::string_view cookieString)
     line.cookie = std::move(cookie);
     lines.push_back(std::move(line));
   }
-  return WriteLines(file_, lines);
+  return WriteLines(file_, lines, lastError_);
 }
 
 std::string CookieStore::GetCookies(std::string_view url) const {
@@ -446,7 +441,8 @@ std::string CookieStore::GetCookies(std::string_view url) const {
   {
     platform::FileLock lock(file_, false, stop_, lockWait_);
     if (!lock.held()) return {};
-    lines = ReadLines(file_);
+    lastError_.clear();
+    if (!ReadLines(file_, lines, lastError_)) return {};
   }
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::vector<const StoredCookie*> chosen;
@@ -477,7 +473,8 @@ std::vector<StoredCookie> CookieStore::AllCookies() const {
   {
     platform::FileLock lock(file_, false, stop_, lockWait_);
     if (!lock.held()) return {};
-    lines = ReadLines(file_);
+    lastError_.clear();
+    if (!ReadLines(file_, lines, lastError_)) return {};
   }
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::vector<StoredCookie> cookies;

@@ -59,9 +59,13 @@ class CookieStore {
   static int64_t ParseCookieDate(std::string_view text);
 
   const std::filesystem::path& file() const { return file_; }
+  // Why the last call found the store unusable (a pipe, device or oversized
+  // file in its place, or a write that failed); empty when nothing failed.
+  const std::string& lastError() const { return lastError_; }
 
  private:
   std::filesystem::path file_;
+  mutable std::string lastError_;
   StopSignal* stop_;
   std::chrono::milliseconds lockWait_;
 };

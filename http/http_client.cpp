@@ -53,10 +53,11 @@ bool HttpClient::ReadResponse() {
   responseHeaders_.clear();
   ReadHeaderBlock(connection_, responseHeaders_, kHeaderLimit);
   responseBody_.clear();
+  responseUntaken_ = true;
   bool tooLarge = false;
-  downloadError_.clear();
+  bool saved = true;
   if (!saveToPath_.empty()) {
-    downloadError_ = ReadBodyToFile(connection_, saveToPath_);
+    saved = ReadBodyToFile(connection_, saveToPath_, !saveToOwnFile_, lastError_);
   } else {
     tooLarge = !ReadBodyToMemory(connection_, responseBody_, kMaxMemoryBody);
   }
@@ -72,7 +73,7 @@ bool HttpClient::ReadResponse() {
                          : "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
   }
   cookies_.TakeSetCookies(responseHeaders_);
-  return !tooLarge && !stopped;
+  return !tooLarge && !stopped && saved;
 }
 
 void HttpClient::SetProxy(std::string address, uint16_t port) {

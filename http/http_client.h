@@ -56,7 +56,13 @@ class HttpClient {
   void SetUserAgent(std::string_view text) { userAgent_ = text; }
   // A path as the system takes it: the statements turn the script's `\`
   // separators into `/` with the script's code page first.
-  void SetSaveToPath(std::string_view path) { saveToPath_ = path; }
+  // `ownFile`: a file the programs name themselves under the home folder
+  // (a captcha image), where a planted link is replaced, not written
+  // through; a path from the script is written through its links.
+  void SetSaveToPath(std::string_view path, bool ownFile = false) {
+    saveToPath_ = path;
+    saveToOwnFile_ = ownFile;
+  }
 
   // Url-encoded form.
   void AddFormField(std::string_view name, std::string_view value, bool encode) {
@@ -96,13 +102,15 @@ class HttpClient {
   const std::string& responseBody() const { return responseBody_; }
   // Hands the body over without copying it (a large page is held once); the
   // client's body is empty afterwards.
-  std::string TakeResponseBody() { return std::move(responseBody_); }
+  std::string TakeResponseBody() {
+    responseUntaken_ = false;
+    return std::move(responseBody_);
+  }
+  // Whether a response was read since the body was last taken.
+  bool HasUntakenResponse() const { return responseUntaken_; }
   // Why the last request failed, for diagnostics (the TLS library's reason
   // for a failed handshake, or a body past its limit); empty after a success.
   const std::string& lastError() const { return lastError_; }
-  // Why the last request's saveto file could not be written; empty when it
-  // was or there was none. The request itself still counts as completed.
-  const std::string& downloadError() const { return downloadError_; }
 
  private:
   bool StopRequested() const;
@@ -125,9 +133,10 @@ class HttpClient {
   std::string userAgent_ = kInitialUserAgent;
   std::string responseHeaders_;
   std::string responseBody_;
+  bool responseUntaken_ = false;
   std::string saveToPath_;
+  bool saveToOwnFile_ = false;
   std::string lastError_;
-  std::string downloadError_;
 
   RequestForm form_;
   CookieJar cookies_;

@@ -85,11 +85,6 @@ RequestResult Perform(ScriptContext& ctx, const std::string& url, HttpMethod met
   if (result == RequestResult::kFailed && !ctx.http.lastError().empty() && ctx.env->diagnostic) {
     ctx.env->diagnostic(ctx.id, ctx.http.lastError());
   }
-  // The request completed, but its saveto file does not hold the body.
-  if (result == RequestResult::kCompleted && !ctx.http.downloadError().empty() &&
-      ctx.env->diagnostic) {
-    ctx.env->diagnostic(ctx.id, ctx.http.downloadError());
-  }
   return result;
 }
 
@@ -98,12 +93,16 @@ void RunRequest(ScriptContext& ctx, const std::string& url, HttpMethod method) {
   const RequestResult result = Perform(ctx, url, method);
   ctx.variables["status"] = result == RequestResult::kCompleted ? "1" : "0";
   ctx.variables["http_head"] = http.responseHeaders();
-  // Moved, not copied: a large page is held once, by the variable.
-  std::string body = http.TakeResponseBody();
-  if (IsUtf8Response(http.responseHeaders(), body)) {
-    ctx.variables["http_body"] = ConvertUtf8Body(std::move(body), ctx.codePage());
-  } else {
-    ctx.variables["http_body"] = std::move(body);
+  // Moved, not copied: a large page is held once, by the variable. So the
+  // variable is the only copy of the last body: a request that read no
+  // response leaves it as it is, as it leaves http_head.
+  if (http.HasUntakenResponse()) {
+    std::string body = http.TakeResponseBody();
+    if (IsUtf8Response(http.responseHeaders(), body)) {
+      ctx.variables["http_body"] = ConvertUtf8Body(std::move(body), ctx.codePage());
+    } else {
+      ctx.variables["http_body"] = std::move(body);
+    }
   }
   if (method == HttpMethod::kPost) http.ClearForm();
   http.SetSaveToPath("");
@@ -173,7 +172,7 @@ void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
   const std::string file =
       (temp / ("captcha_" + std::to_string(ctx.id) + "." + split.head)).string();
   HttpClient& http = ctx.http;
-  http.SetSaveToPath(file);
+  http.SetSaveToPath(file, true);
   Perform(ctx, split.tail, HttpMethod::kGet);
   http.SetSaveToPath("");
 }
@@ -279,7 +278,12 @@ void ExecuteGetCookies(ScriptContext& ctx, const std::string& rawText) {
 }
 
 void ExecuteSaveCookies(ScriptContext& ctx, const std::string& path) {
-  ctx.http.cookies().SaveFile(path, ctx.codePage());
+  // An empty jar writes nothing and is no failure; any other unwritten
+  // file is, and the earlier file stays as it was.
+  const CookieJar& jar = ctx.http.cookies();
+  if (!jar.entries().empty() && !jar.SaveFile(path, ctx.codePage()) && ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, LastWriteFailure());
+  }
 }
 
 void ExecuteResumeCookies(ScriptContext& ctx, const std::string& path) {
@@ -291,11 +295,17 @@ void ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
   for (const auto& [key, value] : ctx.http.cookies().entries()) {
     if (!store.SetCookie(url, key + "=" + value + "; expires=" + kStoreExpiry)) break;
   }
+  if (!store.lastError().empty() && ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, store.lastError());
+  }
 }
 
 void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url) {
   const CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
   const std::string cookies = store.GetCookies(url);
+  if (!store.lastError().empty() && ctx.env->diagnostic) {
+    ctx.env->diagnostic(ctx.id, store.lastError());
+  }
   if (!cookies.empty()) {
     ctx.http.cookies().ParseCookieText(cookies);
     ctx.http.cookies().RecomputeCookieText();

@@ -1,12 +1,10 @@
 #include "http/response_reader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "http/connection.h"
-#include "platform/output_file.h"
+#include "platform/durable_file.h"
 
 namespace velmar {
 
@@ -41,22 +39,26 @@ bool ReadHeaderBlock(Connection& connection, std::string& headers, std::size_t l
   return reader.complete();
 }
 
-std::string ReadBodyToFile(Connection& connection, const std::string& path) {
-  errno = 0;
-  std::FILE* file = platform::CreateOutputFile(path);
-  int error = file ? 0 : (errno != 0 ? errno : EIO);
+bool ReadBodyToFile(Connection& connection, const std::string& path, bool followLink,
+                    std::string& reason) {
+  platform::ReplacingFile file;
+  platform::FileWriteOptions options;
+  options.followLink = followLink;
+  if (!file.Open(path, options, reason)) return false;
+  bool written = true;
   while (true) {
     if (connection.Buffered().empty() && connection.Fill() <= 0) break;
     const std::string_view block = connection.Buffered();
     connection.Take(block.size());
-    if (file && error == 0 && std::fwrite(block.data(), 1, block.size(), file) != block.size()) {
-      error = errno != 0 ? errno : EIO;
-    }
+    // After a failed write the rest of the stream is still read, so the
+    // connection ends as it does for any other response.
+    if (written) written = file.Write(block, reason);
   }
-  // A full disk often shows only when the last block is flushed.
-  if (file && std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  if (error == 0) return {};
-  return "cannot write the download file " + path + ": " + std::strerror(error);
+  if (connection.StopRequested()) {
+    reason = "stopped";
+    return false;
+  }
+  return file.Commit(reason);
 }
 
 bool ReadBodyToMemory(Connection& connection, std::string& body, std::size_t limit) {

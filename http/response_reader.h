@@ -34,10 +34,14 @@ bool TunnelAccepted(std::string_view reply);
 bool ReadHeaderBlock(Connection& connection, std::string& headers, std::size_t limit);
 
 // The rest of the stream into the file at `path`, block by block, so any
-// size of body keeps the memory use flat. A file that cannot be opened or
-// written takes nothing; the stream is still read to its end. Returns why
-// the file could not be written, empty when it was.
-std::string ReadBodyToFile(Connection& connection, const std::string& path);
+// size of body keeps the memory use flat. The body goes into a temporary
+// file beside it that takes the file's place only once the stream has
+// ended; a download that a full disk or a stop cut short leaves the old
+// file as it was and gives false with the reason. A file that cannot be
+// created takes nothing and the body is not read. `followLink`: the script
+// named the path itself (see platform/durable_file.h).
+bool ReadBodyToFile(Connection& connection, const std::string& path, bool followLink,
+                    std::string& reason);
 
 // The rest of the stream appended to `body` until it ends or a stop is
 // requested. False when the body would grow past `limit` bytes (the part

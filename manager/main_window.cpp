@@ -43,6 +43,7 @@
 #include "ui/program_icon.h"
 #include "ui/product_info.h"
 #include "ui/qt_host.h"
+#include "values/messages.h"
 #include "values/version.h"
 #include "ui/qt_text.h"
 #include "ui/tray_icon.h"
@@ -451,7 +452,15 @@ void MainWindow::RunSelected() {
       unchanged << QString::fromUtf8(instance->displayName.c_str());
       continue;
     }
-    if (!host_->run(*instance)) continue;  // no thread: the row stays as it was
+    if (!host_->run(*instance)) {
+      // No thread: the row stays as it was. At the limit the rest of the
+      // selection would be refused too, so it is said once.
+      if (host_->atRunningLimit()) {
+        Message(QString::fromUtf8(msg::kTooManyRunningScripts));
+        return;
+      }
+      continue;
+    }
     host_->commandWroteState(*instance);
     SetState(instance, host_->isPaused(*instance) ? "pause" : "run");
   }

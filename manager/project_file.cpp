@@ -1,13 +1,8 @@
 #include "manager/project_file.h"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "platform/durable_file.h"
+#include "platform/regular_file.h"
+#include "values/text_limits.h"
 
 namespace velmar {
 namespace {
@@ -63,31 +58,30 @@ std::vector<ProjectEntry> ParseProject(std::string_view text) {
 }
 
 std::optional<std::string> ReadProjectFile(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+  // Only a regular file of a script's size: a pipe would hold the window,
+  // a device fill the memory.
+  std::string text, reason;
+  if (platform::ReadWholeRegularFile(path, kMaxExpandedTextSize, text, reason) !=
+      platform::WholeFileRead::kRead) {
+    return std::nullopt;
+  }
   return text;
 }
 
 bool WriteProjectFile(const std::string& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  return static_cast<bool>(out);
+  // The person chose the path: a link there is written through. A full disk
+  // leaves the earlier project as it was.
+  platform::FileWriteOptions options;
+  options.followLink = true;
+  std::string reason;
+  return platform::ReplaceFile(path, text, options, reason);
 }
 
 bool ReplaceProjectFile(const std::string& path, std::string_view text) {
-  static std::atomic<unsigned> counter{0};
-  const std::filesystem::path target(path);
-  std::filesystem::path fresh = target;
-  fresh += ".new-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-  if (platform::WriteNewFile(fresh, text) != platform::NewFileResult::kWritten) return false;
-  std::error_code ec;
-  std::filesystem::rename(fresh, target, ec);
-  if (ec) std::filesystem::remove(fresh, ec);
-  return !ec;
+  // The manager's own list: a link planted at its name is replaced, never
+  // written through.
+  std::string reason;
+  return platform::ReplaceFile(path, text, platform::FileWriteOptions{}, reason);
 }
 
 }  // namespace velmar

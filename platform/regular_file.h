@@ -16,6 +16,17 @@ std::FILE* OpenRegularFileForReading(const std::string& path);
 // the file is no regular file.
 bool RegularFileSize(std::FILE* file, uint64_t& size);
 
+enum class WholeFileRead {
+  kRead,
+  kMissing,  // nothing of that name: an empty file to the caller
+  kRefused,  // a folder, pipe, device, unreadable or larger than the limit
+};
+// The whole content of a regular file of at most `limit` bytes. Anything
+// else is refused at once (never waited on, never read without end), with
+// the reason.
+WholeFileRead ReadWholeRegularFile(const std::string& path, uint64_t limit, std::string& out,
+                                   std::string& reason);
+
 enum class PathKind {
   kRegularFile,
   kMissing,  // nothing of that name (its folder may still be missing too)

@@ -152,24 +152,6 @@ class Compiler {
     code_[at].operand = operand;
   }
 
-  // Appends a copy of the code from `from` to the end; returns where it starts.
-  std::size_t CopyTail(std::size_t from) {
-    const std::size_t end = code_.size();
-    const std::size_t len = end - from;
-    if (end + len > kMaxInstructions) {
-      Fail(RegExpError::kOutOfMemory);
-      return end;
-    }
-    const auto delta = static_cast<int32_t>(end - from);
-    code_.reserve(end + len);
-    for (std::size_t i = from; i < end; ++i) {
-      RegExpInstruction in = code_[i];
-      if (HasTarget(in.op) && in.operand >= static_cast<int32_t>(from)) in.operand += delta;
-      code_.push_back(in);
-    }
-    return end;
-  }
-
   int32_t NewSlot() { return prog_.slotCount++; }
 
   // Sequence: alternation units one after the other, up to the end of the
@@ -289,6 +271,49 @@ class Compiler {
     Set(aStart + 1, Op::kCall, static_cast<int32_t>(code_.size()));
   }
 
+  // A+ as one copy of A whose end loops back: the code grows with the
+  // pattern, not with two to the power of its nesting. The first pass
+  // through A is entered like a further one (slot saved and set, so its
+  // progress check sees where this repetition started) but with no way
+  // out before it: when it fails, the slot is restored and the failure
+  // goes on backtracking, as with a plain A in front of A*. From its end
+  // the greedy loop of GreedyLoop follows.
+  void GreedyLoopOnceFirst(std::size_t aStart) {
+    const int32_t m = NewSlot();
+    Insert(aStart, 12);
+    if (Failed()) return;
+    const auto body = static_cast<int32_t>(aStart + 12);
+    Set(aStart, Op::kPushSlot, m);
+    Set(aStart + 1, Op::kStorePos, m);
+    Set(aStart + 2, Op::kCall, body);
+    Set(aStart + 3, Op::kPopSlot, m);
+    Set(aStart + 4, Op::kReturn);
+    const std::size_t loop = aStart + 5;
+    Set(loop, Op::kPushSlot, m);
+    Set(loop + 1, Op::kStorePos, m);
+    Set(loop + 2, Op::kPushPos);
+    Set(loop + 3, Op::kCall, body);
+    Set(loop + 4, Op::kPopPos);
+    Set(loop + 5, Op::kPopSlot, m);
+    Emit(Op::kFailIfNoProgress, m);
+    Emit(Op::kJump, static_cast<int32_t>(loop));
+    if (Failed()) return;
+    Set(loop + 6, Op::kJump, static_cast<int32_t>(code_.size()));
+  }
+
+  // Lazy A+: straight into the one copy of A, whose end jumps back to the
+  // lazy choice of LazyLoop (the continuation first, then one more A).
+  void LazyLoopOnceFirst(std::size_t aStart) {
+    Insert(aStart, 4);
+    if (Failed()) return;
+    Set(aStart, Op::kJump, static_cast<int32_t>(aStart + 4));
+    Set(aStart + 1, Op::kPushPos);
+    Set(aStart + 3, Op::kPopPos);
+    Emit(Op::kJump, static_cast<int32_t>(aStart + 1));
+    if (Failed()) return;
+    Set(aStart + 2, Op::kCall, static_cast<int32_t>(code_.size()));
+  }
+
   bool ParseQuantified(Info& out) {
     const std::size_t aStart = code_.size();
     Info a;
@@ -319,12 +344,10 @@ class Compiler {
       }
       code_.push_back(in);
     } else if (q == '+') {
-      const std::size_t copy = CopyTail(aStart);
-      if (Failed()) return true;
       if (lazy) {
-        LazyLoop(copy, true);
+        LazyLoopOnceFirst(aStart);
       } else {
-        GreedyLoop(copy, true);
+        GreedyLoopOnceFirst(aStart);
       }
     } else if (lazy) {
       LazyLoop(aStart, q == '*');

@@ -457,13 +457,23 @@ class Packer {
 
   bool Install(const fs::path& staging) {
     std::error_code ec;
+    // The earlier package is moved aside, not removed, until the new one is
+    // in its place: a move that fails puts it back, so nothing is lost.
+    fs::path earlier;
     if (fs::exists(fs::symlink_status(output_, ec))) {
-      fs::remove_all(output_, ec);
+      earlier = staging.string() + ".earlier";
+      fs::remove_all(earlier, ec);
+      fs::rename(output_, earlier, ec);
       if (ec)
         return Fail("cannot remove the earlier package " + output_.string() + ": " + ec.message());
     }
     fs::rename(staging, output_, ec);
-    if (ec) return Fail("cannot move the package to " + output_.string() + ": " + ec.message());
+    if (ec) {
+      const std::string why = ec.message();
+      if (!earlier.empty()) fs::rename(earlier, output_, ec);
+      return Fail("cannot move the package to " + output_.string() + ": " + why);
+    }
+    if (!earlier.empty()) fs::remove_all(earlier, ec);
     r_.folder = output_;
     return true;
   }

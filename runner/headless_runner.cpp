@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "engine/console_host.h"
@@ -51,21 +52,27 @@ int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd,
   HeadlessShell shell(loop, out, *env.codePage);
   RunnerCore runner(host, shell, RunnerSettings::Read(env.config));
   host.attach(&runner);
-  runner.start();
 
+  // Made before the scripts' threads, so that a boot file that uses up the
+  // system's threads cannot leave the runner without the one that stops it.
   // The first stop signal decides the exit status, 128 + its number, as
   // for velmar run: a supervisor sees that the runner was stopped.
   std::atomic<int> caught{0};
   std::thread signalThread;
   if (signals) {
-    signalThread = std::thread([&] {
-      for (int sig; (sig = signals->Wait()) != 0;) {
-        int none = 0;
-        caught.compare_exchange_strong(none, sig);
-        loop.post([&runner] { runner.quitProcedure(0); });
-      }
-    });
+    try {
+      signalThread = std::thread([&] {
+        for (int sig; (sig = signals->Wait()) != 0;) {
+          int none = 0;
+          caught.compare_exchange_strong(none, sig);
+          loop.post([&runner] { runner.quitProcedure(0); });
+        }
+      });
+    } catch (const std::system_error& e) {
+      shell.note(std::string("cannot create the thread that takes the stop signals: ") + e.what());
+    }
   }
+  runner.start();
   int status = loop.run();
   if (signalThread.joinable()) {
     signals->Release(signalThread);

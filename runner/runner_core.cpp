@@ -1,7 +1,9 @@
 #include "runner/runner_core.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <system_error>
 
 #include "values/text_file_ops.h"
@@ -47,7 +49,15 @@ void RunnerCore::start() {
       shell_.note("there is no Script folder in " + env.home.string());
     }
   }
-  for (const BootEntry& entry : boot.entries) StartBootScript(entry);
+  // Scripts past the limit are not even read: a boot file of a hundred
+  // thousand lines would otherwise hold them all in memory.
+  const std::size_t startable = std::min(boot.entries.size(), kMaxRunningScripts);
+  for (std::size_t i = 0; i < startable; ++i) StartBootScript(boot.entries[i]);
+  if (boot.entries.size() > startable) {
+    shell_.note(std::to_string(boot.entries.size() - startable) +
+                " script(s) of the boot file were not started: one program runs at most " +
+                std::to_string(kMaxRunningScripts) + " scripts at once");
+  }
   if (started_ == 0) {
     if (!boot.entries.empty()) shell_.note("no script of the boot file could be started");
     shell_.showMessage(kBootFileMessage);
@@ -65,7 +75,15 @@ void RunnerCore::StartBootScript(const BootEntry& entry) {
       !std::filesystem::is_regular_file(normalized, ec)) {
     shell_.note("cannot read the script " + path + "; it ends at once");
   }
-  ScriptInstance* instance = host_.startScript(entry.displayName, path, entry.param);
+  ScriptInstance* instance = nullptr;
+  try {
+    instance = host_.startScript(entry.displayName, path, entry.param);
+  } catch (const std::exception& e) {
+    // Out of memory while reading it: this script is not started, the
+    // others are.
+    shell_.note("cannot start the script " + path + ": " + e.what());
+    return;
+  }
   started_ += 1;
   if (!host_.run(*instance)) {
     started_ -= 1;

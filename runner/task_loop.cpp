@@ -1,5 +1,8 @@
 #include "runner/task_loop.h"
 
+#include <cstdio>
+#include <exception>
+
 namespace velmar {
 
 void TaskLoop::post(std::function<void()> task) {
@@ -30,7 +33,13 @@ int TaskLoop::run() {
       task = std::move(tasks_.front());
       tasks_.pop_front();
     }
-    task();
+    // No exception ends the loop: the runner would abort with scripts
+    // still running. What went wrong is told and the loop goes on.
+    try {
+      task();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "vlmpack: %s\n", e.what());
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QUrl>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "engine/console_host.h"
@@ -165,14 +166,22 @@ int RunWindowed(const std::filesystem::path& home, int& argc, char** argv) {
     runner.handleRunnerRequest(code);
   };
   shell.attach(&runner);
-  runner.start();
 
-  std::thread signalThread([&] {
-    while (signals.Wait() != 0) shell.post([&runner] { runner.quitProcedure(0); });
-  });
+  // Made before the scripts' threads (see RunHeadless).
+  std::thread signalThread;
+  try {
+    signalThread = std::thread([&] {
+      while (signals.Wait() != 0) shell.post([&runner] { runner.quitProcedure(0); });
+    });
+  } catch (const std::system_error& e) {
+    shell.note(std::string("cannot create the thread that takes the stop signals: ") + e.what());
+  }
+  runner.start();
   const int status = shell.quitStatus() >= 0 ? shell.quitStatus() : app.exec();
-  signals.Release(signalThread);
-  signalThread.join();
+  if (signalThread.joinable()) {
+    signals.Release(signalThread);
+    signalThread.join();
+  }
   host.reset();  // stops what is left and closes the script windows
   return status;
 }

@@ -185,7 +185,9 @@ void QtHost::openNote(ScriptInstance& instance, const std::string& text) {
   const std::string path = notePath(instance.id);
   std::error_code ec;
   std::filesystem::create_directories(environment().home / "Temp", ec);
-  WriteTextFile(path, text, "w");  // an unwritable note is not reported
+  // A note is the programs' own file: a link planted at its name is
+  // replaced, never written through. An unwritable note is not reported.
+  WriteOwnTextFile(path, text, "w");
   if (opener_) opener_(path);
 }
 

@@ -119,7 +119,12 @@ std::string IsNull(ScriptContext&, const Args& args) {
 
 std::string WriteFile(ScriptContext& ctx, const Args& args) {
   const std::string_view mode = args.size() >= 4 ? std::string_view(args[3]) : "a";
-  return WriteTextFile(ResolvePath(ctx, args[1]), args[2], mode, ctx.codePage()) ? "1" : "0";
+  if (WriteTextFile(ResolvePath(ctx, args[1]), args[2], mode, ctx.codePage())) return "1";
+  // The file is as it was; why it could not be written goes to the host.
+  if (ctx.env->diagnostic && !LastWriteFailure().empty()) {
+    ctx.env->diagnostic(ctx.id, LastWriteFailure());
+  }
+  return "0";
 }
 
 std::string ReadFile(ScriptContext& ctx, const Args& args) {

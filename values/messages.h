@@ -55,4 +55,8 @@ inline constexpr char kLibraryMissingSuffix[] = " DLL文件不存在．";
 inline constexpr char kFunctionMissingSuffix[] = " DLL中不存在该函数名．";
 inline constexpr char kUnloadUnknown[] = "释放了未定义的DLL．";
 
+// The manager: a script past the number one program runs at once
+// (kMaxRunningScripts) is not started.
+inline constexpr char kTooManyRunningScripts[] = "同时运行的脚本不能超过1000个．";
+
 }  // namespace velmar::msg

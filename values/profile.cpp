@@ -1,18 +1,17 @@
 #include "values/profile.h"
 
-#include <atomic>
-
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <sstream>
+#include <set>
 #include <vector>
 
 #include "platform/durable_file.h"
 #include "platform/file_lock.h"
-#include "platform/process_info.h"
+#include "platform/regular_file.h"
 #include "values/code_page.h"
 #include "values/text_file_ops.h"
+#include "values/text_limits.h"
 
 namespace velmar {
 
@@ -29,19 +28,26 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Settings are read again at every lookup; a file that is refused is
+// reported once per process and reason, not at every key.
+void ReportRefusedFile(const std::string& reason) {
+  static std::mutex mutex;
+  static std::set<std::string> reported;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (reported.size() > 64 || !reported.insert(reason).second) return;
+  std::fprintf(stderr, "velmar: %s; the settings' defaults are used\n", reason.c_str());
+}
+
 // The whole file; false when it exists but cannot be read (a missing file
-// reads as empty).
+// reads as empty). Only a regular file within the text limit is read: a
+// pipe there would hold the program before any script starts, a device
+// would fill the memory.
 bool ReadBytes(const std::filesystem::path& file, std::string& out) {
-  out.clear();
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    std::error_code ec;
-    return !std::filesystem::exists(file, ec) && !ec;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  out = std::move(text).str();
-  return true;
+  std::string reason;
+  const platform::WholeFileRead read =
+      platform::ReadWholeRegularFile(file.string(), kMaxExpandedTextSize, out, reason);
+  if (read == platform::WholeFileRead::kRefused) ReportRefusedFile(reason);
+  return read != platform::WholeFileRead::kRefused;
 }
 
 // One line of the file: its text is [begin, end), its line end (CR LF, LF or
@@ -90,23 +96,6 @@ bool KeyOf(std::string_view line, std::string_view& key, std::string_view& value
 std::mutex& WriterMutex() {
   static std::mutex mutex;
   return mutex;
-}
-
-// Writes the text into a new temporary file next to `target` under a name
-// no other writer uses (process id plus a counter, made sure by creating it
-// exclusively). False when no such file could be written.
-bool WriteTemporary(const std::filesystem::path& target, std::string_view text,
-                    std::filesystem::path& tmp) {
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tmp = target.string() + ".tmp" + std::to_string(platform::CurrentProcessId()) + "." +
-          std::to_string(counter.fetch_add(1));
-    const platform::NewFileResult result = platform::WriteNewFile(tmp, text);
-    if (result != platform::NewFileResult::kNameTaken) {
-      return result == platform::NewFileResult::kWritten;
-    }
-  }
-  return false;
 }
 
 }  // namespace
@@ -203,24 +192,12 @@ bool Profile::WriteString(std::string_view key, std::string_view value,
   }
 
   // Write next to the file and move it in place, so a reader never sees a
-  // half-written file; a link is followed so that it stays a link.
-  std::error_code ec;
-  std::filesystem::path target = file_;
-  if (std::filesystem::is_symlink(file_, ec)) {
-    target = std::filesystem::canonical(file_, ec);
-    if (ec) return false;
-  }
-  std::filesystem::path tmp;
-  if (!WriteTemporary(target, text, tmp)) return false;
-  const auto perms = std::filesystem::status(target, ec).permissions();
-  if (!ec) std::filesystem::permissions(tmp, perms, ec);
-  std::filesystem::rename(tmp, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(tmp, ignored);
-    return false;
-  }
-  return true;
+  // half-written file and a full disk leaves the old one; a link is followed
+  // so that it stays a link.
+  platform::FileWriteOptions options;
+  options.followLink = true;
+  std::string reason;
+  return platform::ReplaceFile(file_.string(), text, options, reason);
 }
 
 }  // namespace velmar

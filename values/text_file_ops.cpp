@@ -1,11 +1,13 @@
 #include "values/text_file_ops.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
 
+#include "platform/durable_file.h"
 #include "platform/regular_file.h"
 #include "values/text_limits.h"
 
@@ -30,11 +32,12 @@ FilePtr OpenForReading(const std::string& normalizedPath) {
   return FilePtr(platform::OpenRegularFileForReading(normalizedPath));
 }
 
-// A path that exists but is no regular file (or cannot be checked) is not
-// written: opening a pipe with no reader would block, and a device is no
-// place for a script's text.
-bool WritablePath(const std::string& normalizedPath) {
-  return platform::KindOfPath(normalizedPath) != platform::PathKind::kOther;
+// Why the last write of this thread failed (see LastWriteFailure).
+thread_local std::string lastWriteFailure;
+
+bool Failed(std::string reason) {
+  lastWriteFailure = std::move(reason);
+  return false;
 }
 
 // Reads a file in large blocks and hands out its lines in text mode: LF ends
@@ -149,33 +152,73 @@ long long CountTextLinesAt(const std::string& normalizedPath) {
   return count;
 }
 
-bool WriteTextFileAt(const std::string& normalizedPath, std::string_view text,
-                     std::string_view mode) {
-  const bool binary = mode.find('b') != std::string_view::npos;
-  // The mode goes to fopen as the script wrote it; in text mode a "b" is put
-  // right after the access letter so that the line-end translation below is
-  // the only one made (anything after a ',' stays where it was).
-  std::string m(mode);
-  if (!binary) m.insert(m.empty() ? 0 : 1, 1, 'b');
-  if (!UsablePath(normalizedPath) || m.find('\0') != std::string::npos) return false;
-  if (!WritablePath(normalizedPath)) return false;
-  std::FILE* f = std::fopen(normalizedPath.c_str(), m.c_str());
-  if (f == nullptr) return false;
-  bool ok;
-  if (binary) {
-    ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  } else {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    for (char c : text) {
-      if (c == '\n') out += '\r';
-      out += c;
-    }
-    ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+std::string TextModeBytes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
   }
-  // Buffered data reaches the disk only at close: a full disk shows there.
-  const bool closed = std::fclose(f) == 0;
-  return ok && closed;
+  return out;
+}
+
+// The mode is read as fopen reads it (access letter, then '+', 'b', 'x' in
+// any order up to a ','), but no write goes into the file in place: a
+// replaced file is written beside it and renamed over it, an append that
+// fails is cut back, so a full disk never leaves a fragment of either.
+bool WriteTextFileAt(const std::string& normalizedPath, std::string_view text,
+                     std::string_view mode, bool scriptPath, bool privateFile) {
+  lastWriteFailure.clear();
+  if (!UsablePath(normalizedPath) || mode.find('\0') != std::string_view::npos) {
+    return Failed("cannot write a path or mode holding a NUL byte");
+  }
+  const std::string_view flags = mode.substr(0, mode.find(','));
+  if (flags.empty() || (flags[0] != 'w' && flags[0] != 'a' && flags[0] != 'r')) {
+    return Failed("cannot write " + normalizedPath + ": mode \"" + std::string(mode) +
+                  "\" is no file mode");
+  }
+  const bool binary = flags.find('b') != std::string_view::npos;
+  const bool update = flags.find('+') != std::string_view::npos;
+  std::string converted;
+  if (!binary) {
+    converted = TextModeBytes(text);
+    text = converted;
+  }
+  platform::FileWriteOptions options;
+  options.privateFile = privateFile;
+  options.followLink = scriptPath;
+  options.mustNotExist = flags[0] == 'w' && flags.find('x') != std::string_view::npos;
+  std::string reason;
+  bool ok = false;
+  switch (flags[0]) {
+    case 'a':
+      ok = platform::AppendToFile(normalizedPath, text, options, reason);
+      break;
+    case 'w':
+      ok = platform::ReplaceFile(normalizedPath, text, options, reason);
+      break;
+    default: {
+      // "r" opens for reading only; "r+" writes over the start of a file
+      // that must exist and keeps whatever lies past the new text.
+      if (!update) return Failed("cannot write " + normalizedPath + ": mode \"r\" only reads");
+      FilePtr f = OpenForReading(platform::WriteTarget(normalizedPath, scriptPath));
+      uint64_t size = 0;
+      if (!f || !platform::RegularFileSize(f.get(), size)) {
+        return Failed("cannot write " + normalizedPath + ": no such regular file");
+      }
+      if (size > kMaxExpandedTextSize + text.size()) {
+        return Failed("cannot write " + normalizedPath + ": file too large to update");
+      }
+      std::string whole(static_cast<std::size_t>(size), '\0');
+      whole.resize(std::fread(whole.data(), 1, whole.size(), f.get()));
+      if (whole.size() != size) return Failed("cannot read " + normalizedPath);
+      whole.replace(0, std::min(whole.size(), text.size()), text);
+      ok = platform::ReplaceFile(normalizedPath, whole, options, reason);
+      break;
+    }
+  }
+  if (!ok) return Failed(std::move(reason));
+  return true;
 }
 
 }  // namespace
@@ -237,11 +280,22 @@ long long CountTextLines(std::string_view path, const CodePage& cp) {
 }
 
 bool WriteTextFile(std::string_view path, std::string_view text, std::string_view mode) {
-  return WriteTextFileAt(NormalizePath(path), text, mode);
+  return WriteTextFileAt(NormalizePath(path), text, mode, true, false);
 }
 bool WriteTextFile(std::string_view path, std::string_view text, std::string_view mode,
                    const CodePage& cp) {
-  return WriteTextFileAt(NormalizePath(path, cp), text, mode);
+  return WriteTextFileAt(NormalizePath(path, cp), text, mode, true, false);
+}
+bool WritePrivateTextFile(std::string_view path, std::string_view text, std::string_view mode,
+                          const CodePage& cp) {
+  return WriteTextFileAt(NormalizePath(path, cp), text, mode, true, true);
+}
+bool WriteOwnTextFile(const std::string& path, std::string_view text, std::string_view mode) {
+  return WriteTextFileAt(path, text, mode, false, false);
+}
+
+const std::string& LastWriteFailure() {
+  return lastWriteFailure;
 }
 
 std::string UrlEncode(std::string_view text) {

@@ -42,10 +42,20 @@ long long CountTextLines(std::string_view path);
 long long CountTextLines(std::string_view path, const CodePage& cp);
 // Writes the text with an fopen mode; without "b" in the mode every LF is
 // written as CR LF. Failure when the file cannot be opened or the text could
-// not be written completely.
+// not be written completely; the file is then as it was before the call
+// (see platform/durable_file.h). A link at the path is written through: the
+// caller named that path.
 bool WriteTextFile(std::string_view path, std::string_view text, std::string_view mode);
 bool WriteTextFile(std::string_view path, std::string_view text, std::string_view mode,
                    const CodePage& cp);
+// The same for files that hold secrets (cookies): created for the owner only.
+bool WritePrivateTextFile(std::string_view path, std::string_view text, std::string_view mode,
+                          const CodePage& cp);
+// The same for files the programs name themselves under the home folder
+// (notes): a link planted at the path is replaced, never written through.
+bool WriteOwnTextFile(const std::string& path, std::string_view text, std::string_view mode);
+// Why the last failed write of the calling thread failed, for diagnostics.
+const std::string& LastWriteFailure();
 
 std::string UrlEncode(std::string_view text);
 

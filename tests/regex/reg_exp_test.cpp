@@ -127,14 +127,29 @@ TEST(RegExpCompile, ResultCodes) {
 
 TEST(RegExpCompile, HostilePatterns) {
   const std::size_t big = 1 << 20;
-  // Deep nesting and `+` (which copies its operand) nested without end are
-  // refused as out of memory; moderate nesting is fine.
+  // Deep nesting is refused as out of memory; moderate nesting is fine.
   EXPECT_EQ(CompileCode(std::string(big, '(') + "a" + std::string(big, ')')), 1);
   EXPECT_EQ(CompileCode(std::string(big, '{')), 1);
   EXPECT_EQ(CompileCode(std::string(big, '!') + "a"), 1);
-  std::string doubling = "a";
-  for (int i = 0; i < 40; ++i) doubling = "(" + doubling + ")+";
-  EXPECT_EQ(CompileCode(doubling), 1);
+  // Nested `+` loops back instead of copying its operand: its code grows
+  // with the pattern, and it still matches as A followed by A* would.
+  for (const char* lazy : {"", "?"}) {
+    std::string nested = "a";
+    std::string grouped = "a";
+    // Only the outermost may be lazy: a lazy repetition counts as one that
+    // may match nothing, which cannot be repeated.
+    for (int i = 0; i < 40; ++i) {
+      nested = "(" + nested + ")+" + (i == 39 ? lazy : "");
+      grouped = "{" + grouped + "b?}+" + (i == 39 ? lazy : "");
+    }
+    RegExpProgram program;
+    ASSERT_EQ(Compile(program, std::u16string_view(U16(nested))), RegExpError::kNone);
+    EXPECT_LT(program.instructions.size(), 40u * 24);
+    EXPECT_EQ(Matched(nested, "xaaay"), "aaa");  // the inner loops take all
+    EXPECT_EQ(Matched("{ab}+" + std::string(lazy), "xababy"), *lazy ? "ab" : "abab");
+    EXPECT_EQ(Matched(grouped + "c", "abaabc"), "abaabc");
+    EXPECT_EQ(Matched(grouped + "c", "bbc"), "<none>");
+  }
   EXPECT_EQ(Matched(std::string(500, '(') + "a+" + std::string(500, ')'), "xaay"), "aa");
   // Megabyte patterns.
   const std::string literal(big, 'a');

@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -232,6 +234,45 @@ TEST(RunnerCore, AWorkerThatCannotBeCreatedIsNotCounted) {
     EXPECT_EQ(runner.WaitForQuit(), 0);
     EXPECT_EQ(runner.Output(), "show: a\nstate: exit\n");
   }
+}
+
+// A boot file longer than the number of scripts one program runs starts
+// that many, says so once, and the runner still ends as usual.
+TEST(RunnerCore, StartsNoMoreScriptsThanTheLimit) {
+  TempDir home;
+  home.Write("Script/wait.vlm", "<main>\nsuspend\n");
+  std::string boot;
+  for (std::size_t i = 0; i < kMaxRunningScripts + 3; ++i) {
+    boot += "w" + std::to_string(i) + "^wait.vlm^\n";
+  }
+  home.Write("Velmar.boot", boot);
+  RunnerFixture runner(home);
+  runner.Start();
+  EXPECT_EQ(runner.core().startedCount(), static_cast<int>(kMaxRunningScripts));
+  EXPECT_EQ(runner.host().instanceCount(), kMaxRunningScripts);
+  const std::vector<std::string> calls = runner.shell.Calls();
+  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                          [](const std::string& c) {
+                            return c.find("3 script(s) of the boot file were not started") !=
+                                   std::string::npos;
+                          }),
+            1);
+  // One more is refused while they run, and reported as such.
+  ScriptInstance* extra = runner.host().startScript("x", (home.path() / "x").string(), "");
+  EXPECT_FALSE(runner.host().run(*extra));
+  EXPECT_TRUE(runner.host().atRunningLimit());
+  runner.host().discardUnstarted(*extra);
+  runner.OnRunner([](RunnerCore& core) { core.quitProcedure(0); });
+  EXPECT_EQ(runner.WaitForQuit(60000), 0);
+  EXPECT_FALSE(runner.host().atRunningLimit());
+}
+
+// An exception thrown by a task is told, and the loop goes on to the next.
+TEST(TaskLoop, NoExceptionEndsTheLoop) {
+  TaskLoop loop;
+  loop.post([] { throw std::runtime_error("lost task"); });
+  loop.post([&loop] { loop.quit(5); });
+  EXPECT_EQ(loop.run(), 5);
 }
 
 // A worker inside a native call of 8 s cannot see the stop: the quit
