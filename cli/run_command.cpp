@@ -100,6 +100,7 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   // Why a request failed goes to standard error, apart from the request
   // lines on standard output.
   env.diagnostic = ConsoleDiagnostics(stderr, "velmar run");
+  env.scriptError = ConsoleScriptErrors(stderr, "velmar run");
 
   const fs::path scriptPath = ResolveScript(*script, home);
   if (!IsReadableFile(scriptPath)) {
@@ -115,7 +116,7 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   platform::StopSignals signals;
 
   ConsoleHost host(env, stdout, platform::kStandardInput);
-  ScriptInstance* instance = host.startScript(scriptPath.stem().string(), source, param);
+  ScriptInstance* instance = host.startScript(scriptPath.stem().string(), source, param, scriptPath.string());
 
   // The signal thread starts only once the worker exists: a stop before that
   // would find nothing alive and be lost, while a signal that arrives
