@@ -104,6 +104,17 @@ TEST(Cli, ErrorsNameTheirFileAndLineOnStandardError) {
                            ":3: error: use of an undefined section name (CALL <nowhere>)\n");
 }
 
+TEST(Cli, ARefusedPatternIsADiagnosticWithItsLine) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  const auto script = home.Write("Script/p.vlm", "show a\nregex r ab{c\nmatch r abc\nshow [$r.count]\n");
+  const auto result = RunVelmar({"run", "--home", home.path().string(), script.string()});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out, "show: a\nshow: 0\nstate: exit\n");
+  EXPECT_EQ(result.err, "velmar run: " + script.string() +
+                            ":2: regular expression r matches nothing: unbalanced brace at position 2\n");
+}
+
 TEST(Cli, CodePageOptionConvertsSystemTexts) {
   REQUIRE_RUN_COMMAND();
   TempDir home;
