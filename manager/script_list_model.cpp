@@ -20,10 +20,22 @@ int ScriptListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant ScriptListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumns) return {};
-  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-    return rows_[index.row()].texts[index.column()];
+  const Row& row = rows_[index.row()];
+  if (role == Qt::ToolTipRole && !row.lastError.isEmpty()) {
+    return row.texts[index.column()] + QLatin1Char('\n') + row.lastError;
   }
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return row.texts[index.column()];
   return {};
+}
+
+void ScriptListModel::setLastError(int row, QString text) {
+  if (row < 0 || row >= rowCount()) return;
+  rows_[row].lastError = std::move(text);
+  Q_EMIT dataChanged(index(row, 0), index(row, kColumns - 1), {Qt::ToolTipRole});
+}
+
+QString ScriptListModel::lastError(int row) const {
+  return row >= 0 && row < rowCount() ? rows_[row].lastError : QString();
 }
 
 QVariant ScriptListModel::headerData(int section, Qt::Orientation orientation, int role) const {

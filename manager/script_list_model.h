@@ -39,11 +39,16 @@ class ScriptListModel : public QAbstractTableModel {
   void setText(int row, int column, QString text);
   // Tells the view about every changed row now.
   void flush();
+  // The position and reason of the row's last script error, shown in the
+  // row's tooltip under its cell text; empty until one happens.
+  void setLastError(int row, QString text);
+  QString lastError(int row) const;
 
  private:
   struct Row {
     ScriptInstance* instance;
     std::array<QString, kColumns> texts;
+    QString lastError;
   };
   std::vector<Row> rows_;
   int dirtyFirst_ = -1;
