@@ -52,6 +52,7 @@ class Checker {
     CheckPatternsAndReferences();
     CheckJoinedLines();
     CheckUnreachable();
+    CheckEventSections();
     std::stable_sort(found_.begin(), found_.end(), [](const Sorted& a, const Sorted& b) {
       if (a.file != b.file) return a.file < b.file;
       if (a.finding.line != b.finding.line) return a.finding.line < b.finding.line;
@@ -349,6 +350,24 @@ class Checker {
       Add(next, false, std::string("'") + std::string(KeywordOf(next.id)) +
                            "' can never run: it follows an unconditional " +
                            std::string(KeywordOf(c.id)) + " and no label leads to it");
+    }
+  }
+
+  // The tray and the hot key raise a fixed set of events; a section for
+  // another event of theirs never runs. (Window events are left alone: any
+  // script's window can raise them, with names its page chooses.)
+  void CheckEventSections() {
+    static const std::set<std::string_view> kRaised = {"<on_tray_click>", "<on_tray_click_show>",
+                                                       "<on_tray_click_quit>", "<on_system_hotkey>"};
+    for (const LabelDefinition& d : p_.labelDefinitions) {
+      const std::string_view label = d.label;
+      const bool tray = label.rfind("<on_tray_", 0) == 0;
+      const bool system = label.rfind("<on_system_", 0) == 0;
+      if ((!tray && !system) || kRaised.count(label)) continue;
+      Add(d.at.file, d.at.line, 1, false,
+          "event section " + d.label + " never runs: the " + (tray ? "tray raises only click, "
+                                                                     "click_show and click_quit"
+                                                                   : "hot key raises only system_hotkey"));
     }
   }
 

@@ -71,7 +71,7 @@ TEST_F(ScriptCheckerTest, EverySeededFaultIsFoundAsItsFileSays) {
     ASSERT_FALSE(expected.empty()) << path << " says nothing it expects";
     EXPECT_EQ(Texts(CheckScriptFile(path, env_)), expected) << path;
   }
-  EXPECT_GE(files, 18);
+  EXPECT_GE(files, 19);
 }
 
 TEST_F(ScriptCheckerTest, ExamplesAndWellFormedScriptsHaveNoErrors) {
