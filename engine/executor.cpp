@@ -81,11 +81,7 @@ class Run {
   explicit Run(ScriptContext& ctx)
       : ctx_(ctx), commands_(ctx.program->commands), last_(ctx.lastIndex) {
     if (last_ >= commands_.size()) last_ = static_cast<uint32_t>(commands_.size() - 1);
-    structure_ = &ctx.program->structure;
-    if (!structure_->Covers(commands_.size(), last_)) {
-      ownStructure_ = BlockStructure(commands_, last_);
-      structure_ = &ownStructure_;
-    }
+    if (ctx.program->structure.Covers(commands_.size(), last_)) structure_ = &ctx.program->structure;
     for (const LoopRecord& record : ctx.loopStack) Count(record, +1);
   }
 
@@ -181,12 +177,21 @@ class Run {
 
   void Push(uint32_t index) { ctx_.executionStack.push_back(index); }
 
-  // The end of the block owned by statement a, from the program's tables.
-  uint32_t BlockEnd(uint32_t a) const { return structure_->BlockEnd(a); }
+  // The program's block tables; made for this run, on first need, when the
+  // program has none for its last index (a program built by hand).
+  const BlockStructure& Structure() {
+    if (!structure_) {
+      ownStructure_ = BlockStructure(commands_, last_);
+      structure_ = &ownStructure_;
+    }
+    return *structure_;
+  }
+  // The end of the block owned by statement a.
+  uint32_t BlockEnd(uint32_t a) { return Structure().BlockEnd(a); }
   // Enters the plain block whose `{` is at b: continues after its matching
   // `}` (when there is one before the final `exit`) once the block is left.
   void EnterBlock(uint32_t b) {
-    const uint32_t close = structure_->CloseAfter(b);
+    const uint32_t close = Structure().CloseAfter(b);
     if (close != BlockStructure::kNone && close < last_) Push(close + 1);
     Push(b + 1);
   }
@@ -394,8 +399,9 @@ class Run {
   void Switch(uint32_t i, const std::string& value) {
     bool matched = false;
     uint32_t match = 0;
-    for (uint32_t k = structure_->FirstArm(i); k != BlockStructure::kNone && !matched;
-         k = structure_->NextArm(k)) {
+    const BlockStructure& structure = Structure();
+    for (uint32_t k = structure.FirstArm(i); k != BlockStructure::kNone && !matched;
+         k = structure.NextArm(k)) {
       const ScriptCommand& c = commands_[k];
       bool hit = c.id == stmt::kDefault;
       if (c.id == stmt::kCase) hit = ControlText(k, c.text) == value;
@@ -404,7 +410,7 @@ class Run {
         match = k < last_ ? k + 1 : last_;
       }
     }
-    const uint32_t close = structure_->CloseAfter(i + 1);
+    const uint32_t close = structure.CloseAfter(i + 1);
     if (close != BlockStructure::kNone && close < last_) Push(close + 1);
     if (matched) Push(match);
   }
@@ -412,10 +418,8 @@ class Run {
   ScriptContext& ctx_;
   const std::vector<ScriptCommand>& commands_;
   uint32_t last_;
-  // The program's own tables, or tables made for this run when the program
-  // has none for its last index (a program built by hand).
   BlockStructure ownStructure_;
-  const BlockStructure* structure_;
+  const BlockStructure* structure_ = nullptr;
   std::vector<std::unique_ptr<CompiledStatement>> compiled_;
   std::vector<uint8_t> runs_;
   std::unordered_map<uint32_t, int> starts_;
