@@ -53,6 +53,7 @@ class Checker {
     CheckJoinedLines();
     CheckUnreachable();
     CheckEventSections();
+    CheckUnwrittenVariables();
     std::stable_sort(found_.begin(), found_.end(), [](const Sorted& a, const Sorted& b) {
       if (a.file != b.file) return a.file < b.file;
       if (a.finding.line != b.finding.line) return a.finding.line < b.finding.line;
@@ -368,6 +369,57 @@ class Checker {
           "event section " + d.label + " never runs: the " + (tray ? "tray raises only click, "
                                                                      "click_show and click_quit"
                                                                    : "hot key raises only system_hotkey"));
+    }
+  }
+
+  // The variable a `[#name]` word names; empty when it is not one.
+  static std::string VariableOf(std::string_view word) {
+    if (word.size() < 4 || word.substr(0, 2) != "[#" || word.back() != ']') return {};
+    return std::string(word.substr(2, word.size() - 3));
+  }
+
+  // A variable read where no statement of the program writes it holds the
+  // empty text: usually a misspelt name.
+  void CheckUnwrittenVariables() {
+    // Set by the system, the host or the statements themselves.
+    static const std::set<std::string_view> kSystem = {
+        "status", "http_body", "http_head", "input", "return", "param", "source",
+        "window_name", "window_event", "window_value"};
+    std::unordered_set<std::string> written;
+    for (uint32_t i = 0; i < last_; ++i) {
+      const ScriptCommand& c = p_.commands[i];
+      std::string head;
+      if (c.id == stmt::kVar || c.id == stmt::kGetCookies) {
+        head = splitFirstWord(c.text, "", cp_).head;
+      } else if (c.id == stmt::kReplace) {
+        head = splitFirstWord(splitFirstWord(c.text, "", cp_).tail, "", cp_).head;
+      } else {
+        continue;
+      }
+      const std::string name = VariableOf(head);
+      // A name built at run time could be any name: nothing can be said.
+      if (name.empty() || IsDynamic(name)) return;
+      written.insert(name);
+    }
+    std::vector<ReferenceMatch> refs;
+    std::set<std::string> reported;
+    for (uint32_t i = 0; i < last_; ++i) {
+      const ScriptCommand& c = p_.commands[i];
+      if (!IsExpandedText(c.id)) continue;
+      FindReferences(cp_, c.text, refs);
+      for (const ReferenceMatch& r : refs) {
+        if (r.sigil != '#') continue;
+        const std::string name(r.NamePart(c.text));
+        // `split` stores its pieces in _0, _1, ...
+        if (name.empty() || name[0] == '_' || kSystem.count(name) || written.count(name)) continue;
+        if (!reported.insert(name).second) continue;
+        uint32_t line = c.line;
+        const auto breaks = static_cast<uint32_t>(std::count(c.text.begin(), c.text.begin() + r.pos, '\n'));
+        if (breaks > 0 && c.lastLine >= c.line + breaks) line = c.line + breaks;
+        const std::string_view ref = std::string_view(c.text).substr(r.pos, r.len);
+        Add(c.file, line, ColumnOf(c.file, line, ref), false,
+            "variable " + name + " is read, but no statement writes it");
+      }
     }
   }
 
