@@ -84,28 +84,28 @@ class Checker {
     Add(c.file, c.line, column, error, std::move(message));
   }
 
-  // The text of a line of one of the program's files, read once per file.
+  // The text of a line of one of the program's files, read once per file
+  // and only for files with findings.
   std::string_view LineOf(uint32_t file, uint32_t line) {
-    auto it = lines_.find(file);
-    if (it == lines_.end()) {
-      std::vector<std::string> split;
-      if (file < p_.files.size()) {
-        const std::string text = ReadTextFile(p_.files[file], cp_);
-        std::size_t pos = 0;
-        while (pos < text.size()) {
-          const std::size_t q = text.find("\r\n", pos);
-          if (q == std::string::npos) {
-            split.push_back(text.substr(pos));
-            break;
-          }
-          split.push_back(text.substr(pos, q - pos));
-          pos = q + 2;
-        }
+    auto it = sources_.find(file);
+    if (it == sources_.end()) {
+      Source source;
+      if (file < p_.files.size()) source.text = ReadTextFile(p_.files[file], cp_);
+      const std::string& t = source.text;
+      for (std::size_t pos = 0; pos < t.size();) {
+        source.starts.push_back(pos);
+        const std::size_t q = t.find("\r\n", pos);
+        pos = q == std::string::npos ? t.size() : q + 2;
       }
-      it = lines_.emplace(file, std::move(split)).first;
+      it = sources_.emplace(file, std::move(source)).first;
     }
-    if (line == 0 || line > it->second.size()) return {};
-    return it->second[line - 1];
+    const Source& source = it->second;
+    if (line == 0 || line > source.starts.size()) return {};
+    const std::size_t begin = source.starts[line - 1];
+    std::size_t end = line < source.starts.size() ? source.starts[line] : source.text.size();
+    std::string_view text = std::string_view(source.text).substr(begin, end - begin);
+    if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n") text.remove_suffix(2);
+    return text;
   }
 
   // Column (from 1, in characters) of `needle` in the line, plus `after`
@@ -428,7 +428,11 @@ class Checker {
   const CodePage& cp_;
   const uint32_t last_;
   std::vector<Sorted> found_;
-  std::map<uint32_t, std::vector<std::string>> lines_;
+  struct Source {
+    std::string text;
+    std::vector<std::size_t> starts;  // where each line begins
+  };
+  std::map<uint32_t, Source> sources_;
 };
 
 }  // namespace
