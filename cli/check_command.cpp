@@ -106,6 +106,9 @@ int RunCheckCommand(const std::vector<std::string>& args) {
     for (CheckFinding& finding : CheckScriptFile(file, env)) {
       if (werror) finding.error = true;
       errors = errors || finding.error;
+      // JSON is UTF-8: script text quoted in a message of a GBK script is
+      // converted (the text form keeps the script's own bytes).
+      if (json && env.codePage->id() != CodePage::kUtf8) finding.message = env.codePage->ToUtf8(finding.message);
       WriteLine(json ? FormatFindingJson(finding) : FormatFindingText(finding));
     }
   }

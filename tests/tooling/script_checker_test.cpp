@@ -168,6 +168,11 @@ TEST_F(ScriptCheckerTest, CommandFormatsExitStatusesAndRefusals) {
   EXPECT_EQ(result.out, "{\"column\":1,\"file\":\"" + bad +
                             "\",\"line\":2,\"message\":\"'}' closes no block\",\"severity\":\"error\"}\n");
 
+  // JSON carries UTF-8 also for a script in code page 936.
+  const std::string gbk = home_.Write("Script/gbk.vlm", "show [#\xd6\xd0]\n").string();
+  result = RunVelmar({"check", "--codepage", "936", "--format", "json", "--home", home, gbk});
+  EXPECT_NE(result.out.find("\"message\":\"variable 中 is read"), std::string::npos) << result.out;
+
   // A folder, a FIFO or a missing file is refused with exit 2; the other
   // files are still checked.
   ASSERT_EQ(::mkfifo((home_.path() / "fifo.vlm").c_str(), 0600), 0);
