@@ -17,8 +17,8 @@ BlockStructure::BlockStructure(const std::vector<ScriptCommand>& commands, uint3
   // with depth 1 reaches 0 exactly where this first falls below depth[p],
   // and it moves by at most one per command, so that is where it first
   // equals depth[p] - 1.
-  std::vector<int64_t> depth(n);
-  int64_t d = 0;
+  std::vector<int32_t> depth(n);
+  int32_t d = 0;
   for (std::size_t j = 0; j < n; ++j) {
     if (commands[j].id == stmt::kBlockOpen) ++d;
     if (commands[j].id == stmt::kBlockClose) --d;
@@ -33,10 +33,10 @@ BlockStructure::BlockStructure(const std::vector<ScriptCommand>& commands, uint3
   // `arms` holds, by rising depth, the nearest arm still reachable at that
   // depth from the current index, that is with no lower depth between.
   std::vector<uint32_t> lower;
-  std::vector<std::pair<int64_t, uint32_t>> arms;
+  std::vector<std::pair<int32_t, uint32_t>> arms;
   for (std::size_t jj = n; jj-- > 0;) {
     const auto j = static_cast<uint32_t>(jj);
-    const int64_t level = depth[j];
+    const int32_t level = depth[j];
     while (!lower.empty() && depth[lower.back()] >= level) lower.pop_back();
     if (!lower.empty()) close_[j] = lower.back();
     lower.push_back(j);

@@ -31,18 +31,16 @@ struct SourceFrame {
 };
 
 // Only regular files are read as scripts: a folder reads as nothing, and a
-// pipe or device could block the loader or feed it without end. `readable`
-// tells an empty file from one that could not be read.
-std::string ReadScriptFile(const std::string& path, const CodePage& cp, bool* readable = nullptr) {
-  if (readable) *readable = false;
+// pipe or device could block the loader or feed it without end.
+std::string ReadScriptFile(const std::string& path, const CodePage& cp) {
   const std::string normalized = NormalizePath(path, cp);
   if (normalized.find('\0') != std::string::npos) return {};  // would name another file
   std::error_code ec;
   if (!std::filesystem::is_regular_file(normalized, ec)) return {};
-  if (readable) *readable = ::access(normalized.c_str(), R_OK) == 0;
   return ReadTextFile(path, cp);
 }
 
+// Whether `using` can read the file: a regular file that opens.
 bool IsReadableScript(const std::string& path, const CodePage& cp) {
   const std::string normalized = NormalizePath(path, cp);
   if (normalized.find('\0') != std::string::npos) return false;
@@ -145,9 +143,17 @@ ScriptProgram parseScript(std::string_view source, const EngineEnvironment& env,
         // including file, so that a script and its includes can be kept
         // together anywhere.
         std::string path = problem.path;
-        if (!IsReadableScript(path, cp) && !program.files[frame.file].empty()) {
+        bool readable = IsReadableScript(path, cp);
+        if (!readable && !program.files[frame.file].empty()) {
           std::string beside = IncludePathBeside(program.files[frame.file], split.text, cp);
-          if (IsReadableScript(beside, cp)) path = std::move(beside);
+          if (IsReadableScript(beside, cp)) {
+            path = std::move(beside);
+            readable = true;
+          }
+        }
+        if (!readable) {
+          program.includeProblems.push_back(std::move(problem));
+          break;
         }
         const std::string canonical = CanonicalOrSelf(path);
         bool onChain = false;
@@ -158,14 +164,9 @@ ScriptProgram parseScript(std::string_view source, const EngineEnvironment& env,
           program.includeProblems.push_back(std::move(problem));
           break;
         }
-        bool readable = false;
         SourceFrame include;
-        include.owned = std::make_unique<std::string>(ReadScriptFile(path, cp, &readable));
+        include.owned = std::make_unique<std::string>(ReadTextFile(path, cp));
         include.path = canonical;
-        if (!readable) {
-          program.includeProblems.push_back(std::move(problem));
-          break;
-        }
         if (include.owned->empty()) break;
         include.text = DropByteOrderMark(*include.owned, cp);
         include.file = static_cast<uint32_t>(program.files.size());
