@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the core's benchmark programs (loop, expansion, regex, HTTP) of two
+# Runs the core's benchmark programs (loader, loop, expansion, regex, HTTP) of two
 # revisions side by side: each revision is built in Release in a folder of
 # its own, then every benchmark runs alternately, BEFORE then AFTER, ROUNDS
 # times, so both see the same machine load. Prints the median real time of
@@ -18,7 +18,7 @@ before=${1:?give the revision to compare against}
 after=${2:?give the revision to compare}
 rounds=${3:-3}
 base=/tmp/velmar-compare
-programs=(bench_executor_loop bench_expansion bench_regex http/bench_http)
+programs=(bench_loader bench_executor_loop bench_expansion bench_regex http/bench_http)
 mkdir -p "$base"
 
 # Prepares and builds one revision; prints its build folder.
@@ -32,7 +32,7 @@ build_revision() {
       git -C "$here" worktree add --detach -q "$src" "$rev" >&2
     fi
   fi
-  (cd "$src" && BUILD_TARGETS="velmar bench_executor_loop bench_expansion bench_regex bench_http" \
+  (cd "$src" && BUILD_TARGETS="velmar bench_loader bench_executor_loop bench_expansion bench_regex bench_http" \
     bash scripts/build.sh build-compare -DCMAKE_BUILD_TYPE=Release -DVELMAR_BENCH=ON \
     -DVELMAR_TESTS=OFF -DVELMAR_UI=OFF -DVELMAR_SANITIZE= >"$base/build-$(basename "$src").log" 2>&1) ||
     { echo "building $rev failed; see $base/build-$(basename "$src").log" >&2; exit 1; }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/check_command.h"
 #include "cli/help_command.h"
 #include "cli/pack_command.h"
 #include "cli/regex_command.h"
@@ -14,6 +15,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: velmar run [--home DIR [--create-home]] [--codepage 65001|936]\n"
     "                  [--output-codepage 65001|936] [--param TEXT] SCRIPT|-\n"
+    "       velmar check [--format text|json] [--werror] [--home DIR] [--codepage N] FILE...\n"
     "       velmar regex [--codepage 65001|936] [--] PATTERN [FILE]\n"
     "       velmar pack SCRIPT_FOLDER OUTPUT [--archive] [--force] [--appname NAME]\n"
     "                   [--homepage URL] [--hotkey KEY] [--boot FILE]\n"
@@ -36,6 +38,9 @@ constexpr const char* kUsage =
     "        --param TEXT    the script's variable `param`\n"
     "        exit status: 0 done, 1 ended by a script error, 2 usage error or\n"
     "        unreadable script, 130/143 stopped by SIGINT/SIGTERM.\n"
+    "check   reports what is wrong in scripts before they run, as\n"
+    "        FILE:LINE:COLUMN: error|warning: MESSAGE (or JSON objects); exit status\n"
+    "        0 no errors, 1 errors, 2 a file cannot be read.\n"
     "regex   tests a regular expression against a file or standard input.\n"
     "help    the manual: a statement, a built-in function, a Config.ini key or a\n"
     "        topic (velmar help get, velmar help split, velmar help regex); without\n"
@@ -64,6 +69,7 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "run") return velmar::RunScriptCommand(rest);
+  if (command == "check") return velmar::RunCheckCommand(rest);
   if (command == "regex") return velmar::RunRegexCommand(rest);
   if (command == "pack") return velmar::RunPackCommand(rest);
   if (command == "help") return velmar::RunHelpCommand(rest);

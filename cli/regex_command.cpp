@@ -16,6 +16,7 @@
 #include "platform/stop_signals.h"
 #include "regex/huge_page_buffer.h"
 #include "regex/named_regex.h"
+#include "regex/reg_exp.h"
 #include "values/code_page.h"
 
 namespace velmar {
@@ -60,6 +61,36 @@ class InputText {
   std::size_t size_ = 0;
 };
 
+// Columns a terminal gives the first `units` UTF-16 units of a pattern: one
+// per character, two for the wide characters of East Asian scripts.
+std::size_t CaretColumn(std::u16string_view pattern, std::size_t units) {
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < units && i < pattern.size(); ++i) {
+    const char16_t u = pattern[i];
+    if (u >= 0xDC00 && u <= 0xDFFF) continue;  // the second half of a pair
+    column += (u >= 0x1100 && u <= 0x115F) || (u >= 0x2E80 && u <= 0xA4CF) ||
+                      (u >= 0xAC00 && u <= 0xD7A3) || (u >= 0xF900 && u <= 0xFAFF) ||
+                      (u >= 0xFE30 && u <= 0xFE4F) || (u >= 0xFF00 && u <= 0xFF60) ||
+                      (u >= 0xFFE0 && u <= 0xFFE6)
+                  ? 2
+                  : 1;
+  }
+  return column;
+}
+
+// A pattern the compiler refuses matches nothing in a script; here the
+// person testing it learns why, with a caret under the place.
+bool ReportRefusedPattern(const CodePage& cp, const std::string& pattern) {
+  const std::u16string wide = cp.ToUtf16(pattern);
+  RegExpProgram program;
+  const RegExpError error = Compile(program, std::u16string_view(wide));
+  if (error == RegExpError::kNone) return false;
+  std::fprintf(stderr, "velmar regex: %s at position %zu\n  %s\n  %s^\n", RegExpErrorReason(error),
+               program.errorOffset, pattern.c_str(),
+               std::string(CaretColumn(wide, program.errorOffset), ' ').c_str());
+  return true;
+}
+
 }  // namespace
 
 int RunRegexCommand(const std::vector<std::string>& args) {
@@ -92,6 +123,7 @@ int RunRegexCommand(const std::vector<std::string>& args) {
     }
   }
   if (rest.empty() || rest.size() > 2) return Usage();
+  if (ReportRefusedPattern(CodePage::Get(codePage), rest[0])) return 1;
 
   InputText input;
   if (rest.size() == 2) {

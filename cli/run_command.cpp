@@ -222,6 +222,7 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   // Why a request failed goes to standard error, apart from the request
   // lines on standard output.
   env.diagnostic = ConsoleDiagnostics(stderr, "velmar run");
+  env.scriptError = ConsoleScriptErrors(stderr, "velmar run");
 
   StandardInputScript fromInput;
   fs::path scriptPath;
@@ -254,7 +255,8 @@ int RunScriptCommand(const std::vector<std::string>& args) {
     host.setOutputCodePage(TerminalCodePage(*env.codePage));
   }
   ScriptInstance* instance = host.startScript(
-      *script == "-" ? std::string("stdin") : scriptPath.stem().string(), source, param);
+      *script == "-" ? std::string("stdin") : scriptPath.stem().string(), source, param,
+      *script == "-" ? std::string("<stdin>") : scriptPath.string());
 
   // The signal thread starts only once the worker exists: a stop before that
   // would find nothing alive and be lost, while a signal that arrives

@@ -48,6 +48,20 @@ std::function<void(int32_t, std::string_view)> ConsoleDiagnostics(std::FILE* err
   };
 }
 
+std::function<void(int32_t, const ScriptErrorReport&)> ConsoleScriptErrors(std::FILE* err,
+                                                                           std::string program) {
+  return [err, program = std::move(program)](int32_t, const ScriptErrorReport& report) {
+    std::string line = report.file.empty() || report.line == 0
+                           ? program
+                           : report.file + ":" + std::to_string(report.line);
+    line += ": error: " + report.reason;
+    if (!report.what.empty()) line += " (" + report.what + ")";
+    line = EscapeConsoleText(line) + "\n";
+    std::fwrite(line.data(), 1, line.size(), err);
+    std::fflush(err);
+  };
+}
+
 ScreenSize ConsoleHost::screenSize() {
   const platform::DisplaySize size = platform::QueryDisplaySize();
   return {size.width, size.height};

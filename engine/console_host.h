@@ -28,6 +28,13 @@ std::string EscapeConsoleText(std::string_view text);
 std::function<void(int32_t scriptId, std::string_view text)> ConsoleDiagnostics(
     std::FILE* err, std::string program);
 
+// The script-error callback of a console program's environment: each error
+// becomes one line "FILE:LINE: error: REASON (WHAT)" on `err`, the form
+// compilers use, so that terminals and editors lead to the line; without a
+// position "<program>: error: REASON (WHAT)".
+std::function<void(int32_t scriptId, const ScriptErrorReport& report)> ConsoleScriptErrors(
+    std::FILE* err, std::string program);
+
 class ConsoleHost : public ScriptHostBase {
  public:
   // `out` receives the request lines; prompt answers are read from the file

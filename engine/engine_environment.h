@@ -35,6 +35,15 @@ struct SharedJScript {
 // means no limit.
 int JsTimeLimitMs(const Profile& config);
 
+// A script error as a person at a terminal or in the manager reads it, apart
+// from the alert the script shows: where it happened and why, in English.
+struct ScriptErrorReport {
+  std::string file;   // as the user named it; empty when not known
+  uint32_t line = 0;  // from 1; 0 when not known
+  std::string what;   // the statement in short, in the script's code page
+  std::string reason; // English
+};
+
 struct EngineEnvironment {
   std::filesystem::path home;
   Profile config;
@@ -48,6 +57,9 @@ struct EngineEnvironment {
   // it. Called on the script's worker thread; unset, they are dropped. The
   // libraries never write to standard error themselves.
   std::function<void(int32_t scriptId, std::string_view text)> diagnostic;
+  // Where every script error goes as well as to the alert, with its
+  // position; called on the worker's thread before the alert is sent.
+  std::function<void(int32_t scriptId, const ScriptErrorReport& report)> scriptError;
 
   // Evaluates like the `js` statement under the JScript lock: true with the
   // result text, false with the engine's error text in `error`. With `stop`,

@@ -32,14 +32,22 @@ std::string Expanded(ScriptContext& ctx, const std::string& stored) {
 struct StatementAbandoned {};
 
 // The statement this thread's worker executes and whether it has reported a
-// script error. The first error ends the run; a handler that goes on with
-// the broken text and fails again must not add a second alert that names a
-// follow-on fault instead of the cause.
+// script error. Every error of the expansion of a statement's text is shown
+// (three failing calls in one text are three alerts) and the first ends the
+// run; a handler that goes on with the broken text and fails again adds no
+// alert that names a follow-on fault instead of the cause.
 struct CurrentStatement {
   const ScriptContext* ctx = nullptr;
   bool failed = false;
+  // Nesting of ExpansionScope, the number of the outermost expansion now
+  // running (or last run), and the one that reported the first error (0:
+  // the first error came from outside any expansion).
+  int expanding = 0;
+  uint64_t expansion = 0;
+  uint64_t failedIn = 0;
 };
 thread_local CurrentStatement tCurrentStatement;
+thread_local uint64_t tExpansionCount = 0;
 
 // Runs a statement of the keyword table's handlers with the text its
 // argument mode asks for; `compiled` is its prepared form, if any.
@@ -73,6 +81,7 @@ class Run {
   explicit Run(ScriptContext& ctx)
       : ctx_(ctx), commands_(ctx.program->commands), last_(ctx.lastIndex) {
     if (last_ >= commands_.size()) last_ = static_cast<uint32_t>(commands_.size() - 1);
+    if (ctx.program->structure.Covers(commands_.size(), last_)) structure_ = &ctx.program->structure;
     for (const LoopRecord& record : ctx.loopStack) Count(record, +1);
   }
 
@@ -168,24 +177,22 @@ class Run {
 
   void Push(uint32_t index) { ctx_.executionStack.push_back(index); }
 
-  // findBlockEnd, remembered per statement: the program never changes while
-  // it runs, and an `if` inside a loop would otherwise rescan its block on
-  // every turn.
-  uint32_t BlockEnd(uint32_t a) {
-    if (blockEnds_.empty()) blockEnds_.assign(commands_.size(), 0);
-    uint32_t& cached = blockEnds_[a];
-    if (cached == 0) cached = findBlockEnd(ctx_, a);  // never 0: it is at least a + 2
-    return cached;
-  }
-  // enterBlock with the same memory: the block of the `{` at b is the block
-  // that findBlockEnd of b - 1 finds, and "no matching `}`" is its b + 1.
-  void EnterBlock(uint32_t b) {
-    if (b == 0) {
-      enterBlock(ctx_, b);
-      return;
+  // The program's block tables; made for this run, on first need, when the
+  // program has none for its last index (a program built by hand).
+  const BlockStructure& Structure() {
+    if (!structure_) {
+      ownStructure_ = BlockStructure(commands_, last_);
+      structure_ = &ownStructure_;
     }
-    const uint32_t e = BlockEnd(b - 1);
-    if (e != b + 1) Push(e);
+    return *structure_;
+  }
+  // The end of the block owned by statement a.
+  uint32_t BlockEnd(uint32_t a) { return Structure().BlockEnd(a); }
+  // Enters the plain block whose `{` is at b: continues after its matching
+  // `}` (when there is one before the final `exit`) once the block is left.
+  void EnterBlock(uint32_t b) {
+    const uint32_t close = Structure().CloseAfter(b);
+    if (close != BlockStructure::kNone && close < last_) Push(close + 1);
     Push(b + 1);
   }
 
@@ -237,8 +244,9 @@ class Run {
       advanced = true;
     }
     const ScriptCommand& command = commands_[i];
+    ctx_.current = &command;
     bool goOn = true;
-    tCurrentStatement = {&ctx_, false};
+    tCurrentStatement = {&ctx_, false, 0, 0, 0};
     try {
       goOn = Step(i, command, advanced);
     } catch (const StatementAbandoned&) {
@@ -386,36 +394,32 @@ class Run {
   }
 
   // The `switch` search: only the `case` lines of the switch's own level are
-  // expanded, so no other statement has side effects before the match.
+  // expanded, in order up to the first match, so no other statement has side
+  // effects before the match.
   void Switch(uint32_t i, const std::string& value) {
-    int depth = 1;
     bool matched = false;
     uint32_t match = 0;
-    for (uint32_t j = i + 2; j <= last_; ++j) {
-      const ScriptCommand& c = commands_[j];
-      if (c.id == stmt::kBlockOpen) {
-        ++depth;
-      } else if (c.id == stmt::kBlockClose) {
-        if (--depth == 0) {
-          if (j < last_) Push(j + 1);
-          break;
-        }
-      } else if (depth == 1 && !matched) {
-        bool hit = c.id == stmt::kDefault;
-        if (c.id == stmt::kCase) hit = ControlText(j, c.text) == value;
-        if (hit) {
-          matched = true;
-          match = j < last_ ? j + 1 : last_;
-        }
+    const BlockStructure& structure = Structure();
+    for (uint32_t k = structure.FirstArm(i); k != BlockStructure::kNone && !matched;
+         k = structure.NextArm(k)) {
+      const ScriptCommand& c = commands_[k];
+      bool hit = c.id == stmt::kDefault;
+      if (c.id == stmt::kCase) hit = ControlText(k, c.text) == value;
+      if (hit) {
+        matched = true;
+        match = k < last_ ? k + 1 : last_;
       }
     }
+    const uint32_t close = structure.CloseAfter(i + 1);
+    if (close != BlockStructure::kNone && close < last_) Push(close + 1);
     if (matched) Push(match);
   }
 
   ScriptContext& ctx_;
   const std::vector<ScriptCommand>& commands_;
   uint32_t last_;
-  std::vector<uint32_t> blockEnds_;
+  BlockStructure ownStructure_;
+  const BlockStructure* structure_ = nullptr;
   std::vector<std::unique_ptr<CompiledStatement>> compiled_;
   std::vector<uint8_t> runs_;
   std::unordered_map<uint32_t, int> starts_;
@@ -426,11 +430,24 @@ class Run {
 
 void reportScriptError(ScriptContext& ctx, const std::string& what, const std::string& reasonUtf8) {
   if (tCurrentStatement.ctx == &ctx) {
-    if (tCurrentStatement.failed) return;
-    tCurrentStatement.failed = true;
+    CurrentStatement& current = tCurrentStatement;
+    const uint64_t here = current.expanding > 0 ? current.expansion : 0;
+    if (current.failed && (here == 0 || here != current.failedIn)) return;
+    if (!current.failed) current.failedIn = here;
+    current.failed = true;
   }
   ctx.executionStack.clear();
   ctx.errorReported = true;
+  if (ctx.env->scriptError) {
+    ScriptErrorReport report;
+    if (ctx.program && ctx.current && ctx.current->line != 0) {
+      report.file = ctx.program->FileOf(*ctx.current);
+      report.line = ctx.current->line;
+    }
+    report.what = what;
+    report.reason = msg::InEnglish(reasonUtf8);
+    ctx.env->scriptError(ctx.id, report);
+  }
   const CodePage& cp = ctx.codePage();
   std::string text = cp.FromUtf8(msg::kErrorPrefix);
   text += '"';
@@ -441,41 +458,16 @@ void reportScriptError(ScriptContext& ctx, const std::string& what, const std::s
   sendHostRequest(ctx, REQ_ALERT, text);
 }
 
+ExpansionScope::ExpansionScope() {
+  if (tCurrentStatement.expanding++ == 0) tCurrentStatement.expansion = ++tExpansionCount;
+}
+
+ExpansionScope::~ExpansionScope() {
+  tCurrentStatement.expanding -= 1;
+}
+
 bool IsTrueCondition(const std::string& expanded) {
   return !expanded.empty() && CodePage::Trim(expanded) != "0";
-}
-
-uint32_t findBlockEnd(const ScriptContext& ctx, uint32_t a) {
-  const auto& commands = ctx.program->commands;
-  const uint32_t last =
-      ctx.lastIndex < commands.size() ? ctx.lastIndex : static_cast<uint32_t>(commands.size() - 1);
-  int depth = 1;
-  for (uint64_t j = uint64_t{a} + 2; j <= last; ++j) {
-    const int32_t id = commands[j].id;
-    if (id == stmt::kBlockOpen) {
-      ++depth;
-    } else if (id == stmt::kBlockClose && --depth == 0) {
-      return j < last ? static_cast<uint32_t>(j + 1) : a + 2;
-    }
-  }
-  return a + 2;
-}
-
-void enterBlock(ScriptContext& ctx, uint32_t b) {
-  const auto& commands = ctx.program->commands;
-  const uint32_t last =
-      ctx.lastIndex < commands.size() ? ctx.lastIndex : static_cast<uint32_t>(commands.size() - 1);
-  int depth = 1;
-  for (uint64_t j = uint64_t{b} + 1; j <= last; ++j) {
-    const int32_t id = commands[j].id;
-    if (id == stmt::kBlockOpen) {
-      ++depth;
-    } else if (id == stmt::kBlockClose && --depth == 0) {
-      if (j < last) ctx.executionStack.push_back(static_cast<uint32_t>(j + 1));
-      break;
-    }
-  }
-  ctx.executionStack.push_back(b + 1);
 }
 
 void ReachSafePoint(ScriptContext& ctx) {

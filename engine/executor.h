@@ -19,13 +19,18 @@ void reportScriptError(ScriptContext& ctx, const std::string& what, const std::s
 // always after sending the state "exit".
 void runScript(ScriptContext& ctx);
 
-// Index after the block that belongs to the statement at `a` (its `{` is at
-// a + 1); a + 2 when the block has no matching `}` before the final `exit`.
-uint32_t findBlockEnd(const ScriptContext& ctx, uint32_t a);
-
-// Enters the plain block whose `{` is at `b`: pushes the index after its
-// matching `}` (when there is one before the final `exit`), then b + 1.
-void enterBlock(ScriptContext& ctx, uint32_t b);
+// Marks the expansion of a statement's text. Every error reported while the
+// expansion that reported a statement's first error still runs is shown (a
+// text with three failing calls shows three alerts); errors the statement
+// reports after that expansion are follow-on faults of the broken text and
+// are not shown.
+class ExpansionScope {
+ public:
+  ExpansionScope();
+  ~ExpansionScope();
+  ExpansionScope(const ExpansionScope&) = delete;
+  ExpansionScope& operator=(const ExpansionScope&) = delete;
+};
 
 // The truth of an expanded condition: not empty and, trimmed, not "0".
 bool IsTrueCondition(const std::string& expanded);

@@ -17,4 +17,24 @@ void ScriptContext::StopWorkerAndWait() {
   worker.join();
 }
 
+std::string ScriptContext::Position() const {
+  if (!program || !current || current->line == 0) return {};
+  const std::string& file = program->FileOf(*current);
+  if (file.empty()) return {};
+  return file + ":" + std::to_string(current->line);
+}
+
+void ScriptContext::Diagnose(std::string_view text) const {
+  if (!env->diagnostic) return;
+  const std::string at = Position();
+  if (at.empty()) {
+    env->diagnostic(id, text);
+    return;
+  }
+  std::string line = at;
+  line += ": ";
+  line += text;
+  env->diagnostic(id, line);
+}
+
 }  // namespace velmar

@@ -68,6 +68,15 @@ struct ScriptContext {
   bool compiledStatements = true;
   // Set by reportScriptError: the run ended (or is ending) on a script error.
   bool errorReported = false;
+  // The statement executing now (the last one executed between turns), for
+  // the position of errors and diagnostics; null before the first turn.
+  const ScriptCommand* current = nullptr;
+
+  // "FILE:LINE" of the current statement; empty when it has no position.
+  std::string Position() const;
+  // Hands a diagnostic (why a request or a pattern failed) to the host,
+  // prefixed with the current statement's position.
+  void Diagnose(std::string_view text) const;
 
   // The worker thread with its suspend counter, messages and wake event.
   // Declared last so that it is torn down first.

@@ -20,8 +20,10 @@ ScriptHostBase::~ScriptHostBase() {
 }
 
 ScriptInstance* ScriptHostBase::startScript(const std::string& displayName, const std::string& path,
-                                            const std::string& param) {
-  auto program = std::make_shared<const ScriptProgram>(LoadScriptFile(path, *env_));
+                                            const std::string& param, const std::string& shownPath) {
+  ScriptProgram loaded = LoadScriptFile(path, *env_);
+  if (!shownPath.empty()) loaded.files[0] = shownPath;
+  auto program = std::make_shared<const ScriptProgram>(std::move(loaded));
   auto instance = std::make_unique<ScriptInstance>(*env_);
   instance->path = path;
   instance->param = param;
@@ -39,8 +41,16 @@ ScriptInstance* ScriptHostBase::startScript(const std::string& displayName, cons
   instance->lastIndex = program->lastIndex();
   const uint32_t* main = program->FindLabel("<main>");
   instance->executionStack.push_back(main ? *main : 0);
+  const int32_t id = instance->id;
   instances_.push_back(std::move(instance));
-  return instances_.back().get();
+  ScriptInstance* started = instances_.back().get();
+  if (env_->diagnostic) {
+    for (const IncludeProblem& problem : program->includeProblems) {
+      env_->diagnostic(id, program->files[problem.at.file] + ":" + std::to_string(problem.at.line) +
+                               ": " + DescribeIncludeProblem(problem));
+    }
+  }
+  return started;
 }
 
 bool ScriptHostBase::run(ScriptInstance& instance) {

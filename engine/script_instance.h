@@ -66,9 +66,11 @@ class ScriptHostBase : public ScriptHost {
   const EngineEnvironment& environment() const { return *env_; }
 
   // Reads and parses the script, creates its instance ("ready", paused, no
-  // worker) and appends it to the list.
+  // worker) and appends it to the list. Errors name the script's file as
+  // `shownPath` when given (the path as the user typed it), else as `path`;
+  // `using` lines that included nothing go to the diagnostics.
   ScriptInstance* startScript(const std::string& displayName, const std::string& path,
-                              const std::string& param);
+                              const std::string& param, const std::string& shownPath = {});
   // Creates the worker on first use, then resumes it. False when the worker
   // cannot be created, or kMaxRunningScripts are running already
   // (atRunningLimit); the instance then stays listed without one.

@@ -82,8 +82,8 @@ void PrepareClient(ScriptContext& ctx) {
 RequestResult Perform(ScriptContext& ctx, const std::string& url, HttpMethod method) {
   PrepareClient(ctx);
   const RequestResult result = ctx.http.Perform(url, method);
-  if (result == RequestResult::kFailed && !ctx.http.lastError().empty() && ctx.env->diagnostic) {
-    ctx.env->diagnostic(ctx.id, ctx.http.lastError());
+  if (result == RequestResult::kFailed && !ctx.http.lastError().empty()) {
+    ctx.Diagnose(ctx.http.lastError());
   }
   return result;
 }

@@ -75,6 +75,15 @@ int main(int argc, char** argv) {
   // Why a request failed goes to standard error, as with velmar run.
   environment.diagnostic = velmar::ConsoleDiagnostics(stderr, "tamarind");
   velmar::MainWindow window(environment);
+  // A script error's position goes to the script's row, on the UI thread,
+  // and to standard error as with velmar run.
+  const auto toStandardError = velmar::ConsoleScriptErrors(stderr, "tamarind");
+  environment.scriptError = [&window, toStandardError](int32_t id,
+                                                       const velmar::ScriptErrorReport& report) {
+    toStandardError(id, report);
+    QMetaObject::invokeMethod(&window, [&window, id, report] { window.recordScriptError(id, report); },
+                              Qt::QueuedConnection);
+  };
   window.show();
   return app.exec();
 }

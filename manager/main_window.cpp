@@ -394,6 +394,17 @@ ScriptInstance* MainWindow::addScript(const std::string& name, const std::string
   return instance;
 }
 
+void MainWindow::recordScriptError(int32_t scriptId, const ScriptErrorReport& report) {
+  QString text = report.file.empty() ? QString()
+                                     : QString::fromStdString(report.file) + QLatin1Char(':') +
+                                           QString::number(report.line) + QStringLiteral(": ");
+  text += QStringLiteral("error: ") + QString::fromStdString(report.reason);
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const ScriptInstance* instance = model_->instanceAt(row);
+    if (instance && instance->id == scriptId) model_->setLastError(row, text);
+  }
+}
+
 void MainWindow::ShowText(ScriptInstance* instance, int32_t code, const std::string& text) {
   if (!instance || code < REQ_SHOW || code > REQ_STATE) return;
   const int row = instance->row;

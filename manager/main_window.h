@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/engine_environment.h"
 #include "manager/add_script_dialog.h"
 #include "manager/manager_settings.h"
 #include "manager/pack_dialog.h"
@@ -86,6 +87,9 @@ class MainWindow : public QMainWindow {
   void importProject(const QString& file);
   // The boss key was pressed.
   void bossKey();
+  // A script error of the script with this id: its row's tooltip shows
+  // where and why. Runs on the UI thread.
+  void recordScriptError(int32_t scriptId, const ScriptErrorReport& report);
 
   // What the desktop is asked to do. Tests replace them; the defaults open
   // dialogs, the desktop's applications and end the event loop.

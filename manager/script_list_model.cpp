@@ -26,14 +26,30 @@ QVariant ScriptListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumns) return {};
   const Row& row = rows_[index.row()];
   const bool failed = index.column() == 4 && !row.error.isEmpty();
-  if (role == Qt::ToolTipRole && failed) return row.error;
-  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return row.texts[index.column()];
+  // The state cell of a failed run tells the engine's report; every cell
+  // adds where the last error happened, once the engine said so.
+  if (role == Qt::ToolTipRole && (failed || !row.lastError.isEmpty())) {
+    QString tip = failed ? row.error : row.texts[index.column()];
+    if (!row.lastError.isEmpty()) tip += QLatin1Char('\n') + row.lastError;
+    return tip;
+  }
   if (failed && role == Qt::BackgroundRole) return QColor(0xf8, 0xd0, 0xd0);
   if (failed && role == Qt::ForegroundRole) return QColor(0xa0, 0x10, 0x10);
   if (failed && role == Qt::DecorationRole) {
     return QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
   }
+  if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return row.texts[index.column()];
   return {};
+}
+
+void ScriptListModel::setLastError(int row, QString text) {
+  if (row < 0 || row >= rowCount()) return;
+  rows_[row].lastError = std::move(text);
+  Q_EMIT dataChanged(index(row, 0), index(row, kColumns - 1), {Qt::ToolTipRole});
+}
+
+QString ScriptListModel::lastError(int row) const {
+  return row >= 0 && row < rowCount() ? rows_[row].lastError : QString();
 }
 
 QVariant ScriptListModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -46,6 +46,10 @@ class ScriptListModel : public QAbstractTableModel {
   // Whether column 1 still shows the script's path (cut in the middle when
   // too long, so the file name stays visible).
   bool showsPath(int row) const;
+  // The position and reason of the row's last script error, shown in the
+  // row's tooltip under its cell text; empty until one happens.
+  void setLastError(int row, QString text);
+  QString lastError(int row) const;
 
  private:
   struct Row {
@@ -53,6 +57,7 @@ class ScriptListModel : public QAbstractTableModel {
     std::array<QString, kColumns> texts;
     QString error;
     bool pathShown = true;
+    QString lastError;
   };
   std::vector<Row> rows_;
   int dirtyFirst_ = -1;

@@ -106,6 +106,8 @@ struct RegExpProgram {
   int32_t slotCount = 0;
   bool caseSensitive = false;
   RegExpError lastError = RegExpError::kNoPattern;
+  // Where a refused pattern was refused: an offset in UTF-16 units.
+  std::size_t errorOffset = 0;
 
   // What the compiler learnt about where a match can start, so that the
   // matcher skips hopeless start positions without running the machine.
@@ -147,8 +149,13 @@ struct RegExpMatch {
   std::u16string_view Group(std::u16string_view text, int g) const;
 };
 
+// Why a pattern was refused, for people: "unbalanced brace", "nothing to
+// repeat", "too large", ...; empty for kNone.
+const char* RegExpErrorReason(RegExpError error);
+
 // Compiles a pattern (nullptr: no pattern) and returns the result code; a
-// pattern ends at its first NUL unit.
+// pattern ends at its first NUL unit. A refused pattern leaves its offset in
+// `program.errorOffset`.
 RegExpError Compile(RegExpProgram& program, const std::u16string_view* pattern);
 RegExpError Compile(RegExpProgram& program, std::u16string_view pattern);
 

@@ -123,9 +123,20 @@ class Compiler {
   }
 
   bool Failed() const { return error_ != RegExpError::kNone; }
-  void Fail(RegExpError code) {
-    if (error_ == RegExpError::kNone) error_ = code;
+  // Refuses the pattern: the first refusal counts, with the offset in the
+  // pattern where it was found (the current one unless given). Inside an
+  // abbreviation's expansion the offset is the abbreviation's own `\`.
+  void Fail(RegExpError code) { Fail(code, pos_); }
+  void Fail(RegExpError code, std::size_t at) {
+    if (error_ != RegExpError::kNone) return;
+    error_ = code;
+    errorAt_ = inAbbreviation_ ? abbreviationAt_ : at;
   }
+
+ public:
+  std::size_t errorOffset() const { return errorAt_; }
+
+ private:
 
   char16_t Peek() const { return pos_ < src_.size() ? src_[pos_] : 0; }
   bool AtEnd() const { return pos_ >= src_.size(); }
@@ -326,7 +337,7 @@ class Compiler {
     const bool lazy = Peek() == '?';
     if (lazy) ++pos_;
     if (q != '?' && a.empty) {
-      Fail(RegExpError::kEmptyRepetition);
+      Fail(RegExpError::kEmptyRepetition, pos_ - (lazy ? 2 : 1));
       return true;
     }
     if (code_.size() == aStart + 1 && IsUnitAtom(code_[aStart])) {
@@ -440,6 +451,7 @@ class Compiler {
   }
 
   void ParseCapture(Info& out) {
+    const std::size_t open = pos_;
     ++pos_;
     if (!Enter()) return;
     if (static_cast<std::size_t>(prog_.groupCount) >= kMaxGroups) {
@@ -458,7 +470,7 @@ class Compiler {
     if (Failed()) return;
     Emit(Op::kGroupEnd, g);
     if (Peek() != '}' || AtEnd()) {
-      Fail(RegExpError::kMissingBrace);
+      Fail(RegExpError::kMissingBrace, open);
       return;
     }
     ++pos_;
@@ -468,12 +480,13 @@ class Compiler {
   // A plain grouping only changes how the pattern is read: its body is
   // emitted in place, which behaves exactly like a call to the body.
   void ParseGrouping(Info& out) {
+    const std::size_t open = pos_;
     ++pos_;
     if (!Enter()) return;
     out = ParseSequence(false);
     if (Failed()) return;
     if (Peek() != ')' || AtEnd()) {
-      Fail(RegExpError::kMissingParenthesis);
+      Fail(RegExpError::kMissingParenthesis, open);
       return;
     }
     ++pos_;
@@ -541,6 +554,7 @@ class Compiler {
       return false;
     }
     const char16_t c = src_[pos_ + 1];
+    const std::size_t escape = pos_;
     pos_ += 2;
     if (c >= '0' && c <= '9') {
       uint64_t n = c - '0';
@@ -549,7 +563,7 @@ class Compiler {
         ++pos_;
       }
       if (n >= static_cast<uint64_t>(prog_.groupCount)) {
-        Fail(RegExpError::kBackRefNotOpened);
+        Fail(RegExpError::kBackRefNotOpened, escape);
         return true;
       }
       Emit(Op::kBackRef, static_cast<int32_t>(n));
@@ -575,6 +589,7 @@ class Compiler {
     const std::size_t savedPos = pos_;
     src_ = lowered;
     pos_ = 0;
+    abbreviationAt_ = savedPos - 2;
     inAbbreviation_ = true;
     const int32_t groupsBefore = prog_.groupCount;
     Info info;
@@ -585,12 +600,14 @@ class Compiler {
     if (error_ == RegExpError::kOutOfMemory) return;
     if (error_ != RegExpError::kNone || !parsed || prog_.groupCount != groupsBefore) {
       error_ = RegExpError::kBadAbbreviation;
+      errorAt_ = savedPos - 2;
       return;
     }
     out = info;
   }
 
   void ParseClass(Info& out) {
+    const std::size_t open = pos_;
     ++pos_;
     RegExpClass cls;
     if (Peek() == '^' && !AtEnd()) {
@@ -599,9 +616,10 @@ class Compiler {
     }
     for (;;) {
       if (AtEnd()) {
-        Fail(RegExpError::kMissingBracket);
+        Fail(RegExpError::kMissingBracket, open);
         return;
       }
+      const std::size_t rangeAt = pos_;
       char16_t lo = src_[pos_];
       if (lo == ']') {
         ++pos_;
@@ -609,7 +627,7 @@ class Compiler {
       }
       if (lo == '\\') {
         if (pos_ + 1 >= src_.size()) {
-          Fail(RegExpError::kMissingBracket);
+          Fail(RegExpError::kMissingBracket, open);
           return;
         }
         lo = src_[pos_ + 1];
@@ -621,20 +639,20 @@ class Compiler {
       char16_t hi = lo;
       if (Peek() == '-' && !AtEnd()) {
         if (pos_ + 1 >= src_.size() || src_[pos_ + 1] == ']') {
-          Fail(RegExpError::kMissingBracket);
+          Fail(RegExpError::kMissingBracket, open);
           return;
         }
         hi = src_[pos_ + 1];
         pos_ += 2;
         if (hi < lo) {
-          Fail(RegExpError::kRangeBackwards);
+          Fail(RegExpError::kRangeBackwards, rangeAt);
           return;
         }
       }
       cls.ranges.emplace_back(lo, hi);
     }
     if (cls.ranges.empty()) {
-      Fail(RegExpError::kEmptyClass);
+      Fail(RegExpError::kEmptyClass, open);
       return;
     }
     // The table answers for units as they stand in the text, so the matcher
@@ -784,11 +802,41 @@ class Compiler {
   std::size_t pos_ = 0;
   bool inAbbreviation_ = false;
   RegExpError error_ = RegExpError::kNone;
+  std::size_t errorAt_ = 0;
+  std::size_t abbreviationAt_ = 0;
   int depth_ = 0;
   char16_t required_ = 0;
 };
 
 }  // namespace
+
+const char* RegExpErrorReason(RegExpError error) {
+  switch (error) {
+    case RegExpError::kNone:
+      return "";
+    case RegExpError::kOutOfMemory:
+      return "too large";
+    case RegExpError::kMissingBrace:
+      return "unbalanced brace";
+    case RegExpError::kMissingParenthesis:
+      return "unbalanced parenthesis";
+    case RegExpError::kMissingBracket:
+      return "unbalanced bracket";
+    case RegExpError::kBadAbbreviation:
+      return "abbreviation cannot be used here";
+    case RegExpError::kEmptyClass:
+      return "empty character class";
+    case RegExpError::kBackRefNotOpened:
+      return "back-reference to a group not opened before it";
+    case RegExpError::kRangeBackwards:
+      return "range out of order";
+    case RegExpError::kEmptyRepetition:
+      return "nothing to repeat";
+    case RegExpError::kNoPattern:
+      return "no pattern";
+  }
+  return "refused";
+}
 
 RegExpError Compile(RegExpProgram& program, const std::u16string_view* pattern) {
   program = RegExpProgram{};
@@ -797,9 +845,11 @@ RegExpError Compile(RegExpProgram& program, const std::u16string_view* pattern) 
     return program.lastError;
   }
   RegExpError result;
+  std::size_t offset = 0;
   try {
     Compiler compiler(program);
     result = compiler.Run(*pattern);
+    offset = compiler.errorOffset();
   } catch (const std::bad_alloc&) {
     result = RegExpError::kOutOfMemory;
   } catch (const std::length_error&) {
@@ -809,6 +859,7 @@ RegExpError Compile(RegExpProgram& program, const std::u16string_view* pattern) 
     const RegExpError keep = result;
     program = RegExpProgram{};
     program.lastError = keep;
+    program.errorOffset = offset;
     return keep;
   }
   program.caseSensitive = false;

@@ -63,7 +63,15 @@ void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
   std::string name, pattern;
   if (!SplitName(ctx, rawText, msg::kNoPattern, name, pattern)) return;
   // The pattern is taken as written: its brackets and braces are its own.
-  ctx.regexes[name] = CreateNamedRegex(ctx.codePage(), pattern);
+  std::unique_ptr<NamedRegex> regex = CreateNamedRegex(ctx.codePage(), pattern);
+  // The script sees a pattern that matches nothing; the person running it
+  // learns why.
+  if (!regex->compiled) {
+    ctx.Diagnose("regular expression " + name + " matches nothing: " +
+                 RegExpErrorReason(regex->program.lastError) + " at position " +
+                 std::to_string(regex->program.errorOffset));
+  }
+  ctx.regexes[name] = std::move(regex);
 }
 
 void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {

@@ -47,6 +47,7 @@ int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd,
 
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
   env.diagnostic = ConsoleDiagnostics(stderr, "vlmpack");
+  env.scriptError = ConsoleScriptErrors(stderr, "vlmpack");
   TaskLoop loop;
   RunnerConsoleHost host(env, out, inputFd);
   HeadlessShell shell(loop, out, *env.codePage);

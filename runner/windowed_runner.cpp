@@ -157,6 +157,7 @@ int RunWindowed(const std::filesystem::path& home, int& argc, char** argv) {
 
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
   env.diagnostic = ConsoleDiagnostics(stderr, "vlmpack");
+  env.scriptError = ConsoleScriptErrors(stderr, "vlmpack");
   auto host = std::make_unique<RunnerQtHost>(env);
   DesktopShell shell(app, *host, *env.codePage);
   RunnerCore runner(*host, shell, RunnerSettings::Read(env.config));

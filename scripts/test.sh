@@ -23,6 +23,8 @@ run_suite() {
 run_suite "build" env BUILD_TARGETS= bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELMAR_TESTS=ON -DVELMAR_BENCH=ON -DVELMAR_SANITIZE=
 run_suite "tests" ctest --test-dir build --output-on-failure --no-tests=error --timeout 900
+# The examples are what new users start from: they must pass the checker.
+run_suite "check examples" build/velmar check --home examples examples/Script/*.vlm
 
 run_suite "build (address,undefined)" env BUILD_TARGETS= bash scripts/build.sh build-asan \
   -DCMAKE_BUILD_TYPE=Debug -DVELMAR_TESTS=ON -DVELMAR_BENCH=OFF -DVELMAR_SANITIZE=address,undefined

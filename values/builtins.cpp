@@ -301,6 +301,16 @@ std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart) {
   return {};
 }
 
+bool BuiltinCounts(std::string_view lowerName, std::size_t& minCount, std::size_t& maxCount) {
+  for (const BuiltinRow& row : kBuiltins) {
+    if (row.name != lowerName) continue;
+    minCount = row.minCount;
+    maxCount = row.maxCount;
+    return true;
+  }
+  return false;
+}
+
 std::vector<std::string_view> BuiltinNames() {
   std::vector<std::string_view> names;
   for (const BuiltinRow& row : kBuiltins) names.push_back(row.name);

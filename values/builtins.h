@@ -15,6 +15,10 @@ std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart);
 // The names CallBuiltin knows, lower case, in the order it tests them; the
 // manual, `velmar help` and the editor syntax files are checked against it.
 std::vector<std::string_view> BuiltinNames();
+// The counts (list elements, the name included) a built-in takes, for
+// checking calls before a run; false for a name that is no built-in.
+// `maxCount` is SIZE_MAX for any number.
+bool BuiltinCounts(std::string_view lowerName, std::size_t& minCount, std::size_t& maxCount);
 // The `srand` statement: reseeds this thread's generator from the clock.
 void ExecuteSrand(ScriptContext& ctx, const std::string& text);
 

@@ -342,6 +342,7 @@ int EvaluationDecimals(ScriptContext& ctx) {
 }
 
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text) {
+  const ExpansionScope scope;
   ExpandReferences(ctx, text, 0);
   EvaluateExpression(ctx, text);
 }

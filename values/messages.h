@@ -5,6 +5,9 @@
 // system compare these texts byte for byte, so each stays exactly as it is,
 // odd punctuation included.
 
+#include <string>
+#include <string_view>
+
 namespace velmar::msg {
 
 // The frame of every script error alert: prefix + '"' + what + '"' + CR LF +
@@ -58,5 +61,60 @@ inline constexpr char kUnloadUnknown[] = "释放了未定义的DLL．";
 // The manager: a script past the number one program runs at once
 // (kMaxRunningScripts) is not started.
 inline constexpr char kTooManyRunningScripts[] = "同时运行的脚本不能超过1000个．";
+
+// The reason of a script error for a person at a terminal or in the
+// manager's details, in English; a reason this table does not know (an
+// engine's own English text) is returned as it is.
+inline std::string InEnglish(std::string_view reason) {
+  struct Exact {
+    const char* text;
+    const char* english;
+  };
+  static constexpr Exact kExact[] = {
+      {kFormatError, "wrong format"},
+      {kUndefinedSection, "use of an undefined section name"},
+      {kGotoInEvent, "goto cannot be used in event sections or in the sections they call"},
+      {kResumeOutsideEvent, "resume can only be used in event sections"},
+      {kExpansionTooLong, "the expanded text is longer than 64 MB"},
+      {kNoPattern, "wrong format: no valid regular expression"},
+      {kRegexIndexOutOfRange, "index out of range"},
+      {kQueryIndexOutOfRange, "index out of range"},
+      {kCloseDbNeedsName, "wrong format: the name of a database connection must follow"},
+      {kCloseDbUnknown, "the database connection does not exist or was already closed"},
+      {kBracketMismatch, "wrong format: the brackets do not match"},
+      {kUnloadUnknown, "unloading a library that was never loaded"},
+  };
+  for (const Exact& e : kExact) {
+    if (reason == e.text) return e.english;
+  }
+  struct Suffix {
+    const char* suffix;
+    const char* before;
+    const char* after;
+  };
+  static constexpr Suffix kSuffixes[] = {
+      {kRegexMissingSuffix, "regular expression ", " does not exist"},
+      {kConnectionMissingSuffix, "database connection ", " does not exist"},
+      {kLibraryMissingSuffix, "library ", " does not exist"},
+      {kFunctionMissingSuffix, "library function ", " does not exist"},
+  };
+  for (const Suffix& e : kSuffixes) {
+    const std::string_view suffix(e.suffix);
+    if (reason.size() > suffix.size() && reason.substr(reason.size() - suffix.size()) == suffix) {
+      return e.before + std::string(reason.substr(0, reason.size() - suffix.size())) + e.after;
+    }
+  }
+  const std::string_view prefix(kOpenFormatPrefix);
+  constexpr std::string_view kChangeSuffix = "修改．";
+  if (reason.substr(0, prefix.size()) == prefix) {
+    std::string_view form = reason.substr(prefix.size());
+    if (form.size() >= kChangeSuffix.size() &&
+        form.substr(form.size() - kChangeSuffix.size()) == kChangeSuffix) {
+      form.remove_suffix(kChangeSuffix.size());
+    }
+    return "wrong format; write it as: " + std::string(form);
+  }
+  return std::string(reason);
+}
 
 }  // namespace velmar::msg

@@ -77,6 +77,44 @@ TEST(Cli, ScriptErrorsExitWithOne) {
   }
 }
 
+TEST(Cli, ErrorsNameTheirFileAndLineOnStandardError) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  home.Write("Script/lib.vlm", "<sub>\nshow in lib\ncall <nowhere>\n");
+  home.Write("Script/t.vlm",
+             "show start\nusing lib\nusing gone.away\n<main>\n"
+             "show [@readfile] [@readfile] [@readfile]\ncall <sub>\n");
+  const auto result = RunVelmar({"run", "--home", home.path().string(), "t"});
+  EXPECT_EQ(result.exitCode, 1);
+  // Each failing call of one text shows its alert, in order; the run ends
+  // after the statement.
+  const std::string alert = "alert: 出错：\"readfile\"\\r\\n原因：格式有误．\n";
+  EXPECT_EQ(result.out, alert + alert + alert + "show:   \nstate: exit\n");
+  const std::string script = (home.path() / "Script" / "t.vlm").string();
+  EXPECT_EQ(result.err, "velmar run: " + script + ":3: cannot read include file " +
+                            (home.path() / "Script" / "gone" / "away.vlm").string() + "\n" + script +
+                            ":5: error: wrong format (readfile)\n" + script +
+                            ":5: error: wrong format (readfile)\n" + script +
+                            ":5: error: wrong format (readfile)\n");
+
+  // An error in an include names the include's file.
+  const auto u = home.Write("Script/u.vlm", "using lib\n<main>\ncall <sub>\n");
+  const auto inLib = RunVelmar({"run", "--home", home.path().string(), u.string()});
+  EXPECT_EQ(inLib.err, (home.path() / "Script" / "lib.vlm").string() +
+                           ":3: error: use of an undefined section name (CALL <nowhere>)\n");
+}
+
+TEST(Cli, ARefusedPatternIsADiagnosticWithItsLine) {
+  REQUIRE_RUN_COMMAND();
+  TempDir home;
+  const auto script = home.Write("Script/p.vlm", "show a\nregex r ab{c\nmatch r abc\nshow [$r.count]\n");
+  const auto result = RunVelmar({"run", "--home", home.path().string(), script.string()});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out, "show: a\nshow: 0\nstate: exit\n");
+  EXPECT_EQ(result.err, "velmar run: " + script.string() +
+                            ":2: regular expression r matches nothing: unbalanced brace at position 2\n");
+}
+
 TEST(Cli, CodePageOptionConvertsSystemTexts) {
   REQUIRE_RUN_COMMAND();
   TempDir home;

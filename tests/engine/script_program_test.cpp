@@ -77,6 +77,62 @@ TEST_F(ScriptProgramTest, IncludesReadInPlace) {
   EXPECT_EQ(IncludePath("/h", " a.b ", *env().codePage), "/h/Script/a/b.vlm");
 }
 
+// "file:line-lastLine" of every command, then of every label definition.
+std::string Positions(const ScriptProgram& p) {
+  std::string out;
+  auto name = [&](uint32_t file) { return fs::path(p.files.at(file)).filename().string(); };
+  for (const ScriptCommand& c : p.commands) {
+    out += name(c.file) + ":" + std::to_string(c.line);
+    if (c.lastLine != c.line) out += "-" + std::to_string(c.lastLine);
+    out += ' ';
+  }
+  for (const LabelDefinition& l : p.labelDefinitions) {
+    out += l.label + "@" + name(l.at.file) + ":" + std::to_string(l.at.line) + " ";
+  }
+  return out;
+}
+
+TEST_F(ScriptProgramTest, EveryCommandKnowsItsFileAndLines) {
+  Script("lib", "// lib\r\n<sub>\r\nshow in lib\r\n  more\r\nreturn\r\n");
+  const ScriptProgram p = Load(Script("main",
+                                      "show a\r\n\r\n<main>\r\nusing lib\r\n  back in main\r\n"
+                                      "if 1\r\n{\r\n}\r\n<sub>\r\n"));
+  // A continuation from another file extends the text, not the lines; the
+  // final `exit` stands at the main file's last line; a label defined twice
+  // keeps both definitions.
+  EXPECT_EQ(Positions(p),
+            "main.vlm:1 lib.vlm:3-4 lib.vlm:5 main.vlm:6 main.vlm:7 main.vlm:8 main.vlm:9 "
+            "<main>@main.vlm:3 <sub>@lib.vlm:2 <sub>@main.vlm:9 ");
+  EXPECT_EQ(p.files.front(), (dir_.path() / "Script" / "main.vlm").string());
+  EXPECT_EQ(p.commands[1].text, "in lib\nmore");
+  EXPECT_EQ(p.commands[2].text, "\nback in main");
+  EXPECT_EQ(Positions(Parse("")), ":1 ");  // no file, one line
+}
+
+TEST_F(ScriptProgramTest, UsingLooksBesideTheIncludingFileAndReportsWhatItMissed) {
+  // Script/ of the home folder first, then the including file's own folder.
+  Script("both", "show home copy\r\n");
+  const fs::path elsewhere = dir_.path() / "elsewhere";
+  dir_.Write("elsewhere/both.vlm", "show beside copy\r\n");
+  dir_.Write("elsewhere/tools/near.vlm", "show near\r\nusing far\r\n");
+  dir_.Write("elsewhere/tools/far.vlm", "show far\r\nusing near\r\n");
+  const ScriptProgram p = Load(dir_.Write(
+      "elsewhere/main.vlm", "using both\r\nusing tools.near\r\nusing nowhere\r\nshow end\r\n"));
+  EXPECT_EQ(Render(p), "show home copy|show near|show far|show end|exit ");
+  ASSERT_EQ(p.includeProblems.size(), 2u);
+  // far.vlm includes near.vlm (beside it) while near.vlm is being included.
+  EXPECT_EQ(p.includeProblems[0].kind, IncludeProblem::Kind::kCycle);
+  EXPECT_EQ(fs::path(p.files[p.includeProblems[0].at.file]).filename(), "far.vlm");
+  EXPECT_EQ(p.includeProblems[0].at.line, 2u);
+  EXPECT_EQ(p.includeProblems[1].kind, IncludeProblem::Kind::kUnreadable);
+  EXPECT_EQ(p.includeProblems[1].at.line, 3u);
+  EXPECT_EQ(DescribeIncludeProblem(p.includeProblems[1]),
+            "cannot read include file " + (dir_.path() / "Script" / "nowhere.vlm").string());
+  // A text without a file has nothing beside it.
+  EXPECT_EQ(Render(Parse("using tools.near\r\n")), "exit ");
+  EXPECT_EQ(IncludePathBeside("/a/b/c.vlm", "x.y", *env().codePage), "/a/b/x/y.vlm");
+}
+
 TEST_F(ScriptProgramTest, IncludeCyclesAndDepthAreCut) {
   // Direct and indirect cycles: a file on the chain of includes is skipped;
   // once an include has ended it may come again.

@@ -184,6 +184,21 @@ TEST_F(MainWindowTest, ColumnsFollowTheScriptsRequestsAndHugeTextsAreCut) {
   EXPECT_TRUE(shown.startsWith("xxxx"));
 }
 
+TEST_F(MainWindowTest, TheRowTooltipShowsWhereTheLastScriptErrorHappened) {
+  MainWindow& w = Window();
+  Add("a", "show a\n");
+  ScriptInstance* b = Add("b", "show b\n");
+  ASSERT_NE(b, nullptr);
+  const QModelIndex cell = w.model().index(1, 1);
+  const QString before = w.model().data(cell, Qt::ToolTipRole).toString();
+  w.recordScriptError(b->id, {"Script/b.vlm", 3, "CALL <x>", "use of an undefined section name"});
+  EXPECT_EQ(w.model().data(cell, Qt::ToolTipRole).toString(),
+            before + "\nScript/b.vlm:3: error: use of an undefined section name");
+  // Only that script's row; the cell text itself is unchanged.
+  EXPECT_EQ(w.model().lastError(0), "");
+  EXPECT_EQ(w.model().data(cell, Qt::DisplayRole).toString(), before);
+}
+
 TEST_F(MainWindowTest, RunPauseStopAndReloadFollowTheirEdgeCases) {
   MainWindow& w = Window();
   ScriptInstance* s = Add("loop", kLoop);

@@ -185,6 +185,13 @@ TEST(NamedRegex, TesterReportAndCommand) {
   const auto file = dir.Write("page.html", "<td>\xd6\xd0</td><td>b</td>");
   r = RunVelmar({"regex", "--codepage", "936", "<td>{[^<]*}</td>", file.string()});
   EXPECT_EQ(r.out, "count:2; groups:1;\r\n000 - \xd6\xd0\r\n001 - b\n");
+  // A refused pattern: why and where on standard error, and no report.
+  r = RunVelmar({"regex", "ab{c(d"}, "abcd");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "velmar regex: unbalanced parenthesis at position 4\n  ab{c(d\n      ^\n");
+  r = RunVelmar({"regex", "中文[z-a]"}, "");
+  EXPECT_EQ(r.err, "velmar regex: range out of order at position 3\n  中文[z-a]\n       ^\n");
   r = RunVelmar({"regex"});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("usage"), std::string::npos);

@@ -125,6 +125,32 @@ TEST(RegExpCompile, ResultCodes) {
   EXPECT_FALSE(program.caseSensitive);
 }
 
+TEST(RegExpCompile, RefusalsSayWhereAndWhy) {
+  // The offset is where a person should look: the opener of what was never
+  // closed, the quantifier with nothing to repeat, the `\` of a reference.
+  // clang-format off
+  const struct { const char16_t* pattern; std::size_t offset; const char* reason; } cases[] = {
+      {u"ab{cd", 2, "unbalanced brace"},   {u"x(a{b}", 1, "unbalanced parenthesis"},
+      {u"a[bc", 1, "unbalanced bracket"},  {u"ab[]", 2, "empty character class"},
+      {u"ab[cz-a]", 4, "range out of order"}, {u"ab(c*)*", 6, "nothing to repeat"},
+      {u"(a*)*?", 4, "nothing to repeat"},  {u"x{a}\\2", 4, "back-reference to a group not opened before it"},
+      {u"{a}中文[", 5, "unbalanced bracket"}};
+  // clang-format on
+  for (const auto& c : cases) {
+    RegExpProgram program;
+    const RegExpError error = Compile(program, std::u16string_view(c.pattern));
+    const std::string shown(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern));
+    EXPECT_EQ(RegExpErrorReason(error), std::string(c.reason)) << shown;
+    EXPECT_EQ(program.errorOffset, c.offset) << shown;
+    RegExpMatch m;
+    EXPECT_FALSE(Match(program, m, u"abc"));  // still matches nothing
+  }
+  EXPECT_STREQ(RegExpErrorReason(RegExpError::kNone), "");
+  RegExpProgram program;
+  EXPECT_EQ(Compile(program, std::u16string(1 << 20, u'(')), RegExpError::kOutOfMemory);
+  EXPECT_STREQ(RegExpErrorReason(program.lastError), "too large");
+}
+
 TEST(RegExpCompile, HostilePatterns) {
   const std::size_t big = 1 << 20;
   // Deep nesting is refused as out of memory; moderate nesting is fine.

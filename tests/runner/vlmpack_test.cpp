@@ -51,6 +51,19 @@ TEST(Vlmpack, StartsEveryBootLineAndEndsAfterTheLastScript) {
   EXPECT_EQ(r.out.rfind("state: exit\n"), r.out.size() - 12) << r.out;
 }
 
+TEST(Vlmpack, ScriptErrorsNameTheirFileAndLineOnStandardError) {
+  TempDir home;
+  home.Write("Script/bad.vlm", "show before\n\ncall <missing>\n");
+  home.Write("Velmar.boot", "Bad^bad.vlm^\r\n");
+  const ProcessResult r = RunHeadless(home);
+  // The alert stays the run's record; standard error says where.
+  EXPECT_TRUE(Contains(r.out, "alert: 出错：\"CALL <missing>\"")) << r.out;
+  EXPECT_TRUE(Contains(r.err, home.path().string() +
+                                  "/Script/bad.vlm:3: error: use of an undefined section name "
+                                  "(CALL <missing>)\n"))
+      << r.err;
+}
+
 TEST(Vlmpack, LinesNeedThreeFieldsAndEmptyFieldsCount) {
   TempDir home;
   home.Write("Script/main.vlm", "show param=[#param].\n");
