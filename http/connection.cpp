@@ -190,8 +190,18 @@ long Connection::Receive(char* buffer, std::size_t capacity) {
 long Connection::Fill() {
   readPos_ = readEnd_ = 0;
   const long n = Receive(readBuffer_.get(), kReadBufferSize);
+  receiveFailed_ = n < 0;
   if (n > 0) readEnd_ = static_cast<std::size_t>(n);
   return n;
+}
+
+bool Connection::Idle() const {
+  if (!socket_.valid() || !Buffered().empty()) return false;
+  if (tlsConnection_ && SSL_pending(tlsConnection_) > 0) return false;
+  platform::SocketEvents wanted;
+  wanted.read = true;
+  platform::SocketEvents happened;
+  return platform::WaitForSocket(socket_.handle(), wanted, 0, happened) == 0;
 }
 
 void Connection::Close() {
@@ -202,6 +212,7 @@ void Connection::Close() {
   tlsConnection_ = nullptr;
   ERR_clear_error();
   readPos_ = readEnd_ = 0;
+  receiveFailed_ = false;
 }
 
 }  // namespace velmar

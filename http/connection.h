@@ -66,8 +66,15 @@ class Connection {
   // Refills an empty buffer from the peer: the count read, 0 at the end of
   // the stream, negative on error.
   long Fill();
+  // Whether the last Fill ended in an error (a receive time-out among them)
+  // rather than with bytes or the end of the stream.
+  bool ReceiveFailed() const { return receiveFailed_; }
 
   bool StopRequested() const;
+  // Whether a kept connection can take another request: still open, and the
+  // server has sent nothing since the last response (a server that closed an
+  // idle connection has it readable at its end).
+  bool Idle() const;
 
  private:
   bool OpenTunnel(const Url& url, std::string_view userAgent);
@@ -86,6 +93,7 @@ class Connection {
   std::unique_ptr<char[]> readBuffer_;
   std::size_t readPos_ = 0;
   std::size_t readEnd_ = 0;
+  bool receiveFailed_ = false;
 };
 
 }  // namespace velmar

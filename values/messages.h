@@ -46,6 +46,12 @@ inline constexpr char kCloseDbUnknown[] = "该数据库连接不存在或已被�
 // Follows the connection name.
 inline constexpr char kConnectionMissingSuffix[] = " 数据库连接不存在．";
 
+// Request headers: a name that is no token, or a name or value holding CR,
+// LF or NUL, which would end the header line early.
+inline constexpr char kHeaderRefused[] = "格式有误．请求头的名称或值无效（不能含有回车、换行或空字符）．";
+// A body file that cannot be read; follows the path.
+inline constexpr char kBodyFileMissingSuffix[] = " 文件无法读取．";
+
 // Native library calls.
 // Ends in a full-width "！" where the others end in a full-width stop.
 inline constexpr char kBracketMismatch[] = "格式有误．括号不匹配！";
