@@ -5,6 +5,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -189,8 +190,10 @@ long Connection::Receive(char* buffer, std::size_t capacity) {
 
 long Connection::Fill() {
   readPos_ = readEnd_ = 0;
+  errno = 0;
   const long n = Receive(readBuffer_.get(), kReadBufferSize);
   receiveFailed_ = n < 0;
+  receiveReset_ = n < 0 && (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN);
   if (n > 0) readEnd_ = static_cast<std::size_t>(n);
   return n;
 }
@@ -213,6 +216,7 @@ void Connection::Close() {
   ERR_clear_error();
   readPos_ = readEnd_ = 0;
   receiveFailed_ = false;
+  receiveReset_ = false;
 }
 
 }  // namespace velmar

@@ -69,6 +69,9 @@ class Connection {
   // Whether the last Fill ended in an error (a receive time-out among them)
   // rather than with bytes or the end of the stream.
   bool ReceiveFailed() const { return receiveFailed_; }
+  // Whether that error was the peer resetting the connection (not a
+  // time-out): a kept connection the server had already dropped.
+  bool ReceiveReset() const { return receiveReset_; }
 
   bool StopRequested() const;
   // Whether a kept connection can take another request: still open, and the
@@ -94,6 +97,7 @@ class Connection {
   std::size_t readPos_ = 0;
   std::size_t readEnd_ = 0;
   bool receiveFailed_ = false;
+  bool receiveReset_ = false;
 };
 
 }  // namespace velmar

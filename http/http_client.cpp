@@ -119,9 +119,10 @@ bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const Ra
     WriteRequest(method, url_, !proxyAddress_.empty(), headers, form_, body,
                  [&request](std::string_view bytes) { request += bytes; });
     connection_.Send(request);
-    if (reused && connection_.Fill() == 0 && !StopRequested()) {
-      // Not one byte back on the kept connection: the server closed it.
-      // Once more on a new one.
+    const long first = reused ? connection_.Fill() : 1;
+    if (reused && (first == 0 || (first < 0 && connection_.ReceiveReset())) && !StopRequested()) {
+      // Not one byte back on the kept connection: the server closed it
+      // before the request reached it. Once more on a new one.
       connection_.Close();
       reused = false;
       if (!connection_.Open(url_, settings, lastError_)) {

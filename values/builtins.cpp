@@ -202,31 +202,46 @@ std::string UrlEncodeText(ScriptContext& ctx, const Args& args) {
   return UrlEncode(args[1]);
 }
 
+// The text a web built-in works on. "#name" names a variable whose value is
+// taken as it is: a JSON document, a page or a compressed body holds `[` and
+// `]`, which would end a reference early if the value were written in as
+// `[#name]`.
+std::string_view WebText(ScriptContext& ctx, const std::string& arg) {
+  if (arg.size() > 1 && arg[0] == '#') {
+    if (const std::string* value = ctx.variables.Find(std::string_view(arg).substr(1))) {
+      return *value;
+    }
+  }
+  return arg;
+}
+
 std::string JsonValueOf(ScriptContext& ctx, const Args& args) {
-  return JsonValue(args[1], args.size() > 2 ? args[2] : "", ctx.codePage()).value_or("");
+  return JsonValue(WebText(ctx, args[1]), args.size() > 2 ? args[2] : "", ctx.codePage())
+      .value_or("");
 }
 
 std::string JsonCountOf(ScriptContext& ctx, const Args& args) {
-  return std::to_string(JsonCount(args[1], args.size() > 2 ? args[2] : "", ctx.codePage()).value_or(0));
+  return std::to_string(
+      JsonCount(WebText(ctx, args[1]), args.size() > 2 ? args[2] : "", ctx.codePage()).value_or(0));
 }
 
 std::string JsonEscapeText(ScriptContext& ctx, const Args& args) {
-  return JsonEscape(args[1], ctx.codePage());
+  return JsonEscape(WebText(ctx, args[1]), ctx.codePage());
 }
 
 std::string HtmlDecodeText(ScriptContext& ctx, const Args& args) {
-  return HtmlDecode(args[1], ctx.codePage());
+  return HtmlDecode(WebText(ctx, args[1]), ctx.codePage());
 }
 
-std::string HtmlEncodeText(ScriptContext&, const Args& args) {
-  return HtmlEncode(args[1]);
+std::string HtmlEncodeText(ScriptContext& ctx, const Args& args) {
+  return HtmlEncode(WebText(ctx, args[1]));
 }
 
 // No larger than any script text may grow, so a small bomb of a text ends
 // at that size.
-std::string GunzipText(ScriptContext&, const Args& args) {
+std::string GunzipText(ScriptContext& ctx, const Args& args) {
   std::string out;
-  return Gunzip(args[1], out, kMaxExpandedTextSize) ? out : std::string();
+  return Gunzip(WebText(ctx, args[1]), out, kMaxExpandedTextSize) ? out : std::string();
 }
 
 std::string LowerCase(ScriptContext& ctx, const Args& args) {

@@ -13,9 +13,9 @@ namespace velmar {
 
 class CodePage;
 
-// The value at `path` in the JSON document `json`: object keys joined by
-// '.', array indexes as `[N]` or as a '.' segment of digits ("items[0].id",
-// "items.0.id"); an empty path is the whole document. Strings come back
+// The value at `path` in the JSON document `json`: object keys and array
+// indexes joined by '.' ("items.0.id"; "items[0].id" reads the same where no
+// reference surrounds it); an empty path is the whole document. Strings come back
 // unescaped; numbers, true, false and null as written in JSON; objects and
 // arrays as compact JSON. Nothing when the text is no JSON or the path
 // leads nowhere.
