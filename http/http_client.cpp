@@ -89,6 +89,7 @@ bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const Ra
   settings.sendTimeoutMs = sendTimeout_;
   settings.userAgent = userAgent_;
   settings.stop = stop_;
+  settings.resumeTls = keepAlive_;
   const std::string target = std::string(url_.scheme()) + " " + url_.host + ":" +
                              std::to_string(url_.port) + " via " + proxyAddress_ + ":" +
                              std::to_string(proxyPort_);
@@ -99,6 +100,7 @@ bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const Ra
       connection_.Close();
       return false;
     }
+    tlsResumed_ = connection_.TlsResumed();
   }
 
   RequestHeaders headers;

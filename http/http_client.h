@@ -139,6 +139,8 @@ class HttpClient {
   // Why the last request failed, for diagnostics (the TLS library's reason
   // for a failed handshake, or a body past its limit); empty after a success.
   const std::string& lastError() const { return lastError_; }
+  // Whether the last secure connection resumed an earlier TLS session.
+  bool tlsResumed() const { return tlsResumed_; }
 
  private:
   bool StopRequested() const;
@@ -177,7 +179,8 @@ class HttpClient {
   // The kept connection's target ("HTTPS host:port" and the proxy), empty
   // when no connection is kept.
   std::string keptTarget_;
-  bool reusable_ = false;  // the last response left the connection usable
+  bool reusable_ = false;
+  bool tlsResumed_ = false;  // the last response left the connection usable
 
   RequestForm form_;
   CookieJar cookies_;
