@@ -104,6 +104,17 @@ constexpr std::array<KeywordRow, stmt::kMaxId + 1> kRows{{
     {"resume", stmt::kResume, M::kNone, kExecutorStep},
     {"showtray", stmt::kShowTray, M::kNone, &ForwardToHost<REQ_SHOWTRAY>},
     {"hidetray", stmt::kHideTray, M::kNone, &ForwardToHost<REQ_HIDETRAY>},
+    {"header", stmt::kHeader, M::kExpanded, &ExecuteHeader},
+    {"delheader", stmt::kDelHeader, M::kExpanded, &ExecuteDelHeader},
+    {"body", stmt::kBody, M::kExpanded, &ExecuteBody},
+    {"bodyfile", stmt::kBodyFile, M::kExpanded, &ExecuteBodyFile},
+    {"put", stmt::kPut, M::kExpanded, &ExecutePut},
+    {"patch", stmt::kPatch, M::kExpanded, &ExecutePatch},
+    {"delete", stmt::kDelete, M::kExpanded, &ExecuteDelete},
+    {"redirect", stmt::kRedirect, M::kExpanded, &ExecuteRedirect},
+    {"decode", stmt::kDecode, M::kExpanded, &ExecuteDecode},
+    {"keepalive", stmt::kKeepAlive, M::kExpanded, &ExecuteKeepAlive},
+    {"sendutf8", stmt::kSendUtf8, M::kExpanded, &ExecuteSendUtf8},
 }};
 
 // A row out of place would hand a statement to another statement's handler.
@@ -139,10 +150,9 @@ int32_t LookupKeyword(std::string_view lowerKeyword, KeywordFlavor flavor) {
   if (lowerKeyword.empty() || lowerKeyword.size() > 15) return 0;
   const auto it = kById.find(lowerKeyword);
   if (it == kById.end()) return 0;
-  // The runner's two tray statements close the table; the manager stops
-  // before them.
-  const int32_t maxId = flavor == KeywordFlavor::kRunner ? stmt::kHideTray : stmt::kResume;
-  return it->second <= maxId ? it->second : 0;
+  // Only the runner knows its two tray statements.
+  const bool tray = it->second == stmt::kShowTray || it->second == stmt::kHideTray;
+  return tray && flavor != KeywordFlavor::kRunner ? 0 : it->second;
 }
 
 StatementSplit splitStatement(std::string_view line, const CodePage& cp, KeywordFlavor flavor) {

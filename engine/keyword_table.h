@@ -33,8 +33,10 @@ constexpr int32_t kIf = 1, kElse = 2, kWhile = 3, kEval = 4, kVar = 5, kReturn =
                   kSaveCookies = 63, kResumeIeCookies = 64, kSaveIeCookies = 65, kOpenWindow = 66,
                   kSetWindow = 67, kShowWindow = 68, kHideWindow = 69, kCloseWindow = 70,
                   kJsWindow = 71, kMinWindow = 72, kMaxWindow = 73, kSuspend = 74, kResume = 75,
-                  kShowTray = 76, kHideTray = 77;
-constexpr int32_t kMaxId = 77;
+                  kShowTray = 76, kHideTray = 77, kHeader = 78, kDelHeader = 79, kBody = 80,
+                  kBodyFile = 81, kPut = 82, kPatch = 83, kDelete = 84, kRedirect = 85,
+                  kDecode = 86, kKeepAlive = 87, kSendUtf8 = 88;
+constexpr int32_t kMaxId = 88;
 }  // namespace stmt
 
 // What the executor hands a statement's handler.

@@ -5,6 +5,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -33,6 +34,7 @@ Connection::Connection() : readBuffer_(new char[kReadBufferSize]) {}
 
 Connection::~Connection() {
   Close();
+  DropTlsSession();
   if (tlsContext_) SSL_CTX_free(tlsContext_);
 }
 
@@ -48,6 +50,8 @@ void Connection::ReleaseHook() {
 bool Connection::Open(const Url& url, const ConnectionSettings& settings, std::string& error) {
   Close();
   stop_ = settings.stop;
+  resumeTls_ = settings.resumeTls;
+  tlsTarget_ = url.host + ":" + std::to_string(url.port);
   if (StopRequested()) return false;
   const bool viaProxy = !settings.proxyAddress.empty();
   const std::string& host = viaProxy ? settings.proxyAddress : url.host;
@@ -97,6 +101,7 @@ void Connection::SetTlsVerification(bool verify, std::string caFile) {
   if (verify != tlsVerify_ || caFile != caFile_) {
     if (tlsContext_) SSL_CTX_free(tlsContext_);
     tlsContext_ = nullptr;
+    DropTlsSession();
   }
   tlsVerify_ = verify;
   caFile_ = std::move(caFile);
@@ -132,6 +137,9 @@ bool Connection::StartTls(const std::string& host, std::string& error) {
       X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
       SSL_set1_host(tlsConnection_, host.c_str());
     }
+  }
+  if (resumeTls_ && tlsSession_ && tlsSessionTarget_ == tlsTarget_) {
+    SSL_set_session(tlsConnection_, tlsSession_);
   }
   if (SSL_connect(tlsConnection_) != 1) {
     // The reason goes back with the request; the queue is emptied so nothing
@@ -189,12 +197,49 @@ long Connection::Receive(char* buffer, std::size_t capacity) {
 
 long Connection::Fill() {
   readPos_ = readEnd_ = 0;
+  errno = 0;
   const long n = Receive(readBuffer_.get(), kReadBufferSize);
+  receiveFailed_ = n < 0;
+  receiveReset_ = n < 0 && (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN);
   if (n > 0) readEnd_ = static_cast<std::size_t>(n);
   return n;
 }
 
+bool Connection::Idle() const {
+  if (!socket_.valid() || !Buffered().empty()) return false;
+  if (tlsConnection_ && SSL_pending(tlsConnection_) > 0) return false;
+  platform::SocketEvents wanted;
+  wanted.read = true;
+  platform::SocketEvents happened;
+  return platform::WaitForSocket(socket_.handle(), wanted, 0, happened) == 0;
+}
+
+void Connection::DropTlsSession() {
+  if (tlsSession_) SSL_SESSION_free(tlsSession_);
+  tlsSession_ = nullptr;
+  tlsSessionTarget_.clear();
+}
+
+void Connection::KeepTlsSession() {
+  // Taken at the close: a TLS 1.3 server sends its session tickets after
+  // the handshake, so only now is the session one that can be resumed.
+  SSL_SESSION* session = SSL_get1_session(tlsConnection_);
+  if (!session) return;
+  if (!SSL_SESSION_is_resumable(session)) {
+    SSL_SESSION_free(session);
+    return;
+  }
+  DropTlsSession();
+  tlsSession_ = session;
+  tlsSessionTarget_ = tlsTarget_;
+}
+
+bool Connection::TlsResumed() const {
+  return tlsConnection_ && SSL_session_reused(tlsConnection_) == 1;
+}
+
 void Connection::Close() {
+  if (tlsConnection_ && resumeTls_ && SSL_is_init_finished(tlsConnection_)) KeepTlsSession();
   if (tlsConnection_) SSL_shutdown(tlsConnection_);
   ReleaseHook();
   socket_.Close();
@@ -202,6 +247,8 @@ void Connection::Close() {
   tlsConnection_ = nullptr;
   ERR_clear_error();
   readPos_ = readEnd_ = 0;
+  receiveFailed_ = false;
+  receiveReset_ = false;
 }
 
 }  // namespace velmar

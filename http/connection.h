@@ -14,6 +14,7 @@
 
 struct ssl_ctx_st;
 struct ssl_st;
+struct ssl_session_st;
 
 namespace velmar {
 
@@ -28,6 +29,9 @@ struct ConnectionSettings {
   int32_t sendTimeoutMs = 0;
   std::string_view userAgent;  // sent with CONNECT to the proxy
   StopSignal* stop = nullptr;
+  // Offer the TLS session of the last secure connection to the same host
+  // and port, so a new connection needs no full handshake.
+  bool resumeTls = false;
 };
 
 class Connection {
@@ -66,18 +70,38 @@ class Connection {
   // Refills an empty buffer from the peer: the count read, 0 at the end of
   // the stream, negative on error.
   long Fill();
+  // Whether the last Fill ended in an error (a receive time-out among them)
+  // rather than with bytes or the end of the stream.
+  bool ReceiveFailed() const { return receiveFailed_; }
+  // Whether that error was the peer resetting the connection (not a
+  // time-out): a kept connection the server had already dropped.
+  bool ReceiveReset() const { return receiveReset_; }
 
   bool StopRequested() const;
+  // Whether the current secure connection resumed an earlier TLS session.
+  bool TlsResumed() const;
+  // Whether a kept connection can take another request: still open, and the
+  // server has sent nothing since the last response (a server that closed an
+  // idle connection has it readable at its end).
+  bool Idle() const;
 
  private:
   bool OpenTunnel(const Url& url, std::string_view userAgent);
   bool StartTls(const std::string& host, std::string& error);
+  void KeepTlsSession();
+  void DropTlsSession();
   long Receive(char* buffer, std::size_t capacity);
   void ReleaseHook();
 
   platform::TcpSocket socket_;
   ssl_ctx_st* tlsContext_ = nullptr;
   ssl_st* tlsConnection_ = nullptr;
+  // The session of the last secure connection, for resuming it; with the
+  // host and port it belongs to.
+  ssl_session_st* tlsSession_ = nullptr;
+  std::string tlsSessionTarget_;
+  std::string tlsTarget_;  // host:port of the current secure connection
+  bool resumeTls_ = false;
   bool tlsVerify_ = true;
   std::string caFile_;
   StopSignal* stop_ = nullptr;
@@ -86,6 +110,8 @@ class Connection {
   std::unique_ptr<char[]> readBuffer_;
   std::size_t readPos_ = 0;
   std::size_t readEnd_ = 0;
+  bool receiveFailed_ = false;
+  bool receiveReset_ = false;
 };
 
 }  // namespace velmar

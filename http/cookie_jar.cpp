@@ -1,6 +1,7 @@
 #include "http/cookie_jar.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
@@ -32,7 +33,129 @@ std::string_view SetCookieValue(std::string_view line) {
   return value;
 }
 
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return out;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// The moment of a cookie date ("Wed, 09-Jun-2021 10:18:14 GMT", "Wed, 09 Jun
+// 2021 10:18:14 GMT", "Wednesday, 09-Jun-21 ...", "Wed Jun  9 10:18:14 2021"),
+// read token by token as browsers do; -1 when no day, month and year are in
+// it.
+std::time_t ParseCookieDate(std::string_view text) {
+  static constexpr std::string_view kMonths = "janfebmaraprmayjunjulaugsepoctnovdec";
+  int day = -1, month = -1, year = -1, hour = 0, minute = 0, second = 0;
+  bool timeSeen = false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto isDelimiter = [](char c) {
+      return c == ' ' || c == '\t' || c == ',' || c == '-' || c == '/';
+    };
+    while (i < text.size() && isDelimiter(text[i])) ++i;
+    std::size_t end = i;
+    while (end < text.size() && !isDelimiter(text[end])) ++end;
+    const std::string_view token = text.substr(i, end - i);
+    i = end;
+    if (token.empty()) continue;
+    int h, m, sec;
+    if (!timeSeen && std::sscanf(std::string(token).c_str(), "%d:%d:%d", &h, &m, &sec) == 3) {
+      hour = h;
+      minute = m;
+      second = sec;
+      timeSeen = true;
+    } else if (token[0] >= '0' && token[0] <= '9') {
+      const int number = std::atoi(std::string(token).c_str());
+      if (day < 0 && token.size() <= 2) {
+        day = number;
+      } else if (year < 0) {
+        year = number;
+      }
+    } else if (month < 0 && token.size() >= 3) {
+      const std::size_t at = kMonths.find(Lower(token.substr(0, 3)));
+      if (at != std::string_view::npos && at % 3 == 0) month = static_cast<int>(at / 3);
+    }
+  }
+  if (day < 1 || day > 31 || month < 0 || year < 0) return -1;
+  if (year < 70) {
+    year += 2000;
+  } else if (year < 100) {
+    year += 1900;
+  }
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return timegm(&tm);
+}
+
 }  // namespace
+
+void CookieJar::Set(std::string_view key, std::string_view value) {
+  entries_[std::string(key)] = value;
+  if (const auto it = secureKeys_.find(key); it != secureKeys_.end()) secureKeys_.erase(it);
+}
+
+void CookieJar::TakeSetCookieValue(std::string_view value, std::time_t now) {
+  // The attributes after the first ';' decide what becomes of the cookie;
+  // the name and value part is read as always.
+  bool secure = false;
+  bool expired = false;
+  bool maxAgeSeen = false;
+  std::size_t from = value.find(';');
+  while (from != std::string_view::npos) {
+    const std::size_t next = value.find(';', from + 1);
+    const std::string_view attribute =
+        TrimBlanks(value.substr(from + 1, next == std::string_view::npos ? next : next - from - 1));
+    from = next;
+    const std::size_t eq = attribute.find('=');
+    const std::string name = Lower(TrimBlanks(attribute.substr(0, eq)));
+    const std::string_view argument =
+        eq == std::string_view::npos ? std::string_view() : TrimBlanks(attribute.substr(eq + 1));
+    if (name == "secure") {
+      secure = true;
+    } else if (name == "max-age" && !argument.empty()) {
+      // Max-Age outranks Expires, whichever comes first.
+      maxAgeSeen = true;
+      expired = std::atoll(std::string(argument).c_str()) <= 0;
+    } else if (name == "expires" && !maxAgeSeen) {
+      const std::time_t at = ParseCookieDate(argument);
+      expired = at != -1 && at <= now;
+    }
+  }
+  CookieJar parsed;
+  parsed.ParseCookieText(value);
+  for (auto& [key, text] : parsed.entries_) {
+    if (expired) {
+      // Deleting a compound cookie takes its sub-values with it.
+      Remove(key);
+      const std::string outer = key + "=";
+      for (auto it = entries_.lower_bound(outer);
+           it != entries_.end() && it->first.compare(0, outer.size(), outer) == 0;) {
+        secureKeys_.erase(it->first);
+        it = entries_.erase(it);
+      }
+      continue;
+    }
+    entries_[key] = std::move(text);
+    if (secure) {
+      secureKeys_.insert(key);
+    } else if (const auto it = secureKeys_.find(key); it != secureKeys_.end()) {
+      secureKeys_.erase(it);
+    }
+  }
+}
 
 int CookieJar::TakeSetCookies(std::string_view headerText) {
   std::vector<std::string_view> lines;
@@ -59,7 +182,7 @@ int CookieJar::TakeSetCookies(std::string_view headerText) {
     }
     if (!match) continue;
     ++found;
-    ParseCookieText(SetCookieValue(line));
+    TakeSetCookieValue(SetCookieValue(line), std::time(nullptr));
   }
   if (found > 0) RecomputeCookieText();
   return found;
@@ -101,9 +224,13 @@ void CookieJar::ParseCookieText(std::string_view text) {
   }
 }
 
-void CookieJar::RecomputeCookieText() {
+namespace {
+
+std::string BuildCookieText(const CookieJar::Entries& entries,
+                            const std::set<std::string, std::less<>>* leaveOut) {
   std::string text;
-  for (const auto& [key, value] : entries_) {
+  for (const auto& [key, value] : entries) {
+    if (leaveOut && leaveOut->count(key)) continue;
     const std::size_t eq = key.find('=');
     std::size_t insertAt = std::string::npos;
     if (eq != std::string::npos) {
@@ -139,12 +266,22 @@ void CookieJar::RecomputeCookieText() {
     from = at + kMarker.size();
   }
   out.append(text, from);
-  cookieText_ = std::move(out);
+  return out;
+}
+
+}  // namespace
+
+void CookieJar::RecomputeCookieText() {
+  cookieText_ = BuildCookieText(entries_, nullptr);
+  plainCookieText_ = secureKeys_.empty() ? std::string() : BuildCookieText(entries_, &secureKeys_);
 }
 
 void CookieJar::Remove(std::string_view key) {
   const auto it = entries_.find(key);
   if (it != entries_.end()) entries_.erase(it);
+  if (const auto secure = secureKeys_.find(key); secure != secureKeys_.end()) {
+    secureKeys_.erase(secure);
+  }
 }
 
 const std::string& CookieJar::Get(std::string_view key) {
@@ -155,6 +292,7 @@ const std::string& CookieJar::Get(std::string_view key) {
 
 void CookieJar::Clear() {
   entries_.clear();
+  secureKeys_.clear();
   RecomputeCookieText();
 }
 
@@ -173,6 +311,8 @@ bool CookieJar::SaveFile(const std::string& path, const CodePage& cp) const {
 
 int CookieJar::LoadFile(const std::string& path, const CodePage& cp) {
   entries_.clear();
+  // The file keeps names and values only.
+  secureKeys_.clear();
   // Read as scripts are, so a pipe or a device at the path is no file and
   // an endless one cannot fill the memory.
   const std::string text = ReadTextFile(path, cp);

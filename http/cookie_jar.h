@@ -1,8 +1,12 @@
 #pragma once
-// The cookies of one script: names and values only, all of them sent with
-// every request, plus the ready-made text of the Cookie request header.
+// The cookies of one script: names and values, all of them sent with every
+// request (those a server marked Secure only over HTTPS), plus the
+// ready-made text of the Cookie request header. A server deletes a cookie
+// by setting it with an expiry in the past.
 
+#include <ctime>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -23,8 +27,15 @@ class CookieJar {
   void RecomputeCookieText();
 
   const std::string& CookieText() const { return cookieText_; }
+  // The header text for a request over HTTPS or not: Secure cookies travel
+  // only over HTTPS.
+  const std::string& CookieText(bool secureRequest) const {
+    return secureRequest || secureKeys_.empty() ? cookieText_ : plainCookieText_;
+  }
+  bool IsSecure(std::string_view key) const { return secureKeys_.count(key) > 0; }
   const Entries& entries() const { return entries_; }
-  void Set(std::string_view key, std::string_view value) { entries_[std::string(key)] = value; }
+  // A cookie the script sets is its own: sent over any connection.
+  void Set(std::string_view key, std::string_view value);
   void Remove(std::string_view key);
   // The value of a key, creating the entry empty when it is missing.
   const std::string& Get(std::string_view key);
@@ -40,8 +51,13 @@ class CookieJar {
   int LoadFile(const std::string& path, const CodePage& cp);
 
  private:
+  // One Set-Cookie value: stored, or, with an expiry in the past, removed.
+  void TakeSetCookieValue(std::string_view value, std::time_t now);
+
   Entries entries_;
+  std::set<std::string, std::less<>> secureKeys_;
   std::string cookieText_;
+  std::string plainCookieText_;  // without the Secure cookies
 };
 
 }  // namespace velmar

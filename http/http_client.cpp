@@ -1,20 +1,85 @@
 #include "http/http_client.h"
 
+#include <cstdio>
+#include <limits>
 #include <optional>
 
+#include "http/body_decoder.h"
+#include "http/response_headers.h"
 #include "http/response_reader.h"
+#include "platform/durable_file.h"
 #include "platform/stop_signal.h"
 
 namespace velmar {
+namespace {
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 RequestResult HttpClient::Perform(const std::string& url, HttpMethod method) {
   requestUrl_ = url;
   lastError_.clear();
+  statusCode_ = 0;
+  finalUrl_.clear();
+  // The body is used up by this request, redirects included.
+  const std::unique_ptr<RawBody> body =
+      method == HttpMethod::kGet ? nullptr : std::move(form_.rawBody);
+  const std::string referer = referer_;
+  const bool sentMultipart = !form_.boundary.empty();
+  std::string current = url;
+  HttpMethod currentMethod = method;
+  const RawBody* currentBody = body.get();
+  for (int hop = 0;; ++hop) {
+    if (!PerformOnce(current, currentMethod, currentBody, referer)) {
+      return RequestResult::kFailed;
+    }
+    finalUrl_ = current;
+    if (maxRedirects_ == 0 || !IsRedirect(statusCode_)) break;
+    const std::string location = HeaderValue(responseHeaders_, "Location");
+    if (location.empty()) break;
+    // A multipart body is gone once sent; a redirect that wants it again
+    // is left to the script.
+    const bool keepsMethod = statusCode_ == 307 || statusCode_ == 308;
+    if (keepsMethod && sentMultipart && currentMethod != HttpMethod::kGet) break;
+    if (hop >= maxRedirects_) {
+      lastError_ = "more than " + std::to_string(maxRedirects_) + " redirects; the last led from " +
+                   current.substr(0, 200) + " to " + location.substr(0, 200);
+      return RequestResult::kFailed;
+    }
+    const std::string next = ResolveReference(current, location);
+    if (next.empty()) break;
+    // As browsers do: 303 always, and 301 and 302 after a POST, go on with
+    // GET and without the body.
+    if (statusCode_ == 303 || (!keepsMethod && currentMethod == HttpMethod::kPost)) {
+      currentMethod = HttpMethod::kGet;
+      currentBody = nullptr;
+    }
+    current = next;
+  }
+  if (maxRedirects_ > 0) referer_ = finalUrl_;
+  return RequestResult::kCompleted;
+}
+
+bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const RawBody* body,
+                             std::string_view referer) {
+  requestUrl_ = url;
   std::optional<Url> parsed = ParseUrl(requestUrl_);
   url_ = parsed ? std::move(*parsed) : Url{};
   if (!parsed) {
+    connection_.Close();
+    keptTarget_.clear();
     lastError_ = "not a URL that can be requested: " + requestUrl_.substr(0, 200);
-    return RequestResult::kFailed;
+    return false;
   }
 
   ConnectionSettings settings;
@@ -24,56 +89,222 @@ RequestResult HttpClient::Perform(const std::string& url, HttpMethod method) {
   settings.sendTimeoutMs = sendTimeout_;
   settings.userAgent = userAgent_;
   settings.stop = stop_;
-  if (!connection_.Open(url_, settings, lastError_)) {
-    connection_.Close();
-    return RequestResult::kFailed;
+  settings.resumeTls = keepAlive_;
+  const std::string target = std::string(url_.scheme()) + " " + url_.host + ":" +
+                             std::to_string(url_.port) + " via " + proxyAddress_ + ":" +
+                             std::to_string(proxyPort_);
+  bool reused = keepAlive_ && keptTarget_ == target && connection_.Idle();
+  if (!reused) {
+    keptTarget_.clear();
+    if (!connection_.Open(url_, settings, lastError_)) {
+      connection_.Close();
+      return false;
+    }
+    tlsResumed_ = connection_.TlsResumed();
   }
 
   RequestHeaders headers;
-  headers.referer = referer_;
+  headers.referer = referer;
   headers.acceptLanguage = acceptLanguage_;
   headers.acceptEncoding = acceptEncoding_;
   headers.userAgent = userAgent_;
-  headers.cookies = cookies_.CookieText();
-  WriteRequest(method, url_, !proxyAddress_.empty(), headers, form_,
-               [this](std::string_view bytes) { connection_.Send(bytes); });
+  headers.cookies = cookies_.CookieText(url_.secure);
+  headers.extra = &extraHeaders_;
+  headers.keepAlive = keepAlive_;
+  if (!keepAlive_) {
+    WriteRequest(method, url_, !proxyAddress_.empty(), headers, form_, body,
+                 [this](std::string_view bytes) { connection_.Send(bytes); });
+  } else {
+    // Kept whole, so it can go out again on a fresh connection when the
+    // server has closed the kept one in the meantime.
+    std::string request;
+    WriteRequest(method, url_, !proxyAddress_.empty(), headers, form_, body,
+                 [&request](std::string_view bytes) { request += bytes; });
+    connection_.Send(request);
+    const long first = reused ? connection_.Fill() : 1;
+    if (reused && (first == 0 || (first < 0 && connection_.ReceiveReset())) && !StopRequested()) {
+      // Not one byte back on the kept connection: the server closed it
+      // before the request reached it. Once more on a new one.
+      connection_.Close();
+      reused = false;
+      if (!connection_.Open(url_, settings, lastError_)) {
+        connection_.Close();
+        return false;
+      }
+      connection_.Send(request);
+    }
+  }
   // The page just asked for is the referrer of the next request.
   referer_ = requestUrl_;
 
-  const bool ok = ReadResponse();
-  if (!ok) connection_.Close();
-  return ok ? RequestResult::kCompleted : RequestResult::kFailed;
+  reusable_ = false;
+  const bool ok = ReadResponse(method);
+  if (ok && reusable_) {
+    keptTarget_ = target;
+  } else {
+    connection_.Close();
+    keptTarget_.clear();
+  }
+  return ok;
 }
 
 bool HttpClient::StopRequested() const {
   return stop_ && stop_->requested();
 }
 
-bool HttpClient::ReadResponse() {
-  responseHeaders_.clear();
-  ReadHeaderBlock(connection_, responseHeaders_, kHeaderLimit);
+bool HttpClient::ReadResponse(HttpMethod method) {
+  std::string headers;
+  ReadHeaderBlock(connection_, headers, kHeaderLimit);
+  if (headers.empty() && connection_.ReceiveFailed()) {
+    // Not one byte of a status line before the receive time-out: there is
+    // no response to report (the last one stays), and an empty head must not
+    // pass for one.
+    connection_.Close();
+    lastError_ = "no response from " + url_.host + ":" + std::to_string(url_.port) +
+                 " within the receive time-out";
+    return false;
+  }
+  responseHeaders_ = std::move(headers);
+  statusCode_ = StatusCodeOf(responseHeaders_);
   responseBody_.clear();
   responseUntaken_ = true;
-  bool tooLarge = false;
-  bool saved = true;
-  if (!saveToPath_.empty()) {
-    saved = ReadBodyToFile(connection_, saveToPath_, !saveToOwnFile_, lastError_);
-  } else {
-    tooLarge = !ReadBodyToMemory(connection_, responseBody_, kMaxMemoryBody);
-  }
-  connection_.Close();
+  const bool ok = ReadBody(method, reusable_);
+  if (!reusable_) connection_.Close();
   const bool stopped = StopRequested();
-  if (tooLarge || stopped) {
+  if (!ok || stopped) {
     // The part that arrived is no answer to the request: dropped, with its
     // memory, rather than left looking like the whole body (and, after a
     // stop, rather than copied and scanned on the way into http_body while
     // the script should be ending).
     std::string().swap(responseBody_);
-    lastError_ = stopped ? "stopped"
-                         : "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
+    if (stopped) lastError_ = "stopped";
   }
   cookies_.TakeSetCookies(responseHeaders_);
-  return !tooLarge && !stopped && saved;
+  return ok && !stopped;
+}
+
+bool HttpClient::ReadBody(HttpMethod, bool& reusable) {
+  const bool chunked = (decodeBodies_ || keepAlive_) && IsChunked(responseHeaders_);
+  const ContentCoding coding =
+      decodeBodies_ ? ContentCodingOf(responseHeaders_) : ContentCoding::kIdentity;
+  if (!keepAlive_ && !chunked && coding == ContentCoding::kIdentity) {
+    // The body as it arrives, up to the close.
+    if (!saveToPath_.empty()) {
+      return ReadBodyToFile(connection_, saveToPath_, !saveToOwnFile_, lastError_);
+    }
+    if (!ReadBodyToMemory(connection_, responseBody_, kMaxMemoryBody)) {
+      lastError_ = "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
+      return false;
+    }
+    return true;
+  }
+
+  // Framed or decoded: fed through the decoder, which the size limit and the
+  // stop reach.
+  const bool noBody = HasNoBody(statusCode_);
+  long long left = noBody ? 0 : (chunked ? -1 : (keepAlive_ ? ContentLengthOf(responseHeaders_) : -1));
+  reusable = keepAlive_ && KeepsConnection(responseHeaders_) && (noBody || chunked || left >= 0);
+  BodyDecoder decoder(chunked, coding);
+  // A download goes into a file beside its target that takes the target's
+  // place only when the whole body was decoded.
+  const bool toFile = !saveToPath_.empty();
+  platform::ReplacingFile file;
+  bool written = true;
+  if (toFile) {
+    platform::FileWriteOptions options;
+    options.followLink = !saveToOwnFile_;
+    if (!file.Open(saveToPath_, options, lastError_)) return false;
+  }
+  std::string scratch;
+  std::string& out = toFile ? scratch : responseBody_;
+  const std::size_t limit = toFile ? std::numeric_limits<std::size_t>::max() : kMaxMemoryBody;
+  const auto stopped = [this] { return StopRequested(); };
+  BodyDecoder::Result result = BodyDecoder::Result::kMore;
+  bool ended = false;
+  while (left != 0 && !StopRequested()) {
+    if (connection_.Buffered().empty() && connection_.Fill() <= 0) {
+      ended = true;
+      break;
+    }
+    std::string_view block = connection_.Buffered();
+    if (left > 0 && static_cast<unsigned long long>(left) < block.size()) {
+      block = block.substr(0, static_cast<std::size_t>(left));
+    }
+    result = decoder.Feed(block, out, limit, stopped);
+    const std::size_t used = decoder.consumed();
+    connection_.Take(used);
+    if (left > 0) left -= static_cast<long long>(used);
+    // After a failed write the rest is still read, so the connection ends
+    // as it does for any other response.
+    if (toFile && written && !out.empty()) written = file.Write(out, lastError_);
+    if (toFile) out.clear();
+    if (result == BodyDecoder::Result::kTooLarge || result == BodyDecoder::Result::kBroken ||
+        result == BodyDecoder::Result::kStopped) {
+      break;
+    }
+    if (result == BodyDecoder::Result::kDone && chunked) break;
+  }
+  if (ended || left > 0 || (chunked && !decoder.complete())) reusable = false;
+  switch (result) {
+    case BodyDecoder::Result::kTooLarge:
+      lastError_ = "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
+      return false;
+    case BodyDecoder::Result::kBroken:
+      lastError_ = chunked ? "the response body is broken (chunked or compressed)"
+                           : "the response body is no valid compressed stream";
+      return false;
+    default:
+      break;
+  }
+  if (toFile) {
+    if (StopRequested()) return false;
+    if (!written || !file.Commit(lastError_)) return false;
+  }
+  return true;
+}
+
+void HttpClient::SetKeepAlive(bool keep) {
+  keepAlive_ = keep;
+  if (!keep) {
+    connection_.Close();
+    keptTarget_.clear();
+  }
+}
+
+bool HttpClient::IsHeaderName(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    // A token: no blank, control byte or separator.
+    if (u <= 32 || u >= 127 || std::string_view("()<>@,;:\\\"/[]?={}").find(c) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool HttpClient::IsHeaderValue(std::string_view value) {
+  return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+void HttpClient::SetHeader(std::string_view name, std::string_view value) {
+  for (auto& [n, v] : extraHeaders_) {
+    if (SameNameIgnoringCase(n, name)) {
+      v = value;
+      return;
+    }
+  }
+  extraHeaders_.emplace_back(std::string(name), std::string(value));
+}
+
+void HttpClient::RemoveHeader(std::string_view name) {
+  std::erase_if(extraHeaders_, [name](const auto& h) { return SameNameIgnoringCase(h.first, name); });
+}
+
+void HttpClient::SetBody(std::string contentType, std::string bytes) {
+  form_.rawBody = std::make_unique<RawBody>();
+  form_.rawBody->contentType = std::move(contentType);
+  form_.rawBody->bytes = std::move(bytes);
 }
 
 void HttpClient::SetProxy(std::string address, uint16_t port) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "http/connection.h"
@@ -37,8 +38,40 @@ class HttpClient {
       "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.2; SV1; .NET CLR 1.1.4322; InfoPath.2; "
       ".NET CLR 2.0.50727; MAXTHON 2.0)";
 
-  // The whole request: parse, connect, write, read.
+  // The whole request: parse, connect, write, read, and, when the script
+  // asked for it, follow redirects.
   RequestResult Perform(const std::string& url, HttpMethod method);
+
+  // Redirects followed by the following requests; 0 (the default) follows
+  // none.
+  void SetMaxRedirects(int count) { maxRedirects_ = count < 0 ? 0 : count; }
+  int maxRedirects() const { return maxRedirects_; }
+  // Chunked and gzip/deflate bodies decoded on the way in.
+  void SetDecodeBodies(bool decode) { decodeBodies_ = decode; }
+  bool decodeBodies() const { return decodeBodies_; }
+  // Requests to one host and port over one kept HTTP/1.1 connection.
+  void SetKeepAlive(bool keep);
+  bool keepAlive() const { return keepAlive_; }
+  // Form values and bodies the statements hand over go out as UTF-8.
+  void SetSendUtf8(bool utf8) { sendUtf8_ = utf8; }
+  bool sendUtf8() const { return sendUtf8_; }
+
+  // The script's own request headers. A name set again replaces its value
+  // (names compared without letter case). The statements refuse names and
+  // values that could end the header line (see IsHeaderText).
+  void SetHeader(std::string_view name, std::string_view value);
+  void RemoveHeader(std::string_view name);
+  void ClearHeaders() { extraHeaders_.clear(); }
+  const std::vector<std::pair<std::string, std::string>>& extraHeaders() const {
+    return extraHeaders_;
+  }
+  // A header name is a token (no blank, colon or control byte); a value may
+  // hold anything but CR, LF and NUL.
+  static bool IsHeaderName(std::string_view name);
+  static bool IsHeaderValue(std::string_view value);
+  // The body of the next POST, PUT, PATCH or DELETE, instead of a form.
+  void SetBody(std::string contentType, std::string bytes);
+  bool hasBody() const { return form_.rawBody != nullptr; }
 
   // Connection settings.
   void SetProxy(std::string address, uint16_t port);
@@ -100,6 +133,12 @@ class HttpClient {
   const std::vector<std::unique_ptr<FilePart>>& fileParts() const { return form_.fileParts; }
   const std::string& responseHeaders() const { return responseHeaders_; }
   const std::string& responseBody() const { return responseBody_; }
+  // The status code of the last response the last request read; 0 when it
+  // read none.
+  int statusCode() const { return statusCode_; }
+  // The URL whose response was read last: the request URL, or where its
+  // redirects led.
+  const std::string& finalUrl() const { return finalUrl_; }
   // Hands the body over without copying it (a large page is held once); the
   // client's body is empty afterwards.
   std::string TakeResponseBody() {
@@ -111,10 +150,16 @@ class HttpClient {
   // Why the last request failed, for diagnostics (the TLS library's reason
   // for a failed handshake, or a body past its limit); empty after a success.
   const std::string& lastError() const { return lastError_; }
+  // Whether the last secure connection resumed an earlier TLS session.
+  bool tlsResumed() const { return tlsResumed_; }
 
  private:
   bool StopRequested() const;
-  bool ReadResponse();
+  // One request and its response, no redirect followed.
+  bool PerformOnce(const std::string& url, HttpMethod method, const RawBody* body,
+                   std::string_view referer);
+  bool ReadResponse(HttpMethod method);
+  bool ReadBody(HttpMethod method, bool& reusable);
 
   Connection connection_;
   std::string requestUrl_;
@@ -137,6 +182,18 @@ class HttpClient {
   std::string saveToPath_;
   bool saveToOwnFile_ = false;
   std::string lastError_;
+  int statusCode_ = 0;
+  std::string finalUrl_;
+  std::vector<std::pair<std::string, std::string>> extraHeaders_;
+  int maxRedirects_ = 0;
+  bool decodeBodies_ = false;
+  bool keepAlive_ = false;
+  bool sendUtf8_ = false;
+  // The kept connection's target ("HTTPS host:port" and the proxy), empty
+  // when no connection is kept.
+  std::string keptTarget_;
+  bool reusable_ = false;
+  bool tlsResumed_ = false;  // the last response left the connection usable
 
   RequestForm form_;
   CookieJar cookies_;

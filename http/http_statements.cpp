@@ -1,6 +1,8 @@
 #include "http/http_statements.h"
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <system_error>
 
@@ -93,6 +95,9 @@ void RunRequest(ScriptContext& ctx, const std::string& url, HttpMethod method) {
   const RequestResult result = Perform(ctx, url, method);
   ctx.variables["status"] = result == RequestResult::kCompleted ? "1" : "0";
   ctx.variables["http_head"] = http.responseHeaders();
+  ctx.variables["http_status"] =
+      http.statusCode() == 0 ? std::string() : std::to_string(http.statusCode());
+  ctx.variables["http_url"] = http.finalUrl();
   // Moved, not copied: a large page is held once, by the variable. So the
   // variable is the only copy of the last body: a request that read no
   // response leaves it as it is, as it leaves http_head.
@@ -104,13 +109,27 @@ void RunRequest(ScriptContext& ctx, const std::string& url, HttpMethod method) {
       ctx.variables["http_body"] = std::move(body);
     }
   }
-  if (method == HttpMethod::kPost) http.ClearForm();
+  if (method != HttpMethod::kGet) http.ClearForm();
   http.SetSaveToPath("");
 }
 
 std::string Extension(std::string_view path, const CodePage& cp) {
   const std::size_t dot = cp.FindLastByte(path, '.');
   return cp.Lower(dot == std::string_view::npos ? path : path.substr(dot + 1));
+}
+
+void AddField(ScriptContext& ctx, const FirstWordSplit& split, bool encode) {
+  if (ctx.http.sendUtf8()) {
+    ctx.http.AddFormField(ToUtf8(split.head, ctx.codePage()), ToUtf8(split.tail, ctx.codePage()),
+                          encode);
+  } else {
+    ctx.http.AddFormField(split.head, split.tail, encode);
+  }
+}
+
+// "1" (or any number but 0) switches a setting on; "0" or nothing off.
+bool SwitchedOn(std::string_view text) {
+  return LeadingInteger(CodePage::Trim(text)) != 0;
 }
 
 // setcookies and getcookies split their stored text before expanding it.
@@ -224,12 +243,12 @@ void ExecuteClear(ScriptContext& ctx, const std::string&) {
 
 void ExecuteAdd(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
-  ctx.http.AddFormField(split.head, split.tail, true);
+  AddField(ctx, split, true);
 }
 
 void ExecuteAddx(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
-  ctx.http.AddFormField(split.head, split.tail, false);
+  AddField(ctx, split, false);
 }
 
 void ExecuteUpload(ScriptContext& ctx, const std::string&) {
@@ -238,7 +257,11 @@ void ExecuteUpload(ScriptContext& ctx, const std::string&) {
 
 void ExecuteUptext(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
-  ctx.http.AddTextPart(split.head, split.tail);
+  if (ctx.http.sendUtf8()) {
+    ctx.http.AddTextPart(ToUtf8(split.head, ctx.codePage()), ToUtf8(split.tail, ctx.codePage()));
+  } else {
+    ctx.http.AddTextPart(split.head, split.tail);
+  }
 }
 
 void ExecuteUpfile(ScriptContext& ctx, const std::string& text) {
@@ -310,6 +333,98 @@ void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url) {
     ctx.http.cookies().ParseCookieText(cookies);
     ctx.http.cookies().RecomputeCookieText();
   }
+}
+
+std::string ToUtf8(std::string_view text, const CodePage& cp) {
+  if (cp.id() == CodePage::kUtf8) return std::string(text);
+  std::u16string wide;
+  cp.ToUtf16(text, wide);
+  std::string out;
+  CodePage::Get(CodePage::kUtf8).FromUtf16(wide, out);
+  return out;
+}
+
+void ExecuteHeader(ScriptContext& ctx, const std::string& text) {
+  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
+  std::string_view name = split.head;
+  // "Name: value" reads as well as "Name value".
+  if (!name.empty() && name.back() == ':') name.remove_suffix(1);
+  if (!HttpClient::IsHeaderName(name) || !HttpClient::IsHeaderValue(split.tail)) {
+    reportScriptError(ctx, text, msg::kHeaderRefused);
+    return;
+  }
+  ctx.http.SetHeader(name, split.tail);
+}
+
+void ExecuteDelHeader(ScriptContext& ctx, const std::string& name) {
+  const std::string_view trimmed = CodePage::Trim(name);
+  if (trimmed.empty()) {
+    ctx.http.ClearHeaders();
+  } else {
+    ctx.http.RemoveHeader(trimmed.back() == ':' ? trimmed.substr(0, trimmed.size() - 1) : trimmed);
+  }
+}
+
+void ExecuteBody(ScriptContext& ctx, const std::string& text) {
+  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
+  if (split.head.empty() || !HttpClient::IsHeaderValue(split.head)) {
+    reportScriptError(ctx, text, msg::kFormatError);
+    return;
+  }
+  ctx.http.SetBody(split.head,
+                   ctx.http.sendUtf8() ? ToUtf8(split.tail, ctx.codePage()) : split.tail);
+}
+
+void ExecuteBodyFile(ScriptContext& ctx, const std::string& text) {
+  const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
+  if (split.head.empty() || split.tail.empty() || !HttpClient::IsHeaderValue(split.head)) {
+    reportScriptError(ctx, text, msg::kFormatError);
+    return;
+  }
+  // The file's bytes go out as they are stored.
+  const std::string path = NormalizePath(split.tail, ctx.codePage());
+  std::error_code ec;
+  std::string bytes;
+  bool read = std::filesystem::is_regular_file(path, ec);
+  if (read) {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    read = !in.bad();
+  }
+  if (!read) {
+    reportScriptError(ctx, text, split.tail + msg::kBodyFileMissingSuffix);
+    return;
+  }
+  ctx.http.SetBody(split.head, std::move(bytes));
+}
+
+void ExecutePut(ScriptContext& ctx, const std::string& url) {
+  RunRequest(ctx, url, HttpMethod::kPut);
+}
+
+void ExecutePatch(ScriptContext& ctx, const std::string& url) {
+  RunRequest(ctx, url, HttpMethod::kPatch);
+}
+
+void ExecuteDelete(ScriptContext& ctx, const std::string& url) {
+  RunRequest(ctx, url, HttpMethod::kDelete);
+}
+
+void ExecuteRedirect(ScriptContext& ctx, const std::string& text) {
+  const long long count = LeadingInteger(CodePage::Trim(text));
+  ctx.http.SetMaxRedirects(static_cast<int>(std::clamp<long long>(count, 0, 1000)));
+}
+
+void ExecuteDecode(ScriptContext& ctx, const std::string& text) {
+  ctx.http.SetDecodeBodies(SwitchedOn(text));
+}
+
+void ExecuteKeepAlive(ScriptContext& ctx, const std::string& text) {
+  ctx.http.SetKeepAlive(SwitchedOn(text));
+}
+
+void ExecuteSendUtf8(ScriptContext& ctx, const std::string& text) {
+  ctx.http.SetSendUtf8(SwitchedOn(text));
 }
 
 }  // namespace velmar

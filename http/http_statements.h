@@ -38,6 +38,21 @@ void ExecuteSaveCookies(ScriptContext& ctx, const std::string& path);
 void ExecuteResumeCookies(ScriptContext& ctx, const std::string& path);
 void ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url);
 void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url);
+void ExecuteHeader(ScriptContext& ctx, const std::string& text);
+void ExecuteDelHeader(ScriptContext& ctx, const std::string& name);
+void ExecuteBody(ScriptContext& ctx, const std::string& text);
+void ExecuteBodyFile(ScriptContext& ctx, const std::string& text);
+void ExecutePut(ScriptContext& ctx, const std::string& url);
+void ExecutePatch(ScriptContext& ctx, const std::string& url);
+void ExecuteDelete(ScriptContext& ctx, const std::string& url);
+void ExecuteRedirect(ScriptContext& ctx, const std::string& text);
+void ExecuteDecode(ScriptContext& ctx, const std::string& text);
+void ExecuteKeepAlive(ScriptContext& ctx, const std::string& text);
+void ExecuteSendUtf8(ScriptContext& ctx, const std::string& text);
+
+// A text of the script's code page as UTF-8 (unchanged in a UTF-8 script),
+// for what `sendutf8` sends in UTF-8.
+std::string ToUtf8(std::string_view text, const CodePage& cp);
 
 // Whether a response body is UTF-8 text: by "UTF-8"/"utf-8" in the headers,
 // else by the same words before the end of the document head or of an XML

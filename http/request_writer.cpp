@@ -24,8 +24,8 @@ void AppendHeader(std::string& out, std::string_view name, std::string_view valu
   out += "\r\n";
 }
 
-void WriteConnectionLines(std::string& out, const Url& url) {
-  out += "Connection: close\r\n";
+void WriteConnectionLines(std::string& out, const Url& url, bool keepAlive = false) {
+  out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
   out += "Host: ";
   out += url.host;
   if (url.port != 80) {
@@ -88,13 +88,41 @@ void WriteMultipartSection(std::string& out, const Url& url, RequestForm& form,
   form.boundary.clear();
 }
 
+// A body counted exactly, with nothing after it: the next request on a kept
+// connection starts right behind it.
+void WriteExactBody(std::string& out, const Url& url, bool keepAlive, std::string_view type,
+                    std::string_view bytes) {
+  AppendHeader(out, "Content-Length", std::to_string(bytes.size()));
+  WriteConnectionLines(out, url, keepAlive);
+  if (!type.empty()) AppendHeader(out, "Content-Type", type);
+  out += "\r\n";
+  out += bytes;
+}
+
 }  // namespace
 
+std::string_view MethodName(HttpMethod method) {
+  switch (method) {
+    case HttpMethod::kGet:
+      return "GET";
+    case HttpMethod::kPost:
+      return "POST";
+    case HttpMethod::kPut:
+      return "PUT";
+    case HttpMethod::kPatch:
+      return "PATCH";
+    case HttpMethod::kDelete:
+      return "DELETE";
+  }
+  return "GET";
+}
+
 void WriteRequest(HttpMethod method, const Url& url, bool viaProxy, const RequestHeaders& headers,
-                  RequestForm& form, const RequestSink& send) {
+                  RequestForm& form, const RawBody* body, const RequestSink& send) {
   std::string out;
-  out.reserve(1024);
-  out += method == HttpMethod::kPost ? "POST " : "GET ";
+  out.reserve(1024 + (body ? body->bytes.size() : 0));
+  out += MethodName(method);
+  out += ' ';
   if (viaProxy && !url.secure) {
     // Forward proxies take the absolute form of the target.
     out += "http://";
@@ -105,19 +133,34 @@ void WriteRequest(HttpMethod method, const Url& url, bool viaProxy, const Reques
     }
   }
   out += url.target.empty() ? std::string_view("/") : std::string_view(url.target);
-  out += " HTTP/1.0\r\n";
+  out += headers.keepAlive ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n";
   out += "Accept: */*\r\n";
   if (!headers.referer.empty()) AppendHeader(out, "Referer", headers.referer);
   AppendHeader(out, "Accept-Language", headers.acceptLanguage);
   if (!headers.acceptEncoding.empty()) AppendHeader(out, "Accept-Encoding", headers.acceptEncoding);
   AppendHeader(out, "User-Agent", headers.userAgent);
   if (!headers.cookies.empty()) AppendHeader(out, "Cookie", headers.cookies);
+  if (headers.extra) {
+    for (const auto& [name, value] : *headers.extra) AppendHeader(out, name, value);
+  }
   if (!form.boundary.empty()) {
     WriteMultipartSection(out, url, form, send);
-  } else if (method == HttpMethod::kPost) {
+  } else if (body) {
+    WriteExactBody(out, url, headers.keepAlive, body->contentType, body->bytes);
+    send(out);
+    return;
+  } else if (method == HttpMethod::kPost && !headers.keepAlive) {
     WriteUrlEncodedSection(out, url, form);
+  } else if (method != HttpMethod::kGet &&
+             (!form.urlEncoded.empty() || method != HttpMethod::kDelete)) {
+    // PUT and PATCH always say how long their body is, if only 0 bytes.
+    WriteExactBody(out, url, headers.keepAlive,
+                   form.urlEncoded.empty() ? "" : "application/x-www-form-urlencoded",
+                   form.urlEncoded);
+    send(out);
+    return;
   } else {
-    WriteConnectionLines(out, url);
+    WriteConnectionLines(out, url, headers.keepAlive);
   }
   out += "\r\n";
   if (!out.empty()) send(out);

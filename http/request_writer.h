@@ -14,7 +14,17 @@ namespace velmar {
 class CodePage;
 struct Url;
 
-enum class HttpMethod { kGet, kPost };
+enum class HttpMethod { kGet, kPost, kPut, kPatch, kDelete };
+
+// "GET", "POST", ...
+std::string_view MethodName(HttpMethod method);
+
+// A body the script gave as a whole (text or a file's content) with its
+// content type; used up by the request that sends it.
+struct RawBody {
+  std::string contentType;
+  std::string bytes;
+};
 
 struct FilePart {
   std::string fieldName;
@@ -31,6 +41,7 @@ struct RequestForm {
   std::string boundary;  // empty: no multipart body is open
   std::string textParts;
   std::vector<std::unique_ptr<FilePart>> fileParts;
+  std::unique_ptr<RawBody> rawBody;  // null: none given
 
   void AddField(std::string_view name, std::string_view value, bool encode);
   // A new multipart body; the boundary comes from the current time.
@@ -49,6 +60,10 @@ struct RequestHeaders {
   std::string_view acceptEncoding;
   std::string_view userAgent;
   std::string_view cookies;
+  // The script's own header lines, written after the cookies in this order.
+  const std::vector<std::pair<std::string, std::string>>* extra = nullptr;
+  // HTTP/1.1 with a kept connection instead of HTTP/1.0 and a close.
+  bool keepAlive = false;
 };
 
 // Receives the request in pieces, in order.
@@ -56,9 +71,10 @@ using RequestSink = std::function<void(std::string_view bytes)>;
 
 // Writes the whole request for `url`. Through a forward proxy (`viaProxy`)
 // a plain request names its target in absolute form. A multipart body is
-// written (and cleared from `form`) whenever one is open; otherwise a POST
-// carries the url-encoded fields.
+// written (and cleared from `form`) whenever one is open; else a raw body
+// `body` when not null; otherwise a POST carries the url-encoded fields in
+// the old layout, and PUT, PATCH and DELETE carry them exactly counted.
 void WriteRequest(HttpMethod method, const Url& url, bool viaProxy, const RequestHeaders& headers,
-                  RequestForm& form, const RequestSink& send);
+                  RequestForm& form, const RawBody* body, const RequestSink& send);
 
 }  // namespace velmar

@@ -40,4 +40,12 @@ struct Url {
 // longer than kMaxHostLength.
 std::optional<Url> ParseUrl(std::string_view text);
 
+// The URL a reference such as a `Location` header names, read against the
+// URL of the request it answered: an absolute http(s) URL as it is, "//host/x"
+// with the request's scheme, "/x" on the request's host and port, "?q" on its
+// path, and "x" or "../x" beside its path (dot segments removed). The
+// fragment is left off, since it is never sent. Empty when `base` is no URL
+// that can be requested.
+std::string ResolveReference(std::string_view base, std::string_view reference);
+
 }  // namespace velmar

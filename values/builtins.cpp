@@ -10,8 +10,12 @@
 #include "engine/executor.h"
 #include "engine/host_requests.h"
 #include "engine/script_context.h"
+#include "http/body_decoder.h"
+#include "http/http_statements.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
+#include "values/text_limits.h"
+#include "values/web_text.h"
 
 namespace velmar {
 
@@ -197,8 +201,52 @@ std::string Time(ScriptContext& ctx, const Args& args) {
   return FormatTime(ctx.codePage(), args);
 }
 
-std::string UrlEncodeText(ScriptContext&, const Args& args) {
+std::string UrlEncodeText(ScriptContext& ctx, const Args& args) {
+  // Under `sendutf8` the value is encoded as the UTF-8 site expects it.
+  if (ctx.http.sendUtf8()) return UrlEncode(ToUtf8(args[1], ctx.codePage()));
   return UrlEncode(args[1]);
+}
+
+// The text a web built-in works on. "#name" names a variable whose value is
+// taken as it is: a JSON document, a page or a compressed body holds `[` and
+// `]`, which would end a reference early if the value were written in as
+// `[#name]`.
+std::string_view WebText(ScriptContext& ctx, const std::string& arg) {
+  if (arg.size() > 1 && arg[0] == '#') {
+    if (const std::string* value = ctx.variables.Find(std::string_view(arg).substr(1))) {
+      return *value;
+    }
+  }
+  return arg;
+}
+
+std::string JsonValueOf(ScriptContext& ctx, const Args& args) {
+  return JsonValue(WebText(ctx, args[1]), args.size() > 2 ? args[2] : "", ctx.codePage())
+      .value_or("");
+}
+
+std::string JsonCountOf(ScriptContext& ctx, const Args& args) {
+  return std::to_string(
+      JsonCount(WebText(ctx, args[1]), args.size() > 2 ? args[2] : "", ctx.codePage()).value_or(0));
+}
+
+std::string JsonEscapeText(ScriptContext& ctx, const Args& args) {
+  return JsonEscape(WebText(ctx, args[1]), ctx.codePage());
+}
+
+std::string HtmlDecodeText(ScriptContext& ctx, const Args& args) {
+  return HtmlDecode(WebText(ctx, args[1]), ctx.codePage());
+}
+
+std::string HtmlEncodeText(ScriptContext& ctx, const Args& args) {
+  return HtmlEncode(WebText(ctx, args[1]));
+}
+
+// No larger than any script text may grow, so a small bomb of a text ends
+// at that size.
+std::string GunzipText(ScriptContext& ctx, const Args& args) {
+  std::string out;
+  return Gunzip(WebText(ctx, args[1]), out, kMaxExpandedTextSize) ? out : std::string();
 }
 
 std::string LowerCase(ScriptContext& ctx, const Args& args) {
@@ -271,6 +319,12 @@ constexpr BuiltinRow kBuiltins[] = {
     {"robotid", 0, kAnyCount, "", &RobotId},
     {"screenwidth", 0, kAnyCount, "", &ScreenWidth},
     {"screenheight", 0, kAnyCount, "", &ScreenHeight},
+    {"json", 2, 3, "", &JsonValueOf},
+    {"jsoncount", 2, 3, "0", &JsonCountOf},
+    {"jsonescape", 2, kAnyCount, "", &JsonEscapeText},
+    {"htmldecode", 2, kAnyCount, "", &HtmlDecodeText},
+    {"htmlencode", 2, kAnyCount, "", &HtmlEncodeText},
+    {"gunzip", 2, kAnyCount, "", &GunzipText},
 };
 
 }  // namespace

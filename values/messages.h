@@ -49,6 +49,12 @@ inline constexpr char kCloseDbUnknown[] = "该数据库连接不存在或已被�
 // Follows the connection name.
 inline constexpr char kConnectionMissingSuffix[] = " 数据库连接不存在．";
 
+// Request headers: a name that is no token, or a name or value holding CR,
+// LF or NUL, which would end the header line early.
+inline constexpr char kHeaderRefused[] = "格式有误．请求头的名称或值无效（不能含有回车、换行或空字符）．";
+// A body file that cannot be read; follows the path.
+inline constexpr char kBodyFileMissingSuffix[] = " 文件无法读取．";
+
 // Native library calls.
 // Ends in a full-width "！" where the others end in a full-width stop.
 inline constexpr char kBracketMismatch[] = "格式有误．括号不匹配！";
@@ -83,6 +89,9 @@ inline std::string InEnglish(std::string_view reason) {
       {kCloseDbUnknown, "the database connection does not exist or was already closed"},
       {kBracketMismatch, "wrong format: the brackets do not match"},
       {kUnloadUnknown, "unloading a library that was never loaded"},
+      {kHeaderRefused,
+       "wrong format: a header name must be a token, and neither name nor value may hold CR, "
+       "LF or NUL"},
   };
   for (const Exact& e : kExact) {
     if (reason == e.text) return e.english;
@@ -97,6 +106,7 @@ inline std::string InEnglish(std::string_view reason) {
       {kConnectionMissingSuffix, "database connection ", " does not exist"},
       {kLibraryMissingSuffix, "library ", " does not exist"},
       {kFunctionMissingSuffix, "library function ", " does not exist"},
+      {kBodyFileMissingSuffix, "body file ", " cannot be read"},
   };
   for (const Suffix& e : kSuffixes) {
     const std::string_view suffix(e.suffix);

@@ -22,6 +22,8 @@ TEST(KeywordTable, OnlyTheRunnerKnowsTheTrayStatements) {
   EXPECT_EQ(splitStatement("HideTray", kUtf8, KeywordFlavor::kRunner).id, stmt::kHideTray);
   EXPECT_EQ(splitStatement("showtray", kUtf8, KeywordFlavor::kManager).id, 0);
   EXPECT_EQ(splitStatement("resume", kUtf8, KeywordFlavor::kManager).id, stmt::kResume);
+  // Statements after the tray ones in the table are everyone's.
+  EXPECT_EQ(splitStatement("header a b", kUtf8, KeywordFlavor::kManager).id, stmt::kHeader);
 }
 
 TEST(KeywordTable, EveryKeywordLeadsBackToItsIdAndIsRunBySomeone) {

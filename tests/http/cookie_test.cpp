@@ -50,6 +50,39 @@ TEST(CookieJar, ParsesAndRebuildsTheCookieText) {
   EXPECT_EQ(lines.CookieText(), "sid=b");
 }
 
+TEST(CookieJar, ServersDeleteCookiesAndKeepSecureOnesToHttps) {
+  CookieJar jar;
+  jar.TakeSetCookies(
+      "HTTP/1.1 200 OK\r\nSet-Cookie: sid=1; path=/\r\nSet-Cookie: u=id=5&nick=x\r\n"
+      "Set-Cookie: tok=s; Secure; HttpOnly\r\nSet-Cookie: old=1; expires=Wed, 09-Jun-2021 "
+      "10:18:14 GMT\r\nSet-Cookie: later=1; Expires=Fri, 01 Jan 2100 00:00:00 GMT\r\n\r\n");
+  // A cookie that arrives already expired is never stored; one that expires
+  // in the future is.
+  EXPECT_EQ(jar.entries().count("old"), 0u);
+  EXPECT_EQ(jar.CookieText(), "later=1;sid=1;tok=s;u=nick=x&id=5");
+  EXPECT_EQ(jar.CookieText(true), "later=1;sid=1;tok=s;u=nick=x&id=5");
+  EXPECT_EQ(jar.CookieText(false), "later=1;sid=1;u=nick=x&id=5");
+
+  // Deleting by a past date, by Max-Age 0 (which outranks a future Expires),
+  // and a compound cookie with all its sub-values.
+  jar.TakeSetCookies("HTTP/1.1 200 OK\r\nSet-Cookie: sid=; expires=Thu, 01-Jan-70 00:00:01 GMT\r\n"
+                     "Set-Cookie: later=1; Max-Age=0; expires=Fri, 01 Jan 2100 00:00:00 GMT\r\n"
+                     "Set-Cookie: u=; Max-Age=-1\r\n\r\n");
+  EXPECT_EQ(jar.CookieText(false), "");
+  EXPECT_EQ(jar.CookieText(true), "tok=s");
+  // The same name set again without Secure, or by the script, goes anywhere.
+  jar.TakeSetCookies("Set-Cookie: tok=t\r\n\r\n");
+  EXPECT_EQ(jar.CookieText(false), "tok=t");
+  jar.TakeSetCookies("Set-Cookie: tok=s; secure\r\n\r\n");
+  EXPECT_FALSE(jar.CookieText(false).find("tok") != std::string::npos);
+  jar.Set("tok", "mine");
+  jar.RecomputeCookieText();
+  EXPECT_EQ(jar.CookieText(false), "tok=mine");
+  // A date that cannot be read deletes nothing.
+  jar.TakeSetCookies("Set-Cookie: tok=v; expires=soon\r\n\r\n");
+  EXPECT_EQ(jar.CookieText(false), "tok=v");
+}
+
 TEST(CookieJar, SavesAndResumesItsFile) {
   TempDir dir;
   const std::string file = (dir.path() / "c.txt").string();

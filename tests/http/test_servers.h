@@ -65,6 +65,24 @@ class NginxServer {
   std::unique_ptr<ChildProcess> process_;
 };
 
+// Debian's request-echo service (python3-httpbin) under gunicorn: headers,
+// bodies, redirects, compressed and chunked bodies, authentication.
+class HttpbinServer {
+ public:
+  HttpbinServer();
+  // False when gunicorn or httpbin is not installed or did not start.
+  bool ok() const { return ok_; }
+  int port() const { return port_; }
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  int port_ = 0;
+  bool ok_ = false;
+  std::unique_ptr<ChildProcess> process_;
+};
+
 class TinyProxy {
  public:
   explicit TinyProxy(const std::filesystem::path& folder);

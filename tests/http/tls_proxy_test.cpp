@@ -45,6 +45,32 @@ TempDir* TlsAndProxy::folder_ = nullptr;
 NginxServer* TlsAndProxy::nginx_ = nullptr;
 TinyProxy* TlsAndProxy::proxy_ = nullptr;
 
+TEST_F(TlsAndProxy, KeptConnectionsResumeTheirTlsSession) {
+  ScriptFixture f("[setting]\nsslverify=0\n");
+  const std::string plain = "http://127.0.0.1:" + std::to_string(nginx_->httpPort()) + "/index.html";
+  // Without keepalive every request makes a full handshake, as always.
+  f.Run(stmt::kGet, Https("localhost"));
+  f.Run(stmt::kGet, Https("localhost"));
+  EXPECT_FALSE(f.ctx->http.tlsResumed());
+  f.Run(stmt::kKeepAlive, "1");
+  for (int i = 0; i < 3; ++i) {
+    f.Run(stmt::kGet, Https("localhost"));
+    ASSERT_EQ(f.Var("http_body"), "secure hello");
+    EXPECT_EQ(f.Var("http_status"), "200");
+  }
+  // Another target closes the kept connection; coming back resumes the
+  // session instead of a new handshake.
+  f.Run(stmt::kGet, plain);
+  EXPECT_EQ(f.Var("http_body"), "secure hello");
+  f.Run(stmt::kGet, Https("localhost"));
+  EXPECT_EQ(f.Var("http_body"), "secure hello");
+  EXPECT_TRUE(f.ctx->http.tlsResumed());
+  // A session is offered only to the host it came from.
+  f.Run(stmt::kGet, Https("127.0.0.1"));
+  EXPECT_EQ(f.Var("http_body"), "secure hello");
+  EXPECT_FALSE(f.ctx->http.tlsResumed());
+}
+
 TEST_F(TlsAndProxy, CertificatesAreVerifiedUnlessSwitchedOff) {
   ScriptFixture strict;
   strict.Run(stmt::kGet, Https("localhost"));

@@ -26,7 +26,17 @@ TEST(HttpUrl, ParsesAsTheClientAlwaysHas) {
   EXPECT_EQ(c.host, "example.com");
   EXPECT_EQ(c.port, 80);
   EXPECT_EQ(c.target, "/a/b?x=1");
-  EXPECT_FALSE(parse("example.com:8080/x"));  // the first colon ends a scheme
+  // A host with a port needs no scheme; a colon later in the text still
+  // reads as the end of one.
+  ASSERT_TRUE(parse("localhost:8080/x"));
+  EXPECT_FALSE(c.secure);
+  EXPECT_EQ(c.host, "localhost");
+  EXPECT_EQ(c.port, 8080);
+  EXPECT_EQ(c.target, "/x");
+  ASSERT_TRUE(parse("127.0.0.1:81"));
+  EXPECT_EQ(c.port, 81);
+  EXPECT_EQ(c.target, "");
+  EXPECT_FALSE(parse("example.com:x/8080"));
   EXPECT_FALSE(parse("h/a?u=http://y"));
   EXPECT_FALSE(parse("ftp://h/"));
   ASSERT_TRUE(parse("HtTpS://h"));
