@@ -223,7 +223,7 @@ void MainWindow::BuildMenus() {
       {kDeleteAll, "删除所有"},         {kRunScript, "执行脚本(&R)"},
       {kPauseScript, "暂停执行(&P)"},   {kStopScript, "停止退出(&S)"},
       {kRunAgain, "重新执行(&G)"},      {kImportProject, "导入脚本(&I)"},
-      {kExportProject, "导出脚本(&E)"},
+      {kExportProject, "导出脚本(&E)"}, {kErrorDetails, "错误详情(&W)"},
   };
   for (const auto& entry : kContext) action(contextMenu_, entry.id, entry.caption);
   contextMenu_->setDefaultAction(contextMenu_->actions().first());
@@ -353,6 +353,9 @@ void MainWindow::command(int id) {
     case kStopAll:
       StopAll();
       return;
+    case kErrorDetails:
+      ShowErrorDetails();
+      return;
     case kRegexTest:
       OpenRegexTester();
       return;
@@ -416,6 +419,16 @@ void MainWindow::ShowText(ScriptInstance* instance, int32_t code, const std::str
 
 void MainWindow::SetState(ScriptInstance* instance, const char* state) {
   model_->setText(instance->row, 4, QString::fromLatin1(state));
+}
+
+void MainWindow::ShowErrorDetails() {
+  const std::vector<ScriptInstance*> selected = SelectedInstances();
+  if (selected.empty()) return;
+  const int row = selected.front()->row;
+  QStringList parts;
+  if (!model_->lastError(row).isEmpty()) parts << model_->lastError(row);
+  if (!model_->error(row).isEmpty()) parts << model_->error(row);
+  Message(parts.isEmpty() ? QStringLiteral("该脚本没有出错．") : parts.join(QStringLiteral("\n\n")));
 }
 
 std::vector<ScriptInstance*> MainWindow::SelectedInstances() const {

@@ -58,6 +58,7 @@ class MainWindow : public QMainWindow {
     // Commands of this program beyond the classic set.
     kRunAgain = 32901,
     kStopAll = 32902,
+    kErrorDetails = 32903,
   };
 
   static constexpr char kCaption[] = "Velmar 1.5";
@@ -154,6 +155,8 @@ class MainWindow : public QMainWindow {
   QWidget* BuildCentral();
   void ShowText(ScriptInstance* instance, int32_t code, const std::string& text);
   std::vector<ScriptInstance*> SelectedInstances() const;
+  // The last script error of the first selected row, where and why, in a box.
+  void ShowErrorDetails();
   void DeleteSelected();
   void DeleteAll();
   void RunSelected();

@@ -66,7 +66,8 @@ TEST_F(MainWindowTest, LayoutMenusAndStatusBarAsTheManagerShowsThem) {
                          "在线讨论(&B)..", "&About Tamarind..."}));
   EXPECT_EQ(ActionTexts(w.contextMenu()),
             QStringList({"添加脚本(&A)", "删除脚本(&D)", "删除所有", "执行脚本(&R)", "暂停执行(&P)",
-                         "停止退出(&S)", "重新执行(&G)", "导入脚本(&I)", "导出脚本(&E)"}));
+                         "停止退出(&S)", "重新执行(&G)", "导入脚本(&I)", "导出脚本(&E)",
+                         "错误详情(&W)"}));
   EXPECT_EQ(w.contextMenu()->defaultAction(), w.contextMenu()->actions().first());
   EXPECT_EQ(ActionTexts(w.trayMenu()),
             QStringList({"显示主界面(&S)", "全部停止(&T)", "退出(&Q)", "正则表达式测试(&R)",
@@ -197,6 +198,16 @@ TEST_F(MainWindowTest, TheRowTooltipShowsWhereTheLastScriptErrorHappened) {
   // Only that script's row; the cell text itself is unchanged.
   EXPECT_EQ(w.model().lastError(0), "");
   EXPECT_EQ(w.model().data(cell, Qt::DisplayRole).toString(), before);
+
+  // The details entry shows where and why for the selected row, and says so
+  // for a row without an error.
+  w.selectRows({1});
+  w.menuAction(MainWindow::kErrorDetails)->trigger();
+  EXPECT_EQ(w.lastMessage(), "Script/b.vlm:3: error: use of an undefined section name");
+  w.selectRows({0});
+  w.menuAction(MainWindow::kErrorDetails)->trigger();
+  EXPECT_EQ(w.lastMessage(), "该脚本没有出错．");
+  for (QMessageBox* box : w.findChildren<QMessageBox*>()) box->close();
 }
 
 TEST_F(MainWindowTest, RunPauseStopAndReloadFollowTheirEdgeCases) {
