@@ -28,7 +28,7 @@ bool IsInertValue(std::string_view value, bool gbk) {
 }  // namespace
 
 void VariableSlot::Resolve(VariableTable& table) {
-  value_ = &table[name_];
+  value_ = &table.Slot(name_);
   epoch_ = table.epoch();
 }
 
@@ -123,7 +123,8 @@ bool CompiledText::Concatenate(ScriptContext& ctx, std::string& out) {
   std::size_t size = 0;
   for (const std::string& literal : literals_) size += literal.size();
   for (std::size_t i = 0; i < count; ++i) {
-    if (!IsInertValue(*values_[i], gbk_)) return false;
+    // Received text keeps its mark only through the textual expansion.
+    if (!IsInertValue(*values_[i], gbk_) || ctx.variables.ReceivedOf(values_[i])) return false;
     size += values_[i]->size();
   }
   if (size > ExpandedTextLimit()) return false;  // the textual path reports it
@@ -154,7 +155,12 @@ CompiledStatement::CompiledStatement(const CodePage& cp, const ScriptCommand& co
 }
 
 bool CompiledStatement::RunVar(ScriptContext& ctx) {
-  return target_ && value_->Expand(ctx, target_->Get(ctx.variables));
+  if (!target_) return false;
+  std::string& slot = target_->Get(ctx.variables);
+  if (!value_->Expand(ctx, slot)) return false;
+  // A number or the script's own text: whatever mark the variable had goes.
+  if (ctx.variables.AnyReceived()) ctx.variables.Forget(&slot);
+  return true;
 }
 
 }  // namespace velmar

@@ -225,7 +225,7 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
       Print(ctx, "prompt", EscapeConsoleText(text));
       if (!ctx) break;
       std::string answer = ReadAnswer(*ctx);
-      if (!ctx->stop.requested()) ctx->variables["input"] = std::move(answer);
+      if (!ctx->stop.requested()) ctx->variables.SetReceived("input", std::move(answer));
       break;
     }
     case REQ_JS:
@@ -249,7 +249,7 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
 void ConsoleHost::EvaluateJs(ScriptContext& ctx, const std::string& text) {
   std::string result;
   if (environment().EvaluateJs(text, result, nullptr, &ctx.stop)) {
-    ctx.variables["return"] = std::move(result);
+    ctx.variables.SetReceived("return", std::move(result));
     ctx.variables["status"] = "1";
   } else {
     ctx.variables["status"] = "0";

@@ -17,6 +17,7 @@ EngineEnvironment EngineEnvironment::ForHome(const std::filesystem::path& home,
   env.config = Profile(home / "Config.ini");
   env.codePage = &CodePage::Get(static_cast<int>(env.config.GetInt("codepage", CodePage::kUtf8)));
   env.flavor = flavor;
+  env.expandReceived = env.config.GetInt("expandreceived", 0) == 1;
   env.jscript->engine.setTimeLimitMs(JsTimeLimitMs(env.config));
   return env;
 }

@@ -49,6 +49,10 @@ struct EngineEnvironment {
   Profile config;
   const CodePage* codePage = &CodePage::Get(CodePage::kUtf8);
   KeywordFlavor flavor = KeywordFlavor::kManager;
+  // Config.ini `expandreceived=1`: text from outside is expanded again like
+  // the script's own, as this system once did. Unsafe: any page, row or file
+  // read can then run built-ins in the script.
+  bool expandReceived = false;
   // Shared by copies of the environment: every program holds one engine for
   // all of its scripts, whichever host answers their requests.
   std::shared_ptr<SharedJScript> jscript = std::make_shared<SharedJScript>();
@@ -68,8 +72,8 @@ struct EngineEnvironment {
   bool EvaluateJs(const std::string& text, std::string& result, std::string* error = nullptr,
                   StopSignal* stop = nullptr) const;
 
-  // Environment for a home folder: reads `codepage` and `jstimeout` from its
-  // Config.ini.
+  // Environment for a home folder: reads `codepage`, `jstimeout` and
+  // `expandreceived` from its Config.ini.
   static EngineEnvironment ForHome(const std::filesystem::path& home,
                                    KeywordFlavor flavor = KeywordFlavor::kManager);
 };

@@ -116,9 +116,9 @@ class Run {
   bool StartEvent() {
     sendHostRequest(ctx_, REQ_EVENT_VARS);
     std::string label = "<on_";
-    label += ctx_.variables["window_name"];
+    label += ctx_.variables.Get("window_name");
     label += "_";
-    label += ctx_.variables["window_event"];
+    label += ctx_.variables.Get("window_event");
     label += ">";
     if (const uint32_t* index = ctx_.program->FindLabel(label)) {
       ctx_.eventDepth += 1;

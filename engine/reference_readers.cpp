@@ -7,19 +7,33 @@
 
 namespace velmar {
 
-ReferenceReader ReferenceReaderOf(char sigil) {
+bool ReadReference(ScriptContext& ctx, char sigil, std::string_view namePart,
+                   const ReceivedSpans& nameSpans, std::string& value, ReceivedSpans& spans) {
+  const std::size_t start = value.size();
+  bool received = false;
   switch (sigil) {
-    case '@':
-      return &CallBuiltin;
+    case '@': {
+      ReceivedSpans resultSpans;
+      value += CallBuiltinMarked(ctx, namePart, nameSpans, resultSpans);
+      for (const ReceivedSpan& s : resultSpans) AppendSpan(spans, s.pos, s.len);
+      return true;
+    }
     case '$':
-      return &ReadRegexValue;
+      value += ReadRegexValue(ctx, namePart, &received);
+      break;
     case '%':
-      return &ReadQueryCell;
+      value += ReadQueryCell(ctx, namePart);
+      received = true;
+      break;
     case '~':
-      return &CallNative;
+      value += CallNative(ctx, namePart, nameSpans);
+      received = true;
+      break;
     default:
-      return nullptr;
+      return false;
   }
+  if (received) AppendSpan(spans, 0, value.size() - start);
+  return true;
 }
 
 }  // namespace velmar

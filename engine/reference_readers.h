@@ -7,14 +7,21 @@
 #include <string>
 #include <string_view>
 
+#include "values/received_text.h"
+
 namespace velmar {
 
 struct ScriptContext;
 
-using ReferenceReader = std::string (*)(ScriptContext& ctx, std::string_view namePart);
-
-// The reader of a sigil; null for `#` (variables, read by expansion itself)
-// and for `!` and any other byte (reserved: the reference stays as written).
-ReferenceReader ReferenceReaderOf(char sigil);
+// Appends the value of a `@`, `$`, `%` or `~` reference to `value`, and the
+// received spans of what it appended (counted from where it started) to
+// `spans`. `nameSpans` are the received spans of the name part: a built-in
+// or native call never splits its arguments inside them. Cells, native
+// results and the captures of a match over received text are received;
+// a built-in's result is when an argument was, and a file's content always.
+// False, with nothing appended, for `!` and any other byte (reserved: the
+// reference stays as written).
+bool ReadReference(ScriptContext& ctx, char sigil, std::string_view namePart,
+                   const ReceivedSpans& nameSpans, std::string& value, ReceivedSpans& spans);
 
 }  // namespace velmar

@@ -261,7 +261,7 @@ bool ScriptHostBase::handleCommonRequest(const HostRequest& request, const std::
       std::lock_guard<std::mutex> lock(listMutex_);
       request.instance->variables["window_name"] = lastEvent_.sourceName;
       request.instance->variables["window_event"] = lastEvent_.eventName;
-      request.instance->variables["window_value"] = lastEvent_.value;
+      request.instance->variables.SetReceived("window_value", lastEvent_.value);
       return true;
     }
     default:

@@ -164,7 +164,8 @@ void WorkerThread::updateAttentionLocked() {
 }
 
 void WorkerThread::applyVariablesLocked(VariableTable& vars) {
-  for (auto& [name, value] : variables_) vars[name] = std::move(value);
+  // The host posts answers (a prompt's), which are received text.
+  for (auto& [name, value] : variables_) vars.SetReceived(name, std::move(value));
   variables_.clear();
 }
 

@@ -59,10 +59,13 @@ std::string LibraryPathFor(const ScriptContext& ctx, const std::string& path) {
 
 }  // namespace
 
-std::string CallNative(ScriptContext& ctx, std::string_view namePart) {
+std::string CallNative(ScriptContext& ctx, std::string_view namePart,
+                       const ReceivedSpans& nameSpans) {
   const CodePage& cp = ctx.codePage();
   const std::string callText(namePart);
-  const std::vector<std::string> parts = SplitText(callText, kArgumentSeparator, cp);
+  const std::vector<std::string> parts =
+      nameSpans.empty() ? SplitText(callText, kArgumentSeparator, cp)
+                        : SplitMarkedText(callText, nameSpans, kArgumentSeparator, cp).pieces;
   if (parts.empty()) {
     reportScriptError(ctx, callText, msg::kFormatError);
     return {};

@@ -7,13 +7,18 @@
 
 #include "ext/native_calls.h"
 
+#include "values/received_text.h"
+
 namespace velmar {
 
 struct ScriptContext;
 
 // Value of the name part of a `~` reference: calls the function and answers
 // its result as text (empty after an error).
-std::string CallNative(ScriptContext& ctx, std::string_view namePart);
+// `nameSpans`: the received parts of the name part, where no argument
+// separator is looked for.
+std::string CallNative(ScriptContext& ctx, std::string_view namePart,
+                       const ReceivedSpans& nameSpans = {});
 // `loaddll name path`, with the stored (unexpanded) argument text.
 void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText);
 // `unloaddll name`, with the already expanded name.

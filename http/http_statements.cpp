@@ -94,19 +94,20 @@ void RunRequest(ScriptContext& ctx, const std::string& url, HttpMethod method) {
   HttpClient& http = ctx.http;
   const RequestResult result = Perform(ctx, url, method);
   ctx.variables["status"] = result == RequestResult::kCompleted ? "1" : "0";
-  ctx.variables["http_head"] = http.responseHeaders();
+  // What a server sent is data to the script, never more of its code.
+  ctx.variables.SetReceived("http_head", http.responseHeaders());
   ctx.variables["http_status"] =
       http.statusCode() == 0 ? std::string() : std::to_string(http.statusCode());
-  ctx.variables["http_url"] = http.finalUrl();
+  ctx.variables.SetReceived("http_url", http.finalUrl());
   // Moved, not copied: a large page is held once, by the variable. So the
   // variable is the only copy of the last body: a request that read no
   // response leaves it as it is, as it leaves http_head.
   if (http.HasUntakenResponse()) {
     std::string body = http.TakeResponseBody();
     if (IsUtf8Response(http.responseHeaders(), body)) {
-      ctx.variables["http_body"] = ConvertUtf8Body(std::move(body), ctx.codePage());
+      ctx.variables.SetReceived("http_body", ConvertUtf8Body(std::move(body), ctx.codePage()));
     } else {
-      ctx.variables["http_body"] = std::move(body);
+      ctx.variables.SetReceived("http_body", std::move(body));
     }
   }
   if (method != HttpMethod::kGet) http.ClearForm();
@@ -297,7 +298,7 @@ void ExecuteGetCookies(ScriptContext& ctx, const std::string& rawText) {
       split.head.size() >= 3 ? split.head.substr(2, split.head.size() - 3) : std::string();
   ExpandAndEvaluate(ctx, name);
   ExpandAndEvaluate(ctx, split.tail);
-  ctx.variables[name] = ctx.http.cookies().Get(split.tail);
+  ctx.variables.SetReceived(name, ctx.http.cookies().Get(split.tail));
 }
 
 void ExecuteSaveCookies(ScriptContext& ctx, const std::string& path) {

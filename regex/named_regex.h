@@ -28,6 +28,8 @@ class NamedRegex {
   // Group texts of every match of the last match-all: group j of match i is
   // at i * groupCount + j.
   std::vector<std::string> results;
+  // The last match ran over text that came from outside.
+  bool receivedResults = false;
 
   // UTF-16 copy of the text being searched, kept to save allocations.
   std::u16string buffer;

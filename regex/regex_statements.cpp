@@ -35,7 +35,7 @@ bool SplitName(ScriptContext& ctx, const std::string& rawText, const char* reaso
 
 }  // namespace
 
-std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart) {
+std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart, bool* received) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit split = splitFirstWord(namePart, ".", cp);
   if (!split.found || split.head.empty()) {
@@ -56,6 +56,7 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart) {
     reportScriptError(ctx, std::string(namePart), msg::kRegexIndexOutOfRange);
     return {};
   }
+  if (received) *received = regex.receivedResults;
   return regex.results[static_cast<std::size_t>(n)];
 }
 
@@ -78,13 +79,16 @@ void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   std::string name, text;
   if (!SplitName(ctx, rawText, msg::kFormatError, name, text)) return;
-  ExpandAndEvaluate(ctx, text);
+  ReceivedSpans spans;
+  ExpandAndEvaluate(ctx, text, spans);
   const auto it = ctx.regexes.find(name);
   if (it == ctx.regexes.end()) {
     reportScriptError(ctx, rawText, MissingReason(cp, name));
     return;
   }
   MatchAll(*it->second, cp, text, &ctx.stop, &ctx.regexTexts);
+  // A capture of text that came from outside is as much data as the text.
+  it->second->receivedResults = !spans.empty();
 }
 
 void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {
@@ -107,8 +111,9 @@ void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   // The target is written [#variable]: the name sits between its first two
   // bytes and its last one.
   std::string variable = target.substr(2, target.size() - 3);
-  ExpandAndEvaluate(ctx, target);
-  ExpandAndEvaluate(ctx, replacement);
+  ReceivedSpans targetSpans, replacementSpans;
+  ExpandAndEvaluate(ctx, target, targetSpans);
+  ExpandAndEvaluate(ctx, replacement, replacementSpans);
   ExpandAndEvaluate(ctx, variable);
   const auto it = ctx.regexes.find(name);
   if (it == ctx.regexes.end()) {
@@ -123,7 +128,11 @@ void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   }
   // A stopped replace leaves the variable as it was.
   if (ctx.stop.requested()) return;
-  ctx.variables[variable] = std::move(result);
+  if (targetSpans.empty() && replacementSpans.empty()) {
+    ctx.variables[variable] = std::move(result);
+  } else {
+    ctx.variables.SetReceived(variable, std::move(result));
+  }
 }
 
 }  // namespace velmar

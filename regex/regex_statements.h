@@ -15,6 +15,9 @@ void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText);
 void ExecuteReplace(ScriptContext& ctx, const std::string& rawText);
 
 // Value of the name part of a `$` reference ([$name.count], [$name.N]).
-std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart);
+// `received` tells whether the value is a capture of a match over text that
+// came from outside.
+std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart,
+                           bool* received = nullptr);
 
 }  // namespace velmar

@@ -358,14 +358,15 @@ void QtHost::JsWindow(const std::shared_ptr<PendingRequest>& pending) {
     std::lock_guard<std::mutex> listGuard(listLock());
     pending->finish([&](ScriptContext& ctx) {
       if (result.size() >= 2 && result[0] == QLatin1String("1")) {
-        ctx.variables["return"] = FromQString(result[1], *codePage);
+        ctx.variables.SetReceived("return", FromQString(result[1], *codePage));
         ctx.variables["status"] = "1";
         return;
       }
       const long line = result.size() >= 3 ? result[2].toLong() : 0;
       const std::string description = result.size() >= 2 ? FromQString(result[1], *codePage)
                                                          : std::string("the page went away");
-      ctx.variables["return"] = ComposeJScriptErrorText(description, expression, line, *codePage);
+      ctx.variables.SetReceived("return",
+                                ComposeJScriptErrorText(description, expression, line, *codePage));
       ctx.variables["status"] = "0";
     });
     pageCalls_.erase(pending.get());
@@ -376,8 +377,10 @@ void QtHost::JsWindow(const std::shared_ptr<PendingRequest>& pending) {
   if (limitMs > 0) {
     QTimer::singleShot(limitMs, waker_.get(), [this, pending, limitMs, codePage] {
       pending->finish([&](ScriptContext& ctx) {
-        ctx.variables["return"] = ComposeJScriptErrorText(
-            "the evaluation ran longer than " + std::to_string(limitMs) + " ms", "", 0, *codePage);
+        ctx.variables.SetReceived(
+            "return", ComposeJScriptErrorText("the evaluation ran longer than " +
+                                                  std::to_string(limitMs) + " ms",
+                                              "", 0, *codePage));
         ctx.variables["status"] = "0";
       });
       pageCalls_.erase(pending.get());

@@ -30,7 +30,7 @@ void UiHostCore::handleRequest(const HostRequest& request, const std::string& te
       std::string result;
       // On the requesting worker: its own stop ends the wait and the run.
       if (environment().EvaluateJs(text, result, nullptr, &request.instance->stop)) {
-        request.instance->variables["return"] = std::move(result);
+        request.instance->variables.SetReceived("return", std::move(result));
         request.instance->variables["status"] = "1";
       } else {
         request.instance->variables["status"] = "0";

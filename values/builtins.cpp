@@ -23,6 +23,11 @@ namespace {
 
 thread_local uint32_t randomState = 1;
 
+// The received spans of the arguments of the call in progress on this
+// thread (nullptr when none is received), for `split`, whose pieces become
+// variables that keep the mark.
+thread_local const std::vector<ReceivedSpans>* tArgumentSpans = nullptr;
+
 // Files named by a relative path live in the home folder, the program folder
 // that scripts of this system have always written relative paths into. A
 // `\` that is the trail byte of a double-byte character stays as it is.
@@ -165,10 +170,17 @@ std::string Split(ScriptContext& ctx, const Args& args) {
   const CodePage& cp = ctx.codePage();
   std::size_t count = 0;
   std::string varName = "_";
+  const ReceivedSpans* textSpans =
+      tArgumentSpans && !(*tArgumentSpans)[1].empty() ? &(*tArgumentSpans)[1] : nullptr;
   auto store = [&](std::string_view piece) {
     varName.resize(1);
     varName += std::to_string(count++);
-    ctx.variables.Set(varName, piece);
+    if (textSpans) {
+      const std::size_t at = static_cast<std::size_t>(piece.data() - text.data());
+      ctx.variables.SetMarked(varName, std::string(piece), SliceSpans(*textSpans, at, piece.size()));
+    } else {
+      ctx.variables.Set(varName, piece);
+    }
   };
   std::size_t pos = 0;
   if (!separator.empty()) {
@@ -211,9 +223,15 @@ std::string UrlEncodeText(ScriptContext& ctx, const Args& args) {
 // taken as it is: a JSON document, a page or a compressed body holds `[` and
 // `]`, which would end a reference early if the value were written in as
 // `[#name]`.
+// A value read that way that came from outside makes the result received
+// text, as an argument written in would (see CallBuiltinMarked).
+thread_local bool tWebTextReceived = false;
+
 std::string_view WebText(ScriptContext& ctx, const std::string& arg) {
   if (arg.size() > 1 && arg[0] == '#') {
     if (const std::string* value = ctx.variables.Find(std::string_view(arg).substr(1))) {
+      const ReceivedSpans* received = ctx.variables.ReceivedOf(value);
+      if (received && !received->empty()) tWebTextReceived = true;
       return *value;
     }
   }
@@ -283,6 +301,17 @@ std::string ScreenHeight(ScriptContext& ctx, const Args&) {
   return std::to_string(HostScreen(ctx).height);
 }
 
+// The text after the name, as written: CallBuiltinMarked hands it back as
+// the script's own, so the next pass expands the references in it.
+std::string Expand(ScriptContext&, const Args& args) {
+  std::string text = args[1];
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    text += "<<<";
+    text += args[i];
+  }
+  return text;
+}
+
 using BuiltinFunction = std::string (*)(ScriptContext& ctx, const Args& args);
 
 // "Count" is the number of list elements, the name included: a call with
@@ -325,6 +354,7 @@ constexpr BuiltinRow kBuiltins[] = {
     {"htmldecode", 2, kAnyCount, "", &HtmlDecodeText},
     {"htmlencode", 2, kAnyCount, "", &HtmlEncodeText},
     {"gunzip", 2, kAnyCount, "", &GunzipText},
+    {"expand", 2, kAnyCount, "", &Expand},
 };
 
 }  // namespace
@@ -339,8 +369,21 @@ void SeedRandom(uint32_t seed) {
 }
 
 std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart) {
+  ReceivedSpans resultSpans;
+  return CallBuiltinMarked(ctx, namePart, {}, resultSpans);
+}
+
+std::string CallBuiltinMarked(ScriptContext& ctx, std::string_view namePart,
+                              const ReceivedSpans& nameSpans, ReceivedSpans& resultSpans) {
   const CodePage& cp = ctx.codePage();
-  const std::vector<std::string> args = SplitText(namePart, "<<<", cp);
+  resultSpans.clear();
+  MarkedPieces marked;
+  if (nameSpans.empty()) {
+    marked.pieces = SplitText(namePart, "<<<", cp);
+  } else {
+    marked = SplitMarkedText(namePart, nameSpans, "<<<", cp);
+  }
+  const Args& args = marked.pieces;
   const std::string name = cp.Lower(CodePage::Trim(args[0]));
   for (const BuiltinRow& row : kBuiltins) {
     if (row.name != name) continue;
@@ -350,7 +393,23 @@ std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart) {
       reportScriptError(ctx, std::string(namePart), msg::kFormatError);
       return std::string(row.fallback);
     }
-    return row.function(ctx, args);
+    bool receivedArgument = false;
+    for (std::size_t i = 1; i < marked.spans.size(); ++i) receivedArgument |= !marked.spans[i].empty();
+    const std::vector<ReceivedSpans>* outer = tArgumentSpans;
+    tArgumentSpans = receivedArgument ? &marked.spans : nullptr;
+    const bool outerWebText = tWebTextReceived;
+    tWebTextReceived = false;
+    std::string result = row.function(ctx, args);
+    receivedArgument |= tWebTextReceived;
+    tWebTextReceived = outerWebText;
+    tArgumentSpans = outer;
+    // A result made from received text is received text; a file's content
+    // always is, whoever wrote it. A line count is a number of ours.
+    const bool fileContent = row.function == &ReadFile && !(args.size() == 3 && args[2] == "0");
+    if ((receivedArgument || fileContent) && row.function != &Expand) {
+      resultSpans = WholeSpan(result.size());
+    }
+    return result;
   }
   return {};
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "values/received_text.h"
 #include <vector>
 
 namespace velmar {
@@ -12,6 +14,12 @@ namespace velmar {
 struct ScriptContext;
 
 std::string CallBuiltin(ScriptContext& ctx, std::string_view namePart);
+// The same for a name part with received parts (`nameSpans`): the arguments
+// are split only outside them, and `resultSpans` gets the received spans of
+// the result: all of it when an argument held received text (a file's
+// content always), none for `expand`.
+std::string CallBuiltinMarked(ScriptContext& ctx, std::string_view namePart,
+                              const ReceivedSpans& nameSpans, ReceivedSpans& resultSpans);
 // The names CallBuiltin knows, lower case, in the order it tests them; the
 // manual, `velmar help` and the editor syntax files are checked against it.
 std::vector<std::string_view> BuiltinNames();

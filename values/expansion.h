@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "values/received_text.h"
 #include "values/text_limits.h"
 
 namespace velmar {
@@ -21,6 +22,11 @@ std::size_t& ExpandedTextLimit();
 // Replaces every bracket reference ([#var], [@builtin], [$regex], [%query],
 // [~native], [!reserved]) by its value, in up to 100 passes.
 void ExpandReferences(ScriptContext& ctx, std::string& text, int passCount = 0);
+// The same for a text whose `marks` are received (from outside): no
+// reference is found in them, and they are updated to the received parts
+// of the result, values of received text included.
+void ExpandMarkedReferences(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
+                            int passCount = 0);
 // Replaces a text that is a whole parenthesised expression by its value.
 void EvaluateExpression(ScriptContext& ctx, std::string& text);
 // The number of decimals an evaluated expression prints: `accuracy` with its
@@ -28,6 +34,8 @@ void EvaluateExpression(ScriptContext& ctx, std::string& text);
 int EvaluationDecimals(ScriptContext& ctx);
 // The standard treatment of a statement argument: expand, then evaluate.
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text);
+// The same, keeping the received parts of the result in `marks`.
+void ExpandAndEvaluate(ScriptContext& ctx, std::string& text, ReceivedSpans& marks);
 // The `var` statement, with its stored (raw) text.
 void ExecuteVar(ScriptContext& ctx, const std::string& text);
 // The `eval` statement: the expansion of its text was the whole action.

@@ -36,10 +36,26 @@ std::size_t NextBracketMultibyte(const CodePage& cp, std::string_view t, std::si
 }  // namespace
 
 void FindReferences(const CodePage& cp, std::string_view text, std::vector<ReferenceMatch>& out) {
+  static const ReceivedSpans kNoSpans;
+  FindReferences(cp, text, kNoSpans, out);
+}
+
+void FindReferences(const CodePage& cp, std::string_view text, const ReceivedSpans& spans,
+                    std::vector<ReferenceMatch>& out) {
   out.clear();
   const bool gbk = cp.IsGbk();
-  auto next = [&](std::size_t from) {
+  std::size_t hint = 0;
+  auto bracket = [&](std::size_t from) {
     return gbk ? NextBracketMultibyte(cp, text, from) : NextBracketUtf8(text, from);
+  };
+  // The next bracket outside the received spans: a span is stepped over
+  // whole, so the scan stays linear in the text.
+  auto next = [&](std::size_t from) {
+    std::size_t i = bracket(from);
+    while (!spans.empty() && i != kNone && InSpan(spans, i, hint)) {
+      i = bracket(spans[hint].pos + spans[hint].len);
+    }
+    return i;
   };
   const std::size_t n = text.size();
   char lastBracket = 0;
@@ -51,7 +67,9 @@ void FindReferences(const CodePage& cp, std::string_view text, std::vector<Refer
       continue;
     }
     // A `[`; sigils are ASCII, so the byte after a lone `[` is a character start.
-    if (i + 1 < n && IsReferenceSigil(text[i + 1])) {
+    std::size_t sigilHint = hint;
+    if (i + 1 < n && IsReferenceSigil(text[i + 1]) &&
+        (spans.empty() || !InSpan(spans, i + 1, sigilHint))) {
       const std::size_t close = next(i + 2);
       if (close != kNone && text[close] == ']') {
         out.push_back({i, close - i + 1, text[i + 1], lastBracket == '['});

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "values/code_page.h"
+#include "values/received_text.h"
 
 namespace velmar {
 
@@ -32,5 +33,9 @@ inline bool IsReferenceSigil(char c) {
 // `out` (which is cleared first). After a reference the scan resumes behind
 // its `]`; after any other position at the next character.
 void FindReferences(const CodePage& cp, std::string_view text, std::vector<ReferenceMatch>& out);
+// The same over a text with received parts: a bracket or sigil inside a
+// received span is an ordinary byte of data.
+void FindReferences(const CodePage& cp, std::string_view text, const ReceivedSpans& spans,
+                    std::vector<ReferenceMatch>& out);
 
 }  // namespace velmar

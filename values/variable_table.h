@@ -6,6 +6,9 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+
+#include "values/received_text.h"
 
 namespace velmar {
 
@@ -13,19 +16,25 @@ class VariableTable {
  public:
   VariableTable() = default;
   // Copies and moves forget the cached slot; it points into the source's map.
-  VariableTable(const VariableTable& other) : map_(other.map_) {}
-  VariableTable(VariableTable&& other) noexcept : map_(std::move(other.map_)) {
+  VariableTable(const VariableTable& other) : map_(other.map_) { CopyMarks(other); }
+  VariableTable(VariableTable&& other) noexcept
+      : map_(std::move(other.map_)), received_(std::move(other.received_)) {
     other.accuracy_ = nullptr;
+    other.received_.clear();
     ++other.epoch_;
   }
   VariableTable& operator=(const VariableTable& other) {
     map_ = other.map_;
+    received_.clear();
+    CopyMarks(other);
     accuracy_ = nullptr;
     ++epoch_;
     return *this;
   }
   VariableTable& operator=(VariableTable&& other) noexcept {
     map_ = std::move(other.map_);
+    received_ = std::move(other.received_);
+    other.received_.clear();
     accuracy_ = nullptr;
     other.accuracy_ = nullptr;
     ++epoch_;
@@ -33,10 +42,30 @@ class VariableTable {
     return *this;
   }
 
-  // The value of a name, creating it empty when missing.
-  std::string& operator[](std::string_view name);
-  const std::string& Get(std::string_view name) { return (*this)[name]; }
+  // The value of a name for writing, creating it empty when missing. What is
+  // written through it is the script's own text: the received mark goes.
+  std::string& operator[](std::string_view name) {
+    std::string& slot = Slot(name);
+    if (!received_.empty()) Forget(&slot);
+    return slot;
+  }
+  // The value for reading, marks kept.
+  const std::string& Get(std::string_view name) { return Slot(name); }
   void Set(std::string_view name, std::string_view value) { (*this)[name].assign(value); }
+  // The slot of a name, creating it empty, without touching its mark.
+  std::string& Slot(std::string_view name);
+
+  // Received text: the value came from outside, wholly or in the spans given.
+  void SetReceived(std::string_view name, std::string value);
+  void SetMarked(std::string_view name, std::string value, ReceivedSpans spans);
+  // The received spans of a slot's value; nullptr when it is the script's own.
+  const ReceivedSpans* ReceivedOf(const std::string* slot) const {
+    if (received_.empty()) return nullptr;
+    const auto it = received_.find(slot);
+    return it == received_.end() ? nullptr : &it->second;
+  }
+  bool AnyReceived() const { return !received_.empty(); }
+  void Forget(const std::string* slot) { received_.erase(slot); }
   // Lookup without creating; nullptr when missing.
   const std::string* Find(std::string_view name) const;
   bool Contains(std::string_view name) const { return Find(name) != nullptr; }
@@ -56,7 +85,12 @@ class VariableTable {
   uint64_t epoch() const { return epoch_; }
 
  private:
+  void CopyMarks(const VariableTable& other);
+
   std::map<std::string, std::string, std::less<>> map_;
+  // Keyed by the slot: map nodes never move and variables are never removed,
+  // so a script that receives nothing pays one empty test per write.
+  std::unordered_map<const std::string*, ReceivedSpans> received_;
   std::string* accuracy_ = nullptr;
   uint64_t epoch_ = 0;
 };

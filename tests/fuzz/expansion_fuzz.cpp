@@ -1,7 +1,8 @@
 // libFuzzer target: bracket references, built-in functions and the
 // arithmetic of parenthesised arguments, as a statement argument goes
 // through them. The first piece (up to a NUL byte) is the argument; the next
-// pieces are the values of the variables a, b and accuracy, a pattern that
+// pieces are the values of the variables a, b (received text, as from a page,
+// when bit 2 of byte 0 is set) and accuracy, a pattern that
 // `[$r.N]` reads the results of (matched against the value of a) and the
 // cells of `[%q.R.C]`. Byte 0 picks the code page.
 //
@@ -117,7 +118,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       &velmar::CodePage::Get((way & 1) ? velmar::CodePage::kGbk : velmar::CodePage::kUtf8);
   velmar::ScriptContext ctx(env);
   ctx.variables.Set("a", piece(1));
-  ctx.variables.Set("b", piece(2));
+  if (way & 4) {
+    ctx.variables.SetReceived("b", std::string(piece(2)));
+  } else {
+    ctx.variables.Set("b", piece(2));
+  }
   ctx.variables.Set("accuracy", piece(3));
   if (!piece(4).empty()) {
     // Patterns that backtrack without end are legal; scripts end them with
@@ -137,9 +142,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (way & 2) {
     velmar::ExecuteVar(ctx, text);
   } else {
-    velmar::ExpandAndEvaluate(ctx, text);
+    velmar::ReceivedSpans marks;
+    velmar::ExpandAndEvaluate(ctx, text, marks);
     // An expression's value may be longer than the expression.
     fuzz::Check(text.size() <= kLimit + 8192);
+    // The received parts lie in the text, in order, apart.
+    std::size_t end = 0;
+    for (const velmar::ReceivedSpan& span : marks) {
+      fuzz::Check(span.len > 0 && span.pos >= end && (end == 0 || span.pos > end));
+      end = span.pos + span.len;
+    }
+    fuzz::Check(end <= text.size());
   }
 
   // The evaluator on its own, with the argument as written.
