@@ -54,6 +54,11 @@ class Checker {
     CheckUnreachable();
     CheckEventSections();
     CheckUnwrittenVariables();
+    if (env_.expandReceived && !p_.files.empty()) {
+      Add(0, 1, 1, false,
+          "expandreceived=1 in Config.ini: text received from outside is expanded as the "
+          "script's own and can act as code");
+    }
     std::stable_sort(found_.begin(), found_.end(), [](const Sorted& a, const Sorted& b) {
       if (a.file != b.file) return a.file < b.file;
       if (a.finding.line != b.finding.line) return a.finding.line < b.finding.line;
@@ -225,6 +230,7 @@ class Checker {
     for (uint32_t i = 0; i < last_; ++i) {
       const ScriptCommand& c = p_.commands[i];
       if (!IsExpandedText(c.id)) continue;
+      CheckExpandCalls(c);
       FindReferences(cp_, c.text, refs);
       for (const ReferenceMatch& r : refs) {
         const std::string_view part = r.NamePart(c.text);
@@ -243,6 +249,23 @@ class Checker {
               "reference to the regular expression " + split.head + ", which no regex statement creates");
         }
       }
+    }
+  }
+
+  // The one way a script asks for received text to be run as its own. Its
+  // argument is usually a reference itself, so the call is found by its
+  // opening rather than as a reference of the first pass.
+  void CheckExpandCalls(const ScriptCommand& c) {
+    static constexpr std::string_view kOpening = "[@expand<<<";
+    const std::string lower = cp_.Lower(c.text);
+    for (std::size_t at = lower.find(kOpening); at != std::string::npos;
+         at = lower.find(kOpening, at + kOpening.size())) {
+      uint32_t line = c.line;
+      const auto breaks = static_cast<uint32_t>(std::count(c.text.begin(), c.text.begin() + at, '\n'));
+      if (breaks > 0 && c.lastLine >= c.line + breaks) line = c.line + breaks;
+      Add(c.file, line, ColumnOf(c.file, line, std::string_view(c.text).substr(at, kOpening.size())), false,
+          "expand runs its text as the script's own: text received from outside passed here can "
+          "act as code");
     }
   }
 
@@ -383,7 +406,8 @@ class Checker {
   void CheckUnwrittenVariables() {
     // Set by the system, the host or the statements themselves.
     static const std::set<std::string_view> kSystem = {
-        "status", "http_body", "http_head", "input", "return", "param", "source",
+        "status", "http_body", "http_head", "http_status", "http_url", "input", "return",
+        "param", "source",
         "window_name", "window_event", "window_value"};
     std::unordered_set<std::string> written;
     for (uint32_t i = 0; i < last_; ++i) {

@@ -98,6 +98,16 @@ TEST_F(ScriptCheckerTest, ExamplesAndWellFormedScriptsHaveNoErrors) {
             std::vector<std::string>{});
 }
 
+// The escape hatch for received text is legal and always worth a look.
+TEST_F(ScriptCheckerTest, WarnsWhereReceivedTextIsExpandedAsCode) {
+  env_.expandReceived = true;
+  EXPECT_EQ(Check("old.vlm", "show a\n"),
+            std::vector<std::string>{PathOf("old.vlm") +
+                                     ":1:1: warning: expandreceived=1 in Config.ini: text received "
+                                     "from outside is expanded as the script's own and can act as "
+                                     "code"});
+}
+
 TEST_F(ScriptCheckerTest, WarningsOnlyWhereALineIsLikelyAMistake) {
   // Continuation lines of text (a JavaScript or a query) are not taken for
   // typos, nor are short words.
