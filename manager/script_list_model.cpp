@@ -69,7 +69,8 @@ void ScriptListModel::appendRow(ScriptInstance* instance, const QString& name,
                    {name.left(kMaxCellChars), path.left(kMaxCellChars), QStringLiteral("0"),
                     QStringLiteral("0"), QStringLiteral("ready")},
                    QString(),
-                   true});
+                   true,
+                   QString()});
   endInsertRows();
 }
 
