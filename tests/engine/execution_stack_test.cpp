@@ -45,5 +45,25 @@ TEST(ExecutionStack, BehavesLikeAVectorAcrossChunkEdges) {
   EXPECT_TRUE(stack == std::vector<uint32_t>{9});
 }
 
+// A stack handed over (a program started afresh takes a new one) keeps its
+// entries; the one it came from is empty and usable, never a second owner.
+TEST(ExecutionStack, AMoveHandsTheEntriesOver) {
+  ExecutionStack from;
+  for (uint32_t i = 0; i < 20000; ++i) from.push_back(i);
+  ExecutionStack to = std::move(from);
+  EXPECT_EQ(to.size(), 20000u);
+  EXPECT_EQ(to.back(), 19999u);
+  EXPECT_TRUE(from.empty());  // NOLINT(bugprone-use-after-move): its state is defined
+  from.push_back(1);
+  EXPECT_TRUE(from == std::vector<uint32_t>{1});
+  to = ExecutionStack{4, 5};
+  EXPECT_TRUE(to == std::vector<uint32_t>({4, 5}));
+  to.pop_back();
+  to.pop_back();
+  EXPECT_TRUE(to.empty());
+  to.push_back(6);
+  EXPECT_EQ(to.back(), 6u);
+}
+
 }  // namespace
 }  // namespace velmar
