@@ -192,18 +192,7 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   }
   if (!script || script->empty()) return UsageError("no script given");
 
-  // A mistyped --home would otherwise become a new, empty home folder, and
-  // the script would run without its Config.ini and cookies.
-  if (!homeOption.empty() && !createHome) {
-    std::error_code ec;
-    if (!fs::is_directory(homeOption, ec)) {
-      std::fprintf(stderr,
-                   "velmar run: the home folder %s does not exist (give --create-home to make "
-                   "it)\n",
-                   homeOption.c_str());
-      return 2;
-    }
-  }
+  if (!HomeOptionAccepted("velmar run", homeOption, createHome)) return 2;
   const fs::path home = ResolveHomeFolder(homeOption);
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
   if (codePage) {

@@ -1,6 +1,7 @@
 #include "engine/engine_environment.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -62,6 +63,16 @@ bool EngineEnvironment::EvaluateJs(const std::string& text, std::string& result,
   // The engine reads the evaluating script's own stop request while it runs.
   if (js.engine.evalExpression(text, *codePage, result, stop)) return true;
   if (error) *error = js.engine.errorText();
+  return false;
+}
+
+bool HomeOptionAccepted(const char* program, const std::string& explicitHome, bool createHome) {
+  std::error_code ec;
+  if (explicitHome.empty() || createHome || std::filesystem::is_directory(explicitHome, ec)) {
+    return true;
+  }
+  std::fprintf(stderr, "%s: the home folder %s does not exist (give --create-home to make it)\n",
+               program, explicitHome.c_str());
   return false;
 }
 

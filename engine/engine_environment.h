@@ -83,4 +83,10 @@ struct EngineEnvironment {
 // $XDG_DATA_HOME/velmar (~/.local/share/velmar), created on first use.
 std::filesystem::path ResolveHomeFolder(const std::string& explicitHome);
 
+// A --home that names no folder is refused unless --create-home was given: a
+// mistyped one would otherwise become a new, empty home, and scripts would
+// run without their Config.ini and cookies. False after saying so on
+// standard error as "PROGRAM: ...".
+bool HomeOptionAccepted(const char* program, const std::string& explicitHome, bool createHome);
+
 }  // namespace velmar

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "engine/console_host.h"
@@ -59,13 +58,7 @@ int main(int argc, char** argv) {
       return UsageError("unknown argument: " + arg);
     }
   }
-  std::error_code ec;
-  if (!home.empty() && !createHome && !std::filesystem::is_directory(home, ec)) {
-    std::fprintf(stderr,
-                 "tamarind: the home folder %s does not exist (give --create-home to make it)\n",
-                 home.c_str());
-    return 2;
-  }
+  if (!velmar::HomeOptionAccepted("tamarind", home, createHome)) return 2;
   velmar::ExitUnlessDisplayAvailable("tamarind");
   int qtArgc = 1;
   QApplication app(qtArgc, argv);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/engine_environment.h"
 #include "runner/headless_runner.h"
 #include "runner/runner_home.h"
 #include "values/version.h"
@@ -67,13 +68,7 @@ int main(int argc, char** argv) {
       return UsageError("unknown argument: " + arg);
     }
   }
-  std::error_code ec;
-  if (!home.empty() && !createHome && !std::filesystem::is_directory(home, ec)) {
-    std::fprintf(stderr,
-                 "vlmpack: the home folder %s does not exist (give --create-home to make it)\n",
-                 home.c_str());
-    return 2;
-  }
+  if (!velmar::HomeOptionAccepted("vlmpack", home, createHome)) return 2;
   const std::filesystem::path homeFolder = velmar::ResolveRunnerHome(home);
   if (!headless) {
 #ifdef VLMPACK_DESKTOP
