@@ -11,6 +11,9 @@ shift
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
   export CCACHE_BASEDIR="$PWD"
+  # Debug info names the build folder; without this every checkout (and
+  # each of the test run's build folders) would miss the others' objects.
+  export CCACHE_NOHASHDIR=1
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
