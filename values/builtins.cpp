@@ -161,38 +161,46 @@ std::string Replace(ScriptContext& ctx, const Args& args) {
                       args.size() >= 4 ? std::string_view(args[3]) : "");
 }
 
-// The pieces of SplitText, stored in _0, _1, ... as they are found: a huge
-// text gives millions of variables, so no list of pieces is built first and
-// a stop request ends the work between two pieces.
+// The pieces of SplitText become _0, _1, ...: a huge text gives millions of
+// them, so they are kept as one text (see SplitPieces) and a stop request
+// ends the work between two pieces, storing those found.
 std::string Split(ScriptContext& ctx, const Args& args) {
   const std::string_view text = args[1];
   const std::string_view separator = args[2];
   const CodePage& cp = ctx.codePage();
-  std::size_t count = 0;
-  std::string varName = "_";
+  if (text.size() > UINT32_MAX) {
+    reportScriptError(ctx, "split", msg::kExpansionTooLong);
+    return "0";
+  }
   const ReceivedSpans* textSpans =
       tArgumentSpans && !(*tArgumentSpans)[1].empty() ? &(*tArgumentSpans)[1] : nullptr;
-  auto store = [&](std::string_view piece) {
-    varName.resize(1);
-    varName += std::to_string(count++);
-    if (textSpans) {
-      const std::size_t at = static_cast<std::size_t>(piece.data() - text.data());
-      ctx.variables.SetMarked(varName, std::string(piece), SliceSpans(*textSpans, at, piece.size()));
-    } else {
-      ctx.variables.Set(varName, piece);
-    }
+  SplitPieces pieces;
+  pieces.text.reserve(text.size());
+  auto store = [&](std::size_t pos, std::size_t len) {
+    if (textSpans) AppendSlice(pieces.spans, *textSpans, pos, len, pieces.text.size());
+    pieces.Add(text.substr(pos, len));
   };
   std::size_t pos = 0;
+  bool stopped = false;
   if (!separator.empty()) {
     for (;;) {
-      if (ctx.stop.requested()) return std::to_string(count);
+      if (ctx.stop.requested()) {
+        stopped = true;
+        break;
+      }
       const std::size_t hit = cp.Find(text, separator, pos);
       if (hit == std::string_view::npos) break;
-      store(text.substr(pos, hit - pos));
+      store(pos, hit - pos);
       pos = hit + separator.size();
     }
   }
-  store(text.substr(pos));
+  if (!stopped) store(pos, text.size() - pos);
+  const std::size_t count = pieces.count();
+  if (count == 0) return "0";
+  if (!ctx.variables.StorePieces(std::move(pieces))) {
+    reportScriptError(ctx, "split", msg::kVariablesTooLarge);
+    return "0";
+  }
   return std::to_string(count);
 }
 

@@ -667,15 +667,8 @@ void ExecuteVar(ScriptContext& ctx, const std::string& text) {
   std::string& value = parts.tail;
   ReceivedSpans marks;
   ExpandAndEvaluate(ctx, value, marks);
-  if (!marks.empty()) {
-    ctx.variables.SetMarked(name, std::move(value), std::move(marks));
-    return;
-  }
-  std::string& slot = ctx.variables[name];
-  if (slot.capacity() >= value.size()) {
-    slot.assign(value);
-  } else {
-    slot.swap(value);
+  if (!ctx.variables.Assign(name, value, std::move(marks))) {
+    reportScriptError(ctx, name, msg::kVariablesTooLarge);
   }
 }
 

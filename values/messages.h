@@ -27,6 +27,9 @@ inline constexpr char kResumeOutsideEvent[] = "RESUME命令只能在消息函数
 // A text past the expansion's size limit; other statements that could build
 // such a text (`replace`) report it too.
 inline constexpr char kExpansionTooLong[] = "引用展开后的文本超过64MB．";
+// A write that would make one script's variables take more than their limit
+// (see kMaxVariableBytes); the variable keeps its old value.
+inline constexpr char kVariablesTooLarge[] = "变量占用的内存超过1GB．";
 
 // Named regular expressions.
 inline constexpr char kNoPattern[] = "格式有误．不含有效的正则表达式．";
@@ -82,6 +85,7 @@ inline std::string InEnglish(std::string_view reason) {
       {kGotoInEvent, "goto cannot be used in event sections or in the sections they call"},
       {kResumeOutsideEvent, "resume can only be used in event sections"},
       {kExpansionTooLong, "the expanded text is longer than 64 MB"},
+      {kVariablesTooLarge, "the script's variables would take more than 1 GB of memory"},
       {kNoPattern, "wrong format: no valid regular expression"},
       {kRegexIndexOutOfRange, "index out of range"},
       {kQueryIndexOutOfRange, "index out of range"},

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -190,6 +191,11 @@ std::string Lines(std::initializer_list<const char*> lines) {
     text += "\n";
   }
   return text;
+}
+
+std::uint64_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;  // small blocks and those mapped alone
 }
 
 }  // namespace velmar::testing

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the tests: throwaway folders and running programs.
 
+#include <cstdint>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
@@ -58,6 +59,10 @@ int FreeLoopbackPort();
 // Waits until something accepts connections on the loopback port; false when
 // nothing did within the time.
 bool WaitForPort(int port, int timeoutMs = 10000);
+
+// The bytes the process's heap hands out now (0 where a sanitizer's
+// allocator keeps its own count).
+std::uint64_t HeapInUse();
 
 }  // namespace velmar::testing
 

@@ -99,16 +99,88 @@ TEST(Builtins, SplitWritesNumberedVariables) {
   EXPECT_EQ(f.Var("_0"), "");
 }
 
-// A split of millions of pieces takes seconds; a stop ends it between two.
+// The pieces of a split are kept as one text until read or written: later
+// splits with fewer pieces leave the higher ones as they were, written and
+// read pieces take the new values of a later split, and the whole table
+// still lists every one.
+TEST(Builtins, SplitPiecesLayerOverEarlierOnes) {
+  ScriptFixture f;
+  EXPECT_EQ(f.Expand("[@split<<<a,b,c,d<<<,]"), "4");
+  std::string& first = f.Var("_0");  // a slot a prepared statement keeps
+  EXPECT_EQ(first, "a");
+  EXPECT_EQ(f.Expand("[@split<<<x,y<<<,]"), "2");
+  EXPECT_EQ(first, "x");
+  EXPECT_EQ(f.Expand("[#_1]|[#_2]|[#_3]"), "y|c|d");
+  f.Var("_3") = "mine";
+  EXPECT_EQ(f.Expand("[@split<<<p<<<,]"), "1");
+  EXPECT_EQ(f.Expand("[#_0]|[#_1]|[#_2]|[#_3]"), "p|y|c|mine");
+  EXPECT_FALSE(f.ctx->variables.Contains("_4"));
+  EXPECT_FALSE(f.ctx->variables.Contains("_01"));
+  EXPECT_EQ(f.Expand("[@split<<<1,2,3,4,5,6<<<,]"), "6");
+  const auto& all = f.ctx->variables.entries();
+  std::string listed;
+  for (const char* name : {"_0", "_1", "_2", "_3", "_4", "_5"}) listed += all.at(name);
+  EXPECT_EQ(listed, "123456");
+  EXPECT_EQ(all.count("_6"), 0u);
+}
+
+// Ten million pieces of a 20 MB text: the table counts a small multiple of
+// the text, and what the process holds grows by no more.
+TEST(Builtins, SplitMemoryStaysNearTheTextSize) {
+  ScriptFixture f;
+  std::string text;
+  for (int i = 0; i < 10'000'000; ++i) text += "a,";
+  const std::size_t before = f.ctx->variables.bytes();
+  const std::uint64_t heapBefore = testing::HeapInUse();
+  f.ctx->variables.Set("big", text);
+  EXPECT_EQ(f.Expand("[@split<<<[#big]<<<,]"), "10000001");
+  const std::uint64_t grown = testing::HeapInUse() - heapBefore;
+  RecordProperty("bytes_per_input_byte", std::to_string(double(grown) / double(text.size())));
+  EXPECT_LT(f.ctx->variables.bytes() - before, 4 * text.size());
+  EXPECT_LT(grown, 5 * text.size());
+  EXPECT_EQ(f.Expand("[#_9999999]|[#_10000000]|[#_10000001]"), "a||");
+}
+
+// One script's variables stop at their memory limit: the write is refused
+// with the limit's alert, the variable keeps its value and the script ends
+// after the statement.
+TEST(Builtins, VariableMemoryHasALimit) {
+  const std::size_t saved = VariableMemoryLimit();
+  VariableMemoryLimit() = 1 << 20;
+  ScriptFixture f;
+  f.Var("big") = std::string(600000, 'x');
+  f.Run(stmt::kVar, "[#a] 1");
+  f.Run(stmt::kVar, "[#a] [#big]");
+  EXPECT_EQ(f.Var("a").size(), 600000u);
+  EXPECT_EQ(f.AlertCount(), 0u);
+  f.Run(stmt::kVar, "[#b] [#big][#big]");
+  EXPECT_EQ(f.Var("b"), "");
+  EXPECT_TRUE(f.LastAlertHas("变量占用的内存超过1GB．"));
+  EXPECT_TRUE(f.ctx->errorReported);
+  const std::size_t alerts = f.AlertCount();
+  EXPECT_EQ(f.Expand("[@split<<<[#big][#big]<<<x]"), "0");
+  EXPECT_EQ(f.AlertCount(), alerts + 1);
+  EXPECT_EQ(f.Var("_0"), "");
+  // Freed space counts again: a smaller value makes room.
+  f.Run(stmt::kVar, "[#a] 1");
+  f.ctx->errorReported = false;
+  f.Run(stmt::kVar, "[#b] [#big]");
+  EXPECT_EQ(f.Var("b").size(), 600000u);
+  EXPECT_FALSE(f.ctx->errorReported);
+  VariableMemoryLimit() = saved;
+}
+
+// A split of tens of millions of pieces takes a second or more; a stop ends
+// it between two.
 TEST(Builtins, StopEndsAHugeSplit) {
   testing::TempDir home;
   std::string pieces;
-  for (int i = 0; i < 10'000'000; ++i) pieces += "a,";
+  for (int i = 0; i < 30'000'000; ++i) pieces += "a,";
   home.Write("pieces.txt", pieces);
   pieces.clear();
   pieces.shrink_to_fit();
   const testing::ConsoleRun run = testing::RunInConsole(
-      home.path(), "show go\nshow n=[@split<<<[@readfile<<<pieces.txt]<<<,]\nshow after\n", 1000,
+      home.path(), "show go\nshow n=[@split<<<[@readfile<<<pieces.txt]<<<,]\nshow after\n", 300,
       5000);
   ASSERT_TRUE(run.ended);
   RecordProperty("stop_ms", std::to_string(run.endMs));
