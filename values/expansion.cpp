@@ -406,21 +406,25 @@ PassOutcome RewriteMarked(ScriptContext& ctx, std::string& text, ReceivedSpans& 
   return PassOutcome::kChanged;
 }
 
-PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks, PassBuffers& b) {
+// The pass over the references found. kMarks is false when no received
+// text can take part: the text has none, no variable holds any and every
+// reference reads a variable. That is what nearly every statement expands,
+// and without the span bookkeeping it costs what expansion cost before
+// received text was told apart.
+template <bool kMarks>
+PassOutcome RunFoundPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
+                         PassBuffers& b) {
   const CodePage& cp = ctx.codePage();
-  FindReferences(cp, text, marks, b.matches);
-  if (b.matches.empty()) return PassOutcome::kNoReference;
-
   const std::string_view src = text;
   const std::size_t count = b.matches.size();
   b.arena.clear();
-  b.marks.clear();
+  if constexpr (kMarks) b.marks.clear();
   b.values.resize(count);
   b.firstIndex.resize(count);
   const bool useMap = count > 8;
   if (useMap) b.seen.clear();
   // Received parts in the text itself, or in a value read this pass.
-  bool marked = !marks.empty();
+  bool marked = kMarks && !marks.empty();
 
   // Values are computed in the order found; they do not depend on the text,
   // only on the name parts and on what earlier values did (a `split` writes
@@ -449,26 +453,32 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
     }
     // Equal texts with received parts in different places are different
     // references (their calls split their arguments differently).
-    if (first != i && !marks.empty()) {
+    if (kMarks && first != i && !marks.empty()) {
       b.refMarks.clear();
       AppendSlice(b.refMarks, marks, m.pos, m.len, 0);
       if (!MarksEqualAt(marks, b.matches[first].pos, m.len, b.refMarks)) first = i;
     }
     b.firstIndex[i] = first;
     const std::size_t offset = b.arena.size();
-    AppendReferenceValue(ctx, m, src, marks, b, b.arena, b.value);
-    const std::size_t markBegin = b.marks.size();
-    b.marks.insert(b.marks.end(), b.value.begin(), b.value.end());
-    marked |= !b.value.empty();
-    ValueSpan span{offset, b.arena.size() - offset, false, markBegin, b.marks.size()};
+    std::size_t markBegin = 0;
+    if constexpr (kMarks) {
+      AppendReferenceValue(ctx, m, src, marks, b, b.arena, b.value);
+      markBegin = b.marks.size();
+      b.marks.insert(b.marks.end(), b.value.begin(), b.value.end());
+      marked |= !b.value.empty();
+    } else {
+      b.arena += ctx.variables.Slot(m.NamePart(src));
+    }
+    ValueSpan span{offset, b.arena.size() - offset, false, markBegin, kMarks ? b.marks.size() : 0};
     const std::string_view value(b.arena.data() + offset, span.len);
     if (first != i) {
       const ValueSpan& earlier = b.values[first];
       if (value == std::string_view(b.arena.data() + earlier.offset, earlier.len) &&
-          std::equal(b.marks.begin() + markBegin, b.marks.end(), b.marks.begin() + earlier.markBegin,
-                     b.marks.begin() + earlier.markEnd)) {
+          (!kMarks || std::equal(b.marks.begin() + markBegin, b.marks.end(),
+                                 b.marks.begin() + earlier.markBegin,
+                                 b.marks.begin() + earlier.markEnd))) {
         b.arena.resize(offset);
-        b.marks.resize(markBegin);
+        if constexpr (kMarks) b.marks.resize(markBegin);
         span = earlier;
       } else {
         // A value that changed within the pass (a `split` rewrote the
@@ -478,7 +488,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
     }
     const std::string_view v(b.arena.data() + span.offset, span.len);
     span.identity = v == ref;
-    if (span.identity && marked) {
+    if (kMarks && span.identity && marked) {
       // The same bytes with other received parts are another text.
       b.refMarks.clear();
       AppendSlice(b.refMarks, marks, m.pos, m.len, 0);
@@ -488,7 +498,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
     anyIdentity |= span.identity;
     if (!span.identity) {
       changed = true;
-      const bool bracket = span.markBegin == span.markEnd
+      const bool bracket = !kMarks || span.markBegin == span.markEnd
                                ? HasBracket(v)
                                : HasVisibleBracket(v, b.marks.data() + span.markBegin,
                                                    span.markEnd - span.markBegin);
@@ -516,7 +526,9 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
       return PassOutcome::kChanged;
     }
   }
-  if (marked) return RewriteMarked(ctx, text, marks, b, simple, anyIdentity);
+  if constexpr (kMarks) {
+    if (marked) return RewriteMarked(ctx, text, marks, b, simple, anyIdentity);
+  }
 
   auto valueOf = [&](std::size_t i) {
     const ValueSpan& v = b.values[i];
@@ -589,6 +601,14 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
   if (!current) return PassOutcome::kUnchanged;
   Commit(text, *current);
   return PassOutcome::kChanged;
+}
+
+PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks, PassBuffers& b) {
+  FindReferences(ctx.codePage(), text, marks, b.matches);
+  if (b.matches.empty()) return PassOutcome::kNoReference;
+  bool plain = marks.empty() && !ctx.variables.AnyReceived();
+  for (std::size_t i = 0; plain && i < b.matches.size(); ++i) plain = b.matches[i].sigil == '#';
+  return plain ? RunFoundPass<false>(ctx, text, marks, b) : RunFoundPass<true>(ctx, text, marks, b);
 }
 
 }  // namespace

@@ -33,27 +33,27 @@ std::size_t NextBracketMultibyte(const CodePage& cp, std::string_view t, std::si
   return kNone;
 }
 
-}  // namespace
-
-void FindReferences(const CodePage& cp, std::string_view text, std::vector<ReferenceMatch>& out) {
-  static const ReceivedSpans kNoSpans;
-  FindReferences(cp, text, kNoSpans, out);
-}
-
-void FindReferences(const CodePage& cp, std::string_view text, const ReceivedSpans& spans,
-                    std::vector<ReferenceMatch>& out) {
+// The scan over a text with received spans, or (kMarked false) over a text
+// that has none: most texts are the script's own, and for them the span
+// tests would cost as much as the scan.
+template <bool kMarked, bool kGbk>
+void Scan(const CodePage& cp, std::string_view text, const ReceivedSpans& spans,
+          std::vector<ReferenceMatch>& out) {
   out.clear();
-  const bool gbk = cp.IsGbk();
   std::size_t hint = 0;
   auto bracket = [&](std::size_t from) {
-    return gbk ? NextBracketMultibyte(cp, text, from) : NextBracketUtf8(text, from);
+    if constexpr (kGbk) {
+      return NextBracketMultibyte(cp, text, from);
+    } else {
+      return NextBracketUtf8(text, from);
+    }
   };
   // The next bracket outside the received spans: a span is stepped over
   // whole, so the scan stays linear in the text.
   auto next = [&](std::size_t from) {
     std::size_t i = bracket(from);
-    while (!spans.empty() && i != kNone && InSpan(spans, i, hint)) {
-      i = bracket(spans[hint].pos + spans[hint].len);
+    if constexpr (kMarked) {
+      while (i != kNone && InSpan(spans, i, hint)) i = bracket(spans[hint].pos + spans[hint].len);
     }
     return i;
   };
@@ -67,9 +67,12 @@ void FindReferences(const CodePage& cp, std::string_view text, const ReceivedSpa
       continue;
     }
     // A `[`; sigils are ASCII, so the byte after a lone `[` is a character start.
-    std::size_t sigilHint = hint;
-    if (i + 1 < n && IsReferenceSigil(text[i + 1]) &&
-        (spans.empty() || !InSpan(spans, i + 1, sigilHint))) {
+    bool sigil = i + 1 < n && IsReferenceSigil(text[i + 1]);
+    if constexpr (kMarked) {
+      std::size_t sigilHint = hint;
+      sigil = sigil && !InSpan(spans, i + 1, sigilHint);
+    }
+    if (sigil) {
       const std::size_t close = next(i + 2);
       if (close != kNone && text[close] == ']') {
         out.push_back({i, close - i + 1, text[i + 1], lastBracket == '['});
@@ -84,6 +87,23 @@ void FindReferences(const CodePage& cp, std::string_view text, const ReceivedSpa
     }
     lastBracket = '[';
     i = next(i + 1);
+  }
+}
+
+}  // namespace
+
+void FindReferences(const CodePage& cp, std::string_view text, std::vector<ReferenceMatch>& out) {
+  static const ReceivedSpans kNoSpans;
+  FindReferences(cp, text, kNoSpans, out);
+}
+
+void FindReferences(const CodePage& cp, std::string_view text, const ReceivedSpans& spans,
+                    std::vector<ReferenceMatch>& out) {
+  const bool gbk = cp.IsGbk();
+  if (spans.empty()) {
+    gbk ? Scan<false, true>(cp, text, spans, out) : Scan<false, false>(cp, text, spans, out);
+  } else {
+    gbk ? Scan<true, true>(cp, text, spans, out) : Scan<true, false>(cp, text, spans, out);
   }
 }
 
