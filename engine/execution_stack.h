@@ -47,7 +47,9 @@ class ExecutionStack {
   void pop_back() {
     --cur_;
     --size_;
-    if (cur_ == base_) PreviousChunk();
+    // The first chunk stays current when it empties: a script's stack goes
+    // from one entry to none and back at nearly every statement.
+    if (cur_ == base_ && used_ > 1) PreviousChunk();
   }
   uint32_t& back() { return cur_[-1]; }
   uint32_t back() const { return cur_[-1]; }
