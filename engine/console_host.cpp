@@ -12,6 +12,7 @@
 
 #include "platform/console_io.h"
 #include "platform/display.h"
+#include "platform/durable_file.h"
 #include "platform/wake_event.h"
 #include "values/text_file_ops.h"
 
@@ -204,8 +205,14 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
     case REQ_NOTE: {
       if (!ctx) break;
       const std::string path = NotePath(ctx->id);
-      std::error_code ec;
-      std::filesystem::create_directories(environment().home / "Temp", ec);
+      std::string reason;
+      if (!platform::OwnFolder(environment().home / "Temp", reason)) {
+        if (environment().diagnostic) {
+          environment().diagnostic(ctx->id, "cannot write the note file " + path + ": " +
+                                                (environment().home / "Temp").string() + ": " + reason);
+        }
+        break;
+      }
       // A note is the programs' own file: a link planted at its name is
       // replaced, never written through. The line names a file that holds
       // the note; one that could not be written is said on the diagnostics

@@ -10,6 +10,7 @@
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
 #include "http/cookie_store.h"
+#include "platform/durable_file.h"
 #include "values/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
@@ -186,9 +187,15 @@ void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
     reportScriptError(ctx, text, msg::kFormatError);
     return;
   }
+  // The image goes under the home folder's own `Temp`, never through a link
+  // planted there.
   const std::filesystem::path temp = ctx.env->home / "Temp";
-  std::error_code ec;
-  std::filesystem::create_directories(temp, ec);
+  std::string reason;
+  if (!platform::OwnFolder(temp, reason)) {
+    if (ctx.env->diagnostic) ctx.env->diagnostic(ctx.id, "captcha: " + temp.string() + ": " + reason);
+    ctx.variables["status"] = "0";
+    return;
+  }
   const std::string file =
       (temp / ("captcha_" + std::to_string(ctx.id) + "." + split.head)).string();
   HttpClient& http = ctx.http;

@@ -77,6 +77,13 @@ bool AppendToFile(const std::string& path, std::string_view data, const FileWrit
 // mode. False when it is not there afterwards.
 bool CreatePrivateFolder(const std::filesystem::path& folder);
 
+// A folder of the home folder's own (its `Temp`) for the programs' files,
+// created as above. False, with the reason, when the name is a symbolic link
+// or no folder: files the programs name themselves are never written
+// through a link, and a planted `Temp` link would carry every note and
+// captcha image out of the home folder.
+bool OwnFolder(const std::filesystem::path& folder, std::string& reason);
+
 // The path a write reaches: for a path the script named, the file behind a
 // chain of links (which need not exist yet); otherwise the path itself.
 std::string WriteTarget(const std::string& path, bool followLink);

@@ -18,6 +18,7 @@
 #include "ui/cookie_bridge.h"
 #include "ui/input_dialog.h"
 #include "ui/qt_text.h"
+#include "platform/durable_file.h"
 #include "ui/script_window.h"
 #include "values/text_file_ops.h"
 
@@ -183,10 +184,10 @@ void QtHost::cancelRequest(const PendingRequest& pending) {
 
 void QtHost::openNote(ScriptInstance& instance, const std::string& text) {
   const std::string path = notePath(instance.id);
-  std::error_code ec;
-  std::filesystem::create_directories(environment().home / "Temp", ec);
-  // A note is the programs' own file: a link planted at its name is
-  // replaced, never written through. An unwritable note is not reported.
+  // A note is the programs' own file: a link planted at its name (or at
+  // `Temp`) is never written through. An unwritable note is not reported.
+  std::string reason;
+  if (!platform::OwnFolder(environment().home / "Temp", reason)) return;
   WriteOwnTextFile(path, text, "w");
   if (opener_) opener_(path);
 }

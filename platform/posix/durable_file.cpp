@@ -80,6 +80,24 @@ bool CreatePrivateFolder(const std::filesystem::path& folder) {
   return std::filesystem::is_directory(folder, ec);
 }
 
+bool OwnFolder(const std::filesystem::path& folder, std::string& reason) {
+  CreatePrivateFolder(folder);
+  struct stat st;
+  if (::lstat(folder.c_str(), &st) != 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    reason = "it is a symbolic link";
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    reason = std::strerror(ENOTDIR);
+    return false;
+  }
+  return true;
+}
+
 std::string WriteTarget(const std::string& path, bool followLink) {
   if (!followLink) return path;
   std::string current = path;

@@ -6,6 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "engine/console_host.h"
 #include "platform/display.h"
@@ -79,6 +82,28 @@ TEST(ConsoleText, NoDisplayGivesAZeroScreen) {
   if (display) setenv("DISPLAY", saved.c_str(), 1);
   EXPECT_EQ(size.width, 0);
   EXPECT_EQ(size.height, 0);
+}
+
+// A `Temp` planted as a link to a folder elsewhere never receives a note:
+// the note line is not printed and the diagnostics say why.
+TEST_F(ConsoleHostTest, NotesAreNeverWrittenThroughAPlantedTempLink) {
+  testing::TempDir outside;
+  std::filesystem::create_symlink(outside.path(), dir.path() / "Temp");
+  std::vector<std::string> said;
+  env.diagnostic = [&said](int32_t, std::string_view text) { said.emplace_back(text); };
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  {
+    ConsoleHost host(env, out);
+    ScriptInstance* s = Start(host, "note secret\n");
+    ASSERT_TRUE(host.run(*s));
+    s->worker.join();
+  }
+  EXPECT_EQ(ReadAll(out), "state: exit\n");
+  std::fclose(out);
+  EXPECT_TRUE(std::filesystem::is_empty(outside.path()));
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find("symbolic link"), std::string::npos) << said[0];
 }
 
 TEST_F(ConsoleHostTest, AnswersRequestsWithOneFlushedLineEach) {

@@ -114,6 +114,22 @@ TEST(DurableDownload, CaptchaImagesReplaceAPlantedLink) {
   EXPECT_TRUE(fs::is_symlink(link));
 }
 
+// A `Temp` that is a link planted to a folder elsewhere carries neither a
+// captcha image there: the request is not made and the diagnostics say why.
+TEST(DurableDownload, APlantedTempLinkIsNeverWrittenThrough) {
+  RawServer server(Reply("HTTP/1.0 200 OK\r\n\r\nPNGDATA"));
+  TempDir outside;
+  Diagnosed f;
+  f.ctx->id = 1;
+  fs::create_symlink(outside.path(), f.home.path() / "Temp");
+  f.Run(stmt::kCaptcha, "png " + server.url("/c"));
+  EXPECT_EQ(f.status(), "0");
+  EXPECT_TRUE(fs::is_empty(outside.path()));
+  ASSERT_EQ(f.diagnostics.size(), 1u);
+  EXPECT_NE(f.diagnostics[0].find("symbolic link"), std::string::npos) << f.diagnostics[0];
+
+}
+
 // A store or a cookie file that is a pipe or a device is an empty jar, at
 // once; the store is never replaced by one made from nothing.
 TEST(DurableDownload, CookieFilesThatAreNoFilesReadAsEmpty) {
