@@ -160,7 +160,13 @@ bool HttpClient::ReadResponse(HttpMethod method) {
     // no response to report (the last one stays), and an empty head must not
     // pass for one.
     connection_.Close();
-    failure_.Set(HttpFailure::kNoResponse, {url_.host, std::to_string(url_.port)});
+    // A stop shuts the socket down, which ends the wait like a time-out;
+    // it is still the stop that ended it.
+    if (StopRequested()) {
+      failure_.Set(HttpFailure::kStopped);
+    } else {
+      failure_.Set(HttpFailure::kNoResponse, {url_.host, std::to_string(url_.port)});
+    }
     return false;
   }
   responseHeaders_ = std::move(headers);
