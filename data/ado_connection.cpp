@@ -343,7 +343,7 @@ void CAdo::KeepError(short handleType, void* handle) {
     if (!message.empty()) message += '\n';
     message += text;
   }
-  lastError_ = std::move(message);
+  failure_.Set(DbFailure::kDriver, {std::move(message)});
 }
 
 SQLRETURN CAdo::ExecDirect(void* statement, const std::string& sql) {
@@ -360,7 +360,7 @@ SQLRETURN CAdo::ExecDirect(void* statement, const std::string& sql) {
 bool CAdo::Open() {
   if (connectionText_.empty()) return false;
   if (!environment_) {
-    lastError_ = "ODBC environment unavailable";
+    failure_.Set(DbFailure::kNoOdbcEnvironment);
     return false;
   }
   Close();
@@ -405,7 +405,7 @@ void CAdo::Close() {
 bool CAdo::Run(Statement& statement, const std::string& sql) {
   if (!statement.handle()) return false;
   if (stop_ && stop_->requested()) {
-    lastError_ = "stopped";
+    failure_.Set(DbFailure::kStopped);
     return false;
   }
   const SQLRETURN rc = ExecDirect(statement.handle(), sql);
@@ -442,7 +442,7 @@ bool CAdo::SkipToRows(Statement& statement, short& columns) {
 bool CAdo::QueryRows(const std::string& sql, ResultSet& rows) {
   rows.clear();
   if (!IsOpen()) {
-    lastError_ = "connection is not open";
+    failure_.Set(DbFailure::kNotOpen);
     return false;
   }
   Statement statement(*this);
@@ -483,7 +483,7 @@ bool CAdo::QueryRows(const std::string& sql, ResultSet& rows) {
 
 bool CAdo::QueryValue(const std::string& sql, std::string& value) {
   if (!IsOpen()) {
-    lastError_ = "connection is not open";
+    failure_.Set(DbFailure::kNotOpen);
     return false;
   }
   Statement statement(*this);
@@ -508,7 +508,7 @@ bool CAdo::QueryValue(const std::string& sql, std::string& value) {
 
 bool CAdo::Execute(const std::string& sql) {
   if (!IsOpen()) {
-    lastError_ = "connection is not open";
+    failure_.Set(DbFailure::kNotOpen);
     return false;
   }
   Statement statement(*this);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "values/failure_texts.h"
 #include "values/result_set_table.h"
 
 namespace velmar {
@@ -35,8 +36,10 @@ class CDBWrapper {
 
   // The connection text handed to the driver (empty for MySQL).
   const std::string& connectionText() const { return connectionText_; }
-  // The driver's message of the last failed operation, in the script's code page.
-  const std::string& lastError() const { return lastError_; }
+  // Why the last failed operation failed (the driver's message is in the
+  // script's code page), and its text.
+  const DbError& failure() const { return failure_; }
+  std::string lastError() const { return Describe(failure_); }
   // The statement the builder has assembled so far.
   const std::string& builtStatement() const { return statement_; }
 
@@ -46,7 +49,7 @@ class CDBWrapper {
   std::string statement_;
   std::string columnPart_;
   std::string valuePart_;
-  std::string lastError_;
+  DbError failure_;
 
  private:
   // Which statement the builder is assembling; kept apart from the statement

@@ -47,7 +47,7 @@ void CMysql::Close() {
 }
 
 void CMysql::KeepError() {
-  if (mysql_) lastError_ = mysql_error(mysql_);
+  if (mysql_) failure_.Set(DbFailure::kDriver, {mysql_error(mysql_)});
 }
 
 bool CMysql::Open() {
@@ -56,7 +56,7 @@ bool CMysql::Open() {
   Close();
   mysql_ = mysql_init(nullptr);
   if (!mysql_) {
-    lastError_ = "out of memory";
+    failure_.Set(DbFailure::kOutOfMemory);
     return false;
   }
   const char* database = database_.empty() ? nullptr : database_.c_str();
@@ -161,11 +161,11 @@ void CMysql::DisarmStop() {
 
 bool CMysql::RunQuery(const std::string& sql) {
   if (!mysql_ || !openFlag_) {
-    lastError_ = "MySQL server connection is not open";
+    failure_.Set(DbFailure::kMysqlNotOpen);
     return false;
   }
   if (stop_ && stop_->requested()) {
-    lastError_ = "stopped";
+    failure_.Set(DbFailure::kStopped);
     return false;
   }
   ArmStop();

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "ext/js_heap.h"
+#include "values/utf8.h"
 
 namespace velmar {
 
@@ -20,75 +21,17 @@ constexpr char kBooleanValueOf[] = "\xFFvelmarBooleanValueOf";
 constexpr char kBindingKey[] = "\xFFvelmarBinding";
 constexpr char kMemberKey[] = "\xFFvelmarMember";
 
-// Duktape keeps texts as CESU-8: every UTF-16 unit on its own, so a
-// surrogate pair becomes two three-byte sequences, as ECMAScript's string
-// model wants.
-std::string ToCesu8(std::u16string_view units) {
-  std::string out;
-  out.reserve(units.size() + units.size() / 2);
-  for (const char16_t unit : units) {
-    const auto u = static_cast<uint32_t>(unit);
-    if (u < 0x80) {
-      out.push_back(static_cast<char>(u));
-    } else if (u < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    }
-  }
-  return out;
-}
-
-// Reads CESU-8 and also plain four-byte UTF-8 (which Duktape produces for
-// characters outside the basic plane in some paths); anything malformed
-// becomes U+FFFD.
-std::u16string FromCesu8(const char* data, std::size_t size) {
-  std::u16string out;
-  out.reserve(size);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-  std::size_t i = 0;
-  auto continuation = [&](std::size_t at) { return at < size && (bytes[at] & 0xC0) == 0x80; };
-  while (i < size) {
-    const unsigned char b = bytes[i];
-    if (b < 0x80) {
-      out.push_back(b);
-      i += 1;
-    } else if ((b & 0xE0) == 0xC0 && continuation(i + 1)) {
-      out.push_back(static_cast<char16_t>(((b & 0x1F) << 6) | (bytes[i + 1] & 0x3F)));
-      i += 2;
-    } else if ((b & 0xF0) == 0xE0 && continuation(i + 1) && continuation(i + 2)) {
-      out.push_back(static_cast<char16_t>(((b & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) |
-                                          (bytes[i + 2] & 0x3F)));
-      i += 3;
-    } else if ((b & 0xF8) == 0xF0 && continuation(i + 1) && continuation(i + 2) &&
-               continuation(i + 3)) {
-      const uint32_t code = ((b & 0x07) << 18) | ((bytes[i + 1] & 0x3F) << 12) |
-                            ((bytes[i + 2] & 0x3F) << 6) | (bytes[i + 3] & 0x3F);
-      if (code >= 0x10000 && code <= 0x10FFFF) {
-        out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-      } else {
-        out.push_back(u'\uFFFD');
-      }
-      i += 4;
-    } else {
-      out.push_back(u'\uFFFD');
-      i += 1;
-    }
-  }
-  return out;
-}
-
 std::string EngineToCodePage(const char* data, std::size_t size, const CodePage& cp) {
   if (!data) return {};
-  return cp.FromUtf16(FromCesu8(data, size));
+  return cp.FromUtf16(utf8::FromCesu8(data, size));
 }
 
 std::string CodePageToEngine(const std::string& text, const CodePage& cp) {
-  return ToCesu8(cp.ToUtf16(text));
+  // Duktape keeps texts as CESU-8, as ECMAScript's string model of UTF-16
+  // units wants.
+  std::string out;
+  utf8::AppendCesu8(cp.ToUtf16(text), out);
+  return out;
 }
 
 // Line n (from 1) of a source text, without its line end.

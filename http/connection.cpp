@@ -47,7 +47,7 @@ void Connection::ReleaseHook() {
   hookSet_ = false;
 }
 
-bool Connection::Open(const Url& url, const ConnectionSettings& settings, std::string& error) {
+bool Connection::Open(const Url& url, const ConnectionSettings& settings, HttpError& error) {
   Close();
   stop_ = settings.stop;
   resumeTls_ = settings.resumeTls;
@@ -57,8 +57,11 @@ bool Connection::Open(const Url& url, const ConnectionSettings& settings, std::s
   const std::string& host = viaProxy ? settings.proxyAddress : url.host;
   const int port = viaProxy ? settings.proxyPort : url.port;
   if (!socket_.Open(host, port, settings.receiveTimeoutMs, settings.sendTimeoutMs)) {
-    error = port < 1 || port > 65535 ? "port " + std::to_string(port) + " is out of range"
-                                     : "cannot resolve " + host;
+    if (port < 1 || port > 65535) {
+      error.Set(HttpFailure::kPortOutOfRange, {std::to_string(port)});
+    } else {
+      error.Set(HttpFailure::kNameNotResolved, {host});
+    }
     return false;
   }
   if (stop_) {
@@ -68,7 +71,7 @@ bool Connection::Open(const Url& url, const ConnectionSettings& settings, std::s
     if (StopRequested()) return false;
   }
   if (!socket_.Connect(kConnectLimitMs, [this] { return StopRequested(); })) {
-    if (!StopRequested()) error = "cannot connect to " + host + ":" + std::to_string(port);
+    if (!StopRequested()) error.Set(HttpFailure::kConnectionRefused, {host, std::to_string(port)});
     return false;
   }
   readPos_ = readEnd_ = 0;
@@ -76,8 +79,8 @@ bool Connection::Open(const Url& url, const ConnectionSettings& settings, std::s
   if (!url.secure) return true;
   if (viaProxy && !OpenTunnel(url, settings.userAgent)) {
     if (!StopRequested()) {
-      error = "the proxy " + host + ":" + std::to_string(port) + " opened no tunnel to " +
-              url.host + ":" + std::to_string(url.port);
+      error.Set(HttpFailure::kProxyTunnelRefused,
+                {host, std::to_string(port), url.host, std::to_string(url.port)});
     }
     return false;
   }
@@ -107,13 +110,16 @@ void Connection::SetTlsVerification(bool verify, std::string caFile) {
   caFile_ = std::move(caFile);
 }
 
-bool Connection::StartTls(const std::string& host, std::string& error) {
+bool Connection::StartTls(const std::string& host, HttpError& error) {
   InitTlsOnce();
   ERR_clear_error();
   if (!tlsContext_) {
     // One context per client, kept for the client's later requests.
     tlsContext_ = SSL_CTX_new(TLS_client_method());
-    if (!tlsContext_) return false;
+    if (!tlsContext_) {
+      error.Set(HttpFailure::kTlsRefused, {"TLS handshake failed"});
+      return false;
+    }
     SSL_CTX_set_options(tlsContext_, SSL_OP_IGNORE_UNEXPECTED_EOF);
     if (tlsVerify_) {
       SSL_CTX_set_default_verify_paths(tlsContext_);
@@ -125,8 +131,10 @@ bool Connection::StartTls(const std::string& host, std::string& error) {
     ERR_clear_error();
   }
   tlsConnection_ = SSL_new(tlsContext_);
-  if (!tlsConnection_) return false;
-  if (SSL_set_fd(tlsConnection_, socket_.handle()) != 1) return false;
+  if (!tlsConnection_ || SSL_set_fd(tlsConnection_, socket_.handle()) != 1) {
+    error.Set(HttpFailure::kTlsRefused, {"TLS handshake failed"});
+    return false;
+  }
   const bool literal = platform::IsIpLiteral(host);
   if (!literal && !host.empty()) SSL_set_tlsext_host_name(tlsConnection_, host.c_str());
   if (tlsVerify_) {
@@ -148,21 +156,25 @@ bool Connection::StartTls(const std::string& host, std::string& error) {
     if (code != 0) {
       char reason[256];
       ERR_error_string_n(code, reason, sizeof reason);
-      error = reason;
+      error.Set(HttpFailure::kTlsRefused, {reason});
     } else {
-      error = "TLS handshake failed";
+      error.Set(HttpFailure::kTlsRefused, {"TLS handshake failed"});
     }
     ERR_clear_error();
     return false;
   }
   X509* certificate = SSL_get1_peer_certificate(tlsConnection_);
-  if (!certificate) return false;
+  if (!certificate) {
+    error.Set(HttpFailure::kTlsNoCertificate, {host});
+    return false;
+  }
   char* subject = X509_NAME_oneline(X509_get_subject_name(certificate), nullptr, 0);
   char* issuer = X509_NAME_oneline(X509_get_issuer_name(certificate), nullptr, 0);
   const bool named = subject && issuer;
   OPENSSL_free(subject);
   OPENSSL_free(issuer);
   X509_free(certificate);
+  if (!named) error.Set(HttpFailure::kTlsNoCertificate, {host});
   return named;
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/socket.h"
+#include "values/failure_texts.h"
 
 struct ssl_ctx_st;
 struct ssl_st;
@@ -52,9 +53,10 @@ class Connection {
 
   // Connects to the URL's host (or the proxy), opens the tunnel and the TLS
   // session of a secure URL. A stop request aborts the wait at any point.
-  // On failure `error` may hold the reason (the TLS library's for a failed
-  // handshake); the connection is then left for Close.
-  bool Open(const Url& url, const ConnectionSettings& settings, std::string& error);
+  // On failure `error` says why (the TLS library's reason for a failed
+  // handshake); it stays as it was when a stop ended the attempt. The
+  // connection is then left for Close.
+  bool Open(const Url& url, const ConnectionSettings& settings, HttpError& error);
   void Close();
 
   // Sends all bytes unless the peer is gone (the rest is dropped then; the
@@ -87,7 +89,7 @@ class Connection {
 
  private:
   bool OpenTunnel(const Url& url, std::string_view userAgent);
-  bool StartTls(const std::string& host, std::string& error);
+  bool StartTls(const std::string& host, HttpError& error);
   void KeepTlsSession();
   void DropTlsSession();
   long Receive(char* buffer, std::size_t capacity);

@@ -28,7 +28,7 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
 
 RequestResult HttpClient::Perform(const std::string& url, HttpMethod method) {
   requestUrl_ = url;
-  lastError_.clear();
+  failure_.Clear();
   statusCode_ = 0;
   finalUrl_.clear();
   // The body is used up by this request, redirects included.
@@ -52,8 +52,8 @@ RequestResult HttpClient::Perform(const std::string& url, HttpMethod method) {
     const bool keepsMethod = statusCode_ == 307 || statusCode_ == 308;
     if (keepsMethod && sentMultipart && currentMethod != HttpMethod::kGet) break;
     if (hop >= maxRedirects_) {
-      lastError_ = "more than " + std::to_string(maxRedirects_) + " redirects; the last led from " +
-                   current.substr(0, 200) + " to " + location.substr(0, 200);
+      failure_.Set(HttpFailure::kTooManyRedirects,
+                   {std::to_string(maxRedirects_), current.substr(0, 200), location.substr(0, 200)});
       return RequestResult::kFailed;
     }
     const std::string next = ResolveReference(current, location);
@@ -78,7 +78,7 @@ bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const Ra
   if (!parsed) {
     connection_.Close();
     keptTarget_.clear();
-    lastError_ = "not a URL that can be requested: " + requestUrl_.substr(0, 200);
+    failure_.Set(HttpFailure::kBadUrl, {requestUrl_.substr(0, 200)});
     return false;
   }
 
@@ -96,7 +96,7 @@ bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const Ra
   bool reused = keepAlive_ && keptTarget_ == target && connection_.Idle();
   if (!reused) {
     keptTarget_.clear();
-    if (!connection_.Open(url_, settings, lastError_)) {
+    if (!connection_.Open(url_, settings, failure_)) {
       connection_.Close();
       return false;
     }
@@ -127,7 +127,7 @@ bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const Ra
       // before the request reached it. Once more on a new one.
       connection_.Close();
       reused = false;
-      if (!connection_.Open(url_, settings, lastError_)) {
+      if (!connection_.Open(url_, settings, failure_)) {
         connection_.Close();
         return false;
       }
@@ -160,8 +160,13 @@ bool HttpClient::ReadResponse(HttpMethod method) {
     // no response to report (the last one stays), and an empty head must not
     // pass for one.
     connection_.Close();
-    lastError_ = "no response from " + url_.host + ":" + std::to_string(url_.port) +
-                 " within the receive time-out";
+    // A stop shuts the socket down, which ends the wait like a time-out;
+    // it is still the stop that ended it.
+    if (StopRequested()) {
+      failure_.Set(HttpFailure::kStopped);
+    } else {
+      failure_.Set(HttpFailure::kNoResponse, {url_.host, std::to_string(url_.port)});
+    }
     return false;
   }
   responseHeaders_ = std::move(headers);
@@ -177,7 +182,7 @@ bool HttpClient::ReadResponse(HttpMethod method) {
     // stop, rather than copied and scanned on the way into http_body while
     // the script should be ending).
     std::string().swap(responseBody_);
-    if (stopped) lastError_ = "stopped";
+    if (stopped) failure_.Set(HttpFailure::kStopped);
   }
   cookies_.TakeSetCookies(responseHeaders_);
   return ok && !stopped;
@@ -190,10 +195,13 @@ bool HttpClient::ReadBody(HttpMethod, bool& reusable) {
   if (!keepAlive_ && !chunked && coding == ContentCoding::kIdentity) {
     // The body as it arrives, up to the close.
     if (!saveToPath_.empty()) {
-      return ReadBodyToFile(connection_, saveToPath_, !saveToOwnFile_, lastError_);
+      std::string reason;
+      if (ReadBodyToFile(connection_, saveToPath_, !saveToOwnFile_, reason)) return true;
+      failure_.Set(HttpFailure::kSaveFailed, {std::move(reason)});
+      return false;
     }
     if (!ReadBodyToMemory(connection_, responseBody_, kMaxMemoryBody)) {
-      lastError_ = "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
+      failure_.Set(HttpFailure::kBodyTooLarge, {std::to_string(kMaxMemoryBody)});
       return false;
     }
     return true;
@@ -210,10 +218,14 @@ bool HttpClient::ReadBody(HttpMethod, bool& reusable) {
   const bool toFile = !saveToPath_.empty();
   platform::ReplacingFile file;
   bool written = true;
+  std::string fileReason;
   if (toFile) {
     platform::FileWriteOptions options;
     options.followLink = !saveToOwnFile_;
-    if (!file.Open(saveToPath_, options, lastError_)) return false;
+    if (!file.Open(saveToPath_, options, fileReason)) {
+      failure_.Set(HttpFailure::kSaveFailed, {std::move(fileReason)});
+      return false;
+    }
   }
   std::string scratch;
   std::string& out = toFile ? scratch : responseBody_;
@@ -236,7 +248,7 @@ bool HttpClient::ReadBody(HttpMethod, bool& reusable) {
     if (left > 0) left -= static_cast<long long>(used);
     // After a failed write the rest is still read, so the connection ends
     // as it does for any other response.
-    if (toFile && written && !out.empty()) written = file.Write(out, lastError_);
+    if (toFile && written && !out.empty()) written = file.Write(out, fileReason);
     if (toFile) out.clear();
     if (result == BodyDecoder::Result::kTooLarge || result == BodyDecoder::Result::kBroken ||
         result == BodyDecoder::Result::kStopped) {
@@ -247,18 +259,20 @@ bool HttpClient::ReadBody(HttpMethod, bool& reusable) {
   if (ended || left > 0 || (chunked && !decoder.complete())) reusable = false;
   switch (result) {
     case BodyDecoder::Result::kTooLarge:
-      lastError_ = "response body larger than " + std::to_string(kMaxMemoryBody) + " bytes";
+      failure_.Set(HttpFailure::kBodyTooLarge, {std::to_string(kMaxMemoryBody)});
       return false;
     case BodyDecoder::Result::kBroken:
-      lastError_ = chunked ? "the response body is broken (chunked or compressed)"
-                           : "the response body is no valid compressed stream";
+      failure_.Set(chunked ? HttpFailure::kBodyBroken : HttpFailure::kBodyNotCompressed);
       return false;
     default:
       break;
   }
   if (toFile) {
     if (StopRequested()) return false;
-    if (!written || !file.Commit(lastError_)) return false;
+    if (!written || !file.Commit(fileReason)) {
+      failure_.Set(HttpFailure::kSaveFailed, {std::move(fileReason)});
+      return false;
+    }
   }
   return true;
 }

@@ -17,6 +17,7 @@
 #include "http/cookie_jar.h"
 #include "http/request_writer.h"
 #include "http/url.h"
+#include "values/failure_texts.h"
 #include "values/text_limits.h"
 
 namespace velmar {
@@ -147,9 +148,11 @@ class HttpClient {
   }
   // Whether a response was read since the body was last taken.
   bool HasUntakenResponse() const { return responseUntaken_; }
-  // Why the last request failed, for diagnostics (the TLS library's reason
-  // for a failed handshake, or a body past its limit); empty after a success.
-  const std::string& lastError() const { return lastError_; }
+  // Why the last request failed (kNone after a success), and its text for
+  // diagnostics (the TLS library's reason for a failed handshake, a body
+  // past its limit, ...); empty after a success.
+  const HttpError& failure() const { return failure_; }
+  std::string lastError() const { return Describe(failure_); }
   // Whether the last secure connection resumed an earlier TLS session.
   bool tlsResumed() const { return tlsResumed_; }
 
@@ -181,7 +184,7 @@ class HttpClient {
   bool responseUntaken_ = false;
   std::string saveToPath_;
   bool saveToOwnFile_ = false;
-  std::string lastError_;
+  HttpError failure_;
   int statusCode_ = 0;
   std::string finalUrl_;
   std::vector<std::pair<std::string, std::string>> extraHeaders_;

@@ -14,6 +14,7 @@
 #include "values/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
+#include "values/utf8.h"
 
 namespace velmar {
 namespace {
@@ -24,45 +25,6 @@ constexpr const char* kStoreExpiry = "Sat, 01-Jan-3000 00:00:00 GMT";
 int32_t ClampInt32(long long v) {
   return static_cast<int32_t>(std::clamp<long long>(v, std::numeric_limits<int32_t>::min(),
                                                     std::numeric_limits<int32_t>::max()));
-}
-
-// Valid UTF-8 with no overlong forms, surrogates or code points past U+10FFFF.
-bool IsValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > n) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      const auto t = static_cast<unsigned char>(text[i + k]);
-      if ((t & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (t & 0x3F);
-    }
-    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
-      return false;
-    }
-    i += len;
-  }
-  return true;
 }
 
 // Everything a request needs from the script's surroundings, read once per
@@ -161,7 +123,7 @@ bool IsUtf8Response(std::string_view headers, std::string_view body) {
 std::string ConvertUtf8Body(std::string body, const CodePage& cp) {
   // Text that is already valid UTF-8 would come back unchanged in a UTF-8
   // code page; skip the round trip through UTF-16 then.
-  if (cp.id() == CodePage::kUtf8 && IsValidUtf8(body)) return body;
+  if (cp.id() == CodePage::kUtf8 && utf8::IsValid(body)) return body;
   std::u16string wide;
   CodePage::Get(CodePage::kUtf8).ToUtf16(body, wide);
   std::string out;

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "manager/manager_texts.h"
+
 namespace velmar {
 
 AddScriptDialog::AddScriptDialog(QWidget* parent, QString startFolder)
@@ -14,17 +16,17 @@ AddScriptDialog::AddScriptDialog(QWidget* parent, QString startFolder)
       name_(new QLineEdit(this)),
       path_(new QLineEdit(this)),
       param_(new QLineEdit(this)),
-      browse_(new QPushButton(QStringLiteral("浏览.."), this)),
-      ok_(new QPushButton(QStringLiteral("确定"), this)),
+      browse_(new QPushButton(QString::fromUtf8(manager_text::kBrowse), this)),
+      ok_(new QPushButton(QString::fromUtf8(manager_text::kOk), this)),
       startFolder_(std::move(startFolder)) {
-  setWindowTitle(QStringLiteral("添加资源.."));
+  setWindowTitle(QString::fromUtf8(manager_text::kAddTitle));
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("脚本名称:"), name_);
+  form->addRow(QString::fromUtf8(manager_text::kAddName), name_);
   auto* pathRow = new QHBoxLayout;
   pathRow->addWidget(path_, 1);
   pathRow->addWidget(browse_);
-  form->addRow(QStringLiteral("选择脚本:"), pathRow);
-  form->addRow(QStringLiteral("参数:"), param_);
+  form->addRow(QString::fromUtf8(manager_text::kAddPath), pathRow);
+  form->addRow(QString::fromUtf8(manager_text::kAddParam), param_);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(ok_);
@@ -35,7 +37,7 @@ AddScriptDialog::AddScriptDialog(QWidget* parent, QString startFolder)
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
   connect(browse_, &QPushButton::clicked, this, [this] {
-    auto* dialog = new QFileDialog(this, windowTitle(), startFolder_, QString::fromUtf8(kFilter));
+    auto* dialog = new QFileDialog(this, windowTitle(), startFolder_, QString::fromUtf8(manager_text::kScriptFilter));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFile);
     connect(dialog, &QFileDialog::fileSelected, this,

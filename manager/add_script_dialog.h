@@ -12,7 +12,6 @@ namespace velmar {
 class AddScriptDialog : public QDialog {
   Q_OBJECT
  public:
-  static constexpr char kFilter[] = "Tamarind Script (*.vlm);;All (*.*)";
 
   // "浏览.." starts in `startFolder` (the home folder's Script/).
   explicit AddScriptDialog(QWidget* parent = nullptr, QString startFolder = {});

@@ -7,26 +7,14 @@
 #include "engine/console_host.h"
 #include "engine/engine_environment.h"
 #include "manager/main_window.h"
+#include "manager/manager_texts.h"
 #include "ui/display_check.h"
 #include "values/version.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: tamarind [--home DIR [--create-home]]\n"
-    "       tamarind --help | --version\n"
-    "\n"
-    "The script manager: lists the scripts you add, runs, pauses, stops and\n"
-    "reloads them, and keeps projects, settings, the tray icon and the hot key.\n"
-    "  --home DIR      the home folder (else VELMAR_HOME, the program's folder\n"
-    "                  when it holds Script/ or Config.ini, or\n"
-    "                  $XDG_DATA_HOME/velmar); it must exist\n"
-    "  --create-home   make the --home folder when it does not exist\n"
-    "exit status: 0 when the manager was quit, 2 for a usage error or no\n"
-    "display.\n";
-
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "tamarind: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "tamarind: %s\n%s", message.c_str(), velmar::manager_text::kUsage);
   return 2;
 }
 
@@ -40,7 +28,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(velmar::manager_text::kUsage, stdout);
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (arg == "--version") {

@@ -36,6 +36,7 @@
 
 #include "engine/engine_environment.h"
 #include "manager/add_script_dialog.h"
+#include "manager/manager_texts.h"
 #include "manager/project_file.h"
 #include "manager/regex_tester.h"
 #include "manager/script_list_model.h"
@@ -100,7 +101,8 @@ void LoadQtTranslations() {
 
 struct CommandEntry {
   int id;
-  const char* caption;
+  const char* caption;        // in the menus
+  const char* buttonCaption;  // on its button, where it has one
 };
 
 }  // namespace
@@ -114,7 +116,7 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
   programFolder = QCoreApplication::applicationDirPath();
   LoadQtTranslations();
   chooseProjectFile = [this](bool save) {
-    const QString filter = QString::fromUtf8(kProjectFilter);
+    const QString filter = QString::fromUtf8(manager_text::kProjectFilter);
     if (save) {
       QFileDialog dialog(this, QString(), scriptFolder() + QStringLiteral("/*.tmpro"), filter);
       dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -130,13 +132,14 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
   quit = [] { QCoreApplication::exit(0); };
   trayAvailable = [] { return TrayIcon::desktopHasTray(); };
 
-  setWindowTitle(QString::fromUtf8(kCaption));
+  setWindowTitle(QString::fromUtf8(manager_text::kCaption));
   setWindowIcon(icon_);
   settings_ = ManagerSettings::Read(env_.config);
   hotKeyText_ = settings_.hotKey;
   connect(&hotKey_, &GlobalHotKey::activated, this, &MainWindow::bossKey);
   RegisterHotKey();
 
+  BuildActions();
   BuildMenus();
   setCentralWidget(BuildCentral());
   status_ = new QLabel(Utf8(kProductSiteAddress));
@@ -189,53 +192,79 @@ MainWindow::~MainWindow() {
   host_.reset();
 }
 
-void MainWindow::BuildMenus() {
-  auto action = [this](QMenu* menu, int id, const char* caption) {
-    QAction* a = menu->addAction(QString::fromUtf8(caption));
-    connect(a, &QAction::triggered, this, [this, id] { command(id); });
-    if (!actions_.count(id)) actions_[id] = a;
-    return a;
+void MainWindow::BuildActions() {
+  namespace t = manager_text;
+  // One action per command: the menus, the list's context menu, the tray
+  // menu and the buttons all hold this one, so a command is the same
+  // wherever it is chosen. The buttons show the caption without its access
+  // key.
+  static constexpr CommandEntry kCommands[] = {
+      {kAddScript, t::kAddScript, t::kAddScriptButton},
+      {kDeleteScript, t::kDeleteScript, t::kDeleteScriptButton},
+      {kDeleteAll, t::kDeleteAll, t::kDeleteAll},
+      {kExportProject, t::kExportProject, t::kExportProjectButton},
+      {kImportProject, t::kImportProject, t::kImportProjectButton},
+      {kRunScript, t::kRunScript, t::kRunScriptButton},
+      {kPauseScript, t::kPauseScript, t::kPauseScriptButton},
+      {kStopScript, t::kStopScript, t::kStopScriptButton},
+      {kReloadScript, t::kReloadScript, t::kReloadScript},
+      {kRunAgain, t::kRunAgain, t::kRunAgainButton},
+      {kStopAll, t::kStopAll, nullptr},
+      {kErrorDetails, t::kErrorDetails, nullptr},
+      {kExit, t::kExit, nullptr},
+      {kSettings, t::kSettings, nullptr},
+      {kRegexTest, t::kRegexTest, nullptr},
+      {kPacker, t::kPacker, nullptr},
+      {kManual, t::kManual, nullptr},
+      {kWebSite, t::kWebSite, nullptr},
+      {kAbout, t::kAbout, nullptr},
+      {kShowMain, t::kShowMain, nullptr},
   };
-  QMenu* file = menuBar()->addMenu(QStringLiteral("文件(&F)"));
-  action(file, kAddScript, "添加脚本(&A)");
-  action(file, kDeleteAll, "删除所有");
-  action(file, kImportProject, "导入脚本(&I)");
-  action(file, kExportProject, "导出脚本(&E)");
-  file->addSeparator();
-  action(file, kRunAgain, "重新执行(&G)");
-  action(file, kStopAll, "全部停止(&T)");
-  file->addSeparator();
-  action(file, kExit, "退出(&Q)");
-  QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
-  action(tools, kSettings, "参数配置(&C)..");
-  action(tools, kRegexTest, "正则表达式测试(&R)");
-  action(tools, kPacker, "脚本打包器(&P)");
-  QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
-  action(help, kManual, "使用手册(&U)");
-  action(help, kWebSite, "在线讨论(&B)..");
+  for (const CommandEntry& entry : kCommands) {
+    auto* a = new QAction(QString::fromUtf8(entry.caption), this);
+    if (entry.buttonCaption) a->setIconText(QString::fromUtf8(entry.buttonCaption));
+    const int id = entry.id;
+    connect(a, &QAction::triggered, this, [this, id] { command(id); });
+    actions_[id] = a;
+  }
+}
+
+void MainWindow::BuildMenus() {
+  namespace t = manager_text;
+  const auto add = [this](QMenu* menu, std::initializer_list<int> ids) {
+    for (const int id : ids) {
+      if (id == 0) {
+        menu->addSeparator();
+      } else {
+        menu->addAction(actions_.at(id));
+      }
+    }
+  };
+  // 0 stands for a separator.
+  add(menuBar()->addMenu(QString::fromUtf8(t::kFileMenu)),
+      {kAddScript, kDeleteAll, kImportProject, kExportProject, 0, kRunAgain, kStopAll, 0, kExit});
+  add(menuBar()->addMenu(QString::fromUtf8(t::kToolsMenu)), {kSettings, kRegexTest, kPacker});
   // No system menu to extend here: the about entry joins the help menu.
-  help->addSeparator();
-  action(help, kAbout, "&About Tamarind...");
+  add(menuBar()->addMenu(QString::fromUtf8(t::kHelpMenu)), {kManual, kWebSite, 0, kAbout});
 
   contextMenu_ = new QMenu(this);
-  static constexpr CommandEntry kContext[] = {
-      {kAddScript, "添加脚本(&A)"},     {kDeleteScript, "删除脚本(&D)"},
-      {kDeleteAll, "删除所有"},         {kRunScript, "执行脚本(&R)"},
-      {kPauseScript, "暂停执行(&P)"},   {kStopScript, "停止退出(&S)"},
-      {kRunAgain, "重新执行(&G)"},      {kImportProject, "导入脚本(&I)"},
-      {kExportProject, "导出脚本(&E)"}, {kErrorDetails, "错误详情(&W)"},
-  };
-  for (const auto& entry : kContext) action(contextMenu_, entry.id, entry.caption);
-  contextMenu_->setDefaultAction(contextMenu_->actions().first());
+  add(contextMenu_, {kAddScript, kDeleteScript, kDeleteAll, kRunScript, kPauseScript, kStopScript,
+                     kRunAgain, kImportProject, kExportProject, kErrorDetails});
+  contextMenu_->setDefaultAction(actions_.at(kAddScript));
 
   trayMenu_ = new QMenu(this);
-  static constexpr CommandEntry kTray[] = {
-      {kShowMain, "显示主界面(&S)"}, {kStopAll, "全部停止(&T)"}, {kExit, "退出(&Q)"},
-      {kRegexTest, "正则表达式测试(&R)"},
-      {kPacker, "脚本打包器(&P)"},   {kManual, "帮助(&H)"}, {kWebSite, "在线讨论(&B).."},
-  };
-  for (const auto& entry : kTray) action(trayMenu_, entry.id, entry.caption);
-  trayMenu_->setDefaultAction(trayMenu_->actions().first());
+  add(trayMenu_, {kShowMain, kStopAll, kExit, kRegexTest, kPacker});
+  // The tray names the manual by another caption: an entry that stands for
+  // the manual's action, keeping its state.
+  QAction* manual = actions_.at(kManual);
+  QAction* manualInTray = trayMenu_->addAction(QString::fromUtf8(t::kManualInTray));
+  connect(manualInTray, &QAction::triggered, manual, &QAction::trigger);
+  connect(manual, &QAction::changed, manualInTray, [manual, manualInTray] {
+    manualInTray->setEnabled(manual->isEnabled());
+    manualInTray->setVisible(manual->isVisible());
+  });
+  add(trayMenu_, {kWebSite});
+  trayMenu_->setDefaultAction(actions_.at(kShowMain));
 }
 
 QWidget* MainWindow::BuildCentral() {
@@ -266,19 +295,22 @@ QWidget* MainWindow::BuildCentral() {
   connect(list_, &QWidget::customContextMenuRequested, this,
           [this] { contextMenu_->popup(QCursor::pos()); });
 
-  static constexpr CommandEntry kButtons[] = {
-      {kAddScript, "添加脚本"},     {kDeleteScript, "删除脚本"},  {kDeleteAll, "删除所有"},
-      {kExportProject, "导出脚本"}, {kImportProject, "导入脚本"}, {kRunScript, "执行脚本"},
-      {kPauseScript, "暂停执行"},   {kStopScript, "停止退出"},    {kReloadScript, "重新加载"},
-      {kRunAgain, "重新执行"},
-  };
+  static constexpr int kButtons[] = {kAddScript,    kDeleteScript, kDeleteAll, kExportProject,
+                                     kImportProject, kRunScript,    kPauseScript, kStopScript,
+                                     kReloadScript, kRunAgain};
   auto* column = new QVBoxLayout;
   column->setSpacing(4);
-  for (const auto& entry : kButtons) {
-    auto* button = new QPushButton(QString::fromUtf8(entry.caption), central);
+  for (const int id : kButtons) {
+    // A push button (a tool button would look otherwise) that stands for
+    // the command's action: its caption, its state, its trigger.
+    QAction* action = actions_.at(id);
+    auto* button = new QPushButton(action->iconText(), central);
     button->setFixedWidth(88);
-    const int id = entry.id;
-    connect(button, &QPushButton::clicked, this, [this, id] { command(id); });
+    connect(button, &QPushButton::clicked, action, &QAction::trigger);
+    connect(action, &QAction::changed, button, [action, button] {
+      button->setText(action->iconText());
+      button->setEnabled(action->isEnabled());
+    });
     buttons_[id] = button;
     column->addWidget(button);
     // The project pair and the run group stand apart from the list edits.
@@ -428,7 +460,7 @@ void MainWindow::ShowErrorDetails() {
   QStringList parts;
   if (!model_->lastError(row).isEmpty()) parts << model_->lastError(row);
   if (!model_->error(row).isEmpty()) parts << model_->error(row);
-  Message(parts.isEmpty() ? QStringLiteral("该脚本没有出错．") : parts.join(QStringLiteral("\n\n")));
+  Message(parts.isEmpty() ? QString::fromUtf8(manager_text::kNoError) : parts.join(QStringLiteral("\n\n")));
 }
 
 std::vector<ScriptInstance*> MainWindow::SelectedInstances() const {
@@ -490,8 +522,8 @@ void MainWindow::RunSelected() {
   }
   // Nothing visible happened to these rows: say why, and what would.
   if (!unchanged.isEmpty()) {
-    statusBar()->showMessage(QString::fromUtf8(kStillRunning).arg(unchanged.join("\", \"")) +
-                                 QStringLiteral(" 已结束的脚本可用“重新执行”再次运行．"),
+    statusBar()->showMessage(QString::fromUtf8(manager_text::kStillRunning).arg(unchanged.join("\", \"")) +
+                                 QString::fromUtf8(manager_text::kRunAgainHint),
                              8000);
   }
 }
@@ -562,7 +594,7 @@ void MainWindow::StopAllAndExit() {
   if (AnyScriptAlive()) {
     // A script that does not end within the wait keeps the program open:
     // exiting would pull its instance from under its thread.
-    Message(QString::fromUtf8(kExitRefused));
+    Message(QString::fromUtf8(manager_text::kExitRefused));
     return;
   }
   Exit();
@@ -582,7 +614,7 @@ void MainWindow::addDroppedFiles(const QList<QUrl>& urls) {
               QFile::encodeName(info.absoluteFilePath()).toStdString(), std::string());
   }
   if (!refused.isEmpty()) {
-    Message(QStringLiteral("以下项目不是可读的脚本文件，未添加:\n") +
+    Message(QString::fromUtf8(manager_text::kNotAddedFiles) +
             refused.join(QLatin1Char('\n')));
   }
 }
@@ -719,7 +751,7 @@ void MainWindow::OpenManual() {
       return;
     }
   }
-  Message(QStringLiteral("找不到使用手册 (share/velmar/manual/index.html)．"));
+  Message(QString::fromUtf8(manager_text::kManualMissing));
 }
 
 void MainWindow::OpenPacker() {
@@ -736,7 +768,7 @@ void MainWindow::OpenPacker() {
   }
   // Packages carry the runner: without it there is nothing to pack with.
   if (!QFileInfo(runnerProgram).isExecutable()) {
-    Message(QStringLiteral("脚本打包器未安装．"));
+    Message(QString::fromUtf8(manager_text::kPackerMissing));
     return;
   }
   packDialog_ = new PackDialog(env_.home, QFile::encodeName(runnerProgram).toStdString(), this,
@@ -746,11 +778,11 @@ void MainWindow::OpenPacker() {
 }
 
 void MainWindow::About() {
-  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About Tamarind"),
-                              QString::fromUtf8(kCaption), QMessageBox::Ok, this);
+  auto* box = new QMessageBox(QMessageBox::Information, QString::fromUtf8(manager_text::kAboutTitle),
+                              QString::fromUtf8(manager_text::kCaption), QMessageBox::Ok, this);
   // The caption's fixed text stays the box's title line; the release the
   // build names goes beneath it, as --version says it.
-  box->setInformativeText(QStringLiteral("版本 ") + QString::fromUtf8(velmar::kVersion));
+  box->setInformativeText(QString::fromUtf8(manager_text::kVersionPrefix) + QString::fromUtf8(velmar::kVersion));
   box->setIconPixmap(icon_.pixmap(32, 32));
   box->setAttribute(Qt::WA_DeleteOnClose);
   lastMessage_ = box->text();
@@ -800,7 +832,7 @@ void MainWindow::LoadKeptList() {
       std::string aside = file + ".damaged";
       for (int n = 2; std::filesystem::exists(aside, ec); ++n) aside = file + ".damaged" + std::to_string(n);
       std::filesystem::rename(file, aside, ec);
-      Message(QStringLiteral("脚本列表 %1 已损坏，已另存为 %2；能读出的 %3 个脚本已载入．")
+      Message(QString::fromUtf8(manager_text::kKeptListDamaged)
                   .arg(keptListFile(), QFile::decodeName(QByteArray::fromStdString(aside)))
                   .arg(entries.size()));
       keptListSavePending_ = true;
@@ -838,10 +870,10 @@ void MainWindow::SaveKeptList() {
   }
   const std::string text = ProjectText(entries);
   if (!ReplaceProjectFile(QFile::encodeName(keptListFile()).toStdString(), text)) {
-    statusBar()->showMessage(QStringLiteral("脚本列表无法保存到 %1．").arg(keptListFile()), 8000);
+    statusBar()->showMessage(QString::fromUtf8(manager_text::kKeptListUnsaved).arg(keptListFile()), 8000);
   } else if (refused > 0) {
     statusBar()->showMessage(
-        QStringLiteral("%1 个脚本的名称、路径或参数含有 ^ 或换行，未保存在脚本列表中．").arg(refused),
+        QString::fromUtf8(manager_text::kKeptListRefused).arg(refused),
         8000);
   }
 }
@@ -852,11 +884,11 @@ bool MainWindow::Exit() {
       refusal_->raise();
       return false;
     }
-    lastMessage_ = QString::fromUtf8(kExitRefused);
+    lastMessage_ = QString::fromUtf8(manager_text::kExitRefused);
     refusal_ = new QMessageBox(QMessageBox::Information, QString::fromUtf8(QtHost::kManagerCaption),
                                lastMessage_, QMessageBox::Ok, this);
     QPushButton* stopAll =
-        refusal_->addButton(QString::fromUtf8(kStopAllAndExit), QMessageBox::DestructiveRole);
+        refusal_->addButton(QString::fromUtf8(manager_text::kStopAllAndExit), QMessageBox::DestructiveRole);
     refusal_->setDefaultButton(QMessageBox::Ok);
     refusal_->setEscapeButton(QMessageBox::Ok);
     refusal_->setAttribute(Qt::WA_DeleteOnClose);
@@ -899,7 +931,7 @@ void MainWindow::ShowMainWindow() {
 }
 
 void MainWindow::UpdateTrayTip() {
-  tray_->setToolTip(QStringLiteral("%1 Scripts").arg(model_->rowCount()));
+  tray_->setToolTip(QString::fromUtf8(manager_text::kTrayTip).arg(model_->rowCount()));
 }
 
 void MainWindow::bossKey() {

@@ -1,7 +1,8 @@
 #pragma once
 // The manager's main window: the script list with its commands, the menus,
 // the settings, projects, the regex tester, the boss key and the tray icon.
-// Every command, from a button or a menu, goes through command().
+// Every command is one QAction, shared by the menus, the tray menu and its
+// button, and goes through command().
 
 #include <QIcon>
 #include <QMainWindow>
@@ -61,12 +62,6 @@ class MainWindow : public QMainWindow {
     kErrorDetails = 32903,
   };
 
-  static constexpr char kCaption[] = "Velmar 1.5";
-  static constexpr char kExitRefused[] = "仍有线程在运行中，请先停止再退出．";
-  // The refusal box's second button: stops every script, waits, exits.
-  static constexpr char kStopAllAndExit[] = "全部停止并退出";
-  static constexpr char kStillRunning[] = "脚本 \"%1\" 正在运行，执行命令对它不起作用．";
-  static constexpr char kProjectFilter[] = "Tamarind Project (*.tmpro);;All (*.*)";
   static constexpr int kInitialWidth = 640;
   static constexpr int kInitialHeight = 380;
   static constexpr int kStatusBarHeight = 20;
@@ -118,6 +113,7 @@ class MainWindow : public QMainWindow {
   ScriptListModel& model() const { return *model_; }
   QTableView* list() const { return list_; }
   QPushButton* button(int id) const;
+  // The command's action (the one the menus, the tray and its button share).
   QAction* menuAction(int id) const;
   QMenu* contextMenu() const { return contextMenu_; }
   QMenu* trayMenu() const { return trayMenu_; }
@@ -146,6 +142,7 @@ class MainWindow : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  void BuildActions();
   void BuildMenus();
   void RestoreColumnWidths();
   void LoadKeptList();

@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include "manager/manager_texts.h"
 #include "ui/product_info.h"
 
 namespace velmar {
@@ -51,29 +52,28 @@ PackDialog::PackDialog(const std::filesystem::path& home, std::filesystem::path 
                                                                                    : kDefaultHotKey),
                             this)),
       boot_(new QLineEdit(this)),
-      bootBrowse_(new QPushButton(QStringLiteral("浏览.."), this)),
-      archive_(new QCheckBox(QStringLiteral("同时生成 .tar.gz 压缩包"), this)),
-      scriptBrowse_(new QPushButton(QStringLiteral("浏览.."), this)),
-      outputBrowse_(new QPushButton(QStringLiteral("浏览.."), this)),
-      pack_(new QPushButton(QStringLiteral("打包"), this)),
-      close_(new QPushButton(QStringLiteral("关闭"), this)) {
-  setWindowTitle(QString::fromUtf8(kCaption));
+      bootBrowse_(new QPushButton(QString::fromUtf8(manager_text::kBrowse), this)),
+      archive_(new QCheckBox(QString::fromUtf8(manager_text::kPackArchive), this)),
+      scriptBrowse_(new QPushButton(QString::fromUtf8(manager_text::kBrowse), this)),
+      outputBrowse_(new QPushButton(QString::fromUtf8(manager_text::kBrowse), this)),
+      pack_(new QPushButton(QString::fromUtf8(manager_text::kPackButton), this)),
+      close_(new QPushButton(QString::fromUtf8(manager_text::kClose), this)) {
+  setWindowTitle(QString::fromUtf8(manager_text::kPackerCaption));
   chooseFolder = [this](const QString& caption, const QString& start) {
     return QFileDialog::getExistingDirectory(this, caption, start);
   };
   chooseFile = [this](const QString& caption, const QString& start) {
     return QFileDialog::getOpenFileName(this, caption, start,
-                                        QStringLiteral("Tamarind Script (*.vlm);;Velmar.boot "
-                                                       "(*.boot);;All (*.*)"));
+                                        QString::fromUtf8(manager_text::kBootFilter));
   };
 
   // The home folder packs its Script/ together with its Config.ini (code
   // page and all); a home without scripts leaves the choice to the person.
   std::error_code ec;
   if (std::filesystem::is_directory(home / "Script", ec)) scriptFolder_->setText(FromPath(home));
-  appName_->setPlaceholderText(QStringLiteral("(主脚本的名称)"));
-  homepage_->setPlaceholderText(QStringLiteral("(不设主页)"));
-  boot_->setPlaceholderText(QStringLiteral("(main.vlm 或唯一的脚本)"));
+  appName_->setPlaceholderText(QString::fromUtf8(manager_text::kPackAppNameHint));
+  homepage_->setPlaceholderText(QString::fromUtf8(manager_text::kPackHomepageHint));
+  boot_->setPlaceholderText(QString::fromUtf8(manager_text::kPackBootHint));
   SuggestOutput();
 
   auto* form = new QFormLayout;
@@ -83,12 +83,12 @@ PackDialog::PackDialog(const std::filesystem::path& home, std::filesystem::path 
     layout->addWidget(browse);
     return layout;
   };
-  form->addRow(QStringLiteral("脚本文件夹:"), row(scriptFolder_, scriptBrowse_));
-  form->addRow(QStringLiteral("输出文件夹:"), row(output_, outputBrowse_));
-  form->addRow(QStringLiteral("启动脚本:"), row(boot_, bootBrowse_));
-  form->addRow(QStringLiteral("应用名称:"), appName_);
-  form->addRow(QStringLiteral("主页:"), homepage_);
-  form->addRow(QStringLiteral("热键:"), hotKey_);
+  form->addRow(QString::fromUtf8(manager_text::kPackScriptFolder), row(scriptFolder_, scriptBrowse_));
+  form->addRow(QString::fromUtf8(manager_text::kPackOutputFolder), row(output_, outputBrowse_));
+  form->addRow(QString::fromUtf8(manager_text::kPackBoot), row(boot_, bootBrowse_));
+  form->addRow(QString::fromUtf8(manager_text::kPackAppName), appName_);
+  form->addRow(QString::fromUtf8(manager_text::kPackHomepage), homepage_);
+  form->addRow(QString::fromUtf8(manager_text::kPackHotKey), hotKey_);
   form->addRow(QString(), archive_);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -105,16 +105,16 @@ PackDialog::PackDialog(const std::filesystem::path& home, std::filesystem::path 
   bootBrowse_->setAutoDefault(false);
   connect(bootBrowse_, &QPushButton::clicked, this, [this] {
     const QString start = boot_->text().trimmed().isEmpty() ? scriptFolder_->text() : boot_->text();
-    const QString chosen = chooseFile(QStringLiteral("选择启动脚本"), start);
+    const QString chosen = chooseFile(QString::fromUtf8(manager_text::kPackChooseBoot), start);
     if (!chosen.isEmpty()) boot_->setText(QDir::toNativeSeparators(chosen));
   });
 
   connect(pack_, &QPushButton::clicked, this, &PackDialog::Pack);
   connect(close_, &QPushButton::clicked, this, &PackDialog::reject);
   connect(scriptBrowse_, &QPushButton::clicked, this,
-          [this] { Browse(scriptFolder_, QStringLiteral("选择脚本文件夹")); });
+          [this] { Browse(scriptFolder_, QString::fromUtf8(manager_text::kPackChooseScripts)); });
   connect(outputBrowse_, &QPushButton::clicked, this,
-          [this] { Browse(output_, QStringLiteral("选择输出文件夹")); });
+          [this] { Browse(output_, QString::fromUtf8(manager_text::kPackChooseOutput)); });
   connect(appName_, &QLineEdit::textChanged, this, [this] { SuggestOutput(); });
   connect(output_, &QLineEdit::textEdited, this, [this] { outputChosen_ = true; });
 }
@@ -187,22 +187,22 @@ PackOptions PackDialog::options(const std::filesystem::path& bootFolder, std::st
 QString PackDialog::OutcomeText(const PackResult& result) {
   QString text;
   if (result.ok) {
-    text = QStringLiteral("打包完成: %1").arg(FromPath(result.folder));
+    text = QString::fromUtf8(manager_text::kPackDone).arg(FromPath(result.folder));
     if (!result.archive.empty()) {
-      text += QStringLiteral("\n压缩包: %1").arg(FromPath(result.archive));
+      text += QString::fromUtf8(manager_text::kPackArchiveDone).arg(FromPath(result.archive));
     }
   } else {
-    text = QStringLiteral("打包失败:");
+    text = QString::fromUtf8(manager_text::kPackFailed);
     bool noMain = false;
     for (const std::string& error : result.errors) {
       text += QLatin1Char('\n') + QString::fromStdString(error);
       noMain = noMain || error.find("give --boot FILE") != std::string::npos;
     }
     // What the command line asks for is a field here.
-    if (noMain) text += QStringLiteral("\n请在“启动脚本”中选择要启动的脚本．");
+    if (noMain) text += QString::fromUtf8(manager_text::kPackChooseMain);
   }
   if (!result.warnings.empty()) {
-    text += QStringLiteral("\n\n请注意:");
+    text += QString::fromUtf8(manager_text::kPackWarnings);
     for (const std::string& warning : result.warnings) {
       text += QStringLiteral("\n- ") + QString::fromStdString(warning);
     }
@@ -241,7 +241,7 @@ void PackDialog::Finish() {
   const bool ok = result_.ok;
   auto* box = new QMessageBox(ok && result_.warnings.empty() ? QMessageBox::Information
                                                              : QMessageBox::Warning,
-                              QString::fromUtf8(kCaption), OutcomeText(result_), QMessageBox::Ok,
+                              QString::fromUtf8(manager_text::kPackerCaption), OutcomeText(result_), QMessageBox::Ok,
                               this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box_ = box;

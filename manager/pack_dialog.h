@@ -22,7 +22,6 @@ namespace velmar {
 class PackDialog : public QDialog {
   Q_OBJECT
  public:
-  static constexpr char kCaption[] = "脚本打包器";
   // The packed program's boss key unless the person types another; never
   // the manager's own (both would grab the same key).
   static constexpr char kDefaultHotKey[] = "CTRL + ALT + 9";

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "manager/manager_texts.h"
 #include "regex/named_regex.h"
 #include "ui/qt_text.h"
 
@@ -19,19 +20,19 @@ RegexTester::RegexTester(const CodePage& cp, QWidget* parent)
       content_(new QPlainTextEdit(this)),
       pattern_(new QLineEdit(this)),
       result_(new QPlainTextEdit(this)),
-      test_(new QPushButton(QStringLiteral("测试"), this)),
-      close_(new QPushButton(QStringLiteral("关闭"), this)) {
-  setWindowTitle(QStringLiteral("正则表达式测试"));
+      test_(new QPushButton(QString::fromUtf8(manager_text::kTesterRun), this)),
+      close_(new QPushButton(QString::fromUtf8(manager_text::kClose), this)) {
+  setWindowTitle(QString::fromUtf8(manager_text::kTesterTitle));
   pattern_->setMaxLength(kMaxChars);
   content_->setLineWrapMode(QPlainTextEdit::NoWrap);
   result_->setLineWrapMode(QPlainTextEdit::NoWrap);
   result_->setReadOnly(true);
   auto* grid = new QGridLayout(this);
-  grid->addWidget(new QLabel(QStringLiteral("内容"), this), 0, 0, Qt::AlignTop);
+  grid->addWidget(new QLabel(QString::fromUtf8(manager_text::kTesterText), this), 0, 0, Qt::AlignTop);
   grid->addWidget(content_, 0, 1);
-  grid->addWidget(new QLabel(QStringLiteral("正则表达式"), this), 1, 0);
+  grid->addWidget(new QLabel(QString::fromUtf8(manager_text::kTesterPattern), this), 1, 0);
   grid->addWidget(pattern_, 1, 1);
-  grid->addWidget(new QLabel(QStringLiteral("匹配结果"), this), 2, 0, Qt::AlignTop);
+  grid->addWidget(new QLabel(QString::fromUtf8(manager_text::kTesterResult), this), 2, 0, Qt::AlignTop);
   grid->addWidget(result_, 2, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);

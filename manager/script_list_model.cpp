@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "manager/manager_texts.h"
+
 namespace velmar {
 
 ScriptListModel::ScriptListModel(QObject* parent) : QAbstractTableModel(parent) {
@@ -53,12 +55,11 @@ QString ScriptListModel::lastError(int row) const {
 }
 
 QVariant ScriptListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  static const char* const kHeaders[kColumns] = {"脚本", "最新消息", "成功", "失败", "状态"};
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
       section >= kColumns) {
     return {};
   }
-  return QString::fromUtf8(kHeaders[section]);
+  return QString::fromUtf8(manager_text::kColumnHeaders[section]);
 }
 
 void ScriptListModel::appendRow(ScriptInstance* instance, const QString& name,

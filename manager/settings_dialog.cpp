@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "manager/manager_texts.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
@@ -57,16 +58,16 @@ std::string CaptureHotKey(Qt::KeyboardModifiers modifiers, int key) {
 SettingsDialog::SettingsDialog(const ManagerSettings& settings, const std::string& currentHotKey,
                                QWidget* parent)
     : QDialog(parent), tabs_(new QTabWidget(this)) {
-  setWindowTitle(QStringLiteral("参数配置"));
+  setWindowTitle(QString::fromUtf8(manager_text::kSettingsTitle));
   systemPage_ = BuildSystemPage(settings, currentHotKey);
-  tabs_->addTab(systemPage_, QStringLiteral("系统"));
-  tabs_->addTab(BuildRunPage(settings), QStringLiteral("运行"));
+  tabs_->addTab(systemPage_, QString::fromUtf8(manager_text::kSystemPage));
+  tabs_->addTab(BuildRunPage(settings), QString::fromUtf8(manager_text::kRunPage));
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
     if (index == 1) runPageOpened_ = true;
   });
   auto* buttons = new QDialogButtonBox(this);
-  buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+  buttons->addButton(QString::fromUtf8(manager_text::kOk), QDialogButtonBox::AcceptRole);
+  buttons->addButton(QString::fromUtf8(manager_text::kCancel), QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
@@ -83,9 +84,9 @@ SettingsDialog::~SettingsDialog() {
 QWidget* SettingsDialog::BuildSystemPage(const ManagerSettings& settings,
                                          const std::string& currentHotKey) {
   auto* page = new QWidget;
-  auto* keyBox = new QGroupBox(QStringLiteral("老板键"), page);
-  currentKey_ = new QRadioButton(QStringLiteral("当前热键"), keyBox);
-  changeKey_ = new QRadioButton(QStringLiteral("更改热键"), keyBox);
+  auto* keyBox = new QGroupBox(QString::fromUtf8(manager_text::kBossKey), page);
+  currentKey_ = new QRadioButton(QString::fromUtf8(manager_text::kCurrentKey), keyBox);
+  changeKey_ = new QRadioButton(QString::fromUtf8(manager_text::kChangeKey), keyBox);
   currentKeyText_ = new QLabel(Utf8(currentHotKey), keyBox);
   captured_ = new QLineEdit(keyBox);
   captured_->setReadOnly(true);
@@ -98,9 +99,9 @@ QWidget* SettingsDialog::BuildSystemPage(const ManagerSettings& settings,
   keyGrid->addWidget(captured_, 1, 1);
   keyGrid->setColumnStretch(1, 1);
 
-  minimize_ = new QCheckBox(QStringLiteral("最小化时到托盘"), page);
-  closeToTray_ = new QCheckBox(QStringLiteral("关闭时到托盘"), page);
-  hideAll_ = new QCheckBox(QStringLiteral("关闭时全部隐藏, 必需以老板键才能调出"), page);
+  minimize_ = new QCheckBox(QString::fromUtf8(manager_text::kMinimizeToTray), page);
+  closeToTray_ = new QCheckBox(QString::fromUtf8(manager_text::kCloseToTray), page);
+  hideAll_ = new QCheckBox(QString::fromUtf8(manager_text::kHideAll), page);
   minimize_->setChecked(settings.minimizeToTray);
   closeToTray_->setChecked(settings.closeToTray);
   hideAll_->setChecked(settings.hideOnClose);
@@ -136,10 +137,10 @@ QWidget* SettingsDialog::BuildRunPage(const ManagerSettings& settings) {
 
   proxyIp_ = new QLineEdit(Utf8(settings.proxyIp), page);
   proxyPort_ = new QLineEdit(QString::number(settings.proxyPort), page);
-  useProxy_ = new QCheckBox(QStringLiteral("默认使用代理"), page);
+  useProxy_ = new QCheckBox(QString::fromUtf8(manager_text::kUseProxy), page);
   sendTimeout_ = new QLineEdit(QString::number(settings.sendTimeout), page);
   recvTimeout_ = new QLineEdit(QString::number(settings.recvTimeout), page);
-  useTimeouts_ = new QCheckBox(QStringLiteral("默认限制超时"), page);
+  useTimeouts_ = new QCheckBox(QString::fromUtf8(manager_text::kUseTimeouts), page);
   useProxy_->setChecked(settings.useProxy);
   useTimeouts_->setChecked(settings.useTimeouts);
   proxyIp_->setMaxLength(99);
@@ -161,20 +162,20 @@ QWidget* SettingsDialog::BuildRunPage(const ManagerSettings& settings) {
   connect(useTimeouts_, &QCheckBox::toggled, this, enableTimeouts);
 
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("模拟:"), browser_);
-  form->addRow(QStringLiteral("发送语言:"), language_);
+  form->addRow(QString::fromUtf8(manager_text::kBrowser), browser_);
+  form->addRow(QString::fromUtf8(manager_text::kLanguage), language_);
   auto* proxyRow = new QHBoxLayout;
   proxyRow->addWidget(proxyIp_, 1);
-  proxyRow->addWidget(new QLabel(QStringLiteral("端口:"), page));
+  proxyRow->addWidget(new QLabel(QString::fromUtf8(manager_text::kProxyPort), page));
   proxyRow->addWidget(proxyPort_);
-  form->addRow(QStringLiteral("代理IP:"), proxyRow);
+  form->addRow(QString::fromUtf8(manager_text::kProxyIp), proxyRow);
   form->addRow(QString(), useProxy_);
-  form->addRow(QStringLiteral("发送超时:"), sendTimeout_);
-  form->addRow(QStringLiteral("接收超时:"), recvTimeout_);
+  form->addRow(QString::fromUtf8(manager_text::kSendTimeout), sendTimeout_);
+  form->addRow(QString::fromUtf8(manager_text::kRecvTimeout), recvTimeout_);
   auto* timeoutRow = new QHBoxLayout;
   timeoutRow->addWidget(useTimeouts_);
   timeoutRow->addStretch(1);
-  timeoutRow->addWidget(new QLabel(QStringLiteral("(单位:毫秒/ms)"), page));
+  timeoutRow->addWidget(new QLabel(QString::fromUtf8(manager_text::kTimeoutUnit), page));
   form->addRow(QString(), timeoutRow);
   auto* layout = new QVBoxLayout(page);
   layout->addLayout(form);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "values/utf8.h"
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -13,7 +15,7 @@ namespace velmar {
 // the runs in between need converting.
 std::size_t ConvertForMatching(const CodePage& cp, std::string_view text, char16_t* out,
                                std::size_t& end) {
-  const bool utf8 = cp.id() == CodePage::kUtf8;
+  const bool isUtf8 = cp.id() == CodePage::kUtf8;
   std::size_t firstNul = std::string_view::npos;
   std::u16string piece;
   std::size_t n = 0;
@@ -44,23 +46,15 @@ std::size_t ConvertForMatching(const CodePage& cp, std::string_view text, char16
       ++i;
       continue;
     }
-    if (utf8) {
+    if (isUtf8) {
       // Well-formed two- and three-byte characters (all of the common ones)
-      // decode here; anything else goes to the code page below.
-      const auto* u = reinterpret_cast<const unsigned char*>(text.data()) + i;
-      const std::size_t left = text.size() - i;
-      if (b >= 0xC2 && b <= 0xDF && left >= 2 && (u[1] & 0xC0) == 0x80) {
-        out[n++] = static_cast<char16_t>(((b & 0x1F) << 6) | (u[1] & 0x3F));
-        i += 2;
+      // decode here into one unit; anything else goes to the code page below.
+      const std::size_t len = utf8::SequenceLength(text, i);
+      if (len == 2 || len == 3) {
+        out[n++] = static_cast<char16_t>(
+            utf8::Decode(reinterpret_cast<const unsigned char*>(text.data()) + i, len));
+        i += len;
         continue;
-      }
-      if (b >= 0xE0 && b <= 0xEF && left >= 3 && (u[1] & 0xC0) == 0x80 && (u[2] & 0xC0) == 0x80) {
-        const char32_t cp3 = ((b & 0x0F) << 12) | ((u[1] & 0x3F) << 6) | (u[2] & 0x3F);
-        if (cp3 >= 0x800 && (cp3 < 0xD800 || cp3 > 0xDFFF)) {
-          out[n++] = static_cast<char16_t>(cp3);
-          i += 3;
-          continue;
-        }
       }
     }
     std::size_t j = i;

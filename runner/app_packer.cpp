@@ -15,6 +15,8 @@
 #include "runner/boot_file.h"
 #include "ui/hot_key_text.h"
 #include "runner/runner_home.h"
+#include "runner/runner_texts.h"
+#include "values/failure_texts.h"
 #include "values/profile.h"
 #include "values/text_file_ops.h"
 
@@ -23,6 +25,7 @@ extern char** environ;
 namespace velmar {
 
 namespace fs = std::filesystem;
+namespace t = runner_text;
 
 namespace {
 
@@ -111,7 +114,7 @@ class Packer {
     std::error_code ec;
     fs::remove_all(staging, ec);
     if (!fs::create_directories(staging / "Script", ec)) {
-      return Fail("cannot create " + (staging / "Script").string() + ": " + ec.message());
+      return Fail(t::kPackCannotCreate, {(staging / "Script").string(), ec.message()});
     }
     const bool made = Fill(staging);
     if (made && Install(staging)) return !o_.archive || MakeArchive();
@@ -120,57 +123,58 @@ class Packer {
   }
 
  private:
-  bool Fail(std::string message) {
-    r_.errors.push_back(std::move(message));
+  // A reason that stops the packing, and one worth a look; the texts and
+  // their places are in runner/runner_texts.h.
+  bool Fail(const char* text, std::vector<std::string> parts = {}) {
+    r_.errors.push_back(FillParts(text, parts));
     return false;
   }
-  void Warn(std::string message) { r_.warnings.push_back(std::move(message)); }
+  void Warn(const char* text, std::vector<std::string> parts = {}) {
+    r_.warnings.push_back(FillParts(text, parts));
+  }
 
   bool CheckInputs() {
     std::error_code ec;
     if (!fs::is_directory(o_.scriptFolder, ec)) {
-      return Fail("not a folder: " + o_.scriptFolder.string());
+      return Fail(t::kPackNotAFolder, {o_.scriptFolder.string()});
     }
     scriptRoot_ = Canonical(o_.scriptFolder);
     if (fs::is_directory(scriptRoot_ / "Script", ec)) {
       baseConfig_ = scriptRoot_ / "Config.ini";
       scriptRoot_ = Canonical(scriptRoot_ / "Script");
     }
-    if (o_.output.empty()) return Fail("no output folder given");
+    if (o_.output.empty()) return Fail(t::kPackNoOutput);
     output_ = Canonical(o_.output);
     if (!output_.has_filename() || output_ == output_.root_path()) {
-      return Fail("not a usable output folder: " + o_.output.string());
+      return Fail(t::kPackUnusableOutput, {o_.output.string()});
     }
     const fs::path source = Canonical(o_.scriptFolder);
     if (IsInside(output_, source) || IsInside(source, output_)) {
-      return Fail("the output folder " + output_.string() +
-                  " must lie outside the script folder and not contain it");
+      return Fail(t::kPackOutputInside, {output_.string()});
     }
     if (fs::exists(fs::symlink_status(output_, ec))) {
-      if (!o_.force) return Fail(output_.string() + " exists; --force replaces an earlier package");
+      if (!o_.force) return Fail(t::kPackOutputExists, {output_.string()});
       if (!IsReplaceable(output_)) {
-        return Fail(output_.string() + " is no packed application (no Velmar.boot and vlmpack)" +
-                    "; it is not replaced");
+        return Fail(t::kPackOutputNotPackage, {output_.string()});
       }
     }
     if (o_.archive) {
       archive_ = output_.parent_path() / (output_.filename().string() + ".tar.gz");
       if (fs::exists(fs::symlink_status(archive_, ec))) {
-        if (!o_.force) return Fail(archive_.string() + " exists; --force replaces it");
+        if (!o_.force) return Fail(t::kPackArchiveExists, {archive_.string()});
         if (!fs::is_regular_file(fs::symlink_status(archive_, ec))) {
-          return Fail(archive_.string() + " is no file; it is not replaced");
+          return Fail(t::kPackArchiveNotFile, {archive_.string()});
         }
       }
     }
     if (!fs::is_regular_file(o_.runnerProgram, ec)) {
-      return Fail("cannot find the runner program vlmpack (looked for " +
-                  o_.runnerProgram.string() + ")");
+      return Fail(t::kPackNoRunner, {o_.runnerProgram.string()});
     }
     if (o_.bootFile && !fs::is_regular_file(*o_.bootFile, ec)) {
-      return Fail("cannot read the boot file " + o_.bootFile->string());
+      return Fail(t::kPackNoBootFile, {o_.bootFile->string()});
     }
     if (!fs::is_directory(output_.parent_path(), ec)) {
-      return Fail("the folder " + output_.parent_path().string() + " does not exist");
+      return Fail(t::kPackNoParent, {output_.parent_path().string()});
     }
     return true;
   }
@@ -185,7 +189,7 @@ class Packer {
     std::error_code ec;
     if (!baseConfig_.empty() && fs::is_regular_file(baseConfig_, ec)) {
       if (!fs::copy_file(baseConfig_, config, ec)) {
-        return Fail("cannot copy " + baseConfig_.string() + ": " + ec.message());
+        return Fail(t::kPackCannotCopy, {baseConfig_.string(), ec.message()});
       }
     }
     const Profile profile(config);
@@ -210,7 +214,7 @@ class Packer {
 
     const fs::path runner = staging / "vlmpack";
     if (!fs::copy_file(o_.runnerProgram, runner, ec)) {
-      return Fail("cannot copy " + o_.runnerProgram.string() + ": " + ec.message());
+      return Fail(t::kPackCannotCopy, {o_.runnerProgram.string(), ec.message()});
     }
     fs::permissions(runner, kExecutable, ec);
     // The symbols only make the copy large: the package is for running.
@@ -226,9 +230,7 @@ class Packer {
     const HotKey key = HotKeyFromText(text);
     const KeyInfo* info = key.valid() ? FindKey(key.keyCode) : nullptr;
     if (!info) {
-      return Fail("the hot key \"" + text +
-                  "\" does not end in a key the runner can register; write it as modifiers "
-                  "and a key, for example \"CTRL + ALT + Q\"");
+      return Fail(t::kPackHotKeyNoKey, {text});
     }
     const std::size_t plus = text.rfind('+');
     if (plus != std::string::npos) {
@@ -237,10 +239,11 @@ class Packer {
         const std::size_t cut = modifiers.find('+');
         const std::string_view word = CodePage::Trim(modifiers.substr(0, cut));
         if (word != "CTRL" && word != "ALT") {
-          return Fail("the hot key \"" + text + "\" names " +
-                      (word.empty() ? std::string("an empty modifier") : "\"" + std::string(word) + "\"") +
-                      ", which the runner cannot register (only CTRL and ALT are): it would take "
-                      "the key " + info->name + " alone from every program");
+          return Fail(t::kPackHotKeyModifier,
+                      {text,
+                       word.empty() ? std::string(t::kPackEmptyModifier)
+                                    : "\"" + std::string(word) + "\"",
+                       info->name});
         }
         modifiers = cut == std::string_view::npos ? std::string_view() : modifiers.substr(cut + 1);
       }
@@ -250,15 +253,14 @@ class Packer {
     const std::string_view named =
         CodePage::Trim(std::string_view(text).substr(plus == std::string::npos ? 0 : plus + 1));
     if (named.size() != 1) {
-      Warn("the hot key \"" + text + "\" is registered as its last byte, the key " + info->name +
-           (named.empty() ? "" : ", not as \"" + std::string(named) + "\""));
+      Warn(named.empty() ? t::kPackHotKeyLastByte : t::kPackHotKeyLastByteNotAs,
+           {text, info->name, std::string(named)});
     }
     if (o_.managerHotKey) {
       const HotKey boss = HotKeyFromText(*o_.managerHotKey);
       if (boss.valid() && boss.keyCode == key.keyCode && boss.control == key.control &&
           boss.alt == key.alt) {
-        Warn("the hot key \"" + text + "\" is the manager's boss key (\"" + *o_.managerHotKey +
-             "\"): while tamarind runs, one of the two programs will not get it");
+        Warn(t::kPackHotKeyBossKey, {text, *o_.managerHotKey});
       }
     }
     return true;
@@ -283,7 +285,7 @@ class Packer {
         "  cp \"$here/Velmar.boot\" \"$home/Velmar.boot\" || exit 1\n"
         "[ -f \"$home/Config.ini\" ] || cp \"$here/Config.ini\" \"$home/Config.ini\"\n"
         "exec \"$here/vlmpack\" --home \"$home\" \"$@\"\n";
-    if (!WriteTextFile(path.string(), text, "wb")) return Fail("cannot write " + path.string());
+    if (!WriteTextFile(path.string(), text, "wb")) return Fail(t::kPackCannotWrite, {path.string()});
     std::error_code ec;
     fs::permissions(path, kExecutable, ec);
     return true;
@@ -295,13 +297,12 @@ class Packer {
   bool CopyTree(const fs::path& from, const fs::path& to, std::vector<fs::path>& chain, int depth) {
     std::error_code ec;
     if (depth > kMaxFolderDepth) {
-      Warn("folders nest deeper than " + std::to_string(kMaxFolderDepth) + " levels; skipped " +
-           from.string());
+      Warn(t::kPackTooDeep, {std::to_string(kMaxFolderDepth), from.string()});
       return true;
     }
     fs::directory_iterator it(from, ec);
     if (ec) {
-      Warn("cannot read the folder " + from.string() + ": " + ec.message());
+      Warn(t::kPackCannotReadFolder, {from.string(), ec.message()});
       return true;
     }
     std::vector<fs::directory_entry> entries;
@@ -313,17 +314,17 @@ class Packer {
       const fs::path target = to / entry.path().filename();
       const fs::file_status st = fs::status(entry.path(), ec);
       if (ec || !fs::exists(st)) {
-        Warn("broken link skipped: " + entry.path().string());
+        Warn(t::kPackBrokenLink, {entry.path().string()});
         continue;
       }
       if (fs::is_directory(st)) {
         const fs::path real = Canonical(entry.path());
         if (std::find(chain.begin(), chain.end(), real) != chain.end()) {
-          Warn("link loop skipped: " + entry.path().string());
+          Warn(t::kPackLinkLoop, {entry.path().string()});
           continue;
         }
         if (!fs::create_directory(target, ec) && ec) {
-          return Fail("cannot create " + target.string() + ": " + ec.message());
+          return Fail(t::kPackCannotCreate, {target.string(), ec.message()});
         }
         chain.push_back(real);
         const bool ok = CopyTree(entry.path(), target, chain, depth + 1);
@@ -331,11 +332,11 @@ class Packer {
         if (!ok) return false;
       } else if (fs::is_regular_file(st)) {
         if (!fs::copy_file(entry.path(), target, ec)) {
-          return Fail("cannot copy " + entry.path().string() + ": " + ec.message());
+          return Fail(t::kPackCannotCopy, {entry.path().string(), ec.message()});
         }
         r_.filesCopied += 1;
       } else {
-        Warn("not a file or folder, skipped: " + entry.path().string());
+        Warn(t::kPackNotFileOrFolder, {entry.path().string()});
       }
     }
     return true;
@@ -347,17 +348,16 @@ class Packer {
     if (o_.bootFile) {
       const BootFile boot = ReadBootFile(*o_.bootFile, *cp_);
       if (boot.entries.empty()) {
-        return Fail("the boot file " + o_.bootFile->string() +
-                    " has no line of the form name^script^parameter");
+        return Fail(t::kPackBootNoLine, {o_.bootFile->string()});
       }
       if (!fs::copy_file(*o_.bootFile, bootPath, ec)) {
-        return Fail("cannot copy " + o_.bootFile->string() + ": " + ec.message());
+        return Fail(t::kPackCannotCopy, {o_.bootFile->string(), ec.message()});
       }
       entries = boot.entries;
       for (const BootEntry& entry : entries) {
         const std::string path = NormalizePath(entry.fileName, *cp_);
         if (!fs::is_regular_file(staging / "Script" / path, ec)) {
-          Warn("the boot file names a script that is not in the package: " + entry.fileName);
+          Warn(t::kPackBootScriptMissing, {entry.fileName});
         }
       }
       return true;
@@ -375,14 +375,13 @@ class Packer {
     } else if (topScripts.size() == 1) {
       main = topScripts.front();
     } else if (topScripts.empty()) {
-      return Fail("no .vlm script at the top of " + scriptRoot_.string());
+      return Fail(t::kPackNoScript, {scriptRoot_.string()});
     } else {
-      return Fail("cannot tell the main script of " + scriptRoot_.string() + " (no main.vlm and " +
-                  std::to_string(topScripts.size()) + " scripts); give --boot FILE");
+      return Fail(t::kPackNoMain, {scriptRoot_.string(), std::to_string(topScripts.size())});
     }
     BootEntry entry{fs::path(main).stem().string(), main, ""};
     if (!WriteTextFile(bootPath.string(), entry.displayName + "^" + entry.fileName + "^\n", "wb")) {
-      return Fail("cannot write " + bootPath.string());
+      return Fail(t::kPackCannotWrite, {bootPath.string()});
     }
     entries.push_back(std::move(entry));
     return true;
@@ -390,14 +389,13 @@ class Packer {
 
   bool WriteSetting(const Profile& profile, const char* key, const std::string& value) {
     if (value.size() >= Profile::kReadBuffer) {
-      Warn(std::string("the runner reads only the first ") +
-           std::to_string(Profile::kReadBuffer - 1) + " bytes of " + key);
+      Warn(t::kPackSettingCut, {std::to_string(Profile::kReadBuffer - 1), key});
     }
     if (value.find_first_of("\r\n") != std::string::npos) {
-      return Fail(std::string("the value of ") + key + " cannot hold a line break");
+      return Fail(t::kPackSettingLineBreak, {key});
     }
     if (!profile.WriteString(key, value)) {
-      return Fail("cannot write " + profile.file().string());
+      return Fail(t::kPackCannotWrite, {profile.file().string()});
     }
     return true;
   }
@@ -436,9 +434,9 @@ class Packer {
           queue.push_back(include);
         } else {
           const fs::path relative = fs::path(file).lexically_relative(staging);
-          Warn("missing include: \"using " + std::string(CodePage::Trim(split.text)) + "\" in " +
-               relative.string() + " (" + fs::path(include).lexically_relative(staging).string() +
-               " is not there)");
+          Warn(t::kPackMissingInclude,
+               {std::string(CodePage::Trim(split.text)), relative.string(),
+                fs::path(include).lexically_relative(staging).string()});
         }
       }
     }
@@ -448,7 +446,7 @@ class Packer {
     std::error_code ec;
     const fs::path path = staging / (output_.filename().string() + ".desktop");
     if (!WriteTextFile(path.string(), DesktopEntry(cp_->ToUtf8(appName), output_ / "start"), "wb")) {
-      return Fail("cannot write " + path.string());
+      return Fail(t::kPackCannotWrite, {path.string()});
     }
     // File managers start only desktop files that are executable.
     fs::permissions(path, kExecutable, ec);
@@ -465,13 +463,13 @@ class Packer {
       fs::remove_all(earlier, ec);
       fs::rename(output_, earlier, ec);
       if (ec)
-        return Fail("cannot remove the earlier package " + output_.string() + ": " + ec.message());
+        return Fail(t::kPackCannotRemoveEarlier, {output_.string(), ec.message()});
     }
     fs::rename(staging, output_, ec);
     if (ec) {
       const std::string why = ec.message();
       if (!earlier.empty()) fs::rename(earlier, output_, ec);
-      return Fail("cannot move the package to " + output_.string() + ": " + why);
+      return Fail(t::kPackCannotMove, {output_.string(), why});
     }
     if (!earlier.empty()) fs::remove_all(earlier, ec);
     r_.folder = output_;
@@ -489,7 +487,7 @@ class Packer {
     argv.push_back(nullptr);
     pid_t pid = -1;
     if (posix_spawnp(&pid, "tar", nullptr, nullptr, argv.data(), environ) != 0) {
-      return Fail("cannot run tar to make " + archive_.string());
+      return Fail(t::kPackNoTar, {archive_.string()});
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -497,10 +495,10 @@ class Packer {
     std::error_code ec;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       fs::remove(partial, ec);
-      return Fail("tar could not make " + archive_.string());
+      return Fail(t::kPackTarFailed, {archive_.string()});
     }
     fs::rename(partial, archive_, ec);
-    if (ec) return Fail("cannot write " + archive_.string() + ": " + ec.message());
+    if (ec) return Fail(t::kPackCannotWriteWhy, {archive_.string(), ec.message()});
     r_.archive = archive_;
     return true;
   }

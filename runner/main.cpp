@@ -10,6 +10,7 @@
 #include "engine/engine_environment.h"
 #include "runner/headless_runner.h"
 #include "runner/runner_home.h"
+#include "runner/runner_texts.h"
 #include "values/version.h"
 #ifdef VLMPACK_DESKTOP
 #include "runner/windowed_runner.h"
@@ -18,24 +19,8 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vlmpack [--headless] [--home DIR [--create-home]]\n"
-    "       vlmpack --help | --version\n"
-    "\n"
-    "Starts every script named in Velmar.boot of the home folder and ends when\n"
-    "the last of them has ended.\n"
-    "  --headless   no tray icon and no hot key; the scripts' requests are\n"
-    "               printed as by `velmar run`, prompts read standard input\n"
-    "  --home DIR   the home folder (else the program's folder when it holds\n"
-    "               Velmar.boot, else VELMAR_HOME, ... as for velmar); it must\n"
-    "               exist\n"
-    "  --create-home  make the --home folder when it does not exist\n"
-    "exit status: 0 after the scripts have ended, 1 when the boot file cannot\n"
-    "be used, 2 for a usage error, 130/143 when SIGINT/SIGTERM stopped the\n"
-    "scripts.\n";
-
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "vlmpack: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "vlmpack: %s\n%s", message.c_str(), velmar::runner_text::kUsage);
   return 2;
 }
 
@@ -48,7 +33,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(velmar::runner_text::kUsage, stdout);
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (arg == "--version") {

@@ -6,6 +6,7 @@
 #include <exception>
 #include <system_error>
 
+#include "runner/runner_texts.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
@@ -60,7 +61,7 @@ void RunnerCore::start() {
   }
   if (started_ == 0) {
     if (!boot.entries.empty()) shell_.note("no script of the boot file could be started");
-    shell_.showMessage(kBootFileMessage);
+    shell_.showMessage(runner_text::kBootFileMessage);
     quitProcedure(1);
   }
 }

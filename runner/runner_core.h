@@ -20,9 +20,6 @@
 
 namespace velmar {
 
-inline constexpr char kBootFileMessage[] = "启动文件(Velmar.boot)无法打开或者格式无效!";
-// The caption of the runner's own message boxes and of the scripts' alerts.
-inline constexpr char kRunnerMessageCaption[] = "提示窗口";
 
 // Mouse messages of the tray icon and the commands of its menu.
 inline constexpr int32_t kTrayLeftButtonUp = 514;

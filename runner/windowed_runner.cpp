@@ -15,6 +15,7 @@
 #include "engine/engine_environment.h"
 #include "platform/stop_signals.h"
 #include "runner/runner_core.h"
+#include "runner/runner_texts.h"
 #include "ui/global_hot_key.h"
 #include "ui/program_icon.h"
 #include "ui/qt_host.h"
@@ -55,9 +56,9 @@ class DesktopShell : public RunnerShell {
     runner_ = runner;
     // The items act only through the scripts' event sections, except the
     // support item.
-    QAction* show = menu_.addAction(QString::fromUtf8("显示主界面(&S)"));
-    QAction* quit = menu_.addAction(QString::fromUtf8("退出(&Q)"));
-    QAction* support = menu_.addAction(QString::fromUtf8("在线支持(&H).."));
+    QAction* show = menu_.addAction(QString::fromUtf8(runner_text::kShowMain));
+    QAction* quit = menu_.addAction(QString::fromUtf8(runner_text::kQuit));
+    QAction* support = menu_.addAction(QString::fromUtf8(runner_text::kSupport));
     menu_.setDefaultAction(show);
     QObject::connect(show, &QAction::triggered, &app_,
                      [this] { runner_->trayMenuCommand(kTrayMenuShow); });

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "ui/ui_texts.h"
+
 namespace velmar {
 
 namespace {
@@ -38,11 +40,11 @@ std::string MissingDisplayReason() {
   if (!wantsX11 && !Env("WAYLAND_DISPLAY").empty()) return {};
   if (wantsWayland) {
     if (!Env("WAYLAND_DISPLAY").empty()) return {};
-    return "no Wayland display (WAYLAND_DISPLAY is not set)";
+    return ui_text::kNoWaylandDisplay;
   }
   const std::string_view display = Env("DISPLAY");
-  if (display.empty()) return "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
-  if (!CanOpenX11(nullptr)) return "cannot open the display " + std::string(display);
+  if (display.empty()) return ui_text::kNoDisplay;
+  if (!CanOpenX11(nullptr)) return ui_text::kCannotOpenDisplay + std::string(display);
   return {};
 }
 

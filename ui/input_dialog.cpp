@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "ui/ui_texts.h"
+
 namespace velmar {
 
 PromptView::PromptView(QWidget* parent) : QTextBrowser(parent) {
@@ -28,12 +30,12 @@ QVariant PromptView::loadResource(int type, const QUrl& name) {
 InputDialog::InputDialog(const QString& html)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
-  setWindowTitle(QString::fromUtf8("请输入.."));
+  setWindowTitle(QString::fromUtf8(ui_text::kInputTitle));
   setAttribute(Qt::WA_DeleteOnClose, false);
   view_ = new PromptView(this);
   view_->setHtml(html);
   answer_ = new QLineEdit(this);
-  ok_ = new QPushButton(QString::fromUtf8("确定"), this);
+  ok_ = new QPushButton(QString::fromUtf8(ui_text::kInputOk), this);
   ok_->setDefault(true);
   ok_->setAutoDefault(true);
   connect(ok_, &QPushButton::clicked, this, &QDialog::accept);

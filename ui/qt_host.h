@@ -15,6 +15,7 @@
 #include <string>
 
 #include "ui/ui_host_core.h"
+#include "ui/ui_texts.h"
 
 class QWebEngineProfile;
 
@@ -28,8 +29,8 @@ class QtHost : public UiHostCore {
  public:
   // Caption of message boxes: "提示信息" in the manager, "提示窗口" in the
   // runner.
-  static constexpr char kManagerCaption[] = "提示信息";
-  static constexpr char kRunnerCaption[] = "提示窗口";
+  static constexpr const char* kManagerCaption = ui_text::kManagerCaption;
+  static constexpr const char* kRunnerCaption = ui_text::kRunnerCaption;
   // Longest wait for the scripts at program exit.
   static constexpr int kExitWaitMs = 5000;
   // Longest text a message box or the input dialog shows: laying out more

@@ -6,35 +6,17 @@
 #include <cstring>
 #include <memory>
 
+#include "values/utf8.h"
+
 namespace velmar {
 
 namespace {
 
+// A byte that starts no well-formed character counts as one character of
+// its own, so every scan over the text moves on.
 std::size_t Utf8CharLength(std::string_view t, std::size_t pos) {
-  const auto b0 = static_cast<unsigned char>(t[pos]);
-  std::size_t need;
-  if (b0 < 0x80) return 1;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 3;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 4;
-  } else {
-    return 1;
-  }
-  if (pos + need > t.size()) return 1;
-  for (std::size_t k = 1; k < need; ++k) {
-    const auto b = static_cast<unsigned char>(t[pos + k]);
-    if ((b & 0xC0) != 0x80) return 1;
-  }
-  const auto b1 = static_cast<unsigned char>(t[pos + 1]);
-  // Overlong forms, surrogates and values past U+10FFFF are no characters.
-  if (b0 == 0xE0 && b1 < 0xA0) return 1;
-  if (b0 == 0xED && b1 > 0x9F) return 1;
-  if (b0 == 0xF0 && b1 < 0x90) return 1;
-  if (b0 == 0xF4 && b1 > 0x8F) return 1;
-  return need;
+  const std::size_t len = utf8::SequenceLength(t, pos);
+  return len == 0 ? 1 : len;
 }
 
 std::size_t GbkCharLength(std::string_view t, std::size_t pos) {
@@ -44,49 +26,6 @@ std::size_t GbkCharLength(std::string_view t, std::size_t pos) {
   const auto b1 = static_cast<unsigned char>(t[pos + 1]);
   if (b1 < 0x40 || b1 == 0x7F || b1 == 0xFF) return 1;
   return 2;
-}
-
-void AppendUtf16(char32_t cp, std::u16string& out) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
-void AppendUtf8(char32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Decodes one UTF-8 character of known valid length.
-char32_t DecodeUtf8(std::string_view t, std::size_t pos, std::size_t len) {
-  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(t[pos + k]); };
-  switch (len) {
-    case 2:
-      return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-    case 3:
-      return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-    case 4:
-      return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
-    default:
-      return b(0);
-  }
 }
 
 // Whether pos lies inside a valid character that starts before it (and so
@@ -313,7 +252,9 @@ void CodePage::ToUtf16(std::string_view text, std::u16string& out) const {
       continue;
     }
     const std::size_t len = CharLength(text, pos);
-    AppendUtf16(len > 1 ? DecodeUtf8(text, pos, len) : U'?', out);
+    utf8::AppendUtf16(
+        len > 1 ? utf8::Decode(reinterpret_cast<const unsigned char*>(text.data()) + pos, len) : U'?',
+        out);
     pos += len;
   }
 }
@@ -364,7 +305,7 @@ void CodePage::FromUtf16(std::u16string_view text, std::string& out) const {
       out.push_back('?');
       continue;
     }
-    AppendUtf8(cp, out);
+    utf8::Append(cp, out);
   }
 }
 

@@ -134,6 +134,118 @@ struct EvaluatorStacks {
   std::string scratch;
 };
 
+// The one scan of an expression's bytes, shared by the evaluation of a text
+// (Run) and its compilation into steps (CompileArithmetic), so the two can
+// never read a number, a minus or an operator differently. What happens to
+// values is the sink's:
+//   PushNumber(v)   a number starts with the value v
+//   SetNumber(v)    the number being read now has the value v
+//   Reduce(op)      apply op to the two top values; false when there are
+//                   not two
+//   NumberMayGoOn() false refuses a digit or full stop here
+//   OnOperator(c)   may stop the scan before the operator c is taken
+enum class ScanStop { kNone, kFail, kPairs };
+
+struct ScanState {
+  explicit ScanState(std::vector<char>& operators) : ops(operators) {}
+  std::vector<char>& ops;
+  char prev = 0;  // previous accepted character
+  bool negativeNext = false;
+  bool negative = false;  // sign of the number being read
+  bool fraction = false;
+  double magnitude = 0;
+  double divisor = 1;
+};
+
+template <typename Sink>
+bool ApplyOperator(std::vector<char>& ops, char c, Sink& sink) {
+  for (;;) {
+    if (ops.empty()) return false;
+    const char top = ops.back();
+    switch (Decide(top, c)) {
+      case Step::kPush:
+        ops.push_back(c);
+        return true;
+      case Step::kMatch:
+        ops.pop_back();
+        return true;
+      case Step::kFail:
+        return false;
+      case Step::kReduce:
+        if (!sink.Reduce(top)) return false;
+        ops.pop_back();
+        break;
+    }
+  }
+}
+
+template <typename Sink>
+[[gnu::always_inline]] inline ScanStop ScanByte(ScanState& st, char c, Sink& sink) {
+  if (IsDigit(c)) {
+    if (!sink.NumberMayGoOn()) return ScanStop::kFail;
+    const int d = c - '0';
+    if (IsDigit(st.prev) || st.prev == '.') {
+      if (st.fraction) {
+        st.divisor *= 10;
+        st.magnitude += d / st.divisor;
+      } else {
+        st.magnitude = st.magnitude * 10 + d;
+      }
+      sink.SetNumber(st.negative ? -st.magnitude : st.magnitude);
+    } else {
+      st.negative = st.negativeNext;
+      st.negativeNext = false;
+      st.fraction = false;
+      st.divisor = 1;
+      st.magnitude = d;
+      sink.PushNumber(st.negative ? -st.magnitude : st.magnitude);
+    }
+    st.prev = c;
+  } else if (c == '.') {
+    if (!sink.NumberMayGoOn()) return ScanStop::kFail;
+    // A full stop with no digits before it starts a number of its own, so
+    // `.5` reads as 0.5.
+    if (!IsDigit(st.prev) && st.prev != '.') {
+      st.negative = st.negativeNext;
+      st.negativeNext = false;
+      st.divisor = 1;
+      st.magnitude = 0;
+      sink.PushNumber(st.negative ? -0.0 : 0.0);
+    }
+    st.fraction = true;
+    st.prev = c;
+  } else if (c == '-' && st.prev != ')' && !IsDigit(st.prev)) {
+    st.negativeNext = true;
+    st.prev = c;
+  } else if (IsOperator(c)) {
+    const ScanStop stop = sink.OnOperator(c);
+    if (stop != ScanStop::kNone) return stop;
+    st.fraction = false;
+    if (!ApplyOperator(st.ops, c, sink)) return ScanStop::kFail;
+    st.prev = c;
+  }
+  return ScanStop::kNone;
+}
+
+// Evaluation: the values on a stack.
+struct ValueSink {
+  std::vector<double>& values;
+  bool checkPairs;
+  void PushNumber(double v) { values.push_back(v); }
+  void SetNumber(double v) { values.back() = v; }
+  bool Reduce(char op) {
+    if (values.size() < 3) return false;
+    const double b = values.back();
+    values.pop_back();
+    values.back() = Apply(op, values.back(), b);
+    return true;
+  }
+  static bool NumberMayGoOn() { return true; }
+  ScanStop OnOperator(char c) const {
+    return checkPairs && (c == '=' || c == '|' || c == '&') ? ScanStop::kPairs : ScanStop::kNone;
+  }
+};
+
 }  // namespace
 
 namespace {
@@ -151,81 +263,14 @@ Outcome Run(EvaluatorStacks& s, std::string_view text, bool checkPairs, double& 
   values.push_back(0);  // placeholder below all real values
   ops.push_back('#');
 
-  char prev = 0;  // previous accepted character
-  bool negativeNext = false;
-  bool negative = false;  // sign of the number being read
-  bool fraction = false;
-  double magnitude = 0;
-  double divisor = 1;
-
-  auto applyOperator = [&](char c) {
-    for (;;) {
-      if (ops.empty()) return false;
-      const char top = ops.back();
-      switch (Decide(top, c)) {
-        case Step::kPush:
-          ops.push_back(c);
-          return true;
-        case Step::kMatch:
-          ops.pop_back();
-          return true;
-        case Step::kFail:
-          return false;
-        case Step::kReduce: {
-          if (values.size() < 3) return false;
-          const double b = values.back();
-          values.pop_back();
-          values.back() = Apply(top, values.back(), b);
-          ops.pop_back();
-          break;
-        }
-      }
-    }
-  };
-
+  ScanState st(ops);
+  ValueSink sink{values, checkPairs};
   for (const char c : text) {
-    if (IsDigit(c)) {
-      const int d = c - '0';
-      if (IsDigit(prev) || prev == '.') {
-        if (fraction) {
-          divisor *= 10;
-          magnitude += d / divisor;
-        } else {
-          magnitude = magnitude * 10 + d;
-        }
-        values.back() = negative ? -magnitude : magnitude;
-      } else {
-        negative = negativeNext;
-        negativeNext = false;
-        fraction = false;
-        divisor = 1;
-        magnitude = d;
-        values.push_back(negative ? -magnitude : magnitude);
-      }
-      prev = c;
-    } else if (c == '.') {
-      // A full stop with no digits before it starts a number of its own, so
-      // `.5` reads as 0.5.
-      if (!IsDigit(prev) && prev != '.') {
-        negative = negativeNext;
-        negativeNext = false;
-        divisor = 1;
-        magnitude = 0;
-        values.push_back(negative ? -0.0 : 0.0);
-      }
-      fraction = true;
-      prev = c;
-    } else if (c == '-' && prev != ')' && !IsDigit(prev)) {
-      negativeNext = true;
-      prev = c;
-    } else if (IsOperator(c)) {
-      if (checkPairs && (c == '=' || c == '|' || c == '&')) return Outcome::kHasPairs;
-      fraction = false;
-      if (!applyOperator(c)) return Outcome::kNoValue;
-      prev = c;
-    }
+    const ScanStop stop = ScanByte(st, c, sink);
+    if (stop == ScanStop::kPairs) return Outcome::kHasPairs;
+    if (stop == ScanStop::kFail) return Outcome::kNoValue;
   }
-  if (!applyOperator('#') || values.size() < 2) return Outcome::kNoValue;
+  if (!ApplyOperator(ops, '#', sink) || values.size() < 2) return Outcome::kNoValue;
   result = values.back();
   return Outcome::kValue;
 }
@@ -296,105 +341,56 @@ bool CompileArithmetic(const std::vector<std::string_view>& literals, Arithmetic
 
   // The evaluator's scan (Run above) with the value stack kept as a depth
   // and every change to it written down as a step.
-  auto& steps = program.steps;
-  std::vector<char> ops{'#'};
-  std::size_t depth = 1;  // the placeholder
-  std::size_t deepest = 1;
-  char prev = 0;
-  bool negativeNext = false;
-  bool negative = false;
-  bool fraction = false;
-  double magnitude = 0;
-  double divisor = 1;
-  bool afterLeaf = false;  // no number may go on where a leaf ended
-  std::size_t number = 0;  // the constant step being read
+  struct StepSink {
+    std::vector<ArithmeticProgram::Step>& steps;
+    std::size_t depth = 1;  // the placeholder
+    std::size_t deepest = 1;
+    std::size_t number = 0;  // the constant step being read
+    bool afterLeaf = false;  // no number may go on where a leaf ended
 
-  auto pushValue = [&](ArithmeticProgram::Step step) {
-    steps.push_back(step);
-    deepest = std::max(deepest, ++depth);
-  };
-  auto applyOperator = [&](char c) {
-    for (;;) {
-      if (ops.empty()) return false;
-      const char top = ops.back();
-      switch (Decide(top, c)) {
-        case Step::kPush:
-          ops.push_back(c);
-          return true;
-        case Step::kMatch:
-          ops.pop_back();
-          return true;
-        case Step::kFail:
-          return false;
-        case Step::kReduce:
-          if (depth < 3) return false;
-          steps.push_back({Kind::kApply, top, 0, 0});
-          --depth;
-          ops.pop_back();
-          break;
-      }
+    void Push(ArithmeticProgram::Step step) {
+      steps.push_back(step);
+      deepest = std::max(deepest, ++depth);
+    }
+    void PushNumber(double v) {
+      number = steps.size();
+      Push({Kind::kConstant, 0, 0, v});
+    }
+    void SetNumber(double v) { steps[number].constant = v; }
+    bool Reduce(char op) {
+      if (depth < 3) return false;
+      steps.push_back({Kind::kApply, op, 0, 0});
+      --depth;
+      return true;
+    }
+    bool NumberMayGoOn() const { return !afterLeaf; }
+    ScanStop OnOperator(char) {
+      afterLeaf = false;
+      return ScanStop::kNone;
     }
   };
+  std::vector<char> ops{'#'};
+  ScanState st(ops);
+  StepSink sink{program.steps};
 
   for (std::size_t k = 0; k < pieces.size(); ++k) {
     if (k > 0) {
       // A leaf after a digit or full stop would join that number, and a
       // leading minus after `)` would subtract instead of negating.
-      if (IsDigit(prev) || prev == '.' || prev == ')') return false;
-      pushValue({negativeNext ? Kind::kNegativeLeaf : Kind::kLeaf, 0,
+      if (IsDigit(st.prev) || st.prev == '.' || st.prev == ')') return false;
+      sink.Push({st.negativeNext ? Kind::kNegativeLeaf : Kind::kLeaf, 0,
                  static_cast<uint32_t>(k - 1), 0});
-      negativeNext = false;
-      prev = '0';  // a plain number ends in a digit
-      afterLeaf = true;
+      st.negativeNext = false;
+      st.prev = '0';  // a plain number ends in a digit
+      sink.afterLeaf = true;
     }
     for (const char c : pieces[k]) {
-      if (IsDigit(c)) {
-        if (afterLeaf) return false;
-        const int d = c - '0';
-        if (IsDigit(prev) || prev == '.') {
-          if (fraction) {
-            divisor *= 10;
-            magnitude += d / divisor;
-          } else {
-            magnitude = magnitude * 10 + d;
-          }
-          steps[number].constant = negative ? -magnitude : magnitude;
-        } else {
-          negative = negativeNext;
-          negativeNext = false;
-          fraction = false;
-          divisor = 1;
-          magnitude = d;
-          number = steps.size();
-          pushValue({Kind::kConstant, 0, 0, negative ? -magnitude : magnitude});
-        }
-        prev = c;
-      } else if (c == '.') {
-        if (afterLeaf) return false;
-        if (!IsDigit(prev) && prev != '.') {
-          negative = negativeNext;
-          negativeNext = false;
-          divisor = 1;
-          magnitude = 0;
-          number = steps.size();
-          pushValue({Kind::kConstant, 0, 0, negative ? -0.0 : 0.0});
-        }
-        fraction = true;
-        prev = c;
-      } else if (c == '-' && prev != ')' && !IsDigit(prev)) {
-        negativeNext = true;
-        prev = c;
-      } else if (IsOperator(c)) {
-        fraction = false;
-        afterLeaf = false;
-        if (!applyOperator(c)) return false;
-        prev = c;
-      }
+      if (ScanByte(st, c, sink) != ScanStop::kNone) return false;
     }
   }
-  if (!applyOperator('#') || depth < 2) return false;
+  if (!ApplyOperator(ops, '#', sink) || sink.depth < 2) return false;
   program.leafCount = pieces.size() - 1;
-  program.stackSize = deepest;
+  program.stackSize = sink.deepest;
   return true;
 }
 

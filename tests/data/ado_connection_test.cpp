@@ -101,6 +101,7 @@ TEST(AdoSqlite, FailuresReuseAndLargeResults) {
 
   script.Run(stmt::kQuery, "db r selec 1");
   EXPECT_EQ(script.status(), "0");
+  EXPECT_EQ(script.ctx->connections["db"]->failure().code, DbFailure::kDriver);
   EXPECT_NE(script.ctx->connections["db"]->lastError().find("syntax error"), std::string::npos);
   script.Run(stmt::kExecute, "db insert into nowhere values (1)");
   EXPECT_EQ(script.status(), "0");
@@ -177,6 +178,8 @@ TEST(AdoDrivers, AccessServerAndDriverChoice) {
   EXPECT_NE(AdoOf(script, "ms")->connectionText().find("PWD={secret;x}}}"), std::string::npos);
   script.Run(stmt::kQuery, "ms r select 1");
   EXPECT_EQ(script.status(), "0");
+  EXPECT_EQ(AdoOf(script, "ms")->failure().code, DbFailure::kNotOpen);
+  EXPECT_EQ(AdoOf(script, "ms")->lastError(), "connection is not open");
   EXPECT_TRUE(script.Alerts().empty());
 
   script.ctx->executionStack.push_back(2);

@@ -69,6 +69,7 @@ TEST(MysqlStatements, OpeningReadsPortsAndReportsBadArguments) {
   EXPECT_EQ(script.status(), "0");
   ASSERT_NE(MysqlOf(script, "denied"), nullptr);
   EXPECT_FALSE(MysqlOf(script, "denied")->IsOpen());
+  EXPECT_EQ(MysqlOf(script, "denied")->failure().code, DbFailure::kDriver);
   EXPECT_NE(MysqlOf(script, "denied")->lastError().find("Access denied"), std::string::npos);
   EXPECT_TRUE(script.Alerts().empty());
 
@@ -131,6 +132,7 @@ TEST(MysqlStatements, QueriesKeepNullsBinaryAndReportFailures) {
 
   script.Run(stmt::kQuery, "db r selec id from t");
   EXPECT_EQ(script.status(), "0");
+  EXPECT_EQ(script.ctx->connections["db"]->failure().code, DbFailure::kDriver);
   EXPECT_NE(script.ctx->connections["db"]->lastError().find("SQL syntax"), std::string::npos);
   script.Run(stmt::kExecute, "db insert into missing values (1)");
   EXPECT_EQ(script.status(), "0");
@@ -243,6 +245,7 @@ TEST(MysqlFaults, ServerKilledThenRestarted) {
   EXPECT_TRUE(script.ctx->resultSets["r"].empty());
   script.Run(stmt::kExecute, "db select 3");
   EXPECT_EQ(script.status(), "0");
+  EXPECT_EQ(script.ctx->connections["db"]->failure().code, DbFailure::kDriver);
   EXPECT_FALSE(script.ctx->connections["db"]->lastError().empty());
   script.Run(stmt::kOpenMysql, "db " + MariaDbServer::Shared().address() + "<<<x<<<root<<<");
   EXPECT_EQ(script.status(), "0");
@@ -271,6 +274,10 @@ TEST(MysqlFaults, StopRequestCutsALongQueryShort) {
   stopper.join();
   EXPECT_EQ(script.status(), "0");
   EXPECT_TRUE(script.ctx->resultSets["r"].empty());
+  // While the stop stands, nothing more goes to the server.
+  script.Run(stmt::kQuery, "db r select 1");
+  EXPECT_EQ(script.status(), "0");
+  EXPECT_EQ(script.ctx->connections["db"]->failure().code, DbFailure::kStopped);
 }
 
 // A listener on loopback whose connections complete the TCP handshake and then

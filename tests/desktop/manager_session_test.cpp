@@ -19,6 +19,7 @@
 #include <QWindow>
 
 #include "desktop_session.h"
+#include "manager/manager_texts.h"
 #include "manager/regex_tester.h"
 #include "manager_fixture.h"
 #include "ui/qt_host.h"
@@ -266,7 +267,7 @@ TEST_F(SessionTest, TheRefusalBoxStopsEverythingAndExitsOnItsSecondButton) {
   Framed(w.refusalBox());
   QAbstractButton* stopAll = nullptr;
   for (QAbstractButton* b : w.refusalBox()->buttons()) {
-    if (b->text() == QString::fromUtf8(MainWindow::kStopAllAndExit)) stopAll = b;
+    if (b->text() == QString::fromUtf8(manager_text::kStopAllAndExit)) stopAll = b;
   }
   ASSERT_NE(stopAll, nullptr);
   const QPoint target = Center(stopAll);

@@ -42,6 +42,7 @@ TEST(DurableDownload, ACutDownloadLeavesTheOldFileAndFails) {
   f.Run(stmt::kGet, server.url("/big"));
   EXPECT_EQ(f.status(), "0");
   EXPECT_EQ(ReadFile(file), "earlier download");
+  EXPECT_EQ(f.ctx->http.failure().code, HttpFailure::kSaveFailed);
   ASSERT_EQ(f.diagnostics.size(), 1u);
   EXPECT_NE(f.diagnostics[0].find("No space left on device"), std::string::npos);
   EXPECT_EQ(std::distance(fs::directory_iterator(disk.path()), fs::directory_iterator()), 1);

@@ -213,8 +213,23 @@ TEST(HttpResponse, ReadsWhateverTheServerSends) {
     f.Run(stmt::kGet, "http://127.0.0.1:" + std::to_string(port) + "/");
     EXPECT_EQ(f.Var("status"), "0");
     EXPECT_EQ(f.Var("http_body"), before);
+    EXPECT_EQ(f.ctx->http.failure().code, HttpFailure::kConnectionRefused);
+    EXPECT_EQ(f.ctx->http.failure().parts,
+              (std::vector<std::string>{"127.0.0.1", std::to_string(port)}));
     f.Run(stmt::kGet, "http://no-such-host.invalid/");
     EXPECT_EQ(f.Var("status"), "0");
+    EXPECT_EQ(f.ctx->http.failure().code, HttpFailure::kNameNotResolved);
+    f.Run(stmt::kGet, "http://127.0.0.1:65536/");
+    EXPECT_EQ(f.ctx->http.failure().code, HttpFailure::kPortOutOfRange);
+    EXPECT_EQ(f.ctx->http.failure().parts, std::vector<std::string>{"65536"});
+    f.Run(stmt::kGet, "ftp://127.0.0.1/");
+    EXPECT_EQ(f.Var("status"), "0");
+    EXPECT_EQ(f.ctx->http.failure().code, HttpFailure::kBadUrl);
+    // A success leaves no failure behind.
+    RawServer ok(Reply("HTTP/1.0 200 OK\r\n\r\nfine"));
+    f.Run(stmt::kGet, ok.url());
+    EXPECT_EQ(f.Var("status"), "1");
+    EXPECT_FALSE(f.ctx->http.failure());
   }
 }
 
@@ -250,7 +265,7 @@ TEST(HttpResponse, InMemoryBodiesStopAtTheExpansionLimit) {
     EXPECT_EQ(f.Var("status"), "0");
     EXPECT_EQ(f.Var("http_head"), "HTTP/1.0 200 OK\r\n\r\n");
     EXPECT_EQ(f.Var("http_body"), "");
-    EXPECT_NE(f.ctx->http.lastError(), "");
+    EXPECT_EQ(f.ctx->http.failure().code, HttpFailure::kBodyTooLarge);
     // A download into a file has no such limit.
     const auto file = f.home.path() / "big.bin";
     f.Run(stmt::kSaveto, file.string());
@@ -278,6 +293,12 @@ TEST(HttpResponse, StopEndsAnEndlessBodyPromptly) {
     f.ctx->stop.reset();
     EXPECT_EQ(f.Var("status"), "0");
     EXPECT_EQ(f.Var("http_body"), "");  // a cut-off body is no answer
+    // Stopped, wherever the stop found the request (waiting for the head
+    // too, where it once read as a time-out), unless the body reached its
+    // limit first.
+    const HttpFailure code = f.ctx->http.failure().code;
+    EXPECT_TRUE(code == HttpFailure::kStopped || code == HttpFailure::kBodyTooLarge)
+        << Describe(f.ctx->http.failure());
     // The request may also have ended on its own at the limit before the stop.
     const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::max(ended, stoppedAt) - stoppedAt);
@@ -418,6 +439,7 @@ TEST(HttpConnection, TimeoutsAndStopEndHangingRequests) {
   f.Run(stmt::kGet, mute.url());
   EXPECT_EQ(f.Var("status"), "0");
   EXPECT_EQ(f.Var("http_head"), "HTTP/1.0 200 OK\r\n\r\n");
+  EXPECT_EQ(f.ctx->http.failure().code, HttpFailure::kNoResponse);
   EXPECT_EQ(f.ctx->http.lastError(), "no response from 127.0.0.1:" + std::to_string(mute.port()) +
                                          " within the receive time-out");
   f.Run(stmt::kTimeout, "0 5000");
@@ -434,6 +456,8 @@ TEST(HttpConnection, TimeoutsAndStopEndHangingRequests) {
   f.Run(stmt::kGet, mute.url());
   stopper.join();
   EXPECT_EQ(f.Var("status"), "0");
+  // The stop ended it.
+  EXPECT_EQ(f.ctx->http.failure().code, HttpFailure::kStopped);
   f.ctx->stop.reset();
   release = true;
   f.Run(stmt::kGet, silent.url());
@@ -491,6 +515,10 @@ TEST(HttpConnection, ProxiedRequestsCarryTheAbsoluteUrl) {
   f.Run(stmt::kProxy, "127.0.0.1 " + std::to_string(refusing.port()));
   f.Run(stmt::kGet, "https://example.invalid/s");
   EXPECT_EQ(f.Var("status"), "0");
+  EXPECT_EQ(f.ctx->http.failure().code, HttpFailure::kProxyTunnelRefused);
+  EXPECT_EQ(f.ctx->http.failure().parts,
+            (std::vector<std::string>{"127.0.0.1", std::to_string(refusing.port()),
+                                      "example.invalid", "443"}));
   ASSERT_EQ(refusing.requests().size(), 1u);
   EXPECT_EQ(refusing.requests()[0],
             "CONNECT example.invalid:443 HTTP/1.0\r\n"

@@ -99,21 +99,25 @@ TEST_F(TlsAndProxy, FailedHandshakesKeepTheirReasonOffTheConsole) {
   ScriptFixture f;
   ::testing::internal::CaptureStderr();
   f.Run(stmt::kGet, Https("localhost"));  // an untrusted certificate
-  const std::string untrusted = f.ctx->http.lastError();
+  const HttpError untrusted = f.ctx->http.failure();
   const std::string untrustedStatus = f.Var("status");
   // TLS to a plain HTTP port: the answer is no handshake at all.
   f.Run(stmt::kGet, "https://localhost:" + std::to_string(nginx_->httpPort()) + "/");
-  const std::string plain = f.ctx->http.lastError();
+  const HttpError plain = f.ctx->http.failure();
   const std::string plainStatus = f.Var("status");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(untrustedStatus, "0");
-  EXPECT_NE(untrusted.find("certificate verify failed"), std::string::npos) << untrusted;
+  EXPECT_EQ(untrusted.code, HttpFailure::kTlsRefused);
+  // The reason is the TLS library's own text.
+  EXPECT_NE(Describe(untrusted).find("certificate verify failed"), std::string::npos)
+      << Describe(untrusted);
   EXPECT_EQ(plainStatus, "0");
-  EXPECT_NE(plain, "");
+  EXPECT_EQ(plain.code, HttpFailure::kTlsRefused);
+  EXPECT_NE(Describe(plain), "");
   ScriptFixture lax("[setting]\nsslverify=0\n");
   lax.Run(stmt::kGet, Https("localhost"));
   EXPECT_EQ(lax.Var("status"), "1");
-  EXPECT_EQ(lax.ctx->http.lastError(), "");
+  EXPECT_FALSE(lax.ctx->http.failure());
 }
 
 // The reason for a failed request reaches the host through the

@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "manager/add_script_dialog.h"
+#include "manager/manager_texts.h"
 #include "manager_fixture.h"
 #include "ui/qt_host.h"
 
@@ -107,6 +108,56 @@ void ExpectNothingOverlaps(MainWindow& w) {
   }
 }
 
+// A command is one action wherever it is offered: the menu bar, the list's
+// context menu, the tray menu and its button all reach it, and its state
+// shows in every one of them.
+TEST_F(MainWindowTest, EachCommandIsOneActionSharedByMenusTrayAndButton) {
+  MainWindow& w = Window();
+  const auto holders = [&](QAction* action) {
+    QStringList where;
+    for (QAction* menu : w.menuBar()->actions()) {
+      if (menu->menu()->actions().contains(action)) where << "menu";
+    }
+    if (w.contextMenu()->actions().contains(action)) where << "context";
+    if (w.trayMenu()->actions().contains(action)) where << "tray";
+    return where;
+  };
+  EXPECT_EQ(holders(w.menuAction(MainWindow::kStopAll)), QStringList({"menu", "tray"}));
+  EXPECT_EQ(holders(w.menuAction(MainWindow::kRunAgain)), QStringList({"menu", "context"}));
+  EXPECT_EQ(holders(w.menuAction(MainWindow::kRunScript)), QStringList({"context"}));
+  EXPECT_EQ(holders(w.menuAction(MainWindow::kShowMain)), QStringList({"tray"}));
+
+  // A button triggers its command's action, once per click.
+  QAction* runAgain = w.menuAction(MainWindow::kRunAgain);
+  int triggered = 0;
+  QObject::connect(runAgain, &QAction::triggered, [&] { ++triggered; });
+  QTest::mouseClick(w.button(MainWindow::kRunAgain), Qt::LeftButton);
+  EXPECT_EQ(triggered, 1);
+  // The button shows the caption without the access key, and follows the
+  // action's state.
+  EXPECT_EQ(runAgain->iconText(), QStringLiteral("重新执行"));
+  runAgain->setEnabled(false);
+  EXPECT_FALSE(w.button(MainWindow::kRunAgain)->isEnabled());
+  QTest::mouseClick(w.button(MainWindow::kRunAgain), Qt::LeftButton);
+  EXPECT_EQ(triggered, 1);
+  runAgain->setEnabled(true);
+  EXPECT_TRUE(w.button(MainWindow::kRunAgain)->isEnabled());
+
+  // The tray's manual entry has its own caption and stands for the manual's
+  // action.
+  QAction* manual = w.menuAction(MainWindow::kManual);
+  QAction* trayManual = w.trayMenu()->actions().at(5);
+  ASSERT_EQ(trayManual->text(), QStringLiteral("帮助(&H)"));
+  int manualTriggered = 0;
+  QObject::connect(manual, &QAction::triggered, [&] { ++manualTriggered; });
+  w.openUrl = [](const QUrl&) { return true; };
+  trayManual->trigger();
+  EXPECT_EQ(manualTriggered, 1);
+  manual->setEnabled(false);
+  EXPECT_FALSE(trayManual->isEnabled());
+  manual->setEnabled(true);
+}
+
 TEST_F(MainWindowTest, RendersAtTheInitialAndTheMinimumSizeAndGrowsTheMessageColumn) {
   MainWindow& w = Window();
   Add("first", kLoop);
@@ -135,7 +186,7 @@ TEST_F(MainWindowTest, AddDialogAddsARowWithTheHttpDefaultsAndReadyColumns) {
   AddScriptDialog* dialog = w.addDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(dialog->windowTitle(), "添加资源..");
-  EXPECT_EQ(QString::fromUtf8(AddScriptDialog::kFilter), "Tamarind Script (*.vlm);;All (*.*)");
+  EXPECT_EQ(QString::fromUtf8(manager_text::kScriptFilter), "Tamarind Script (*.vlm);;All (*.*)");
   SaveShot(dialog, "manager_add_dialog");
   // OK with an empty path adds nothing.
   QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
@@ -348,7 +399,7 @@ TEST_F(MainWindowTest, TheRefusalBoxCanStopEverythingAndExit) {
   w.command(MainWindow::kExit);
   QMessageBox* box = w.refusalBox();
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->text(), QString::fromUtf8(MainWindow::kExitRefused));
+  EXPECT_EQ(box->text(), QString::fromUtf8(manager_text::kExitRefused));
   EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Ok));
   QTest::keyClick(box, Qt::Key_Return);
   ASSERT_TRUE(WaitUntil([&] { return w.refusalBox() == nullptr; }));
@@ -360,7 +411,7 @@ TEST_F(MainWindowTest, TheRefusalBoxCanStopEverythingAndExit) {
   ASSERT_NE(box, nullptr);
   QAbstractButton* stopAll = nullptr;
   for (QAbstractButton* button : box->buttons()) {
-    if (button->text() == QString::fromUtf8(MainWindow::kStopAllAndExit)) stopAll = button;
+    if (button->text() == QString::fromUtf8(manager_text::kStopAllAndExit)) stopAll = button;
   }
   ASSERT_NE(stopAll, nullptr);
   QTest::mouseClick(stopAll, Qt::LeftButton);

@@ -24,6 +24,48 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The packer's reasons are assembled from a text and the names it is
+// given; each must read whole, as people and scripts have seen it.
+TEST(Packer, HotKeyReasonsReadWhole) {
+  TempDir work;
+  work.Write("src/main.vlm", "show hi\n");
+  work.Write("runner/vlmpack", "not a real runner; the packer only copies it");
+  const auto pack = [&](const std::string& key, const char* out) {
+    PackOptions o;
+    o.scriptFolder = work.path() / "src";
+    o.output = work.path() / out;
+    o.runnerProgram = work.path() / "runner" / "vlmpack";
+    o.hotKey = key;
+    o.managerHotKey = "CTRL + 9";
+    return PackApplication(o);
+  };
+  PackResult r = pack("SHIFT + Q", "a");
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0],
+            "the hot key \"SHIFT + Q\" names \"SHIFT\", which the runner cannot register (only "
+            "CTRL and ALT are): it would take the key Q alone from every program");
+  r = pack(" + Q", "b");
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_NE(r.errors[0].find("\" names an empty modifier, which"), std::string::npos) << r.errors[0];
+  r = pack("CTRL + F5", "c");
+  ASSERT_TRUE(r.errors.empty()) << r.errors[0];
+  EXPECT_EQ(r.warnings, std::vector<std::string>{
+                            "the hot key \"CTRL + F5\" is registered as its last byte, the key 5, "
+                            "not as \"F5\""});
+  r = pack("CTRL + 9", "d");
+  EXPECT_EQ(r.warnings, std::vector<std::string>{
+                            "the hot key \"CTRL + 9\" is the manager's boss key (\"CTRL + 9\"): "
+                            "while tamarind runs, one of the two programs will not get it"});
+  // A name holding a place marker of the texts is taken as it is.
+  PackOptions o;
+  o.scriptFolder = work.path() / "no %1 here";
+  o.output = work.path() / "e";
+  o.runnerProgram = work.path() / "runner" / "vlmpack";
+  r = PackApplication(o);
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0], "not a folder: " + (work.path() / "no %1 here").string());
+}
+
 TEST(Packer, PackedFolderRunsAfterBeingMoved) {
   TempDir work;
   work.Write("src/main.vlm", "show main [#param]\ncall <util>\nexit\nusing lib.util\n");

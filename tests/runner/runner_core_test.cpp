@@ -21,6 +21,7 @@
 #include "ui/hot_key_text.h"
 #include "runner/runner_console_host.h"
 #include "runner/runner_core.h"
+#include "runner/runner_texts.h"
 #include "runner/runner_settings.h"
 #include "runner/task_loop.h"
 #include "support/test_support.h"
@@ -204,7 +205,7 @@ TEST(RunnerCore, BootFailureShowsTheMessageAndQuitsWithOne) {
   runner.Start();
   EXPECT_EQ(runner.WaitForQuit(), 1);
   const std::vector<std::string> calls = runner.shell.Calls();
-  EXPECT_NE(std::find(calls.begin(), calls.end(), std::string("message ") + kBootFileMessage),
+  EXPECT_NE(std::find(calls.begin(), calls.end(), std::string("message ") + runner_text::kBootFileMessage),
             calls.end());
 }
 
@@ -221,7 +222,7 @@ TEST(RunnerCore, AWorkerThatCannotBeCreatedIsNotCounted) {
     EXPECT_EQ(runner.host().instanceCount(), 0u);
     EXPECT_EQ(runner.host().lastId(), 0);
     const std::vector<std::string> calls = runner.shell.Calls();
-    EXPECT_NE(std::find(calls.begin(), calls.end(), std::string("message ") + kBootFileMessage),
+    EXPECT_NE(std::find(calls.begin(), calls.end(), std::string("message ") + runner_text::kBootFileMessage),
               calls.end());
   }
   home.Write("Velmar.boot", "a^a.vlm^\nb^a.vlm^\n");
