@@ -57,19 +57,9 @@ std::string Chunked(const std::vector<std::string>& pieces) {
   return out + "0\r\n\r\n";
 }
 
-TEST(WebRequest, ScriptHeadersGoOutByteForByteAndInjectionIsRefused) {
-  RawServer server(Reply("HTTP/1.0 200 OK\r\n\r\n"));
+// The bytes of the script's own headers are a case of tests/cases.
+TEST(WebRequest, HeaderInjectionIsRefused) {
   ScriptFixture f;
-  f.Run(stmt::kHeader, "Authorization Bearer abc.def");
-  f.Run(stmt::kHeader, "X-Api-Key: k1");
-  f.Run(stmt::kHeader, "x-api-key k2");  // replaces, keeps its place and first spelling
-  f.Run(stmt::kGet, server.url("/a"));
-  f.Run(stmt::kDelHeader, "authorization");
-  f.Run(stmt::kGet, server.url("/b"));
-  f.Run(stmt::kDelHeader);
-  f.Run(stmt::kGet, server.url("/c"));
-  EXPECT_EQ(f.AlertCount(), 0u);
-
   // CR, LF or NUL in a name or value, or a name that is no token: an error,
   // and the headers stay as they were.
   for (const std::string& bad :
@@ -80,16 +70,6 @@ TEST(WebRequest, ScriptHeadersGoOutByteForByteAndInjectionIsRefused) {
     EXPECT_EQ(f.AlertCount(), 1u) << bad;
     EXPECT_TRUE(f.ctx->http.extraHeaders().empty()) << bad;
   }
-  const auto r = server.requests();
-  ASSERT_EQ(r.size(), 3u);
-  const std::string common = "Accept-Language: zh-cn\r\nUser-Agent: " + kUa + "\r\n";
-  EXPECT_EQ(r[0], "GET /a HTTP/1.0\r\nAccept: */*\r\n" + common +
-                      "Authorization: Bearer abc.def\r\nX-Api-Key: k2\r\nConnection: close\r\n" +
-                      Host(server) + "\r\n");
-  EXPECT_EQ(r[1], "GET /b HTTP/1.0\r\nAccept: */*\r\nReferer: " + server.url("/a") + "\r\n" +
-                      common + "X-Api-Key: k2\r\nConnection: close\r\n" + Host(server) + "\r\n");
-  EXPECT_EQ(r[2], "GET /c HTTP/1.0\r\nAccept: */*\r\nReferer: " + server.url("/b") + "\r\n" +
-                      common + "Connection: close\r\n" + Host(server) + "\r\n");
 }
 
 TEST(WebRequest, BodiesAndMethodsAreCountedExactly) {
