@@ -1,5 +1,6 @@
 #include "case_file.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <sstream>
 
@@ -114,8 +115,8 @@ std::optional<CaseFile> ReadCaseFile(const std::filesystem::path& path, const Ca
     s.name = words[0];
     s.line = static_cast<int>(i + 1);
     std::size_t w = 1;
-    if (s.name == "file") {
-      if (words.size() < 2) return fail("a file section names its path");
+    if (s.name == "file" || s.name == "given") {
+      if (words.size() < 2) return fail("a " + s.name + " section names its path");
       s.argument = words[1];
       w = 2;
     }
@@ -131,7 +132,7 @@ std::optional<CaseFile> ReadCaseFile(const std::filesystem::path& path, const Ca
       }
     }
     static const char* const kNames[] = {"script", "config", "args",   "input", "reply",
-                                         "request", "output", "stderr", "exit",  "file"};
+                                         "request", "output", "stderr", "exit",  "file", "given"};
     bool known = false;
     for (const char* name : kNames) known = known || s.name == name;
     if (!known) return fail("unknown section " + s.name);
@@ -172,6 +173,8 @@ std::optional<CaseFile> ReadCaseFile(const std::filesystem::path& path, const Ca
       c.exitCode = std::atoi(words[0].c_str());
     } else if (s.name == "file") {
       c.files[s.argument] = text;
+    } else if (s.name == "given") {
+      c.given[s.argument] = text;
     }
   }
   if (!haveScript || !c.output) {

@@ -14,6 +14,7 @@ struct CaseFile {
   std::string title;  // the first line of the file
   std::string script;
   std::optional<std::string> config;
+  std::map<std::string, std::string> given;  // files put below the home folder before the run
   std::vector<std::string> arguments;  // for `velmar run`, before the script's name
   std::string input;                   // standard input (answers to prompts)
   std::vector<std::string> replies;    // what the server sends, one per connection

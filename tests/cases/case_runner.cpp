@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
 
 #include "case_file.h"
@@ -67,6 +68,7 @@ TEST_P(Case, Runs) {
   }
   home.Write("Script/case.vlm", c->script);
   if (c->config) home.Write("Config.ini", *c->config);
+  for (const auto& [path, contents] : c->given) home.Write(path, contents);
 
   std::vector<std::string> args = {"run", "--home", home.path().string()};
   args.insert(args.end(), c->arguments.begin(), c->arguments.end());
