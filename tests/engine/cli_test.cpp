@@ -27,8 +27,8 @@ using testing::TempDir;
       VELMAR_SKIP_WITHOUT("velmar run (" + probe.err + ")");                       \
   } while (0)
 
-// How a run prints each request, and a refused pattern's diagnostic, are
-// cases of tests/cases.
+// How a run prints each request, a refused pattern's diagnostic and the
+// system's texts in GBK are cases of tests/cases.
 
 TEST(Cli, FindsBareNamesInTheHomeScriptFolder) {
   REQUIRE_RUN_COMMAND();
@@ -90,17 +90,6 @@ TEST(Cli, ErrorsNameTheirFileAndLineOnStandardError) {
   const auto inLib = RunVelmar({"run", "--home", home.path().string(), u.string()});
   EXPECT_EQ(inLib.err, (home.path() / "Script" / "lib.vlm").string() +
                            ":3: error: use of an undefined section name (CALL <nowhere>)\n");
-}
-
-TEST(Cli, CodePageOptionConvertsSystemTexts) {
-  REQUIRE_RUN_COMMAND();
-  TempDir home;
-  const auto script = home.Write("Script/bad.vlm", "goto <x>\n");
-  const auto result =
-      RunVelmar({"run", "--home", home.path().string(), "--codepage", "936", script.string()});
-  EXPECT_EQ(result.exitCode, 1);
-  // "出错" in GBK.
-  EXPECT_NE(result.out.find("alert: \xB3\xF6\xB4\xED"), std::string::npos) << result.out;
 }
 
 TEST(Cli, UsageErrorsAndUnreadableScriptsExitWithTwo) {
