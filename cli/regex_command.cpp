@@ -23,7 +23,10 @@ namespace velmar {
 namespace {
 
 int Usage() {
-  std::fputs("usage: velmar regex [--codepage 65001|936] [--] PATTERN [FILE]\n", stderr);
+  std::fputs(
+      "usage: velmar regex [--codepage 65001|936] [--] PATTERN [FILE]\n"
+      "       velmar regex [--codepage 65001|936] --dump [--] PATTERN\n",
+      stderr);
   return 2;
 }
 
@@ -95,6 +98,7 @@ bool ReportRefusedPattern(const CodePage& cp, const std::string& pattern) {
 
 int RunRegexCommand(const std::vector<std::string>& args) {
   int codePage = CodePage::kUtf8;
+  bool dump = false;
   std::vector<std::string> rest;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -106,6 +110,8 @@ int RunRegexCommand(const std::vector<std::string>& args) {
       return PrintCommandHelp("regex");
     } else if (args[i] == "--version") {
       return PrintVersion("velmar");
+    } else if (args[i] == "--dump") {
+      dump = true;
     } else if (args[i].size() > 2 && args[i].rfind("--", 0) == 0 && args[i] != "--codepage") {
       // A pattern that starts with "--" follows "--".
       std::fprintf(stderr, "velmar regex: unknown option: %s\n", args[i].c_str());
@@ -124,6 +130,16 @@ int RunRegexCommand(const std::vector<std::string>& args) {
   }
   if (rest.empty() || rest.size() > 2) return Usage();
   if (ReportRefusedPattern(CodePage::Get(codePage), rest[0])) return 1;
+  if (dump) {
+    // The program the pattern compiles to; there is no text to search.
+    if (rest.size() != 1) return Usage();
+    const std::u16string wide = CodePage::Get(codePage).ToUtf16(rest[0]);
+    RegExpProgram program;
+    Compile(program, std::u16string_view(wide));
+    const std::string text = DumpProgram(program);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
 
   InputText input;
   if (rest.size() == 2) {

@@ -14,37 +14,75 @@ namespace velmar {
 
 class StopSignal;
 
+// The machine has a position in the text, an instruction index, the group
+// and slot arrays, and one stack of integers. "Backtrack" means: pop an
+// instruction index from that stack and continue there, so every choice
+// point is an index pushed below the values its code will pop again.
 enum class RegExpOp : uint8_t {
+  // Does nothing; stands where the compiler opened room it did not fill.
   kNop,
+  // Operand g: group g starts at the position (and is open until kGroupEnd).
   kGroupStart,
+  // Operand g: group g ends at the position.
   kGroupEnd,
   kSymbol,  // operand: a lower-case unit; 0 matches only at the end of the text
+  // Any unit but the end of the text (a NUL unit ends it).
   kAny,
   kClass,  // operand: index into RegExpProgram::classes (negation lives there)
+  // Continues at the operand.
   kJump,
+  // Pushes the position; the code that backtracks to the entry below it
+  // finds it there for kPopPos.
   kPushPos,
+  // Pops the position pushed by kPushPos.
   kPopPos,
+  // A choice: pushes the next index as a backtrack entry and continues at
+  // the operand, so the code there is tried first and its failure resumes
+  // after the call.
   kCall,
+  // Backtracks: ends the code a kCall tried, handing over to the entry on top.
   kReturn,
+  // Operand s: pushes slot s, to be restored by kPopSlot on the way back.
   kPushSlot,
+  // Operand s: pops slot s.
   kPopSlot,
+  // Operand s: slot s takes the position (where a repetition started).
   kStorePos,
+  // Operand s: slot s takes the height of the stack (for kLoadStack).
   kStoreStack,
+  // Operand s: the position goes back to slot s.
   kLoadPos,
+  // Operand s: drops every entry above the height kept in slot s, so that
+  // what a negation tried is never backtracked into.
   kLoadStack,
+  // Operand s: backtracks when the position is still the one in slot s, so
+  // that a repetition which took nothing does not loop.
   kFailIfNoProgress,
+  // Operand g: the text group g took, again (case as the program says); a
+  // group that took nothing matches the empty text.
   kBackRef,
+  // The bottom of an anchored program: no match anywhere.
   kFail,
+  // The bottom of an unanchored program: no match at this start, try the next.
   kAdvance,
+  // A match from the attempt's start to the position.
   kAccept,
+  // Operand g: pushes the start and end of group g, so that an alternative
+  // given up cannot leave its texts in the group.
   kPushGroup,
+  // Operand g: pops what kPushGroup pushed back into group g.
   kPopGroup,
   // A repeated single-unit atom (a symbol, `.` or a class) in one
   // instruction; the instruction after it is only reached by backtracking and
   // gives back (greedy) or takes (lazy) one more unit.
   kRepeatGreedy,
+  // The backtrack entry of kRepeatGreedy: gives back one unit and keeps the
+  // entry while more units can be given back.
   kRetryGreedy,
+  // Takes its minimum (0 or 1 units) and tries the continuation first.
   kRepeatLazy,
+  // The backtrack entry of kRepeatLazy: takes one more unit, then tries the
+  // continuation again.
   kRetryLazy,
   // Placed before an alternative that starts with symbols (operand: index
   // into RegExpProgram::literals) or a class: when the text at the position
@@ -158,6 +196,13 @@ const char* RegExpErrorReason(RegExpError error);
 // `program.errorOffset`.
 RegExpError Compile(RegExpProgram& program, const std::u16string_view* pattern);
 RegExpError Compile(RegExpProgram& program, std::u16string_view pattern);
+
+// The compiled program for people: one line per instruction, then the
+// classes, the literals the guards look for, and what the matcher knows
+// about where a match starts (start table, prefix, required unit, leading
+// repeat, fewest units). Units outside printable ASCII show as U+XXXX, so
+// that the text reads the same in every code page.
+std::string DumpProgram(const RegExpProgram& program);
 
 // Searches the text from `from` (a `^` pattern anchors there). The text ends at
 // its first NUL unit. On success sets the groups, matchStart and matchEnd and

@@ -27,20 +27,8 @@ using testing::TempDir;
       VELMAR_SKIP_WITHOUT("velmar run (" + probe.err + ")");                       \
   } while (0)
 
-TEST(Cli, RunsAScriptAndPrintsItsRequests) {
-  REQUIRE_RUN_COMMAND();
-  TempDir home;
-  const auto script = home.Write("Script/t.vlm",
-                                 "show a\\b\nsecond line\nright r\nleft l\nstate s\nalert x\n"
-                                 "prompt who?\nnote text\n");
-  const auto result = RunVelmar({"run", "--home", home.path().string(), script.string()}, "Ann\n");
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.out,
-            "show: a\\\\b\\nsecond line\nright: r\nleft: l\nstate: s\nalert: x\n"
-            "prompt: who?\nnote: " +
-                (home.path() / "Temp" / "note_1.txt").string() + "\nstate: exit\n");
-  EXPECT_EQ(testing::ReadFile(home.path() / "Temp" / "note_1.txt"), "text");
-}
+// How a run prints each request, a refused pattern's diagnostic and the
+// system's texts in GBK are cases of tests/cases.
 
 TEST(Cli, FindsBareNamesInTheHomeScriptFolder) {
   REQUIRE_RUN_COMMAND();
@@ -102,28 +90,6 @@ TEST(Cli, ErrorsNameTheirFileAndLineOnStandardError) {
   const auto inLib = RunVelmar({"run", "--home", home.path().string(), u.string()});
   EXPECT_EQ(inLib.err, (home.path() / "Script" / "lib.vlm").string() +
                            ":3: error: use of an undefined section name (CALL <nowhere>)\n");
-}
-
-TEST(Cli, ARefusedPatternIsADiagnosticWithItsLine) {
-  REQUIRE_RUN_COMMAND();
-  TempDir home;
-  const auto script = home.Write("Script/p.vlm", "show a\nregex r ab{c\nmatch r abc\nshow [$r.count]\n");
-  const auto result = RunVelmar({"run", "--home", home.path().string(), script.string()});
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out, "show: a\nshow: 0\nstate: exit\n");
-  EXPECT_EQ(result.err, "velmar run: " + script.string() +
-                            ":2: regular expression r matches nothing: unbalanced brace at position 2\n");
-}
-
-TEST(Cli, CodePageOptionConvertsSystemTexts) {
-  REQUIRE_RUN_COMMAND();
-  TempDir home;
-  const auto script = home.Write("Script/bad.vlm", "goto <x>\n");
-  const auto result =
-      RunVelmar({"run", "--home", home.path().string(), "--codepage", "936", script.string()});
-  EXPECT_EQ(result.exitCode, 1);
-  // "出错" in GBK.
-  EXPECT_NE(result.out.find("alert: \xB3\xF6\xB4\xED"), std::string::npos) << result.out;
 }
 
 TEST(Cli, UsageErrorsAndUnreadableScriptsExitWithTwo) {

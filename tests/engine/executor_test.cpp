@@ -63,23 +63,10 @@ class ExecutorTest : public ::testing::Test {
   std::unique_ptr<ScriptContext> ctx;
 };
 
-TEST_F(ExecutorTest, StartsAtMainOrTheFirstStatementAndEndsWithExit) {
-  EXPECT_EQ(Run(Lines({"show a", "show b"})), (Log{"show:a", "show:b", "state:exit"}));
-  EXPECT_EQ(Run(Lines({"show skipped", "<main>", "show m", "return", "show never"})),
-            (Log{"show:m", "state:exit"}));
-  EXPECT_EQ(Run(Lines({"show a", "<main>"})), (Log{"state:exit"}));  // <main> at the end
-}
+// The flow of if, switch, call and goto, and the alerts of missing
+// sections, are cases of tests/cases run with `velmar run`.
 
-TEST_F(ExecutorTest, IfRunsOrSkipsItsBlockAndElse) {
-  const char* tail[] = {"{", "show then", "}", "else", "{", "show else", "}", "show after"};
-  auto script = [&](const char* head) {
-    std::string text = std::string(head) + "\r\n";
-    for (const char* line : tail) text += std::string(line) + "\r\n";
-    return text;
-  };
-  EXPECT_EQ(Run(script("if 1")), (Log{"show:then", "show:after", "state:exit"}));
-  EXPECT_EQ(Run(script("if 0")), (Log{"show:else", "show:after", "state:exit"}));
-  EXPECT_EQ(Run(script("if")), (Log{"show:else", "show:after", "state:exit"}));
+TEST(ExecutorConditions, TrueUnlessEmptyOrZero) {
   EXPECT_TRUE(IsTrueCondition("  "));
   EXPECT_TRUE(IsTrueCondition("00"));
   EXPECT_FALSE(IsTrueCondition(" 0 "));
@@ -108,42 +95,6 @@ TEST_F(ExecutorTest, OuterLoopKeepsLoopingAfterABreakOutOfAnInnerLoop) {
   EXPECT_EQ(host->log(), (Log{"show:outer", "show:inner", "show:back", "show:outer", "show:inner",
                               "show:back", "state:exit"}));
   EXPECT_LE(ctx->loopStack.size(), 2u);  // stale inner records do not pile up
-}
-
-TEST_F(ExecutorTest, SwitchPicksTheFirstMatchingCaseOrDefault) {
-  auto script = [](const char* value, const char* firstCase) {
-    return Lines({"show start"}) + "switch " + value + "\r\n" +
-           Lines({"{", firstCase, "show A", "case b", "show B", "break", "case c", "show C", "}",
-                  "show after"});
-  };
-  EXPECT_EQ(Run(script("b", "case a")), (Log{"show:start", "show:B", "show:after", "state:exit"}));
-  // Case matters; no match and no default continues after the block.
-  EXPECT_EQ(Run(script("B", "case a")), (Log{"show:start", "show:after", "state:exit"}));
-  // A default before the matching case wins and falls through case lines.
-  EXPECT_EQ(Run(script("c", "default")),
-            (Log{"show:start", "show:A", "show:B", "show:after", "state:exit"}));
-  // Without a break the last case runs into the block's end.
-  EXPECT_EQ(Run(script("c", "case a")), (Log{"show:start", "show:C", "show:after", "state:exit"}));
-}
-
-TEST_F(ExecutorTest, CallReturnsAndGotoJumps) {
-  EXPECT_EQ(Run(Lines({"<main>", "call <sub>", "show back", "goto <end>", "show skipped", "<sub>",
-                       "show in sub", "return", "<end>", "show end"})),
-            (Log{"show:in sub", "show:back", "show:end", "state:exit"}));
-  EXPECT_FALSE(ctx->errorReported);
-}
-
-TEST_F(ExecutorTest, MissingSectionsEndTheRunWithAnAlert) {
-  EXPECT_EQ(Run(Lines({"call <nope>", "show never"})),
-            (Log{"alert:出错：\"CALL <nope>\"\r\n原因：使用了未定义的代码段名称．", "state:exit"}));
-  EXPECT_TRUE(ctx->errorReported);
-  EXPECT_TRUE(ctx->executionStack.empty());
-  // A missing goto target is reported too instead of restarting the script.
-  EXPECT_EQ(Run(Lines({"show once", "goto <Nowhere>", "show never"})),
-            (Log{"show:once", "alert:出错：\"GOTO <Nowhere>\"\r\n原因：使用了未定义的代码段名称．",
-                 "state:exit"}));
-  EXPECT_EQ(Run(Lines({"resume", "show never"})),
-            (Log{"alert:出错：\"RESUME\"\r\n原因：RESUME命令只能在消息函数中使用!", "state:exit"}));
 }
 
 TEST_F(ExecutorTest, DeepCallRecursionUsesOnlyTheIndexStack) {

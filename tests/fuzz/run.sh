@@ -2,9 +2,10 @@
 # Builds every fuzz target of tests/fuzz with clang (libFuzzer,
 # AddressSanitizer and UndefinedBehaviorSanitizer) in a build directory of its
 # own, and runs each for a fixed number of inputs from its seeds in
-# tests/fuzz/seeds/<target>/. Exits non-zero on any finding; the input that
-# found it is left in the build directory as crash-*, timeout-*, oom-* or
-# leak-*.
+# tests/fuzz/seeds/<target>/ (and, for the loader and the response reader,
+# the scripts and replies of tests/cases/*.case). Exits non-zero on any
+# finding; the input that found it is left in the build directory as
+# crash-*, timeout-*, oom-* or leak-*.
 #
 #   VELMAR_FUZZ_DIR      build directory (build-fuzz)
 #   VELMAR_FUZZ_TARGETS  targets to run (all of them)
@@ -40,6 +41,8 @@ cmake --build "$out" -j "$(nproc)" --target velmar_fuzz
 targets=${VELMAR_FUZZ_TARGETS:-$(ls tests/fuzz/*_fuzz.cpp | xargs -n1 basename | sed 's/\.cpp$//')}
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
+# The behaviour cases' scripts and server replies join the seeds.
+bash tests/cases/seeds.sh "$corpus"
 failed=0
 for target in $targets; do
   n=$((${runs[$target]:-100000} * scale))

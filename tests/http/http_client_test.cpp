@@ -19,8 +19,6 @@
 namespace velmar::testing {
 namespace {
 
-const std::string kUa = HttpClient::kInitialUserAgent;
-
 RawServer::Handler Reply(std::string response) {
   return [response](int fd, const std::string&) { SendAll(fd, response); };
 }
@@ -42,63 +40,8 @@ TEST(HttpRequest, LongUrlsReachTheServerWhole) {
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
-TEST(HttpRequest, WritesTheRequestByteForByte) {
-  RawServer server(Reply("HTTP/1.0 200 OK\r\n\r\nhello"));
-  ScriptFixture f;
-  f.Run(stmt::kGet, server.url("/p"));
-  EXPECT_EQ(f.Var("status"), "1");
-  EXPECT_EQ(f.Var("http_head"), "HTTP/1.0 200 OK\r\n\r\n");
-  EXPECT_EQ(f.Var("http_body"), "hello");
-  f.Run(stmt::kGet, server.url("/q?x=1"));
-  f.Run(stmt::kLan, "");
-  f.Run(stmt::kEncoding, "gzip");
-  f.Run(stmt::kImitate, "X");
-  f.Run(stmt::kReferer, "");
-  f.Run(stmt::kGet, server.url(""));
-  f.Run(stmt::kReferer, "r");
-  f.Run(stmt::kPost, server.url("/e"));
-  const auto r = server.requests();
-  ASSERT_EQ(r.size(), 4u);
-  const std::string host = HostLine(server);
-  EXPECT_EQ(r[0], "GET /p HTTP/1.0\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nUser-Agent: " + kUa +
-                      "\r\nConnection: close\r\n" + host + "\r\n");
-  EXPECT_EQ(r[1], "GET /q?x=1 HTTP/1.0\r\nAccept: */*\r\nReferer: " + server.url("/p") +
-                      "\r\nAccept-Language: zh-cn\r\nUser-Agent: " + kUa +
-                      "\r\nConnection: close\r\n" + host + "\r\n");
-  EXPECT_EQ(r[2],
-            "GET / HTTP/1.0\r\nAccept: */*\r\nAccept-Language: \r\nAccept-Encoding: "
-            "gzip\r\nUser-Agent: X\r\nConnection: close\r\n" +
-                host + "\r\n");
-  // A post without any form data: no length, type, connection or host lines.
-  EXPECT_EQ(r[3],
-            "POST /e HTTP/1.0\r\nAccept: */*\r\nReferer: r\r\nAccept-Language: \r\n"
-            "Accept-Encoding: gzip\r\nUser-Agent: X\r\n\r\n");
-  EXPECT_EQ(f.ctx->http.referer(), server.url("/e"));
-}
-
-TEST(HttpRequest, PostsUrlEncodedForms) {
-  RawServer server(Reply("HTTP/1.0 200 OK\r\n\r\n"));
-  ScriptFixture f;
-  f.Run(stmt::kAdd, "q a b&c");
-  f.Run(stmt::kAddx, "r a b&c");
-  f.Run(stmt::kAdd, "s -_.");
-  f.Run(stmt::kAdd, "t");
-  const std::string data = "q=a+b%26c&r=a b&c&s=%2D%5F%2E&t=";
-  EXPECT_EQ(f.ctx->http.formData(), data);
-  f.Run(stmt::kImitate, "U");
-  f.Run(stmt::kPost, server.url("/f"));
-  EXPECT_EQ(f.ctx->http.formData(), "");
-  f.Run(stmt::kAdd, "x 1");
-  f.Run(stmt::kClear);
-  EXPECT_EQ(f.ctx->http.formData(), "");
-  const auto r = server.requests();
-  ASSERT_EQ(r.size(), 1u);
-  EXPECT_EQ(r[0],
-            "POST /f HTTP/1.0\r\nAccept: */*\r\nAccept-Language: zh-cn\r\nUser-Agent: U\r\n"
-            "Content-Length: " +
-                std::to_string(data.size()) + "\r\nConnection: close\r\n" + HostLine(server) +
-                "Content-Type: application/x-www-form-urlencoded\r\n\r\n" + data + "\r\n\r\n");
-}
+// The bytes of plain requests and url-encoded forms are cases of
+// tests/cases run with `velmar run`.
 
 TEST(HttpRequest, SendsMultipartFormsWithExactLength) {
   RawServer server(Reply("HTTP/1.0 200 OK\r\n\r\n"));
