@@ -60,10 +60,25 @@ class ConsoleHost : public ScriptHostBase {
   // a run whose record is lost must not go on as if it were kept.
   std::string outputError() const;
 
+  // Every line as one JSON object (`--jsonl`): requests, diagnostics and
+  // script errors alike, in UTF-8; set before the first script starts.
+  void setJsonLines(bool on) { jsonLines_ = on; }
+  bool jsonLines() const { return jsonLines_; }
+  // The lines of the environment's callbacks in the JSON record, on the
+  // output beside the requests. On the script's worker thread.
+  void PrintDiagnostic(int32_t scriptId, std::string_view text);
+  void PrintScriptError(int32_t scriptId, const ScriptErrorReport& report);
+  // A line of the program itself (the runner's message box, why a script
+  // could not start), UTF-8. Plain output shows it as "KIND: TEXT".
+  void PrintProgramLine(std::string_view kind, std::string_view utf8Text);
+
  private:
   // Writes one request line; for a script's request the write gives way
-  // when the script is stopped while nobody reads the output.
-  void Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text);
+  // when the script is stopped while nobody reads the output. `text` is in
+  // the script's code page; plain lines escape it when `escape` is set.
+  void Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text,
+             bool escape = true);
+  void WriteLine(const ScriptContext* ctx, const std::string& line);
   std::string ReadAnswer(ScriptContext& ctx);
   void EvaluateJs(ScriptContext& ctx, const std::string& text);
 
@@ -73,6 +88,7 @@ class ConsoleHost : public ScriptHostBase {
   std::FILE* out_;
   int inputFd_;
   const CodePage* outputCodePage_ = nullptr;
+  bool jsonLines_ = false;
   mutable std::mutex outMutex_;
   std::string outputError_;  // guarded by outMutex_
   std::atomic<bool> windowsNoted_{false};

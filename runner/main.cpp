@@ -8,6 +8,8 @@
 #include <string>
 
 #include "engine/engine_environment.h"
+#include "engine/run_deadline.h"
+#include "engine/run_outcome.h"
 #include "runner/headless_runner.h"
 #include "runner/runner_home.h"
 #include "values/version.h"
@@ -20,6 +22,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vlmpack [--headless] [--home DIR [--create-home]]\n"
+    "               [--jsonl] [--time-limit SECONDS]\n"
     "       vlmpack --help | --version\n"
     "\n"
     "Starts every script named in Velmar.boot of the home folder and ends when\n"
@@ -30,13 +33,19 @@ constexpr const char* kUsage =
     "               Velmar.boot, else VELMAR_HOME, ... as for velmar); it must\n"
     "               exist\n"
     "  --create-home  make the --home folder when it does not exist\n"
-    "exit status: 0 after the scripts have ended, 1 when the boot file cannot\n"
-    "be used, 2 for a usage error, 130/143 when SIGINT/SIGTERM stopped the\n"
-    "scripts.\n";
+    "  --jsonl      with --headless: every line as one JSON object (UTF-8),\n"
+    "               diagnostics and script errors included\n"
+    "  --time-limit SECONDS  stop the scripts as SIGTERM does when the time\n"
+    "               is up\n"
+    "exit status (the worst of all scripts decides):\n";
+
+std::string UsageText() {
+  return kUsage + velmar::ExitStatusHelpText();
+}
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "vlmpack: %s\n%s", message.c_str(), kUsage);
-  return 2;
+  std::fprintf(stderr, "vlmpack: %s\n%s", message.c_str(), UsageText().c_str());
+  return velmar::ExitStatusOf(velmar::RunOutcome::kUsage);
 }
 
 }  // namespace
@@ -45,10 +54,11 @@ int main(int argc, char** argv) {
   bool headless = false;
   bool createHome = false;
   std::string home;
+  velmar::HeadlessOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(UsageText().c_str(), stdout);
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (arg == "--version") {
@@ -64,11 +74,30 @@ int main(int argc, char** argv) {
       home = arg.substr(7);
     } else if (arg == "--create-home") {
       createHome = true;
+    } else if (arg == "--jsonl") {
+      options.jsonLines = true;
+    } else if (arg == "--time-limit" || arg.rfind("--time-limit=", 0) == 0) {
+      std::string text;
+      if (arg == "--time-limit") {
+        if (i + 1 >= argc) return UsageError("--time-limit needs a number of seconds");
+        text = argv[++i];
+      } else {
+        text = arg.substr(13);
+      }
+      options.timeLimit = velmar::ParseTimeLimit(text);
+      if (!options.timeLimit) return UsageError("--time-limit takes seconds above 0, not: " + text);
     } else {
       return UsageError("unknown argument: " + arg);
     }
   }
-  if (!velmar::HomeOptionAccepted("vlmpack", home, createHome)) return 2;
+  if (!velmar::HomeOptionAccepted("vlmpack", home, createHome)) {
+    return velmar::ExitStatusOf(velmar::RunOutcome::kUsage);
+  }
+  // The desktop runner is watched by a person, not a supervisor.
+  if (!headless && (options.jsonLines || options.timeLimit)) {
+    return UsageError(std::string(options.jsonLines ? "--jsonl" : "--time-limit") +
+                      " needs --headless");
+  }
   const std::filesystem::path homeFolder = velmar::ResolveRunnerHome(home);
   if (!headless) {
 #ifdef VLMPACK_DESKTOP
@@ -79,5 +108,5 @@ int main(int argc, char** argv) {
     std::fputs("vlmpack: this build has no desktop mode; running headless\n", stderr);
 #endif
   }
-  return velmar::RunHeadless(homeFolder, stdout, STDIN_FILENO, true);
+  return velmar::RunHeadless(homeFolder, stdout, STDIN_FILENO, true, options);
 }

@@ -6,6 +6,7 @@
 #include <exception>
 #include <system_error>
 
+#include "engine/run_outcome.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {
@@ -31,6 +32,7 @@ void RunnerCore::start() {
 
   started_ = 0;
   ended_ = 0;
+  unreadable_ = 0;
   const std::filesystem::path bootPath = env.home / kBootFileName;
   const BootFile boot = ReadBootFile(bootPath, *env.codePage);
   if (!boot.opened) {
@@ -61,7 +63,7 @@ void RunnerCore::start() {
   if (started_ == 0) {
     if (!boot.entries.empty()) shell_.note("no script of the boot file could be started");
     shell_.showMessage(kBootFileMessage);
-    quitProcedure(1);
+    quitProcedure(ExitStatusOf(RunOutcome::kUnreadable));
   }
 }
 
@@ -74,6 +76,7 @@ void RunnerCore::StartBootScript(const BootEntry& entry) {
   if (normalized.find('\0') != std::string::npos ||
       !std::filesystem::is_regular_file(normalized, ec)) {
     shell_.note("cannot read the script " + path + "; it ends at once");
+    unreadable_ += 1;
   }
   ScriptInstance* instance = nullptr;
   try {
