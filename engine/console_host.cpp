@@ -168,6 +168,7 @@ void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::
 
 void ConsoleHost::WriteLine(const ScriptContext* ctx, const std::string& line) {
   int error = 0;
+  bool first = false;
   {
     std::lock_guard<std::mutex> lock(outMutex_);
     const platform::Descriptor fd = ctx ? platform::DescriptorOf(out_) : -1;
@@ -182,12 +183,14 @@ void ConsoleHost::WriteLine(const ScriptContext* ctx, const std::string& line) {
       error = WriteGivingWayToStop(fd, line, ctx->stop, outputStalledSince_);
     }
     if (error == 0) return;
-    if (outputError_.empty()) outputError_ = std::strerror(error);
+    first = outputError_.empty();
+    if (first) outputError_ = std::strerror(error);
   }
   // Outside the output lock: the stop takes the host's list lock.
   if (auto* instance = dynamic_cast<const ScriptInstance*>(ctx)) {
     stop(*const_cast<ScriptInstance*>(instance));
   }
+  if (first && onOutputLost_) onOutputLost_();
 }
 
 void ConsoleHost::PrintDiagnostic(int32_t scriptId, std::string_view text) {

@@ -59,6 +59,10 @@ class ConsoleHost : public ScriptHostBase {
   // while every line went out. The script that met the failure is stopped:
   // a run whose record is lost must not go on as if it were kept.
   std::string outputError() const;
+  // Called once, on the thread whose write failed, when the output is
+  // lost: a host running several scripts stops them all, since none of
+  // their records can be kept any more. Set before the first script starts.
+  void setOnOutputLost(std::function<void()> onLost) { onOutputLost_ = std::move(onLost); }
 
   // Every line as one JSON object (`--jsonl`): requests, diagnostics and
   // script errors alike, in UTF-8; set before the first script starts.
@@ -89,6 +93,7 @@ class ConsoleHost : public ScriptHostBase {
   int inputFd_;
   const CodePage* outputCodePage_ = nullptr;
   bool jsonLines_ = false;
+  std::function<void()> onOutputLost_;
   mutable std::mutex outMutex_;
   std::string outputError_;  // guarded by outMutex_
   std::atomic<bool> windowsNoted_{false};

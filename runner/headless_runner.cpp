@@ -66,6 +66,8 @@ int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd, 
   }
   HeadlessShell shell(loop, host);
   RunnerCore runner(host, shell, RunnerSettings::Read(env.config));
+  // A lost output stops every script, not only the one whose line failed.
+  host.setOnOutputLost([&] { loop.post([&runner] { runner.quitProcedure(0); }); });
   host.attach(&runner);
 
   // Made before the scripts' threads, so that a boot file that uses up the

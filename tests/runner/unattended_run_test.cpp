@@ -115,6 +115,18 @@ TEST(JsonRecord, AClosedPipeStopsTheRunWithAnError) {
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.out.substr(0, 2), "1\n") << r.out;
   EXPECT_NE(r.out.find("cannot write the standard output"), std::string::npos) << r.out;
+
+  // The runner stops all its scripts, also those whose lines did not fail.
+  home.Write("Script/quiet.vlm", "while 1\n{\npause 50\n}\n");
+  home.Write("Velmar.boot", "L^loop.vlm^\nQ^quiet.vlm^\n");
+  const std::string runner =
+      "{ \"$0\" --headless --home \"$1\" --jsonl 2>\"$2.err\"; echo $? >\"$2\"; } | true\n"
+      "cat \"$2\" \"$2.err\"\n";
+  const ProcessResult v = RunProcess(
+      {"/bin/sh", "-c", runner, VLMPACK_PATH, home.path().string(), status}, {}, 60);
+  EXPECT_FALSE(v.timedOut);
+  EXPECT_EQ(v.out.substr(0, 2), "1\n") << v.out;
+  EXPECT_NE(v.out.find("cannot write the standard output"), std::string::npos) << v.out;
 }
 
 TEST(TimeLimit, EndsARunAsAStopDoes) {
