@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include <langinfo.h>
@@ -17,8 +18,11 @@
 #include "cli/help_command.h"
 #include "engine/console_host.h"
 #include "engine/engine_environment.h"
+#include "engine/run_deadline.h"
+#include "engine/run_outcome.h"
 #include "platform/console_io.h"
 #include "platform/process_info.h"
+#include "platform/socket.h"
 #include "platform/stop_signals.h"
 #include "values/code_page.h"
 
@@ -35,9 +39,10 @@ int UsageError(const std::string& message) {
   std::fprintf(stderr, "velmar run: %s\n", message.c_str());
   std::fputs(
       "usage: velmar run [--home DIR [--create-home]] [--codepage 65001|936]\n"
-      "                  [--output-codepage 65001|936] [--param TEXT] SCRIPT|-\n",
+      "                  [--output-codepage 65001|936] [--param TEXT]\n"
+      "                  [--jsonl] [--time-limit SECONDS] SCRIPT|-\n",
       stderr);
-  return 2;
+  return ExitStatusOf(RunOutcome::kUsage);
 }
 
 std::optional<int> ParseCodePage(const std::string& text) {
@@ -149,6 +154,8 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   bool createHome = false;
   std::string param;
   std::optional<std::string> script;
+  bool jsonLines = false;
+  std::optional<std::chrono::duration<double>> timeLimit;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -182,6 +189,13 @@ int RunScriptCommand(const std::vector<std::string>& args) {
       const std::optional<int> parsed = ParseCodePage(text);
       if (!parsed) return UsageError("unknown code page: " + text + " (use 65001 or 936)");
       (output ? outputCodePage : codePage) = parsed;
+    } else if (!optionsEnded && arg == "--jsonl") {
+      jsonLines = true;
+    } else if (!optionsEnded && is("--time-limit")) {
+      std::string text;
+      if (!value("--time-limit", text)) return UsageError("--time-limit needs a number of seconds");
+      timeLimit = ParseTimeLimit(text);
+      if (!timeLimit) return UsageError("--time-limit takes seconds above 0, not: " + text);
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option: " + arg);
     } else if (script) {
@@ -192,7 +206,9 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   }
   if (!script || script->empty()) return UsageError("no script given");
 
-  if (!HomeOptionAccepted("velmar run", homeOption, createHome)) return 2;
+  if (!HomeOptionAccepted("velmar run", homeOption, createHome)) {
+    return ExitStatusOf(RunOutcome::kUsage);
+  }
   const fs::path home = ResolveHomeFolder(homeOption);
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
   if (codePage) {
@@ -205,7 +221,7 @@ int RunScriptCommand(const std::vector<std::string>& args) {
                    "velmar run: %s: codepage=%s is not supported (use 65001 for UTF-8 or 936 "
                    "for GBK)\n",
                    (home / "Config.ini").c_str(), env.config.GetString("codepage").c_str());
-      return 2;
+      return ExitStatusOf(RunOutcome::kUsage);
     }
   }
   // Why a request failed goes to standard error, apart from the request
@@ -219,7 +235,7 @@ int RunScriptCommand(const std::vector<std::string>& args) {
     std::string error;
     if (!fromInput.Read(home, error)) {
       std::fprintf(stderr, "velmar run: %s\n", error.c_str());
-      return 2;
+      return ExitStatusOf(RunOutcome::kUnreadable);
     }
     scriptPath = fromInput.path();
   } else {
@@ -227,7 +243,7 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   }
   if (!IsReadableFile(scriptPath)) {
     std::fprintf(stderr, "velmar run: cannot read script: %s\n", script->c_str());
-    return 2;
+    return ExitStatusOf(RunOutcome::kUnreadable);
   }
   std::error_code ec;
   const std::string source = fs::absolute(scriptPath, ec).lexically_normal().string();
@@ -237,7 +253,19 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   // middle of a statement.
   platform::StopSignals signals;
 
+  // A reader that has gone away shows as a failed write, which stops the
+  // script and says so, instead of ending the program without a word.
+  platform::IgnoreBrokenPipe();
   ConsoleHost host(env, stdout, platform::kStandardInput);
+  host.setJsonLines(jsonLines);
+  if (jsonLines) {
+    // The record on standard output is complete: diagnostics and errors
+    // are lines of it too.
+    env.diagnostic = [&host](int32_t id, std::string_view text) { host.PrintDiagnostic(id, text); };
+    env.scriptError = [&host](int32_t id, const ScriptErrorReport& report) {
+      host.PrintScriptError(id, report);
+    };
+  }
   if (outputCodePage) {
     host.setOutputCodePage(&CodePage::Get(*outputCodePage));
   } else {
@@ -272,23 +300,36 @@ int RunScriptCommand(const std::vector<std::string>& args) {
     }
   });
 
+  RunDeadline deadline;
+  if (started && timeLimit) {
+    try {
+      deadline.Start(*timeLimit, [&] { host.stop(*instance); });
+    } catch (const std::system_error& e) {
+      std::fprintf(stderr, "velmar run: cannot keep the time limit: %s\n", e.what());
+      host.stop(*instance);
+    }
+  }
   if (started) instance->worker.join();
+  deadline.Cancel();
   signals.Release(signalThread);
   signalThread.join();
   if (!started) {
     std::fputs("velmar run: cannot create the script's thread\n", stderr);
-    return 1;
+    return ExitStatusOf(RunOutcome::kScriptError);
   }
-  if (caught.load() != 0) return 128 + caught.load();
+  RunOutcome outcome = RunOutcome::kEnded;
+  if (deadline.expired()) outcome = RunOutcome::kTimeLimit;
   // A run whose record could not be written did not do what was asked.
   const std::string outputError = host.outputError();
   if (!outputError.empty() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr,
                  "velmar run: cannot write the standard output: %s; the script was stopped\n",
                  outputError.empty() ? std::strerror(errno) : outputError.c_str());
-    return 1;
+    outcome = WorseOutcome(outcome, RunOutcome::kScriptError);
   }
-  return instance->errorReported ? 1 : 0;
+  if (instance->errorReported) outcome = WorseOutcome(outcome, RunOutcome::kScriptError);
+  if (caught.load() != 0) outcome = WorseOutcome(outcome, OutcomeOfSignal(caught.load()));
+  return ExitStatusOf(outcome);
 }
 
 }  // namespace velmar

@@ -7,9 +7,8 @@
 
 namespace velmar {
 
-// Arguments after "run"; returns the process exit status: 0 after a run
-// without script error, 1 after one that reportScriptError ended, 2 for a
-// usage error or an unreadable script, 130/143 after SIGINT/SIGTERM.
+// Arguments after "run"; returns the process exit status of the table in
+// engine/run_outcome.h.
 int RunScriptCommand(const std::vector<std::string>& args);
 
 }  // namespace velmar

@@ -10,6 +10,7 @@
 #include <optional>
 #include <system_error>
 
+#include "engine/json_lines.h"
 #include "platform/console_io.h"
 #include "platform/display.h"
 #include "platform/durable_file.h"
@@ -140,17 +141,35 @@ std::string ConsoleHost::outputError() const {
   return outputError_;
 }
 
-void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text) {
-  std::string line(prefix);
-  line += ": ";
+void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text,
+                        bool escape) {
   const CodePage& scriptCodePage = *environment().codePage;
-  if (outputCodePage_ && outputCodePage_ != &scriptCodePage) {
-    line += outputCodePage_->FromUtf8(scriptCodePage.ToUtf8(text));
+  std::string line;
+  if (jsonLines_) {
+    const auto* instance = dynamic_cast<const ScriptInstance*>(ctx);
+    JsonLineFields fields;
+    if (ctx) fields.script = ctx->id;
+    if (instance) fields.name = instance->displayName;
+    fields.kind = prefix;
+    fields.text = text;
+    line = FormatJsonLine(fields, scriptCodePage);
   } else {
-    line += text;
+    const std::string shown = escape ? EscapeConsoleText(text) : std::string(text);
+    line = prefix;
+    line += ": ";
+    if (outputCodePage_ && outputCodePage_ != &scriptCodePage) {
+      line += outputCodePage_->FromUtf8(scriptCodePage.ToUtf8(shown));
+    } else {
+      line += shown;
+    }
+    line += '\n';
   }
-  line += '\n';
+  WriteLine(ctx, line);
+}
+
+void ConsoleHost::WriteLine(const ScriptContext* ctx, const std::string& line) {
   int error = 0;
+  bool first = false;
   {
     std::lock_guard<std::mutex> lock(outMutex_);
     const platform::Descriptor fd = ctx ? platform::DescriptorOf(out_) : -1;
@@ -165,12 +184,59 @@ void ConsoleHost::Print(const ScriptContext* ctx, std::string_view prefix, std::
       error = WriteGivingWayToStop(fd, line, ctx->stop, outputStalledSince_);
     }
     if (error == 0) return;
-    if (outputError_.empty()) outputError_ = std::strerror(error);
+    first = outputError_.empty();
+    if (first) outputError_ = std::strerror(error);
   }
   // Outside the output lock: the stop takes the host's list lock.
   if (auto* instance = dynamic_cast<const ScriptInstance*>(ctx)) {
     stop(*const_cast<ScriptInstance*>(instance));
   }
+  if (first && onOutputLost_) onOutputLost_();
+}
+
+void ConsoleHost::PrintDiagnostic(int32_t scriptId, std::string_view text) {
+  const ScriptInstance* instance = instanceWithId(scriptId);
+  JsonLineFields fields;
+  fields.script = scriptId;
+  if (instance) fields.name = instance->displayName;
+  fields.kind = "diagnostic";
+  fields.text = text;
+  WriteLine(instance, FormatJsonLine(fields, *environment().codePage));
+}
+
+void ConsoleHost::PrintScriptError(int32_t scriptId, const ScriptErrorReport& report) {
+  const ScriptInstance* instance = instanceWithId(scriptId);
+  // The reason is English and the statement in the script's code page; the
+  // text is made of both, so the statement is brought to UTF-8 first.
+  bool ignored = false;
+  std::string text = report.reason;
+  if (!report.what.empty()) {
+    text += " (" + ToUtf8Replacing(report.what, *environment().codePage, ignored) + ")";
+  }
+  JsonLineFields fields;
+  fields.script = scriptId;
+  if (instance) fields.name = instance->displayName;
+  fields.kind = "error";
+  fields.text = text;
+  fields.textIsUtf8 = true;
+  fields.file = report.file;
+  fields.line = report.line;
+  WriteLine(instance, FormatJsonLine(fields, *environment().codePage));
+}
+
+void ConsoleHost::PrintProgramLine(std::string_view kind, std::string_view utf8Text) {
+  std::string line;
+  if (jsonLines_) {
+    JsonLineFields fields;
+    fields.kind = kind;
+    fields.text = utf8Text;
+    fields.textIsUtf8 = true;
+    line = FormatJsonLine(fields, *environment().codePage);
+  } else {
+    line = std::string(kind) + ": " +
+           EscapeConsoleText(environment().codePage->FromUtf8(utf8Text)) + "\n";
+  }
+  WriteLine(nullptr, line);
 }
 
 void ConsoleHost::NoteMissingWindows(const ScriptContext& ctx, int32_t code) {
@@ -188,19 +254,19 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
   ScriptContext* ctx = request.instance;
   switch (request.code) {
     case REQ_SHOW:
-      Print(ctx, "show", EscapeConsoleText(text));
+      Print(ctx, "show", text);
       break;
     case REQ_RIGHT:
-      Print(ctx, "right", EscapeConsoleText(text));
+      Print(ctx, "right", text);
       break;
     case REQ_LEFT:
-      Print(ctx, "left", EscapeConsoleText(text));
+      Print(ctx, "left", text);
       break;
     case REQ_STATE:
-      Print(ctx, "state", EscapeConsoleText(text));
+      Print(ctx, "state", text);
       break;
     case REQ_ALERT:
-      Print(ctx, "alert", EscapeConsoleText(text));
+      Print(ctx, "alert", text);
       break;
     case REQ_NOTE: {
       if (!ctx) break;
@@ -225,11 +291,11 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
         }
         break;
       }
-      Print(ctx, "note", path);
+      Print(ctx, "note", path, false);
       break;
     }
     case REQ_PROMPT: {
-      Print(ctx, "prompt", EscapeConsoleText(text));
+      Print(ctx, "prompt", text);
       if (!ctx) break;
       std::string answer = ReadAnswer(*ctx);
       if (!ctx->stop.requested()) ctx->variables.SetReceived("input", std::move(answer));

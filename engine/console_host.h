@@ -59,11 +59,30 @@ class ConsoleHost : public ScriptHostBase {
   // while every line went out. The script that met the failure is stopped:
   // a run whose record is lost must not go on as if it were kept.
   std::string outputError() const;
+  // Called once, on the thread whose write failed, when the output is
+  // lost: a host running several scripts stops them all, since none of
+  // their records can be kept any more. Set before the first script starts.
+  void setOnOutputLost(std::function<void()> onLost) { onOutputLost_ = std::move(onLost); }
+
+  // Every line as one JSON object (`--jsonl`): requests, diagnostics and
+  // script errors alike, in UTF-8; set before the first script starts.
+  void setJsonLines(bool on) { jsonLines_ = on; }
+  bool jsonLines() const { return jsonLines_; }
+  // The lines of the environment's callbacks in the JSON record, on the
+  // output beside the requests. On the script's worker thread.
+  void PrintDiagnostic(int32_t scriptId, std::string_view text);
+  void PrintScriptError(int32_t scriptId, const ScriptErrorReport& report);
+  // A line of the program itself (the runner's message box, why a script
+  // could not start), UTF-8. Plain output shows it as "KIND: TEXT".
+  void PrintProgramLine(std::string_view kind, std::string_view utf8Text);
 
  private:
   // Writes one request line; for a script's request the write gives way
-  // when the script is stopped while nobody reads the output.
-  void Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text);
+  // when the script is stopped while nobody reads the output. `text` is in
+  // the script's code page; plain lines escape it when `escape` is set.
+  void Print(const ScriptContext* ctx, std::string_view prefix, std::string_view text,
+             bool escape = true);
+  void WriteLine(const ScriptContext* ctx, const std::string& line);
   std::string ReadAnswer(ScriptContext& ctx);
   void EvaluateJs(ScriptContext& ctx, const std::string& text);
 
@@ -73,6 +92,8 @@ class ConsoleHost : public ScriptHostBase {
   std::FILE* out_;
   int inputFd_;
   const CodePage* outputCodePage_ = nullptr;
+  bool jsonLines_ = false;
+  std::function<void()> onOutputLost_;
   mutable std::mutex outMutex_;
   std::string outputError_;  // guarded by outMutex_
   std::atomic<bool> windowsNoted_{false};

@@ -30,7 +30,7 @@ ScriptInstance* ScriptHostBase::startScript(const std::string& displayName, cons
   instance->displayName = displayName;
   instance->host = this;
 
-  std::lock_guard<std::mutex> lock(listMutex_);
+  std::unique_lock<std::mutex> lock(listMutex_);
   programs_[path] = program;
   instance->row = static_cast<int32_t>(instances_.size());
   instance->variables["param"] = param;
@@ -44,6 +44,8 @@ ScriptInstance* ScriptHostBase::startScript(const std::string& displayName, cons
   const int32_t id = instance->id;
   instances_.push_back(std::move(instance));
   ScriptInstance* started = instances_.back().get();
+  // Outside the list lock: a host's diagnostics may look the script up.
+  lock.unlock();
   if (env_->diagnostic) {
     for (const IncludeProblem& problem : program->includeProblems) {
       env_->diagnostic(id, program->files[problem.at.file] + ":" + std::to_string(problem.at.line) +
@@ -223,6 +225,14 @@ std::size_t ScriptHostBase::instanceCount() const {
 ScriptInstance* ScriptHostBase::instanceAt(std::size_t row) const {
   std::lock_guard<std::mutex> lock(listMutex_);
   return row < instances_.size() ? instances_[row].get() : nullptr;
+}
+
+ScriptInstance* ScriptHostBase::instanceWithId(int32_t id) const {
+  std::lock_guard<std::mutex> lock(listMutex_);
+  for (const auto& instance : instances_) {
+    if (instance->id == id) return instance.get();
+  }
+  return nullptr;
 }
 
 int32_t ScriptHostBase::lastId() const {

@@ -113,6 +113,8 @@ class ScriptHostBase : public ScriptHost {
 
   std::size_t instanceCount() const;
   ScriptInstance* instanceAt(std::size_t row) const;
+  // The listed instance with this id, or null.
+  ScriptInstance* instanceWithId(int32_t id) const;
   int32_t lastId() const;
   WindowEvent lastWindowEvent() const;
   bool isPaused(const ScriptInstance& instance) const;

@@ -32,6 +32,19 @@ endif()
 # What every Debian package carries in its documentation folder: the
 # copyright and, for a native package, a compressed changelog.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velmar)
+# Templates for unattended runs on servers: systemd units, Kubernetes
+# objects, the container recipe with its install steps.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/velmar@.service
+        ${CMAKE_SOURCE_DIR}/packaging/systemd/velmar@.timer
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/velmar/systemd)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/kubernetes/velmar-job.yaml
+        ${CMAKE_SOURCE_DIR}/packaging/kubernetes/velmar-cronjob.yaml
+        ${CMAKE_SOURCE_DIR}/packaging/kubernetes/velmar-config.yaml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/velmar/kubernetes)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/container/Containerfile
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/velmar/container)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/container/install.sh
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/velmar/container)
 string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/changelog
   "velmar (${PROJECT_VERSION}) unstable; urgency=medium\n\n"

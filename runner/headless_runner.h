@@ -4,14 +4,25 @@
 // read standard input; there is no tray icon and no hot key. SIGINT and
 // SIGTERM run the quit procedure.
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 namespace velmar {
 
+struct HeadlessOptions {
+  // Every line as a JSON object (`--jsonl`), as `velmar run --jsonl`.
+  bool jsonLines = false;
+  // When it is up, the quit procedure runs as after a stop signal.
+  std::optional<std::chrono::duration<double>> timeLimit;
+};
+
 // Runs the boot file of `home` until the runner quits; returns the exit
-// status (0 after a normal quit, 1 after the boot-file failure). Signals
-// are handled only when `handleSignals` is set (the program, not tests).
-int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd, bool handleSignals);
+// status of the table in engine/run_outcome.h, the worst outcome of all
+// scripts. Signals are handled only when `handleSignals` is set (the
+// program, not tests).
+int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd, bool handleSignals,
+                const HeadlessOptions& options = {});
 
 }  // namespace velmar

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "engine/engine_environment.h"
+#include "engine/run_deadline.h"
+#include "engine/run_outcome.h"
 #include "runner/headless_runner.h"
 #include "runner/runner_home.h"
 #include "runner/runner_texts.h"
@@ -19,9 +21,13 @@
 
 namespace {
 
+std::string UsageText() {
+  return velmar::runner_text::kUsage + velmar::ExitStatusHelpText();
+}
+
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "vlmpack: %s\n%s", message.c_str(), velmar::runner_text::kUsage);
-  return 2;
+  std::fprintf(stderr, "vlmpack: %s\n%s", message.c_str(), UsageText().c_str());
+  return velmar::ExitStatusOf(velmar::RunOutcome::kUsage);
 }
 
 }  // namespace
@@ -30,10 +36,11 @@ int main(int argc, char** argv) {
   bool headless = false;
   bool createHome = false;
   std::string home;
+  velmar::HeadlessOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::fputs(velmar::runner_text::kUsage, stdout);
+      std::fputs(UsageText().c_str(), stdout);
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (arg == "--version") {
@@ -49,11 +56,30 @@ int main(int argc, char** argv) {
       home = arg.substr(7);
     } else if (arg == "--create-home") {
       createHome = true;
+    } else if (arg == "--jsonl") {
+      options.jsonLines = true;
+    } else if (arg == "--time-limit" || arg.rfind("--time-limit=", 0) == 0) {
+      std::string text;
+      if (arg == "--time-limit") {
+        if (i + 1 >= argc) return UsageError("--time-limit needs a number of seconds");
+        text = argv[++i];
+      } else {
+        text = arg.substr(13);
+      }
+      options.timeLimit = velmar::ParseTimeLimit(text);
+      if (!options.timeLimit) return UsageError("--time-limit takes seconds above 0, not: " + text);
     } else {
       return UsageError("unknown argument: " + arg);
     }
   }
-  if (!velmar::HomeOptionAccepted("vlmpack", home, createHome)) return 2;
+  if (!velmar::HomeOptionAccepted("vlmpack", home, createHome)) {
+    return velmar::ExitStatusOf(velmar::RunOutcome::kUsage);
+  }
+  // The desktop runner is watched by a person, not a supervisor.
+  if (!headless && (options.jsonLines || options.timeLimit)) {
+    return UsageError(std::string(options.jsonLines ? "--jsonl" : "--time-limit") +
+                      " needs --headless");
+  }
   const std::filesystem::path homeFolder = velmar::ResolveRunnerHome(home);
   if (!headless) {
 #ifdef VLMPACK_DESKTOP
@@ -64,5 +90,5 @@ int main(int argc, char** argv) {
     std::fputs("vlmpack: this build has no desktop mode; running headless\n", stderr);
 #endif
   }
-  return velmar::RunHeadless(homeFolder, stdout, STDIN_FILENO, true);
+  return velmar::RunHeadless(homeFolder, stdout, STDIN_FILENO, true, options);
 }

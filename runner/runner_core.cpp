@@ -6,6 +6,7 @@
 #include <exception>
 #include <system_error>
 
+#include "engine/run_outcome.h"
 #include "runner/runner_texts.h"
 #include "values/text_file_ops.h"
 
@@ -32,6 +33,7 @@ void RunnerCore::start() {
 
   started_ = 0;
   ended_ = 0;
+  unreadable_ = 0;
   const std::filesystem::path bootPath = env.home / kBootFileName;
   const BootFile boot = ReadBootFile(bootPath, *env.codePage);
   if (!boot.opened) {
@@ -62,7 +64,7 @@ void RunnerCore::start() {
   if (started_ == 0) {
     if (!boot.entries.empty()) shell_.note("no script of the boot file could be started");
     shell_.showMessage(runner_text::kBootFileMessage);
-    quitProcedure(1);
+    quitProcedure(ExitStatusOf(RunOutcome::kUnreadable));
   }
 }
 
@@ -75,6 +77,7 @@ void RunnerCore::StartBootScript(const BootEntry& entry) {
   if (normalized.find('\0') != std::string::npos ||
       !std::filesystem::is_regular_file(normalized, ec)) {
     shell_.note("cannot read the script " + path + "; it ends at once");
+    unreadable_ += 1;
   }
   ScriptInstance* instance = nullptr;
   try {

@@ -72,7 +72,7 @@ class RunnerCore {
   // key, prepares the tray icon, reads the boot file and starts its
   // scripts. A boot file that cannot be opened, has no usable line, or of
   // whose lines none could be started shows the boot-file message and quits
-  // with status 1.
+  // with the status of an unreadable script.
   void start();
 
   // The host calls these. handleRunnerRequest answers REQ_SHOWTRAY and
@@ -99,6 +99,9 @@ class RunnerCore {
   int startedCount() const { return started_; }
   int endedCount() const { return ended_; }
   bool hotKeyRegistered() const { return hotKeyRegistered_; }
+  // Boot-file scripts whose file could not be read (they still start and
+  // end at once); on the runner's thread.
+  int unreadableCount() const { return unreadable_; }
 
  private:
   void StartBootScript(const BootEntry& entry);
@@ -114,6 +117,7 @@ class RunnerCore {
   // Both only on the runner's thread.
   int started_ = 0;
   int ended_ = 0;
+  int unreadable_ = 0;
   bool quit_ = false;
 };
 

@@ -71,8 +71,10 @@ inline constexpr char kPackNoTar[] = "cannot run tar to make %1";
 inline constexpr char kPackTarFailed[] = "tar could not make %1";
 
 // The help of the command line (--help, and after a usage error).
+// Followed by the exit status table (ExitStatusHelpText).
 inline constexpr char kUsage[] =
     "usage: vlmpack [--headless] [--home DIR [--create-home]]\n"
+    "               [--jsonl] [--time-limit SECONDS]\n"
     "       vlmpack --help | --version\n"
     "\n"
     "Starts every script named in Velmar.boot of the home folder and ends when\n"
@@ -83,8 +85,10 @@ inline constexpr char kUsage[] =
     "               Velmar.boot, else VELMAR_HOME, ... as for velmar); it must\n"
     "               exist\n"
     "  --create-home  make the --home folder when it does not exist\n"
-    "exit status: 0 after the scripts have ended, 1 when the boot file cannot\n"
-    "be used, 2 for a usage error, 130/143 when SIGINT/SIGTERM stopped the\n"
-    "scripts.\n";
+    "  --jsonl      with --headless: every line as one JSON object (UTF-8),\n"
+    "               diagnostics and script errors included\n"
+    "  --time-limit SECONDS  stop the scripts as SIGTERM does when the time\n"
+    "               is up\n"
+    "exit status (the worst of all scripts decides):\n";
 
 }  // namespace velmar::runner_text

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/keyword_table.h"
+#include "engine/run_outcome.h"
 #include "support/script_fixture.h"
 #include "support/test_support.h"
 #include "values/builtins.h"
@@ -187,6 +188,25 @@ TEST(Manual, BuiltinNamesAreTheFunctionsCallBuiltinKnows) {
   f.ResetContext();
   EXPECT_EQ(f.Expand("[@nosuchfunction]"), "");
   EXPECT_EQ(f.AlertCount(), 0u);
+}
+
+// The exit statuses are one table in the code; the manual's table (which
+// `velmar help run` prints) and vlmpack's help must say the same.
+TEST(Manual, ExitStatusTableIsTheProgramsOwn) {
+  std::set<std::pair<int, std::string>> documented;
+  const std::regex row(R"(^\| `([0-9]+)` \| (.+) \|$)");
+  std::ifstream in(kSourceDir / "docs" / "11-programs.md");
+  for (std::string line; std::getline(in, line);) {
+    std::smatch m;
+    if (std::regex_match(line, m, row)) documented.emplace(std::stoi(m[1]), m[2]);
+  }
+  std::set<std::pair<int, std::string>> coded;
+  for (const ExitStatusRow& r : kExitStatusTable) coded.emplace(r.status, r.meaning);
+  EXPECT_EQ(documented, coded);
+  const auto help = RunVelmar({"help", "run"});
+  for (const ExitStatusRow& r : kExitStatusTable) {
+    EXPECT_NE(help.out.find(r.meaning), std::string::npos) << r.meaning << "\n" << help.out;
+  }
 }
 
 TEST(Help, PrintsTheSectionOfEveryStatement) {

@@ -104,14 +104,25 @@ TEST(Cli, UsageErrorsAndUnreadableScriptsExitWithTwo) {
       {"run", "--home", h, "--codepage", "1252", "x.vlm"},
       {"run", "--home", h, "--bogus", "x.vlm"},
       {"run", "--home", h, "a.vlm", "b.vlm"},
-      {"run", "--home", h, (home.path() / "missing.vlm").string()},
-      {"run", "--home", h, h},  // a folder is no script
+      {"run", "--home", h, "--time-limit", "0", "x.vlm"},
+      {"run", "--home", h, "--time-limit=-5", "x.vlm"},
+      {"run", "--home", h, "--time-limit", "soon", "x.vlm"},
+      {"run", "--home", h, "--time-limit", "nan", "x.vlm"},
+      {"run", "--home", h, "x.vlm", "--time-limit"},
   };
   for (const auto& args : calls) {
     const auto result = RunVelmar(args);
     EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(args);
     EXPECT_FALSE(result.err.empty()) << ::testing::PrintToString(args);
     EXPECT_TRUE(result.out.empty()) << ::testing::PrintToString(args);
+  }
+  // A script that cannot be read is no usage error: the command line was
+  // right, the file was not.
+  for (const std::string& unreadable : {(home.path() / "missing.vlm").string(), h}) {
+    const auto result = RunVelmar({"run", "--home", h, "--jsonl", unreadable});
+    EXPECT_EQ(result.exitCode, 3) << unreadable;
+    EXPECT_NE(result.err.find("cannot read script"), std::string::npos) << result.err;
+    EXPECT_TRUE(result.out.empty()) << result.out;
   }
   const auto help = RunVelmar({"--help"});
   EXPECT_EQ(help.exitCode, 0);

@@ -120,4 +120,28 @@ fi
 out=$(env -u VELMAR_HOME XDG_DATA_HOME="$xdg" "$root/usr/bin/velmar" run hello) ||
   fail "velmar run hello did not find the installed example"
 echo "$out" | grep -q '^right: the sum of 1, 2 and 3 is 6$' || fail "the example hello printed: $out"
+# The templates for servers, and the container's install steps run into a
+# throwaway root: its user, its home folder and its entry point.
+for f in ./usr/share/velmar/systemd/velmar@.service ./usr/share/velmar/systemd/velmar@.timer \
+         ./usr/share/velmar/kubernetes/velmar-job.yaml ./usr/share/velmar/kubernetes/velmar-cronjob.yaml \
+         ./usr/share/velmar/kubernetes/velmar-config.yaml ./usr/share/velmar/container/Containerfile \
+         ./usr/share/velmar/container/install.sh; do
+  grep -q " $f\$" "$work/contents" || fail "the package lacks $f"
+done
+croot="$work/container"
+steps="$root/usr/share/velmar/container"
+grep -q '^RUN sh /tmp/velmar/install.sh ' "$steps/Containerfile" || fail "the Containerfile does not run install.sh"
+VELMAR_ROOT="$croot" sh "$steps/install.sh" "$deb" || fail "the container's install steps failed"
+grep -q '^velmar:x:10001:10001:' "$croot/etc/passwd" || fail "the container has no user velmar"
+[ "$(stat -c %a "$croot/var/lib/velmar")" = 700 ] || fail "the container's home folder is not private"
+grep -q '^USER 10001:10001$' "$steps/Containerfile" || fail "the container does not run as its user"
+entry=$(sed -n 's/^ENTRYPOINT \[\(.*\)\]$/\1/p' "$steps/Containerfile" | tr -d '",')
+[ "$entry" = "/usr/bin/velmar run --jsonl --home /var/lib/velmar" ] || fail "unexpected entry point: $entry"
+printf 'show in the container\n' >"$croot/var/lib/velmar/Script/main.vlm"
+# The entry point with the default argument, its paths inside the root.
+out=$("$croot/usr/bin/velmar" run --jsonl --home "$croot/var/lib/velmar" main) ||
+  fail "the container's entry point failed"
+echo "$out" | head -n 1 | grep -q '^{"script":1,"name":"main",.*"kind":"show","text":"in the container"}$' ||
+  fail "the container's entry point printed: $out"
+
 echo "package test: $(basename "$deb") passed"

@@ -198,12 +198,12 @@ TEST(RunnerCore, ShowTrayAddsOnceThenRefreshesAndHideTrayNeedsAnIcon) {
                                                             "delete", "add My tool", "delete"}));
 }
 
-TEST(RunnerCore, BootFailureShowsTheMessageAndQuitsWithOne) {
+TEST(RunnerCore, BootFailureShowsTheMessageAndQuitsAsUnreadable) {
   TempDir home;
   home.Write("Velmar.boot", "only^two\n");
   RunnerFixture runner(home);
   runner.Start();
-  EXPECT_EQ(runner.WaitForQuit(), 1);
+  EXPECT_EQ(runner.WaitForQuit(), 3);
   const std::vector<std::string> calls = runner.shell.Calls();
   EXPECT_NE(std::find(calls.begin(), calls.end(), std::string("message ") + runner_text::kBootFileMessage),
             calls.end());
@@ -218,7 +218,7 @@ TEST(RunnerCore, AWorkerThatCannotBeCreatedIsNotCounted) {
     RunnerFixture runner(home);
     WorkerThread::FailNextStartForTesting();
     runner.Start();
-    EXPECT_EQ(runner.WaitForQuit(), 1);
+    EXPECT_EQ(runner.WaitForQuit(), 3);
     EXPECT_EQ(runner.host().instanceCount(), 0u);
     EXPECT_EQ(runner.host().lastId(), 0);
     const std::vector<std::string> calls = runner.shell.Calls();

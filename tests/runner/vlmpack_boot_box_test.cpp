@@ -66,7 +66,7 @@ void WatchForTheBox() {
 }
 
 constexpr char kExpected[] =
-    "status=1 boxes=1 box=提示窗口\\|启动文件\\(Velmar\\.boot\\)无法打开或者格式无效!\n";
+    "status=3 boxes=1 box=提示窗口\\|启动文件\\(Velmar\\.boot\\)无法打开或者格式无效!\n";
 
 TEST(VlmpackDesktopDeathTest, BootFileWithoutUsableLinesShowsTheBoxThenEnds) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");

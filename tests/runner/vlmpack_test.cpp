@@ -69,7 +69,7 @@ TEST(Vlmpack, LinesNeedThreeFieldsAndEmptyFieldsCount) {
   home.Write("Script/main.vlm", "show param=[#param].\n");
   home.Write("Velmar.boot", "a^main.vlm\na^main.vlm^\n\n^^\n");
   const ProcessResult r = RunHeadless(home);
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.exitCode, 3) << r.err;  // the folder is no script
   // `^^` starts the folder Script/ itself, which ends at once; only the
   // second line runs main.vlm.
   EXPECT_EQ(r.out.find("show: param=.\n"), r.out.rfind("show: param=.\n")) << r.out;
@@ -77,24 +77,24 @@ TEST(Vlmpack, LinesNeedThreeFieldsAndEmptyFieldsCount) {
   EXPECT_TRUE(Contains(r.err, "cannot read the script")) << r.err;
 }
 
-TEST(Vlmpack, BootFileWithoutUsableLinesShowsTheMessageAndExitsWithOne) {
+TEST(Vlmpack, BootFileWithoutUsableLinesShowsTheMessageAndExitsAsUnreadable) {
   TempDir home;
   home.Write("Script/main.vlm", "show never\n");
   for (const std::string boot : {"main.vlm\nname main.vlm param\n", "a^main.vlm\n", ""}) {
     home.Write("Velmar.boot", boot);
     const ProcessResult r = RunHeadless(home);
-    EXPECT_EQ(r.exitCode, 1) << boot;
+    EXPECT_EQ(r.exitCode, 3) << boot;
     EXPECT_EQ(r.out, kBootMessageLine) << boot;
   }
   std::filesystem::remove(home.path() / "Velmar.boot");
   const ProcessResult missing = RunHeadless(home);
-  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.exitCode, 3);
   EXPECT_EQ(missing.out, kBootMessageLine);
   EXPECT_TRUE(Contains(missing.err, "cannot open the boot file")) << missing.err;
   // A folder in place of the boot file is no boot file either.
   std::filesystem::create_directory(home.path() / "Velmar.boot");
   const ProcessResult folder = RunHeadless(home);
-  EXPECT_EQ(folder.exitCode, 1);
+  EXPECT_EQ(folder.exitCode, 3);
   EXPECT_EQ(folder.out, kBootMessageLine);
 }
 
@@ -104,7 +104,8 @@ TEST(Vlmpack, UnreadableScriptsEndAtOnceAndCountAsEnded) {
   std::filesystem::create_directories(home.path() / "Script" / "folder");
   home.Write("Velmar.boot", "a^missing.vlm^\nb^folder^\nc^ok.vlm^\n");
   const ProcessResult r = RunHeadless(home);
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  // The others ran to their end, but the run did not do all it was asked.
+  EXPECT_EQ(r.exitCode, 3) << r.err;
   EXPECT_TRUE(Contains(r.out, "show: ok\n")) << r.out;
   // Each of the three reports its end.
   EXPECT_EQ(CountOf(r.out, "state: exit\n"), 3u) << r.out;
@@ -118,7 +119,7 @@ TEST(Vlmpack, MissingScriptFolderIsNamed) {
   TempDir home;
   home.Write("Velmar.boot", "a^main.vlm^\n");
   const ProcessResult r = RunHeadless(home);
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 3);
   EXPECT_EQ(r.out, "state: exit\n");
   EXPECT_TRUE(Contains(r.err, "there is no Script folder in " + home.path().string())) << r.err;
 }
@@ -136,7 +137,7 @@ TEST(Vlmpack, HugeAndBinaryBootFilesAreHandled) {
     ::close(fd);
   }
   const ProcessResult huge = RunHeadless(home, {}, 120);
-  EXPECT_EQ(huge.exitCode, 1) << huge.err;
+  EXPECT_EQ(huge.exitCode, 3) << huge.err;
   EXPECT_EQ(huge.out, kBootMessageLine);
   EXPECT_TRUE(Contains(huge.err, "longer than")) << huge.err;
 
@@ -144,7 +145,7 @@ TEST(Vlmpack, HugeAndBinaryBootFilesAreHandled) {
   // names no file; the good line still runs, with its binary parameter.
   home.Write("Velmar.boot", std::string("\x01\xff^ma\0in.vlm^x\n\xfe^main.vlm^\x02\x80\n", 29));
   const ProcessResult binary = RunHeadless(home);
-  EXPECT_EQ(binary.exitCode, 0) << binary.err;
+  EXPECT_EQ(binary.exitCode, 3) << binary.err;
   EXPECT_TRUE(Contains(binary.out, std::string("show: ran \x02\x80\n"))) << binary.out;
   EXPECT_TRUE(Contains(binary.err, "cannot read the script")) << binary.err;
 }
