@@ -375,3 +375,30 @@ TEST(LanguageServerTest, HoverDefinitionReferencesAndOutlineFollowIncludes) {
 
 }  // namespace
 }  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// The command itself on bad input: a message that is no JSON, one of 100 MB
+// and an input that closes in the middle of a message each get their answer
+// or end the server, which never crashes and keeps serving in between.
+TEST(LspCommandTest, BadInputGetsProtocolErrorsAndClosedInputEndsTheServer) {
+  const std::string initialize = R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{}})";
+  std::string input = Frame("{not json") + "Content-Length: 104857600\r\n\r\n";
+  input.append(100u << 20, ' ');
+  input += Frame(initialize) + "Content-Length: 50\r\n\r\n{\"jsonrpc\"";
+  const testing::ProcessResult run = testing::RunVelmar({"lsp"}, input, 120);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1) << run.err;  // the client left without shutdown
+  EXPECT_NE(run.out.find("-32700"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("message of 104857600 bytes dropped"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\"capabilities\""), std::string::npos) << run.out;
+  EXPECT_LT(run.out.size(), 4096u);
+
+  const testing::ProcessResult usage = testing::RunVelmar({"lsp", "--codepage", "1252"});
+  EXPECT_EQ(usage.exitCode, 2);
+  EXPECT_NE(usage.err.find("unknown code page"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmar
