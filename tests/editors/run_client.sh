@@ -33,6 +33,20 @@ case "$kind" in
     [ "$kind" = debug-node ] && script=debug_client.mjs
     timeout 300 node "$here/$script" "$velmar" "$work"
     ;;
+  vsix)
+    # The extension as VS Code installs it: manifest, client, grammar and the
+    # language client library it loads.
+    [ -f "$velmar" ] || missing "velmar.vsix (scripts/install-npm.sh, then build)"
+    listing=$(unzip -l "$velmar")
+    for f in extension/package.json extension/extension.js extension/syntaxes/velmar.tmLanguage.json \
+             extension/language-configuration.json extension/node_modules/vscode-languageclient/package.json; do
+      grep -q " $f\$" <<<"$listing" || { echo "velmar.vsix lacks $f" >&2; exit 1; }
+    done
+    manifest=$(unzip -p "$velmar" extension/package.json)
+    grep -q '"type": "velmar"' <<<"$manifest" || { echo "no velmar debugger in the manifest" >&2; exit 1; }
+    unzip -p "$velmar" extension/syntaxes/velmar.tmLanguage.json | grep -q '"scopeName": "source.velmar"' ||
+      { echo "the grammar is not the generated one" >&2; exit 1; }
+    ;;
   *)
     echo "run_client.sh: unknown client $kind" >&2
     exit 2
