@@ -402,3 +402,34 @@ TEST(LspCommandTest, BadInputGetsProtocolErrorsAndClosedInputEndsTheServer) {
 
 }  // namespace
 }  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// The debug adapter on bad input and on requests that need a script: every
+// one gets a failed response with a reason, and the closed input ends it.
+TEST(DebugCommandTest, BadInputAndEarlyRequestsFailCleanly) {
+  auto request = [](int seq, const std::string& command, const std::string& args = "{}") {
+    return Frame("{\"seq\":" + std::to_string(seq) + ",\"type\":\"request\",\"command\":\"" + command +
+                 "\",\"arguments\":" + args + "}");
+  };
+  std::string input = Frame("{oops") + Frame("{\"type\":\"event\"}") + "Content-Length: 104857600\r\n\r\n";
+  input.append(100u << 20, 'x');
+  input += request(1, "initialize") + request(2, "stackTrace") + request(3, "continue") +
+           request(4, "launch", "{\"program\":\"/no/such/script.vlm\"}") + request(5, "launch", "{}") +
+           "Content-Length: 90\r\n\r\n{\"seq\":6";
+  const testing::ProcessResult run = testing::RunVelmar({"debug"}, input, 120);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.out.find("the message is no valid JSON"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("the message is no request"), std::string::npos);
+  EXPECT_NE(run.out.find("message of 104857600 bytes dropped"), std::string::npos);
+  EXPECT_NE(run.out.find("supportsConditionalBreakpoints"), std::string::npos);
+  EXPECT_NE(run.out.find("no script: launch one first"), std::string::npos);
+  EXPECT_NE(run.out.find("the script is not paused"), std::string::npos);
+  EXPECT_NE(run.out.find("cannot read script: /no/such/script.vlm"), std::string::npos);
+  EXPECT_NE(run.out.find("launch needs \\\"program\\\""), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace velmar
