@@ -224,6 +224,7 @@ class Debugger : public RunObserver {
   // The run's own errors and diagnostics go to the debug console through
   // the environment's callbacks; those of an evaluation are its answer.
   void ScriptError(std::string_view, std::string_view) override {}
+  bool WantsStatementOutcomes() const override { return false; }
 
  private:
   enum class Mode { kRun, kPause, kEntry, kStepIn, kStepOver, kStepOut };

@@ -105,6 +105,10 @@ class RunObserver {
                                const VariableTable& /*variables*/) {}
   virtual void AfterStatement(const RunStatement& /*statement*/,
                               const StatementOutcome& /*outcome*/) {}
+  // False: AfterStatement is not wanted, and the run does not time each
+  // statement or keep its expanded text for it (what a debugger that only
+  // stops the script saves on every statement).
+  virtual bool WantsStatementOutcomes() const { return true; }
 
   // A script error ends the run: `what` the statement in short (script's
   // code page), `reason` in English.
