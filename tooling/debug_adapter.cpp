@@ -136,7 +136,11 @@ struct Breakpoint {
 class Debugger : public RunObserver {
  public:
   explicit Debugger(FrameWriter& writer) : writer_(writer) {}
-  ~Debugger() override { Shutdown(); }
+  ~Debugger() override {
+    Shutdown();
+    host_.reset();
+    platform::CloseDescriptor(nullInput_);
+  }
 
   // --- The editor's side (the adapter's main thread).
   bool Handle(const json& request) {
@@ -434,17 +438,29 @@ class Debugger : public RunObserver {
   // log points print instead of stopping.
   bool CheckBreakpoints(ScriptContext& ctx, uint32_t index, std::vector<int>& hitIds) {
     const ScriptCommand& c = ctx.program->commands[index];
-    std::vector<Breakpoint*> here;
+    // Copies: the editor may replace the breakpoints while a condition is
+    // evaluated here.
+    std::vector<Breakpoint> here;
     {
       std::lock_guard<std::mutex> hold(lock_);
       auto it = breakpoints_.find(c.file);
       if (it == breakpoints_.end()) return false;
-      for (Breakpoint& bp : it->second) {
-        if (bp.line == c.line) here.push_back(&bp);
+      for (const Breakpoint& bp : it->second) {
+        if (bp.line == c.line) here.push_back(bp);
       }
     }
+    auto count = [&](Breakpoint& copy) {
+      std::lock_guard<std::mutex> hold(lock_);
+      auto it = breakpoints_.find(c.file);
+      if (it == breakpoints_.end()) return ++copy.hits;
+      for (Breakpoint& bp : it->second) {
+        if (bp.id == copy.id) return ++bp.hits;
+      }
+      return ++copy.hits;
+    };
     bool stop = false;
-    for (Breakpoint* bp : here) {
+    for (Breakpoint& held : here) {
+      Breakpoint* bp = &held;
       if (!bp->condition.empty()) {
         std::string value, error;
         if (!EvaluateInScript(ctx, bp->condition, value, error)) {
@@ -455,8 +471,7 @@ class Debugger : public RunObserver {
         }
         if (!IsTrueCondition(value)) continue;
       }
-      bp->hits += 1;
-      if (!HitConditionMet(bp->hitCondition, bp->hits)) continue;
+      if (!HitConditionMet(bp->hitCondition, count(held))) continue;
       if (!bp->logMessage.empty()) {
         std::string value, error;
         std::string message = env_->codePage->id() == CodePage::kUtf8 ? bp->logMessage : env_->codePage->FromUtf8(bp->logMessage);
@@ -514,7 +529,9 @@ class Debugger : public RunObserver {
   void Command(Mode mode) {
     std::lock_guard<std::mutex> hold(lock_);
     if (mode == Mode::kPause && paused_) return;
-    stepFrames_ = frames_.size();
+    // The script waits in its pause when a step is asked for, so its frames
+    // hold still; a pause of a running script needs none.
+    if (mode != Mode::kPause) stepFrames_ = frames_.size();
     mode_ = mode;
     paused_ = false;
     cv_.notify_all();
@@ -549,9 +566,11 @@ class Debugger : public RunObserver {
       cv_.notify_all();
     });
     cv_.notify_all();
-    cv_.wait(hold, [&] { return done || terminate_ || ended_; });
+    // The job is queued only while the script waits in its pause, and the
+    // pause runs every queued job before it ends, even for a stop: the job
+    // always runs, and its references to this frame stay valid until then.
+    cv_.wait(hold, [&] { return done; });
     hold.unlock();
-    if (!done) return Fail(request, "the script ended");
     if (error) return Fail(request, *error);
     return Respond(request, std::move(body));
   }

@@ -136,7 +136,8 @@ await withClient(async (dc) => {
   const stopped = dc.waitForEvent('stopped');
   await dc.pauseRequest({ threadId: 1 });
   assert.equal((await stopped).body.reason, 'pause');
-  assert.ok(Number((await dc.evaluateRequest({ expression: 'x' })).body.result) > 0);
+  // Paused wherever the loop was: x is a count, perhaps still 0.
+  assert.match((await dc.evaluateRequest({ expression: 'x' })).body.result, /^\d+$/);
   const ended = dc.waitForEvent('terminated');
   await dc.disconnectRequest({});
   await ended;
