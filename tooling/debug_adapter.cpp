@@ -220,9 +220,10 @@ class Debugger : public RunObserver {
         reason = "breakpoint";
       }
     }
+    if (stopHere) Pause(ctx, stop, index, reason, hitIds);
+    // Paused on a `call`, the script is still in the caller: the frame
+    // begins once the statement runs.
     if (command.id == stmt::kCall) frames_.push_back({index, depth});
-    if (!stopHere) return;
-    Pause(ctx, stop, index, reason, hitIds);
   }
 
   // The run's own errors and diagnostics go to the debug console through

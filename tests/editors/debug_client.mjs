@@ -143,6 +143,29 @@ await withClient(async (dc) => {
   await ended;
 });
 
+// Stopped on entry, then into a `call` and back out of it by steps.
+const calls = path.join(home, 'Script', 'calls.vlm');
+writeFileSync(calls, '<main>\ncall <sub>\nexit\n<sub>\nshow in sub\nreturn\n');
+await withClient(async (dc) => {
+  await dc.initializeRequest();
+  await Promise.all([dc.waitForEvent('initialized'), dc.launch({ program: calls, home, stopOnEntry: true })]);
+  let stopped = dc.waitForEvent('stopped');
+  await dc.configurationDoneRequest();
+  assert.equal((await stopped).body.reason, 'entry');
+  const where = async () => (await dc.stackTraceRequest({ threadId: 1 })).body.stackFrames.map((f) => `${f.name}:${f.line}`);
+  assert.deepEqual(await where(), ['<main>:2']);
+  for (const [step, expected] of [['stepIn', ['<sub>:5', '<main>:2']], ['next', ['<sub>:6', '<main>:2']],
+                                  ['next', ['<main>:3']]]) {
+    stopped = dc.waitForEvent('stopped');
+    await dc.customRequest(step, { threadId: 1 });
+    assert.equal((await stopped).body.reason, 'step');
+    assert.deepEqual(await where(), expected, step);
+  }
+  const ended = dc.waitForEvent('terminated');
+  await dc.continueRequest({ threadId: 1 });
+  await ended;
+});
+
 server.close();
 console.log('debug client: all checks passed');
 process.exit(0);
