@@ -331,6 +331,29 @@ int PrintVersion(const char* program) {
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+std::string ManualSection(std::string_view anchor) {
+  static const std::vector<Section> sections = ReadSections();
+  for (const Section& section : sections) {
+    if (section.anchor != anchor) continue;
+    // Headings without their anchors: an editor shows the Markdown as it is.
+    std::string out;
+    std::string_view text = section.text;
+    while (!text.empty()) {
+      const std::size_t eol = text.find('\n');
+      std::string_view line = text.substr(0, eol);
+      text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
+      const std::size_t mark = line.rfind(" {#");
+      if (!line.empty() && line.front() == '#' && mark != std::string_view::npos && line.back() == '}') {
+        line = line.substr(0, mark);
+      }
+      out.append(line);
+      out += '\n';
+    }
+    return DropLinkTargets(out);
+  }
+  return {};
+}
+
 int PrintCommandHelp(std::string_view command) {
   const std::string anchor = "cmd-" + std::string(command);
   for (const Section& section : ReadSections()) {

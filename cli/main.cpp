@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "cli/check_command.h"
+#include "cli/debug_command.h"
 #include "cli/help_command.h"
+#include "cli/lsp_command.h"
 #include "cli/pack_command.h"
 #include "cli/regex_command.h"
 #include "cli/run_command.h"
@@ -22,6 +24,8 @@ constexpr const char* kUsage =
     "                   [--homepage URL] [--hotkey KEY] [--boot FILE]\n"
     "                   [--deb [--deb-name NAME] [--deb-version V] [--maintainer 'N <A>']]\n"
     "       velmar help [TOPIC]\n"
+    "       velmar lsp [--home DIR] [--codepage 65001|936]\n"
+    "       velmar debug\n"
     "       velmar --help | --version\n"
     "\n"
     "run     runs a .vlm script; every request the script makes is printed as one\n"
@@ -50,6 +54,9 @@ constexpr const char* kUsage =
     "pack    makes a packed application: a folder with the vlmpack program, the\n"
     "        scripts under Script/, Velmar.boot, Config.ini, a start launcher and a\n"
     "        .desktop file; --deb also makes a Debian package of it.\n"
+    "lsp     the language server an editor starts (on standard input and output).\n"
+    "debug   the step debugger an editor starts (Debug Adapter Protocol on standard\n"
+    "        input and output).\n"
     "\n"
     "velmar COMMAND --help and velmar help COMMAND show a command's page.\n";
 
@@ -75,6 +82,8 @@ int main(int argc, char** argv) {
   if (command == "regex") return velmar::RunRegexCommand(rest);
   if (command == "pack") return velmar::RunPackCommand(rest);
   if (command == "help") return velmar::RunHelpCommand(rest);
+  if (command == "lsp") return velmar::RunLspCommand(rest);
+  if (command == "debug") return velmar::RunDebugCommand(rest);
   std::fprintf(stderr, "velmar: unknown command: %s\n", command.c_str());
   std::fputs(kUsage, stderr);
   return 2;

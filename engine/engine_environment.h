@@ -17,6 +17,7 @@
 #include "platform/stop_signal.h"
 #include "values/code_page.h"
 #include "values/profile.h"
+#include "values/run_observer.h"
 
 namespace velmar {
 
@@ -64,6 +65,10 @@ struct EngineEnvironment {
   // Where every script error goes as well as to the alert, with its
   // position; called on the worker's thread before the alert is sent.
   std::function<void(int32_t scriptId, const ScriptErrorReport& report)> scriptError;
+  // Watches every script of this environment that its host does not give
+  // an observer of its own (ScriptContext::observer); null: nobody does.
+  // Not owned; it must outlive the scripts.
+  RunObserver* observer = nullptr;
 
   // Evaluates like the `js` statement under the JScript lock: true with the
   // result text, false with the engine's error text in `error`. With `stop`,

@@ -50,18 +50,18 @@ thread_local CurrentStatement tCurrentStatement;
 thread_local uint64_t tExpansionCount = 0;
 
 // Runs a statement of the keyword table's handlers with the text its
-// argument mode asks for; `compiled` is its prepared form, if any.
-void Dispatch(ScriptContext& ctx, const ScriptCommand& command, CompiledStatement* compiled) {
+// argument mode asks for; `compiled` is its prepared form, if any. `seen`,
+// when given, gets the expanded text (for the run's observer).
+void Dispatch(ScriptContext& ctx, const ScriptCommand& command, CompiledStatement* compiled,
+              std::string* seen) {
   const KeywordRow& row = KeywordRowOf(command.id);
   if (!row.handler) return;  // no keyword: the loader keeps none of those
   switch (row.mode) {
     case ArgumentMode::kExpanded: {
       std::string text;
-      if (compiled && compiled->ExpandText(ctx, text)) {
-        row.handler(ctx, text);
-      } else {
-        row.handler(ctx, Expanded(ctx, command.text));
-      }
+      if (!compiled || !compiled->ExpandText(ctx, text)) text = Expanded(ctx, command.text);
+      if (seen) *seen = text;
+      row.handler(ctx, text);
       break;
     }
     case ArgumentMode::kRaw:
@@ -226,14 +226,64 @@ class Run {
   std::string ControlText(uint32_t i, const std::string& stored) {
     std::string text;
     CompiledStatement* compiled = Compiled(i);
-    if (compiled && compiled->ExpandText(ctx_, text)) return text;
-    text = Expanded(ctx_, stored);
-    if (tCurrentStatement.failed) throw StatementAbandoned{};
+    if (!compiled || !compiled->ExpandText(ctx_, text)) {
+      text = Expanded(ctx_, stored);
+      if (tCurrentStatement.failed) throw StatementAbandoned{};
+    }
+    if (seen_) *seen_ = text;
     return text;
   }
 
   // Executes one statement; false when the run ends at once (`exit`).
   bool Turn() {
+    if (ctx_.observer) return ObservedTurn();
+    return PlainTurn();
+  }
+
+  RunStatement Describe(uint32_t i) const {
+    const ScriptCommand& command = commands_[i];
+    RunStatement statement;
+    statement.index = i;
+    statement.file = ctx_.program->FileOf(command);
+    statement.line = command.line;
+    statement.lastLine = command.lastLine;
+    statement.keyword = KeywordOf(command.id);
+    statement.text = command.text;
+    return statement;
+  }
+
+  // A turn announced to the run's observer before and after. The observer
+  // may hold the script in the announcement (a pause); a stop that ended
+  // the wait keeps the statement from running, and the next turn takes the
+  // stop.
+  [[gnu::noinline]] bool ObservedTurn() {
+    RunObserver& observer = *ctx_.observer;
+    uint32_t i = ctx_.executionStack.back();
+    if (i > last_) i = last_;
+    const RunStatement statement = Describe(i);
+    ctx_.current = &commands_[i];
+    observer.BeforeStatement(statement, ctx_.stop, ctx_.variables);
+    if (ctx_.stop.requested() && ctx_.worker.stopPending()) return true;
+    // An observer that only stops the script (a debugger) spares the run
+    // the clock and the copy of every expanded text.
+    if (!observer.WantsStatementOutcomes()) return PlainTurn();
+    std::string argument;
+    seen_ = &argument;
+    const auto start = std::chrono::steady_clock::now();
+    bool failed = false;
+    const bool goOn = PlainTurn(&failed);
+    seen_ = nullptr;
+    StatementOutcome outcome;
+    outcome.argument = argument;
+    outcome.failed = failed;
+    outcome.elapsedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+    observer.AfterStatement(statement, outcome);
+    return goOn;
+  }
+
+  bool PlainTurn(bool* failedOut = nullptr) {
     ExecutionStack& stack = ctx_.executionStack;
     uint32_t i = stack.back();
     stack.pop_back();
@@ -261,6 +311,7 @@ class Run {
     // A handler that reported an error and then went on may have pushed a
     // continuation after the stack was emptied; the run still ends here.
     if (tCurrentStatement.failed) stack.clear();
+    if (failedOut) *failedOut = tCurrentStatement.failed;
     tCurrentStatement = {};
     return goOn;
   }
@@ -387,7 +438,9 @@ class Run {
         break;
       }
       default:
-        Dispatch(ctx_, command, ArgumentModeOf(command.id) == ArgumentMode::kExpanded ? Compiled(i) : nullptr);
+        Dispatch(ctx_, command,
+                 ArgumentModeOf(command.id) == ArgumentMode::kExpanded ? Compiled(i) : nullptr,
+                 seen_);
         break;
     }
     return true;
@@ -424,6 +477,9 @@ class Run {
   std::vector<uint8_t> runs_;
   std::unordered_map<uint32_t, int> starts_;
   std::unordered_map<uint32_t, int> ends_;
+  // Where the statement now running leaves its expanded text while an
+  // observer watches; null otherwise.
+  std::string* seen_ = nullptr;
 };
 
 }  // namespace
@@ -438,6 +494,7 @@ void reportScriptError(ScriptContext& ctx, const std::string& what, const std::s
   }
   ctx.executionStack.clear();
   ctx.errorReported = true;
+  if (ctx.observer) ctx.observer->ScriptError(what, msg::InEnglish(reasonUtf8));
   if (ctx.env->scriptError) {
     ScriptErrorReport report;
     if (ctx.program && ctx.current && ctx.current->line != 0) {
@@ -482,7 +539,14 @@ void runScript(ScriptContext& ctx) {
     sendHostRequest(ctx, REQ_STATE, "exit");
     return;
   }
+  RunObserver* observer = ctx.observer;
+  if (observer) {
+    const std::vector<std::string>& files = ctx.program->files;
+    observer->RunStarted(ctx.id, files.empty() ? std::string_view() : files.front());
+  }
+  ctx.http.SetObserver(observer);
   Run(ctx).Execute();
+  if (observer) observer->RunEnded(ctx.id);
 }
 
 }  // namespace velmar

@@ -25,6 +25,7 @@ std::string ScriptContext::Position() const {
 }
 
 void ScriptContext::Diagnose(std::string_view text) const {
+  if (observer) observer->Diagnostic(text);
   if (!env->diagnostic) return;
   const std::string at = Position();
   if (at.empty()) {

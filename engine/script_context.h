@@ -61,6 +61,9 @@ struct ScriptContext {
 
   const EngineEnvironment* env;
   ScriptHost* host = nullptr;
+  // Who watches this run (see values/run_observer.h); the environment's,
+  // unless the host sets another before the run starts. Null: nobody.
+  RunObserver* observer = env->observer;
   StopSignal stop;
   // Statements executed more than once are prepared for a faster turn that
   // gives the same results; false keeps every turn on the textual expansion

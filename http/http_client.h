@@ -18,6 +18,7 @@
 #include "http/request_writer.h"
 #include "http/url.h"
 #include "values/failure_texts.h"
+#include "values/run_observer.h"
 #include "values/text_limits.h"
 
 namespace velmar {
@@ -156,6 +157,10 @@ class HttpClient {
   // Whether the last secure connection resumed an earlier TLS session.
   bool tlsResumed() const { return tlsResumed_; }
 
+  // Who is told of every exchange (see values/run_observer.h); null: nobody.
+  void SetObserver(RunObserver* observer) { observer_ = observer; }
+  RunObserver* observer() const { return observer_; }
+
  private:
   bool StopRequested() const;
   // One request and its response, no redirect followed.
@@ -189,6 +194,7 @@ class HttpClient {
   std::string finalUrl_;
   std::vector<std::pair<std::string, std::string>> extraHeaders_;
   int maxRedirects_ = 0;
+  RunObserver* observer_ = nullptr;
   bool decodeBodies_ = false;
   bool keepAlive_ = false;
   bool sendUtf8_ = false;

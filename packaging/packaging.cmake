@@ -93,3 +93,13 @@ endif()
 # The example site is a small Python program.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3")
 include(CPack)
+
+# The VS Code extension (.vsix): the TextMate grammar, the language client of
+# `velmar lsp` and the debug adapter `velmar debug`, packaged with vsce.
+set(VELMAR_VSIX ${CMAKE_BINARY_DIR}/velmar.vsix)
+add_custom_target(velmar_vsix ALL
+  COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_SOURCE_DIR}/packaging/vscode
+    -DGRAMMAR=${VELMAR_SYNTAX_DIR}/velmar.tmLanguage.json -DSTAGE=${CMAKE_BINARY_DIR}/vscode-extension
+    -DOUTPUT=${VELMAR_VSIX} -P ${CMAKE_SOURCE_DIR}/packaging/vscode/make_vsix.cmake
+  DEPENDS velmar_syntax
+  COMMENT "Packaging the VS Code extension")

@@ -42,8 +42,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b, std::size_t lim
 
 class Checker {
  public:
-  Checker(const ScriptProgram& program, const EngineEnvironment& env)
-      : p_(program), env_(env), cp_(*env.codePage), last_(program.lastIndex()) {}
+  Checker(const ScriptProgram& program, const EngineEnvironment& env, const SourceTexts* texts)
+      : p_(program), env_(env), cp_(*env.codePage), last_(program.lastIndex()), texts_(texts) {}
 
   std::vector<CheckFinding> Run() {
     CheckIncludes();
@@ -95,7 +95,10 @@ class Checker {
     auto it = sources_.find(file);
     if (it == sources_.end()) {
       Source source;
-      if (file < p_.files.size()) source.text = ReadTextFile(p_.files[file], cp_);
+      if (file < p_.files.size()) {
+        const auto held = texts_ ? texts_->find(p_.files[file]) : SourceTexts::const_iterator();
+        source.text = texts_ && held != texts_->end() ? held->second : ReadTextFile(p_.files[file], cp_);
+      }
       const std::string& t = source.text;
       for (std::size_t pos = 0; pos < t.size();) {
         source.starts.push_back(pos);
@@ -451,6 +454,7 @@ class Checker {
   const EngineEnvironment& env_;
   const CodePage& cp_;
   const uint32_t last_;
+  const SourceTexts* texts_;
   std::vector<Sorted> found_;
   struct Source {
     std::string text;
@@ -461,8 +465,9 @@ class Checker {
 
 }  // namespace
 
-std::vector<CheckFinding> CheckProgram(const ScriptProgram& program, const EngineEnvironment& env) {
-  return Checker(program, env).Run();
+std::vector<CheckFinding> CheckProgram(const ScriptProgram& program, const EngineEnvironment& env,
+                                       const SourceTexts* texts) {
+  return Checker(program, env, texts).Run();
 }
 
 std::vector<CheckFinding> CheckScriptFile(const std::string& path, const EngineEnvironment& env) {

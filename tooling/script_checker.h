@@ -6,6 +6,7 @@
 // call built from variables is left alone.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,14 @@ struct CheckFinding {
   std::string message;
 };
 
+// Texts of files as an editor holds them (by path as in the program's
+// `files`, in the code page, lines ending in CR LF): columns are found in
+// these instead of in the files on disk.
+using SourceTexts = std::map<std::string, std::string, std::less<>>;
+
 // Every finding of a loaded program, sorted by file order, line and column.
-std::vector<CheckFinding> CheckProgram(const ScriptProgram& program, const EngineEnvironment& env);
+std::vector<CheckFinding> CheckProgram(const ScriptProgram& program, const EngineEnvironment& env,
+                                       const SourceTexts* texts = nullptr);
 
 // Loads the script file as a run would and checks it.
 std::vector<CheckFinding> CheckScriptFile(const std::string& path, const EngineEnvironment& env);

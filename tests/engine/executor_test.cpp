@@ -284,5 +284,58 @@ TEST_F(ExecutorTest, AGotoLabelThatFailsInAnEventSectionEndsTheRun) {
   EXPECT_EQ((Log{log.end() - 2, log.end()}), (Log{kBadCell, "state:exit"}));
 }
 
+// Records what the executor announces, as "keyword@line:argument" before and
+// "ok"/"failed" after, and the errors.
+class RecordingObserver : public RunObserver {
+ public:
+  void RunStarted(int32_t, std::string_view script) override {
+    events.push_back("start " + std::string(script));
+  }
+  void RunEnded(int32_t) override { events.push_back("end"); }
+  void BeforeStatement(const RunStatement& s, StopSignal&, const VariableTable&) override {
+    events.push_back(std::string(s.keyword) + "@" + std::to_string(s.line) + " " +
+                     std::string(s.text));
+  }
+  void AfterStatement(const RunStatement&, const StatementOutcome& o) override {
+    events.push_back(std::string(o.failed ? "failed " : "ok ") + std::string(o.argument));
+    EXPECT_GE(o.elapsedNs, 0);
+  }
+  void ScriptError(std::string_view what, std::string_view reason) override {
+    events.push_back("error " + std::string(what) + ": " + std::string(reason));
+  }
+  Log events;
+};
+
+TEST_F(ExecutorTest, AnObserverSeesEveryStatementWithItsPositionAndOutcome) {
+  RecordingObserver observer;
+  Fresh();
+  ScriptContext& c =
+      Load(Lines({"var [#n] 2", "if [#n]", "{", "show n=[#n]", "}", "goto <nowhere>"}));
+  program.files = {"t.vlm"};
+  c.observer = &observer;
+  runScript(c);
+  ASSERT_EQ(host->log().size(), 3u);
+  // The `{` after a true `if` is stepped over; the failing `goto` is
+  // announced, reports its error and ends failed.
+  EXPECT_EQ(observer.events,
+            (Log{"start t.vlm", "var@1 [#n] 2", "ok ", "if@2 [#n]", "ok 2", "show@4 n=[#n]",
+                 "ok n=2", "}@5 ", "ok ", "goto@6 <nowhere>",
+                 "error GOTO <nowhere>: use of an undefined section name", "failed <nowhere>",
+                 "end"}));
+}
+
+TEST_F(ExecutorTest, AnUnobservedRunIsUnchangedByTheSeam) {
+  // The same script with and without an observer gives the same requests.
+  const std::string script =
+      Lines({"var [#i] 0", "while ([#i]<3)", "{", "show [#i]", "var [#i] ([#i]+1)", "}"});
+  const Log plain = Run(script);
+  RecordingObserver observer;
+  env.observer = &observer;
+  const Log observed = Run(script);
+  env.observer = nullptr;
+  EXPECT_EQ(plain, observed);
+  EXPECT_GT(observer.events.size(), 10u);
+}
+
 }  // namespace
 }  // namespace velmar

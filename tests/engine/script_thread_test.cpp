@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "engine/executor.h"
 #include "logging_host.h"
 #include "support/test_support.h"
@@ -244,6 +248,50 @@ TEST_F(ScriptThreadTest, ShuttingDownStopsEveryScript) {
   EXPECT_EQ(host->count("state:stop"), 3u);
   EXPECT_EQ(host->count("state:exit"), 3u);
   for (ScriptInstance* s : {sleeping, prompting, suspended}) EXPECT_FALSE(s->worker.alive());
+}
+
+// Holds the script before the statement on `holdLine` as a debugger's pause
+// does, until the script's stop wakes it through the stop's abort hook.
+class PausingObserver : public RunObserver {
+ public:
+  explicit PausingObserver(uint32_t holdLine) : holdLine_(holdLine) {}
+  void BeforeStatement(const RunStatement& s, StopSignal& stop, const VariableTable&) override {
+    if (s.line != holdLine_) return;
+    // Set before taking our lock: the stop runs the hook under its own.
+    stop.SetAbortHook([this] {
+      std::lock_guard<std::mutex> wake(mutex_);
+      cv_.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex_);
+    holding_ = true;
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return stop.requested(); });
+    holding_ = false;
+    lock.unlock();
+    stop.ClearAbortHook();
+  }
+  bool WaitHolding() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return holding_; });
+  }
+
+ private:
+  uint32_t holdLine_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool holding_ = false;
+};
+
+TEST_F(ScriptThreadTest, AStopReachesAScriptHeldByItsObserver) {
+  PausingObserver observer(2);
+  ScriptInstance* s = Start("held", Lines({"show before", "show held", "show after"}));
+  s->observer = &observer;
+  ASSERT_TRUE(host->run(*s));
+  ASSERT_TRUE(observer.WaitHolding());
+  host->stop(*s);
+  ASSERT_TRUE(Ends(s));
+  // The statement it was held before never ran.
+  EXPECT_EQ(host->log(), (std::vector<std::string>{"show:before", "state:stop", "state:exit"}));
 }
 
 }  // namespace
