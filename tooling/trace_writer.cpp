@@ -544,7 +544,9 @@ void TraceWriter::DatabaseStatement(const DatabaseReport& d) {
   Key("connection");
   Text(d.connection);
   Key("sql");
-  Text(options_.keepSecrets ? std::string(d.sql) : RedactConnectionText(d.sql));
+  // Only an open carries a password; a query's text is left as it was sent.
+  const bool open = d.sql.rfind("open", 0) == 0;
+  Text(options_.keepSecrets || !open ? std::string(d.sql) : RedactConnectionText(d.sql));
   Key("rows");
   Number(d.rows);
   Key("ns");
