@@ -178,5 +178,48 @@ TEST_F(TraceRunTest, BadTracePathsAndBadTraceFilesAreToldNotFatal) {
   EXPECT_EQ(RunVelmar({"trace", "nonsense", cut.string()}).exitCode, 2);
 }
 
+// The viewer used as a person would, in headless Chromium: the page loads a
+// trace of the run above from its own file, finds a request by a text in
+// its body, opens it, filters the failed ones and shows a statement's
+// matches and variables. Screenshots are left in the test's folder.
+TEST_F(TraceRunTest, TheViewerShowsTheRunInABrowser) {
+  ASSERT_EQ(Run().exitCode, 0);
+  const std::string page = (dir.path() / "t.html").string();
+  const auto view = RunVelmar({"trace", "view", trace, "-o", page});
+  ASSERT_EQ(view.exitCode, 0) << view.err;
+  const std::string html = ReadFile(page);
+  EXPECT_EQ(html.find("http://"), html.find("http://127.0.0.1:"))
+      << "the page names an address of its own";
+  EXPECT_EQ(html.find("<script src"), std::string::npos);
+
+  if (!fs::exists("/usr/bin/chromium") ||
+      RunProcess({"/usr/bin/python3", "-c", "import websocket"}).exitCode != 0) {
+    VELMAR_SKIP_WITHOUT("chromium and python3-websocket");
+  }
+  const fs::path shots = fs::path(VELMAR_TEST_BINARY_DIR) / "trace_view_shots";
+  const auto check = RunProcess(
+      {"/usr/bin/python3",
+       (fs::path(VELMAR_SOURCE_DIR) / "tests" / "tooling" / "trace_view_check.py").string(), page,
+       shots.string(), "price: 7"},
+      {}, 180);
+  ASSERT_EQ(check.exitCode, 0) << check.out << check.err;
+  const auto shown = nlohmann::json::parse(check.out);
+  EXPECT_EQ(shown["requests"], 4);
+  EXPECT_EQ(shown["rows"], 13);
+  // The text is in the bodies of the page and of the login answer.
+  EXPECT_EQ(shown["found"], 2) << shown["count"];
+  EXPECT_LT(shown["searchMs"].get<double>(), 1000.0);
+  const std::string details = shown["details"];
+  EXPECT_NE(details.find("GET " + server->url("/page?q=1")), std::string::npos) << details;
+  EXPECT_NE(details.find("Authorization: [redacted]"), std::string::npos) << details;
+  EXPECT_EQ(shown["frameSandbox"], "");  // scripts of the page stay off
+  EXPECT_EQ(shown["failedOnly"],
+            nlohmann::json::array({"#4 failed GET http://127.0.0.1:1/refused"}));
+  EXPECT_EQ(shown["marks"], nlohmann::json::array({"42", "7"}));
+  EXPECT_NE(shown["vars"].get<std::string>().find("base\t" + server->url("")), std::string::npos)
+      << shown["vars"];
+  EXPECT_EQ(shown["source"], "5  match price [#http_body]");
+}
+
 }  // namespace
 }  // namespace velmar
