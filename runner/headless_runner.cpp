@@ -39,7 +39,7 @@ class HeadlessShell : public RunnerShell {
 }  // namespace
 
 int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd,
-                bool handleSignals) {
+                bool handleSignals, RunObserver* observer) {
   // Blocked before any thread exists so that every worker inherits the
   // mask and only the signal thread ever takes them.
   std::optional<platform::StopSignals> signals;
@@ -48,6 +48,7 @@ int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd,
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
   env.diagnostic = ConsoleDiagnostics(stderr, "vlmpack");
   env.scriptError = ConsoleScriptErrors(stderr, "vlmpack");
+  env.observer = observer;
   TaskLoop loop;
   RunnerConsoleHost host(env, out, inputFd);
   HeadlessShell shell(loop, out, *env.codePage);

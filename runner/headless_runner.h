@@ -7,11 +7,15 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "values/run_observer.h"
+
 namespace velmar {
 
 // Runs the boot file of `home` until the runner quits; returns the exit
 // status (0 after a normal quit, 1 after the boot-file failure). Signals
 // are handled only when `handleSignals` is set (the program, not tests).
-int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd, bool handleSignals);
+// `observer`, when given, watches every script (vlmpack --trace).
+int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd, bool handleSignals,
+                RunObserver* observer = nullptr);
 
 }  // namespace velmar

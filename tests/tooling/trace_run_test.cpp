@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -219,6 +220,39 @@ TEST_F(TraceRunTest, TheViewerShowsTheRunInABrowser) {
   EXPECT_NE(shown["vars"].get<std::string>().find("base\t" + server->url("")), std::string::npos)
       << shown["vars"];
   EXPECT_EQ(shown["source"], "5  match price [#http_body]");
+}
+
+// The packed runner records each script of its boot file in a file of its
+// own, and refuses --trace where it would open windows.
+TEST(VlmpackTrace, EachScriptOfTheBootFileHasItsOwnTrace) {
+  TempDir home;
+  home.Write("Script/a.vlm", "show a\n");
+  home.Write("Script/b.vlm", "show b\nget http://127.0.0.1:1/\n");
+  home.Write("Velmar.boot", "one^a.vlm^\ntwo^b.vlm^\n");
+  const std::string vlmpack = (fs::path(VELMAR_CLI_PATH).parent_path() / "vlmpack").string();
+  const fs::path traces = home.path() / "traces";
+  const auto run = RunProcess(
+      {vlmpack, "--headless", "--home", home.path().string(), "--trace", traces.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  struct stat st;
+  ASSERT_EQ(::stat(traces.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(traces)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names, (std::vector<std::string>{"a-1.trace", "b-2.trace"}));
+  TraceFile b;
+  std::string error;
+  ASSERT_TRUE(ReadTraceFile((traces / "b-2.trace").string(), b, error)) << error;
+  ASSERT_EQ(b.Exchanges().size(), 1u);
+  EXPECT_EQ((*b.Exchanges()[0])["at"], (home.path() / "Script" / "b.vlm").string() + ":2");
+  // Only one script's events in each file.
+  EXPECT_EQ(ReadFile(traces / "a-1.trace").find("b.vlm"), std::string::npos);
+  EXPECT_EQ(
+      RunProcess({vlmpack, "--home", home.path().string(), "--trace", traces.string()}).exitCode,
+      2);
 }
 
 }  // namespace
