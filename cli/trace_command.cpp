@@ -43,7 +43,21 @@ bool Emit(const std::string& out, const std::string& text) {
 
 }  // namespace
 
+int RunTraceCommandUnguarded(const std::vector<std::string>& args);
+
 int RunTraceCommand(const std::vector<std::string>& args) {
+  // The reader checks every field the commands use; should a trace still
+  // hold something they cannot take, the command says so instead of ending
+  // the program.
+  try {
+    return RunTraceCommandUnguarded(args);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velmar trace: the trace holds what cannot be shown: %s\n", e.what());
+    return 1;
+  }
+}
+
+int RunTraceCommandUnguarded(const std::vector<std::string>& args) {
   if (args.empty()) return Usage("no subcommand given");
   if (args[0] == "--help" || args[0] == "-h") return PrintCommandHelp("trace");
   const std::string& sub = args[0];

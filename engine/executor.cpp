@@ -266,16 +266,19 @@ class Run {
     if (ctx_.stop.requested() && ctx_.worker.stopPending()) return true;
     std::string argument;
     seen_ = &argument;
-    const auto start = std::chrono::steady_clock::now();
+    const bool timed = observer.TimesStatement(statement);
+    const auto start =
+        timed ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
     bool failed = false;
     const bool goOn = PlainTurn(&failed);
     seen_ = nullptr;
     StatementOutcome outcome;
     outcome.argument = argument;
     outcome.failed = failed;
-    outcome.elapsedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
+    outcome.elapsedNs = timed ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count()
+                              : -1;
     if (commands_[i].id == stmt::kVar && !failed) ReportVar(observer, commands_[i].text);
     observer.AfterStatement(statement, outcome);
     return goOn;

@@ -31,6 +31,49 @@ std::string DecodeBase64(std::string_view text) {
   return out;
 }
 
+// The first field the commands read whose value has the wrong type, as
+// words; empty when the event can be used. Such a line may be valid JSON
+// and still no event of ours.
+std::string WrongField(const nlohmann::json& event) {
+  for (const char* key :
+       {"t", "ns", "status", "responseSize", "requestSize", "n", "s", "rows", "code", "id"}) {
+    if (event.contains(key) && !event[key].is_number_integer()) {
+      return std::string("\"") + key + "\" is no whole number";
+    }
+  }
+  for (const char* key : {"ev", "method", "url", "kw", "at", "error", "reason", "proxy"}) {
+    if (event.contains(key) && !event[key].is_string()) {
+      return std::string("\"") + key + "\" is no text";
+    }
+  }
+  for (const char* key : {"failed", "responseCut", "requestCut", "removed", "cut"}) {
+    if (event.contains(key) && !event[key].is_boolean()) {
+      return std::string("\"") + key + "\" is no true or false";
+    }
+  }
+  if (event.contains("timing")) {
+    const nlohmann::json& timing = event["timing"];
+    if (!timing.is_object()) return "\"timing\" is no object";
+    for (const auto& [name, value] : timing.items()) {
+      if (!value.is_number_integer()) return "timing \"" + name + "\" is no whole number";
+    }
+  }
+  if (event.contains("tls")) {
+    const nlohmann::json& tls = event["tls"];
+    if (!tls.is_object()) return "\"tls\" is no object";
+    for (const auto& [name, value] : tls.items()) {
+      if (!value.is_string()) return "tls \"" + name + "\" is no text";
+    }
+  }
+  for (const char* key : {"text", "what", "name", "value", "request", "response", "responseHead",
+                          "subject", "pattern", "subjectVar", "arg", "sql", "answer", "script"}) {
+    if (event.contains(key) && !event[key].is_string() && !event[key].is_object()) {
+      return std::string("\"") + key + "\" is no text";
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string TraceFile::TextOf(const nlohmann::json& event, std::string_view key) const {
@@ -84,6 +127,7 @@ bool ReadTraceFile(const std::string& path, TraceFile& trace, std::string& error
   }
   std::string line;
   std::size_t number = 0;
+  std::unordered_map<uint64_t, nlohmann::json> definitions;
   bool endedWithNewline = true;
   while (std::getline(in, line)) {
     ++number;
@@ -119,6 +163,29 @@ bool ReadTraceFile(const std::string& path, TraceFile& trace, std::string& error
     if (!value.contains("ev") || !value["ev"].is_string()) {
       trace.problems.push_back(at + "not an event (no \"ev\" field)");
       continue;
+    }
+    if (const std::string wrong = WrongField(value); !wrong.empty()) {
+      trace.problems.push_back(at + "not an event (" + wrong + ")");
+      continue;
+    }
+    if (value["ev"] == "def") {
+      // A statement's description; its runs and events refer to it by "s".
+      if (value.contains("s") && value["s"].is_number_unsigned()) {
+        const uint64_t key = value["s"].get<uint64_t>();
+        definitions[key] = std::move(value);
+      }
+      continue;
+    }
+    if (value.contains("s") && value["s"].is_number_unsigned()) {
+      const auto def = definitions.find(value["s"].get<uint64_t>());
+      if (def != definitions.end()) {
+        for (const char* key : {"at", "kw", "text"}) {
+          const bool fitting = std::string_view(key) == "at" || value["ev"] == "stmt";
+          if (fitting && def->second.contains(key) && !value.contains(key)) {
+            value[key] = def->second[key];
+          }
+        }
+      }
     }
     if (value["ev"] == "blob") {
       if (value.contains("id") && value["id"].is_number_unsigned()) {

@@ -1,5 +1,7 @@
 #include "tooling/trace_writer.h"
 
+#include <algorithm>
+#include <charconv>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -8,6 +10,7 @@
 
 #include "platform/durable_file.h"
 #include "tooling/trace_redaction.h"
+#include "values/variable_table.h"
 
 namespace velmar {
 namespace {
@@ -168,7 +171,39 @@ bool TraceWriter::Open(std::string& reason) {
   return recording();
 }
 
+void TraceWriter::WriteCounted() {
+  if (!recording()) return;
+  const uint32_t keep = current_;
+  for (const uint32_t s : counted_) {
+    current_ = s;
+    Begin("runs");
+    Key("count");
+    Number(static_cast<int64_t>(countedRuns_[s]));
+    End();
+    countedRuns_[s] = 0;
+  }
+  counted_.clear();
+  for (const uint32_t s : dirty_) {
+    varDirty_[s] = 0;
+    const std::string* value = variables_ ? variables_->Find(varOf_[s]) : nullptr;
+    if (!value) continue;
+    current_ = s;
+    Begin("var");
+    Key("name");
+    Text(varOf_[s]);
+    if (!options_.keepSecrets && LooksSecretName(varOf_[s])) {
+      Secret("value", *value);
+    } else {
+      SharedText("value", *value);
+    }
+    End();
+  }
+  dirty_.clear();
+  current_ = keep;
+}
+
 void TraceWriter::Flush() {
+  WriteCounted();
   lastFlush_ = std::chrono::steady_clock::now();
   ioSinceFlush_ = false;
   if (buffer_.empty()) return;
@@ -191,19 +226,15 @@ int64_t TraceWriter::Micros() const {
       .count();
 }
 
-std::string_view TraceWriter::Position() {
-  return currentPosition_;
-}
-
 void TraceWriter::Begin(std::string_view kind) {
   lineStart_ = buffer_.size();
   buffer_.append("{\"ev\":\"");
   buffer_.append(kind);
   buffer_.append("\",\"t\":");
-  buffer_.append(std::to_string(Micros()));
-  if (!currentPosition_.empty()) {
-    buffer_.append(",\"at\":");
-    AppendEscaped(buffer_, currentPosition_);
+  Number(Micros());
+  if (current_ != kNoStatement) {
+    buffer_.append(",\"s\":");
+    Number(current_);
   }
 }
 
@@ -229,7 +260,9 @@ void TraceWriter::Text(std::string_view text) {
 }
 
 void TraceWriter::Number(int64_t value) {
-  buffer_.append(std::to_string(value));
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  buffer_.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 void TraceWriter::Secret(std::string_view key, std::string_view value) {
@@ -336,63 +369,101 @@ void TraceWriter::RunStarted(int32_t scriptId, std::string_view script) {
 
 void TraceWriter::RunEnded(int32_t) {
   if (!recording()) return;
-  currentPosition_.clear();
+  current_ = kNoStatement;
   Begin("end");
   End();
   Flush();
 }
 
 void TraceWriter::BeforeStatement(const RunStatement& statement, StopSignal&,
-                                  const VariableTable&) {
-  if (statement.index == current_) return;
+                                  const VariableTable& variables) {
   current_ = statement.index;
-  if (current_ >= positions_.size()) positions_.resize(current_ + 1);
-  std::string& at = positions_[current_];
-  if (at.empty() && statement.line != 0) {
-    at.assign(statement.file);
+  if (current_ < defined_.size() && defined_[current_]) return;
+  if (!recording()) return;
+  variables_ = &variables;
+  if (current_ >= defined_.size()) {
+    const std::size_t size = current_ + 1;
+    defined_.resize(size, 0);
+    fullRuns_.resize(size, 0);
+    countedRuns_.resize(size, 0);
+    varOf_.resize(size);
+    varDirty_.resize(size, 0);
+  }
+  defined_[current_] = 1;
+  // A statement is described once; its runs refer to it by number.
+  buffer_.append("{\"ev\":\"def\",\"s\":");
+  Number(current_);
+  if (statement.line != 0) {
+    std::string at(statement.file);
     at.push_back(':');
     at.append(std::to_string(statement.line));
+    Key("at");
+    Text(at);
   }
-  currentPosition_ = at;
+  Key("kw");
+  Text(statement.keyword);
+  if (!statement.text.empty()) {
+    Key("text");
+    StatementText(statement.keyword, statement.text);
+  }
+  End();
+}
+
+void TraceWriter::StatementText(std::string_view keyword, std::string_view text) {
+  // Only the statements that can hand over a secret pay for looking.
+  const bool handsOver = keyword == "header" || keyword == "setcookies" || keyword == "add" ||
+                         keyword == "addx" || keyword == "openmysql" || keyword == "openmssql" ||
+                         text.find('?') != std::string_view::npos;
+  if (options_.keepSecrets || !handsOver) {
+    Text(text);
+  } else {
+    Text(RedactStatementText(keyword, text));
+  }
+}
+
+bool TraceWriter::TimesStatement(const RunStatement& statement) {
+  return statement.index < fullRuns_.size() && fullRuns_[statement.index] < options_.fullRuns &&
+         statement.keyword != "}";
 }
 
 void TraceWriter::AfterStatement(const RunStatement& statement, const StatementOutcome& outcome) {
   if (!recording()) return;
-  const int64_t now = Micros();
-  buffer_.append("{\"ev\":\"stmt\",\"t\":");
-  Number(now - outcome.elapsedNs / 1000);
-  if (!currentPosition_.empty()) {
-    buffer_.append(",\"at\":");
-    AppendEscaped(buffer_, currentPosition_);
-  }
-  buffer_.append(",\"kw\":");
-  AppendEscaped(buffer_, statement.keyword);
-  // Only the statements that can hand over a secret pay for looking.
-  const auto statementText = [&](std::string_view text) {
-    const std::string_view kw = statement.keyword;
-    const bool handsOver = kw == "header" || kw == "setcookies" || kw == "add" || kw == "addx" ||
-                           kw == "openmysql" || kw == "openmssql" ||
-                           text.find('?') != std::string_view::npos;
-    if (options_.keepSecrets || !handsOver) {
-      Text(text);
-    } else {
-      Text(RedactStatementText(kw, text));
+  const uint32_t s = statement.index;
+  if (outcome.elapsedNs < 0 && !outcome.failed && s < countedRuns_.size()) {
+    // A hot statement: counted, its line written at the next flush.
+    if (statement.keyword != "}") {
+      if (countedRuns_[s]++ == 0) counted_.push_back(s);
     }
-  };
-  if (!statement.text.empty()) {
-    Key("text");
-    statementText(statement.text);
+    if (ioSinceFlush_ || buffer_.size() >= kFlushSize) {
+      Flush();
+    } else if (++sinceClock_ >= 4096) {
+      sinceClock_ = 0;
+      if (std::chrono::steady_clock::now() - lastFlush_ >= kFlushInterval) Flush();
+    }
+    return;
   }
-  if (!outcome.argument.empty() && outcome.argument != statement.text) {
-    Key("arg");
-    statementText(outcome.argument);
+  if (s < fullRuns_.size()) fullRuns_[s] += 1;
+  const auto clock = std::chrono::steady_clock::now();
+  // A block's end does nothing worth a line: the turn it closes shows in
+  // the loop test or the statement after it.
+  if (statement.keyword != "}" || outcome.failed) {
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::microseconds>(clock - start_).count();
+    buffer_.append("{\"ev\":\"stmt\",\"t\":");
+    Number(now - std::max<int64_t>(outcome.elapsedNs, 0) / 1000);
+    buffer_.append(",\"s\":");
+    Number(statement.index);
+    buffer_.append(",\"ns\":");
+    Number(outcome.elapsedNs);
+    if (!outcome.argument.empty() && outcome.argument != statement.text) {
+      Key("arg");
+      StatementText(statement.keyword, outcome.argument);
+    }
+    if (outcome.failed) buffer_.append(",\"failed\":true");
+    End();
   }
-  buffer_.append(",\"ns\":");
-  Number(outcome.elapsedNs);
-  if (outcome.failed) buffer_.append(",\"failed\":true");
-  End();
   if (ioSinceFlush_ || outcome.failed || buffer_.size() >= kFlushSize ||
-      std::chrono::steady_clock::now() - lastFlush_ >= kFlushInterval) {
+      clock - lastFlush_ >= kFlushInterval) {
     Flush();
   }
 }
@@ -419,6 +490,15 @@ void TraceWriter::Diagnostic(std::string_view text) {
 
 void TraceWriter::VariableWritten(std::string_view name, std::string_view value) {
   if (!recording()) return;
+  if (current_ < fullRuns_.size() && fullRuns_[current_] >= options_.fullRuns) {
+    // A counted run: the variable is written as it stands at the flush.
+    if (!varDirty_[current_]) {
+      if (varOf_[current_] != name) varOf_[current_].assign(name);
+      varDirty_[current_] = 1;
+      dirty_.push_back(current_);
+    }
+    return;
+  }
   Begin("var");
   Key("name");
   Text(name);

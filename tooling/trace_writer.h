@@ -42,6 +42,8 @@ struct TraceOptions {
   std::size_t sharedValueThreshold = 512;
   // Of such a value this many bytes are kept.
   std::size_t keptValueLimit = 1024 * 1024;
+  // Runs of one statement written in full; later runs are counted.
+  uint32_t fullRuns = 1000;
   // Told once, in English, when the trace cannot be written (any more); the
   // run goes on without it.
   std::function<void(std::string_view reason)> complain;
@@ -66,6 +68,7 @@ class TraceWriter : public RunObserver {
   void BeforeStatement(const RunStatement& statement, StopSignal& stop,
                        const VariableTable& variables) override;
   void AfterStatement(const RunStatement& statement, const StatementOutcome& outcome) override;
+  bool TimesStatement(const RunStatement& statement) override;
   void ScriptError(std::string_view what, std::string_view reason) override;
   void Diagnostic(std::string_view text) override;
   void VariableWritten(std::string_view name, std::string_view value) override;
@@ -95,7 +98,8 @@ class TraceWriter : public RunObserver {
   // A body inline or in the sidecar folder, with "<key>Size" beside it.
   void Body(std::string_view key, std::string_view bytes, uint64_t size);
   void Secret(std::string_view key, std::string_view value);
-  std::string_view Position();
+  // A statement's text, its secrets redacted unless kept.
+  void StatementText(std::string_view keyword, std::string_view text);
   int64_t Micros() const;
 
   TraceOptions options_;
@@ -107,10 +111,22 @@ class TraceWriter : public RunObserver {
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point lastFlush_;
   bool ioSinceFlush_ = false;
-  // "FILE:LINE" of each statement, made once per statement.
-  std::vector<std::string> positions_;
-  uint32_t current_ = UINT32_MAX;
-  std::string currentPosition_;
+  // Which statements have had their "def" line.
+  std::vector<uint8_t> defined_;
+  // Runs of each statement written in full; past kFullRuns they are only
+  // counted, and written as "runs" lines (and the variables they wrote as
+  // they stand) at each flush.
+  std::vector<uint32_t> fullRuns_;
+  std::vector<uint64_t> countedRuns_;
+  std::vector<uint32_t> counted_;   // statements with counted runs not yet written
+  std::vector<std::string> varOf_;  // the variable a counted statement writes
+  std::vector<uint8_t> varDirty_;
+  std::vector<uint32_t> dirty_;
+  const VariableTable* variables_ = nullptr;
+  uint32_t sinceClock_ = 0;
+  void WriteCounted();
+  static constexpr uint32_t kNoStatement = UINT32_MAX;
+  uint32_t current_ = kNoStatement;
   uint64_t exchanges_ = 0;
   uint64_t bodies_ = 0;
   bool bodyFolderMade_ = false;

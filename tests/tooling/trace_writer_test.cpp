@@ -61,7 +61,7 @@ constexpr std::string_view kRequest =
     "Authorization: Basic dXNlcjpwdw==\r\nContent-Type: application/x-www-form-urlencoded\r\n"
     "\r\nuser=ann&password=hunter2&x=1";
 constexpr std::string_view kHead =
-    "HTTP/1.1 200 OK\r\nSet-Cookie: sid=def; Path=/\r\nContent-Type: text/plain\r\n\r\n";
+    "HTTP/1.1 200 OK\r\nSet-Cookie: sid=zq9x; Path=/\r\nContent-Type: text/plain\r\n\r\n";
 
 void Exchange(TraceWriter& writer) {
   HttpExchangeReport x;
@@ -73,7 +73,7 @@ void Exchange(TraceWriter& writer) {
   x.responseBodySize = 2;
   x.status = 200;
   writer.HttpExchange(x);
-  writer.CookieChanged(false, "h", "sid", "def");
+  writer.CookieChanged(false, "h", "sid", "zq9x");
   DatabaseReport d;
   d.connection = "db";
   d.sql = "openmysql 127.0.0.1:3306<<<shop<<<ann<<<s3cret";
@@ -95,7 +95,7 @@ TEST_F(TraceWriterTest, SecretsAreRedactedWithTheirLengthUnlessKept) {
     Statement(writer, 3, [&] { Exchange(writer); });
   }
   const std::string text = ReadFile(dir.path() / "run.trace");
-  for (const char* secret : {"abc", "dXNlcjpwdw", "hunter2", "t0k", "def", "s3cret", "typed-pw"}) {
+  for (const char* secret : {"abc", "dXNlcjpwdw", "hunter2", "t0k", "zq9x", "s3cret", "typed-pw"}) {
     EXPECT_EQ(text.find(secret), std::string::npos) << secret << " leaked into " << text;
   }
   const TraceFile trace = Read();
@@ -235,15 +235,20 @@ TEST_F(TraceWriterTest, DamagedAndForeignFilesReadAsFarAsTheyCan) {
   const std::string header = "{\"trace\":\"velmar\",\"version\":1,\"started\":\"x\"}\n";
   std::ofstream(path) << header << "{\"ev\":\"stmt\",\"t\":1,\"kw\":\"get\"}\n"
                       << "garbage\n"
+                      << "{\"ev\":\"http\",\"t\":\"soon\",\"timing\":{\"dns\":null}}\n"
                       << "{\"ev\":\"stmt\",\"t\":2,\"kw\":\"show\"}\n"
                       << "{\"ev\":\"http\",\"t\":3,\"url\":\"http://h";
   TraceFile trace;
   std::string error;
   ASSERT_TRUE(ReadTraceFile(path.string(), trace, error));
   EXPECT_EQ(trace.events.size(), 2u);
-  ASSERT_EQ(trace.problems.size(), 2u);
+  ASSERT_EQ(trace.problems.size(), 3u);
   EXPECT_NE(trace.problems[0].find("run.trace:3: not an event"), std::string::npos);
-  EXPECT_NE(trace.problems[1].find("run.trace:5: the last line is cut short"), std::string::npos);
+  // Valid JSON with a field of the wrong type is no event either.
+  EXPECT_NE(trace.problems[1].find("run.trace:4: not an event (\"t\" is no whole number)"),
+            std::string::npos)
+      << trace.problems[1];
+  EXPECT_NE(trace.problems[2].find("run.trace:6: the last line is cut short"), std::string::npos);
 
   std::ofstream(path, std::ios::trunc) << "GET / HTTP/1.1\r\n";
   EXPECT_FALSE(ReadTraceFile(path.string(), trace, error));
@@ -261,6 +266,45 @@ TEST_F(TraceWriterTest, DamagedAndForeignFilesReadAsFarAsTheyCan) {
       << header << "{\"ev\":\"http\",\"response\":{\"file\":\"../../etc/passwd\"}}\n";
   ASSERT_TRUE(ReadTraceFile(path.string(), trace, error));
   EXPECT_EQ(trace.TextOf(trace.events[0], "response"), "");
+}
+
+// A hot statement is written in full for its first runs, then counted; the
+// variable it writes is given as it stands at the flush.
+TEST_F(TraceWriterTest, AHotStatementIsCountedAfterItsFirstRuns) {
+  TraceOptions options = Options();
+  options.fullRuns = 10;
+  {
+    TraceWriter writer(options);
+    std::string reason;
+    ASSERT_TRUE(writer.Open(reason));
+    RunStatement s;
+    s.index = 4;
+    s.file = "loop.vlm";
+    s.line = 4;
+    s.keyword = "var";
+    s.text = "[#n] ([#n]+1)";
+    for (int i = 1; i <= 25; ++i) {
+      writer.BeforeStatement(s, stop, vars);
+      vars.Set("n", std::to_string(i));
+      StatementOutcome outcome;
+      outcome.elapsedNs = writer.TimesStatement(s) ? 100 : -1;
+      writer.VariableWritten("n", std::to_string(i));
+      writer.AfterStatement(s, outcome);
+    }
+  }
+  const TraceFile trace = Read();
+  std::size_t full = 0;
+  int64_t counted = 0;
+  std::string last;
+  for (const auto& event : trace.events) {
+    if (event["ev"] == "stmt") ++full;
+    if (event["ev"] == "runs") counted += event["count"].get<int64_t>();
+    if (event["ev"] == "var") last = trace.TextOf(event, "value");
+    EXPECT_EQ(event.value("at", ""), "loop.vlm:4");
+  }
+  EXPECT_EQ(full, 10u);
+  EXPECT_EQ(counted, 15);
+  EXPECT_EQ(last, "25");
 }
 
 }  // namespace
