@@ -11,18 +11,21 @@
 #include "cli/pack_command.h"
 #include "cli/regex_command.h"
 #include "cli/run_command.h"
+#include "cli/trace_command.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: velmar run [--home DIR [--create-home]] [--codepage 65001|936]\n"
-    "                  [--output-codepage 65001|936] [--param TEXT] SCRIPT|-\n"
+    "                  [--output-codepage 65001|936] [--param TEXT]\n"
+    "                  [--trace FILE [--trace-secrets]] SCRIPT|-\n"
     "       velmar check [--format text|json] [--werror] [--home DIR] [--codepage N] FILE...\n"
     "       velmar regex [--codepage 65001|936] [--] PATTERN [FILE]\n"
     "       velmar regex [--codepage 65001|936] --dump [--] PATTERN\n"
     "       velmar pack SCRIPT_FOLDER OUTPUT [--archive] [--force] [--appname NAME]\n"
     "                   [--homepage URL] [--hotkey KEY] [--boot FILE]\n"
     "                   [--deb [--deb-name NAME] [--deb-version V] [--maintainer 'N <A>']]\n"
+    "       velmar trace har|curl|summary|view FILE ...\n"
     "       velmar help [TOPIC]\n"
     "       velmar lsp [--home DIR] [--codepage 65001|936]\n"
     "       velmar debug\n"
@@ -41,6 +44,8 @@ constexpr const char* kUsage =
     "        --output-codepage N  code page of the printed lines (a terminal\n"
     "                        with a UTF-8 locale gets UTF-8 by itself)\n"
     "        --param TEXT    the script's variable `param`\n"
+    "        --trace FILE    record the run in FILE (velmar help trace);\n"
+    "                        --trace-secrets keeps cookies and passwords in it\n"
     "        exit status: 0 done, 1 ended by a script error, 2 usage error or\n"
     "        unreadable script, 130/143 stopped by SIGINT/SIGTERM.\n"
     "check   reports what is wrong in scripts before they run, as\n"
@@ -48,6 +53,7 @@ constexpr const char* kUsage =
     "        0 no errors, 1 errors, 2 a file cannot be read.\n"
     "regex   tests a regular expression against a file or standard input; with\n"
     "        --dump prints the program it compiles to.\n"
+    "trace   shows a recorded run: har (HAR 1.2), curl N, summary, view (HTML).\n"
     "help    the manual: a statement, a built-in function, a Config.ini key or a\n"
     "        topic (velmar help get, velmar help split, velmar help regex); without\n"
     "        TOPIC the list of topics.\n"
@@ -84,6 +90,7 @@ int main(int argc, char** argv) {
   if (command == "help") return velmar::RunHelpCommand(rest);
   if (command == "lsp") return velmar::RunLspCommand(rest);
   if (command == "debug") return velmar::RunDebugCommand(rest);
+  if (command == "trace") return velmar::RunTraceCommand(rest);
   std::fprintf(stderr, "velmar: unknown command: %s\n", command.c_str());
   std::fputs(kUsage, stderr);
   return 2;

@@ -24,6 +24,7 @@
 #include "platform/process_info.h"
 #include "platform/socket.h"
 #include "platform/stop_signals.h"
+#include "tooling/trace_writer.h"
 #include "values/code_page.h"
 
 namespace velmar {
@@ -40,7 +41,8 @@ int UsageError(const std::string& message) {
   std::fputs(
       "usage: velmar run [--home DIR [--create-home]] [--codepage 65001|936]\n"
       "                  [--output-codepage 65001|936] [--param TEXT]\n"
-      "                  [--jsonl] [--time-limit SECONDS] SCRIPT|-\n",
+      "                  [--jsonl] [--time-limit SECONDS]\n"
+      "                  [--trace FILE [--trace-secrets]] SCRIPT|-\n",
       stderr);
   return ExitStatusOf(RunOutcome::kUsage);
 }
@@ -156,6 +158,8 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   std::optional<std::string> script;
   bool jsonLines = false;
   std::optional<std::chrono::duration<double>> timeLimit;
+  std::string tracePath;
+  bool traceSecrets = false;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -177,6 +181,10 @@ int RunScriptCommand(const std::vector<std::string>& args) {
       return PrintVersion("velmar");
     } else if (!optionsEnded && is("--home")) {
       if (!value("--home", homeOption)) return UsageError("--home needs a folder");
+    } else if (!optionsEnded && is("--trace")) {
+      if (!value("--trace", tracePath) || tracePath.empty()) return UsageError("--trace needs a file");
+    } else if (!optionsEnded && arg == "--trace-secrets") {
+      traceSecrets = true;
     } else if (!optionsEnded && arg == "--create-home") {
       createHome = true;
     } else if (!optionsEnded && is("--param")) {
@@ -229,6 +237,23 @@ int RunScriptCommand(const std::vector<std::string>& args) {
   env.diagnostic = ConsoleDiagnostics(stderr, "velmar run");
   env.scriptError = ConsoleScriptErrors(stderr, "velmar run");
 
+  // A trace that cannot be written is said once; the script runs anyway.
+  std::optional<TraceWriter> trace;
+  if (!tracePath.empty()) {
+    TraceOptions options;
+    options.path = tracePath;
+    options.keepSecrets = traceSecrets;
+    options.complain = [](std::string_view reason) {
+      std::fprintf(stderr, "velmar run: %.*s\n", static_cast<int>(reason.size()), reason.data());
+    };
+    trace.emplace(std::move(options));
+    std::string reason;
+    if (trace->Open(reason)) {
+      env.observer = &*trace;
+    } else {
+      std::fprintf(stderr, "velmar run: not recording a trace: %s\n", reason.c_str());
+    }
+  }
   StandardInputScript fromInput;
   fs::path scriptPath;
   if (*script == "-") {

@@ -1,5 +1,7 @@
 #include "data/db_statements.h"
 
+#include <chrono>
+
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -41,6 +43,22 @@ void SetStatusReporting(ScriptContext& ctx, bool ok, const CDBWrapper& connectio
   if (why.empty()) why = connection.lastError();
   if (why.empty()) why = "failed";
   ctx.env->diagnostic(ctx.id, "database " + name + ": " + why);
+}
+
+// Tells the run's observer of one database statement: what was sent on
+// which connection, how long it took, the rows and the error.
+void ReportDatabase(ScriptContext& ctx, std::string_view name, std::string_view sql,
+                    std::chrono::steady_clock::time_point start, bool ok,
+                    const CDBWrapper& connection, int64_t rows) {
+  DatabaseReport report;
+  report.connection = name;
+  report.sql = sql;
+  report.rows = ok ? rows : -1;
+  report.elapsedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::steady_clock::now() - start)
+                         .count();
+  if (!ok) report.error = connection.lastError().empty() ? "failed" : connection.lastError();
+  ctx.observer->DatabaseStatement(report);
 }
 
 bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
@@ -112,8 +130,11 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
   // Drivers word a file in a missing folder as "unable to open"; the folder
   // is what the user has to mend.
   std::string missingFolder;
+  // What the run's record shows of the open (its password is redacted there).
+  std::string recorded;
   if (kind == ConnectionKind::kAccess) {
     const std::string file = Expanded(ctx, split.tail);
+    if (ctx.observer) recorded = file;
     const std::filesystem::path folder =
         std::filesystem::path(DatabasePath(ctx, file)).parent_path();
     std::error_code ec;
@@ -133,6 +154,7 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
     const std::string catalog = Expanded(ctx, pieces[1]);
     const std::string user = Expanded(ctx, pieces[2]);
     const std::string password = Expanded(ctx, pieces[3]);
+    if (ctx.observer) recorded = first + "<<<" + catalog + "<<<" + user + "<<<" + password;
     if (kind == ConnectionKind::kMssql) {
       connection = std::make_unique<CAdo>(MssqlConnectionText(ctx, first, catalog, user, password),
                                           cp, &ctx.stop);
@@ -156,7 +178,15 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
   // A connection of the same name is closed and replaced; one that fails to
   // open stays in the table with its error.
   CDBWrapper& stored = *(ctx.connections[name] = std::move(connection));
-  SetStatusReporting(ctx, stored.Open(), stored, name, missingFolder);
+  const auto start = std::chrono::steady_clock::now();
+  const bool opened = stored.Open();
+  if (ctx.observer) {
+    const char* keyword = kind == ConnectionKind::kAccess  ? "openaccess "
+                          : kind == ConnectionKind::kMssql ? "openmssql "
+                                                           : "openmysql ";
+    ReportDatabase(ctx, name, keyword + recorded, start, opened, stored, 0);
+  }
+  SetStatusReporting(ctx, opened, stored, name, missingFolder);
 }
 
 void CloseConnection(ScriptContext& ctx, const std::string& name) {
@@ -207,7 +237,12 @@ void RunQuery(ScriptContext& ctx, const std::string& rawText) {
   rows.shrink_to_fit();
   CDBWrapper* connection = FindConnection(ctx, rawText, name);
   if (!connection) return;
-  SetStatusReporting(ctx, connection->QueryRows(sql, rows), *connection, name);
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok = connection->QueryRows(sql, rows);
+  if (ctx.observer) {
+    ReportDatabase(ctx, name, sql, start, ok, *connection, static_cast<int64_t>(rows.size()));
+  }
+  SetStatusReporting(ctx, ok, *connection, name);
 }
 
 void RunExecute(ScriptContext& ctx, const std::string& rawText) {
@@ -221,7 +256,10 @@ void RunExecute(ScriptContext& ctx, const std::string& rawText) {
   const std::string sql = Expanded(ctx, split.tail);
   CDBWrapper* connection = FindConnection(ctx, rawText, name);
   if (!connection) return;
-  SetStatusReporting(ctx, connection->Execute(sql), *connection, name);
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok = connection->Execute(sql);
+  if (ctx.observer) ReportDatabase(ctx, name, sql, start, ok, *connection, -1);
+  SetStatusReporting(ctx, ok, *connection, name);
 }
 
 }  // namespace

@@ -269,18 +269,35 @@ class Run {
     if (!observer.WantsStatementOutcomes()) return PlainTurn();
     std::string argument;
     seen_ = &argument;
-    const auto start = std::chrono::steady_clock::now();
+    const bool timed = observer.TimesStatement(statement);
+    const auto start =
+        timed ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
     bool failed = false;
     const bool goOn = PlainTurn(&failed);
     seen_ = nullptr;
     StatementOutcome outcome;
     outcome.argument = argument;
     outcome.failed = failed;
-    outcome.elapsedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
+    outcome.elapsedNs = timed ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count()
+                              : -1;
+    if (commands_[i].id == stmt::kVar && !failed) ReportVar(observer, commands_[i].text);
     observer.AfterStatement(statement, outcome);
     return goOn;
+  }
+
+  // The variable a `var` statement wrote, when its name is written plainly
+  // (a name built from other values is not expanded a second time).
+  void ReportVar(RunObserver& observer, std::string_view text) {
+    const std::size_t space = text.find_first_of(" \t");
+    const std::string_view head = text.substr(0, space);
+    if (head.size() <= 3 || head.substr(0, 2) != "[#" || head.back() != ']') return;
+    const std::string_view name = head.substr(2, head.size() - 3);
+    if (name.find('[') != std::string_view::npos) return;
+    if (const std::string* value = ctx_.variables.Find(name)) {
+      observer.VariableWritten(name, *value);
+    }
   }
 
   bool PlainTurn(bool* failedOut = nullptr) {

@@ -56,6 +56,7 @@ bool Connection::Open(const Url& url, const ConnectionSettings& settings, HttpEr
   const bool viaProxy = !settings.proxyAddress.empty();
   const std::string& host = viaProxy ? settings.proxyAddress : url.host;
   const int port = viaProxy ? settings.proxyPort : url.port;
+  openTimes_ = {};
   if (!socket_.Open(host, port, settings.receiveTimeoutMs, settings.sendTimeoutMs)) {
     if (port < 1 || port > 65535) {
       error.Set(HttpFailure::kPortOutOfRange, {std::to_string(port)});
@@ -64,6 +65,7 @@ bool Connection::Open(const Url& url, const ConnectionSettings& settings, HttpEr
     }
     return false;
   }
+  openTimes_.resolved = std::chrono::steady_clock::now();
   if (stop_) {
     const platform::SocketHandle handle = socket_.handle();
     stop_->SetAbortHook([handle] { platform::ShutdownSocket(handle); });
@@ -75,6 +77,7 @@ bool Connection::Open(const Url& url, const ConnectionSettings& settings, HttpEr
     return false;
   }
   readPos_ = readEnd_ = 0;
+  openTimes_.connected = std::chrono::steady_clock::now();
 
   if (!url.secure) return true;
   if (viaProxy && !OpenTunnel(url, settings.userAgent)) {
@@ -84,7 +87,9 @@ bool Connection::Open(const Url& url, const ConnectionSettings& settings, HttpEr
     }
     return false;
   }
-  return StartTls(url.host, error);
+  if (!StartTls(url.host, error)) return false;
+  openTimes_.secured = std::chrono::steady_clock::now();
+  return true;
 }
 
 bool Connection::OpenTunnel(const Url& url, std::string_view userAgent) {
@@ -244,6 +249,23 @@ void Connection::KeepTlsSession() {
   DropTlsSession();
   tlsSession_ = session;
   tlsSessionTarget_ = tlsTarget_;
+}
+
+Connection::TlsFacts Connection::tlsFacts() const {
+  TlsFacts facts;
+  if (!tlsConnection_) return facts;
+  facts.version = SSL_get_version(tlsConnection_);
+  if (const char* cipher = SSL_get_cipher_name(tlsConnection_)) facts.cipher = cipher;
+  if (X509* certificate = SSL_get1_peer_certificate(tlsConnection_)) {
+    char* subject = X509_NAME_oneline(X509_get_subject_name(certificate), nullptr, 0);
+    char* issuer = X509_NAME_oneline(X509_get_issuer_name(certificate), nullptr, 0);
+    if (subject) facts.subject = subject;
+    if (issuer) facts.issuer = issuer;
+    OPENSSL_free(subject);
+    OPENSSL_free(issuer);
+    X509_free(certificate);
+  }
+  return facts;
 }
 
 bool Connection::TlsResumed() const {

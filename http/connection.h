@@ -4,6 +4,7 @@
 // certificate checking, the time-outs and the stop request, and the
 // buffered reading that the response reader takes its bytes from.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -87,6 +88,20 @@ class Connection {
   // idle connection has it readable at its end).
   bool Idle() const;
 
+  // When the last Open passed its steps, for the run's record: the name
+  // resolved, the socket connected, the TLS handshake done. A step that did
+  // not happen keeps the clock's zero.
+  struct OpenTimes {
+    std::chrono::steady_clock::time_point resolved, connected, secured;
+  };
+  const OpenTimes& openTimes() const { return openTimes_; }
+  // What the current secure connection agreed on and whom it talks to;
+  // empty texts without one.
+  struct TlsFacts {
+    std::string version, cipher, subject, issuer;
+  };
+  TlsFacts tlsFacts() const;
+
  private:
   bool OpenTunnel(const Url& url, std::string_view userAgent);
   bool StartTls(const std::string& host, HttpError& error);
@@ -114,6 +129,7 @@ class Connection {
   std::size_t readEnd_ = 0;
   bool receiveFailed_ = false;
   bool receiveReset_ = false;
+  OpenTimes openTimes_;
 };
 
 }  // namespace velmar

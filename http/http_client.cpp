@@ -1,5 +1,6 @@
 #include "http/http_client.h"
 
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -70,8 +71,88 @@ RequestResult HttpClient::Perform(const std::string& url, HttpMethod method) {
   return RequestResult::kCompleted;
 }
 
+struct HttpClient::Watch {
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point firstByte;
+  bool opened = false;
+  bool answered = false;
+  std::string request;
+  Connection::OpenTimes times;
+  Connection::TlsFacts tls;
+};
+
 bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const RawBody* body,
                              std::string_view referer) {
+  if (!observer_) return Exchange(url, method, body, referer);
+  Watch watch;
+  watch_ = &watch;
+  const bool ok = Exchange(url, method, body, referer);
+  watch_ = nullptr;
+  const auto since = [&](std::chrono::steady_clock::time_point at) -> int64_t {
+    if (at == std::chrono::steady_clock::time_point()) return -1;
+    return std::chrono::duration_cast<std::chrono::microseconds>(at - watch.start).count();
+  };
+  HttpExchangeReport report;
+  report.method = MethodName(method);
+  report.url = requestUrl_;
+  report.requestBytes = watch.request;
+  if (watch.answered) {
+    report.responseHead = responseHeaders_;
+    report.responseBody = responseBody_;
+    report.responseBodySize = responseBody_.size();
+    report.status = statusCode_;
+  }
+  const std::string failure = ok ? std::string() : lastError();
+  if (!ok) report.failure = failure.empty() ? std::string_view("failed") : std::string_view(failure);
+  const std::string proxy =
+      proxyAddress_.empty() ? std::string() : proxyAddress_ + ":" + std::to_string(proxyPort_);
+  report.proxy = proxy;
+  if (watch.opened) {
+    report.resolvedUs = since(watch.times.resolved);
+    report.connectedUs = since(watch.times.connected);
+    report.tlsDoneUs = since(watch.times.secured);
+  }
+  report.firstByteUs = since(watch.firstByte);
+  report.totalUs = since(std::chrono::steady_clock::now());
+  report.tlsVersion = watch.tls.version;
+  report.tlsCipher = watch.tls.cipher;
+  report.peerSubject = watch.tls.subject;
+  report.peerIssuer = watch.tls.issuer;
+  observer_->HttpExchange(report);
+  if (watch.answered) ReportCookies();
+  return ok;
+}
+
+void HttpClient::ReportCookies() {
+  // The jar took every Set-Cookie of the response; each is told as taken.
+  std::size_t pos = 0;
+  const std::string_view head = responseHeaders_;
+  while (pos < head.size()) {
+    std::size_t end = head.find('\n', pos);
+    if (end == std::string_view::npos) end = head.size();
+    std::string_view line = head.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    constexpr std::string_view kName = "set-cookie:";
+    if (line.size() <= kName.size()) continue;
+    bool named = true;
+    for (std::size_t i = 0; i < kName.size() && named; ++i) {
+      char c = line[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+      named = c == kName[i];
+    }
+    if (!named) continue;
+    std::string_view cookie = line.substr(kName.size());
+    while (!cookie.empty() && cookie.front() == ' ') cookie.remove_prefix(1);
+    cookie = cookie.substr(0, cookie.find(';'));
+    const std::size_t eq = cookie.find('=');
+    if (eq == std::string_view::npos) continue;
+    observer_->CookieChanged(false, url_.host, cookie.substr(0, eq), cookie.substr(eq + 1));
+  }
+}
+
+bool HttpClient::Exchange(const std::string& url, HttpMethod method, const RawBody* body,
+                          std::string_view referer) {
   requestUrl_ = url;
   std::optional<Url> parsed = ParseUrl(requestUrl_);
   url_ = parsed ? std::move(*parsed) : Url{};
@@ -96,7 +177,13 @@ bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const Ra
   bool reused = keepAlive_ && keptTarget_ == target && connection_.Idle();
   if (!reused) {
     keptTarget_.clear();
-    if (!connection_.Open(url_, settings, failure_)) {
+    const bool opened = connection_.Open(url_, settings, failure_);
+    if (watch_) {
+      watch_->opened = true;
+      watch_->times = connection_.openTimes();
+      if (opened) watch_->tls = connection_.tlsFacts();
+    }
+    if (!opened) {
       connection_.Close();
       return false;
     }
@@ -113,13 +200,17 @@ bool HttpClient::PerformOnce(const std::string& url, HttpMethod method, const Ra
   headers.keepAlive = keepAlive_;
   if (!keepAlive_) {
     WriteRequest(method, url_, !proxyAddress_.empty(), headers, form_, body,
-                 [this](std::string_view bytes) { connection_.Send(bytes); });
+                 [this](std::string_view bytes) {
+                   if (watch_) watch_->request += bytes;
+                   connection_.Send(bytes);
+                 });
   } else {
     // Kept whole, so it can go out again on a fresh connection when the
     // server has closed the kept one in the meantime.
     std::string request;
     WriteRequest(method, url_, !proxyAddress_.empty(), headers, form_, body,
                  [&request](std::string_view bytes) { request += bytes; });
+    if (watch_) watch_->request = request;
     connection_.Send(request);
     const long first = reused ? connection_.Fill() : 1;
     if (reused && (first == 0 || (first < 0 && connection_.ReceiveReset())) && !StopRequested()) {
@@ -171,6 +262,10 @@ bool HttpClient::ReadResponse(HttpMethod method) {
   }
   responseHeaders_ = std::move(headers);
   statusCode_ = StatusCodeOf(responseHeaders_);
+  if (watch_) {
+    watch_->answered = true;
+    watch_->firstByte = std::chrono::steady_clock::now();
+  }
   responseBody_.clear();
   responseUntaken_ = true;
   const bool ok = ReadBody(method, reusable_);

@@ -166,6 +166,12 @@ class HttpClient {
   // One request and its response, no redirect followed.
   bool PerformOnce(const std::string& url, HttpMethod method, const RawBody* body,
                    std::string_view referer);
+  bool Exchange(const std::string& url, HttpMethod method, const RawBody* body,
+                std::string_view referer);
+  // What an observed exchange collects on its way for the observer.
+  struct Watch;
+  Watch* watch_ = nullptr;
+  void ReportCookies();
   bool ReadResponse(HttpMethod method);
   bool ReadBody(HttpMethod method, bool& reusable);
 

@@ -30,6 +30,8 @@ class NamedRegex {
   std::vector<std::string> results;
   // The last match ran over text that came from outside.
   bool receivedResults = false;
+  // The pattern as the script wrote it, for the run's record.
+  std::string source;
 
   // UTF-16 copy of the text being searched, kept to save allocations.
   std::u16string buffer;

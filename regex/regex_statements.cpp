@@ -33,6 +33,43 @@ bool SplitName(ScriptContext& ctx, const std::string& rawText, const char* reaso
   return true;
 }
 
+// Tells the run's observer what a match found. The matcher keeps the texts
+// of the groups, not where they were: each match is found again in the
+// subject after the previous one, each capture inside its match.
+void ReportMatches(RunObserver& observer, std::string_view name, std::string_view written,
+                   std::string_view subject, const NamedRegex& regex) {
+  PatternMatchReport report;
+  report.expression = name;
+  report.pattern = regex.source;
+  report.subjectVariable = written;
+  report.subject = subject;
+  const std::size_t groups = static_cast<std::size_t>(regex.groupCount);
+  if (groups > 0) {
+    std::size_t from = 0;
+    for (std::size_t i = 0; i + groups <= regex.results.size(); i += groups) {
+      const std::string& whole = regex.results[i];
+      const std::size_t at = subject.find(whole, from);
+      if (at == std::string_view::npos) break;
+      std::vector<std::pair<int64_t, int64_t>> spans;
+      spans.emplace_back(at, at + whole.size());
+      std::size_t inner = at;
+      for (std::size_t j = 1; j < groups; ++j) {
+        const std::string& capture = regex.results[i + j];
+        const std::size_t c = subject.substr(0, at + whole.size()).find(capture, inner);
+        if (c == std::string_view::npos) {
+          spans.emplace_back(-1, -1);
+          continue;
+        }
+        spans.emplace_back(c, c + capture.size());
+        inner = c + capture.size();
+      }
+      report.matches.push_back(std::move(spans));
+      from = at + (whole.empty() ? 1 : whole.size());
+    }
+  }
+  observer.PatternMatched(report);
+}
+
 }  // namespace
 
 std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart, bool* received) {
@@ -65,6 +102,7 @@ void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
   if (!SplitName(ctx, rawText, msg::kNoPattern, name, pattern)) return;
   // The pattern is taken as written: its brackets and braces are its own.
   std::unique_ptr<NamedRegex> regex = CreateNamedRegex(ctx.codePage(), pattern);
+  if (ctx.observer) regex->source = pattern;
   // The script sees a pattern that matches nothing; the person running it
   // learns why.
   if (!regex->compiled) {
@@ -79,6 +117,7 @@ void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   std::string name, text;
   if (!SplitName(ctx, rawText, msg::kFormatError, name, text)) return;
+  const std::string written = ctx.observer ? text : std::string();
   ReceivedSpans spans;
   ExpandAndEvaluate(ctx, text, spans);
   const auto it = ctx.regexes.find(name);
@@ -89,6 +128,7 @@ void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
   MatchAll(*it->second, cp, text, &ctx.stop, &ctx.regexTexts);
   // A capture of text that came from outside is as much data as the text.
   it->second->receivedResults = !spans.empty();
+  if (ctx.observer) ReportMatches(*ctx.observer, name, written, text, *it->second);
 }
 
 void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {

@@ -51,6 +51,7 @@ int RunHeadless(const std::filesystem::path& home, std::FILE* out, int inputFd, 
   if (handleSignals) signals.emplace();
 
   EngineEnvironment env = EngineEnvironment::ForHome(home, KeywordFlavor::kRunner);
+  env.observer = options.observer;
   env.diagnostic = ConsoleDiagnostics(stderr, "vlmpack");
   env.scriptError = ConsoleScriptErrors(stderr, "vlmpack");
   TaskLoop loop;

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <optional>
 
+#include "values/run_observer.h"
+
 namespace velmar {
 
 struct HeadlessOptions {
@@ -16,6 +18,8 @@ struct HeadlessOptions {
   bool jsonLines = false;
   // When it is up, the quit procedure runs as after a stop signal.
   std::optional<std::chrono::duration<double>> timeLimit;
+  // When given, it watches every script (`--trace DIR`).
+  RunObserver* observer = nullptr;
 };
 
 // Runs the boot file of `home` until the runner quits; returns the exit

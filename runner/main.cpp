@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/engine_environment.h"
 #include "engine/run_deadline.h"
@@ -13,6 +15,7 @@
 #include "runner/headless_runner.h"
 #include "runner/runner_home.h"
 #include "runner/runner_texts.h"
+#include "tooling/trace_folder.h"
 #include "values/version.h"
 #ifdef VLMPACK_DESKTOP
 #include "runner/windowed_runner.h"
@@ -37,6 +40,8 @@ int main(int argc, char** argv) {
   bool createHome = false;
   std::string home;
   velmar::HeadlessOptions options;
+  std::string traceFolder;
+  bool traceSecrets = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -56,6 +61,11 @@ int main(int argc, char** argv) {
       home = arg.substr(7);
     } else if (arg == "--create-home") {
       createHome = true;
+    } else if (arg == "--trace") {
+      if (i + 1 >= argc) return UsageError("--trace needs a folder");
+      traceFolder = argv[++i];
+    } else if (arg == "--trace-secrets") {
+      traceSecrets = true;
     } else if (arg == "--jsonl") {
       options.jsonLines = true;
     } else if (arg == "--time-limit" || arg.rfind("--time-limit=", 0) == 0) {
@@ -75,6 +85,7 @@ int main(int argc, char** argv) {
   if (!velmar::HomeOptionAccepted("vlmpack", home, createHome)) {
     return velmar::ExitStatusOf(velmar::RunOutcome::kUsage);
   }
+  if (!traceFolder.empty() && !headless) return UsageError("--trace records headless runs only");
   // The desktop runner is watched by a person, not a supervisor.
   if (!headless && (options.jsonLines || options.timeLimit)) {
     return UsageError(std::string(options.jsonLines ? "--jsonl" : "--time-limit") +
@@ -89,6 +100,20 @@ int main(int argc, char** argv) {
 #else
     std::fputs("vlmpack: this build has no desktop mode; running headless\n", stderr);
 #endif
+  }
+  // One trace per script run; a folder that cannot be written is said once
+  // and the scripts run anyway.
+  std::optional<velmar::TraceFolder> traces;
+  if (!traceFolder.empty()) {
+    traces.emplace(traceFolder, traceSecrets, [](std::string_view reason) {
+      std::fprintf(stderr, "vlmpack: %.*s\n", static_cast<int>(reason.size()), reason.data());
+    });
+    std::string reason;
+    if (traces->Prepare(reason)) {
+      options.observer = &*traces;
+    } else {
+      std::fprintf(stderr, "vlmpack: not recording a trace: %s\n", reason.c_str());
+    }
   }
   return velmar::RunHeadless(homeFolder, stdout, STDIN_FILENO, true, options);
 }

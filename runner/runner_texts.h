@@ -74,7 +74,7 @@ inline constexpr char kPackTarFailed[] = "tar could not make %1";
 // Followed by the exit status table (ExitStatusHelpText).
 inline constexpr char kUsage[] =
     "usage: vlmpack [--headless] [--home DIR [--create-home]]\n"
-    "               [--jsonl] [--time-limit SECONDS]\n"
+    "               [--jsonl] [--time-limit SECONDS] [--trace DIR [--trace-secrets]]\n"
     "       vlmpack --help | --version\n"
     "\n"
     "Starts every script named in Velmar.boot of the home folder and ends when\n"
@@ -89,6 +89,9 @@ inline constexpr char kUsage[] =
     "               diagnostics and script errors included\n"
     "  --time-limit SECONDS  stop the scripts as SIGTERM does when the time\n"
     "               is up\n"
+    "  --trace DIR  with --headless: record each script's run in DIR/NAME-N.trace\n"
+    "               (velmar help trace); --trace-secrets keeps cookies and\n"
+    "               passwords in it\n"
     "exit status (the worst of all scripts decides):\n";
 
 }  // namespace velmar::runner_text

@@ -8,6 +8,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
 bash scripts/install-npm.sh || exit 1
+bash scripts/install-node-tools.sh || exit 1
 
 passed=0
 failed=0

@@ -109,6 +109,11 @@ class RunObserver {
   // statement or keep its expanded text for it (what a debugger that only
   // stops the script saves on every statement).
   virtual bool WantsStatementOutcomes() const { return true; }
+  // Whether the next run of this statement is to be timed (its outcome's
+  // elapsedNs); asked after BeforeStatement. An observer that only counts
+  // the runs of a hot statement saves the two clock reads; untimed
+  // outcomes have elapsedNs -1.
+  virtual bool TimesStatement(const RunStatement& /*statement*/) { return true; }
 
   // A script error ends the run: `what` the statement in short (script's
   // code page), `reason` in English.

@@ -1,0 +1,33 @@
+#pragma once
+// A file written as things happen (a run's trace): each Write goes to the
+// system at once, so whatever was written survives the program crashing or
+// being killed. Unlike the files of durable_file.h it is never replaced
+// whole, because a reader may follow it while it grows.
+
+#include <string>
+#include <string_view>
+
+namespace velmar::platform {
+
+class StreamFile {
+ public:
+  StreamFile() = default;
+  StreamFile(const StreamFile&) = delete;
+  StreamFile& operator=(const StreamFile&) = delete;
+  ~StreamFile() { Close(); }
+
+  // Creates or empties `path` for its owner only (mode 600, also when it
+  // existed with a wider mode); a link there is not followed. False with
+  // the reason when it cannot be opened for writing.
+  bool Open(const std::string& path, std::string& reason);
+  // Writes all of `data`; false with the reason (a full disk) otherwise.
+  bool Write(std::string_view data, std::string& reason);
+  void Close();
+  bool open() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+}  // namespace velmar::platform

@@ -1,0 +1,106 @@
+#include "tooling/trace_folder.h"
+
+#include <filesystem>
+
+#include "platform/durable_file.h"
+
+namespace velmar {
+namespace {
+
+// The writer of the run on this thread; a worker runs one script at a time.
+struct ThreadRun {
+  const TraceFolder* folder = nullptr;
+  TraceWriter* writer = nullptr;
+};
+thread_local ThreadRun tRun;
+
+}  // namespace
+
+TraceFolder::TraceFolder(std::string folder, bool keepSecrets,
+                         std::function<void(std::string_view)> complain)
+    : folder_(std::move(folder)), keepSecrets_(keepSecrets), complain_(std::move(complain)) {}
+
+TraceFolder::~TraceFolder() = default;
+
+bool TraceFolder::Prepare(std::string& reason) {
+  if (!platform::CreatePrivateFolder(folder_)) {
+    reason = folder_ + ": not a folder that can be made or written";
+    return false;
+  }
+  return true;
+}
+
+TraceWriter* TraceFolder::Current() const {
+  return tRun.folder == this ? tRun.writer : nullptr;
+}
+
+void TraceFolder::RunStarted(int32_t scriptId, std::string_view script) {
+  std::string stem = std::filesystem::path(std::string(script)).stem().string();
+  if (stem.empty()) stem = "script";
+  TraceOptions options;
+  options.path =
+      (std::filesystem::path(folder_) / (stem + "-" + std::to_string(scriptId) + ".trace"))
+          .string();
+  options.keepSecrets = keepSecrets_;
+  options.complain = complain_;
+  auto writer = std::make_unique<TraceWriter>(std::move(options));
+  std::string reason;
+  if (!writer->Open(reason)) {
+    if (complain_) complain_("not recording a trace: " + reason);
+    tRun = {};
+    return;
+  }
+  writer->RunStarted(scriptId, script);
+  tRun = {this, writer.get()};
+  std::lock_guard<std::mutex> lock(mutex_);
+  writers_.push_back(std::move(writer));
+}
+
+void TraceFolder::RunEnded(int32_t scriptId) {
+  if (TraceWriter* w = Current()) w->RunEnded(scriptId);
+  tRun = {};
+}
+
+void TraceFolder::BeforeStatement(const RunStatement& statement, StopSignal& stop,
+                                  const VariableTable& variables) {
+  if (TraceWriter* w = Current()) w->BeforeStatement(statement, stop, variables);
+}
+void TraceFolder::AfterStatement(const RunStatement& statement, const StatementOutcome& outcome) {
+  if (TraceWriter* w = Current()) w->AfterStatement(statement, outcome);
+}
+void TraceFolder::ScriptError(std::string_view what, std::string_view reason) {
+  if (TraceWriter* w = Current()) w->ScriptError(what, reason);
+}
+void TraceFolder::Diagnostic(std::string_view text) {
+  if (TraceWriter* w = Current()) w->Diagnostic(text);
+}
+void TraceFolder::VariableWritten(std::string_view name, std::string_view value) {
+  if (TraceWriter* w = Current()) w->VariableWritten(name, value);
+}
+void TraceFolder::HttpExchange(const HttpExchangeReport& exchange) {
+  if (TraceWriter* w = Current()) w->HttpExchange(exchange);
+}
+void TraceFolder::CookieChanged(bool shared, std::string_view domain, std::string_view name,
+                                std::string_view value) {
+  if (TraceWriter* w = Current()) w->CookieChanged(shared, domain, name, value);
+}
+void TraceFolder::PatternMatched(const PatternMatchReport& match) {
+  if (TraceWriter* w = Current()) w->PatternMatched(match);
+}
+void TraceFolder::DatabaseStatement(const DatabaseReport& statement) {
+  if (TraceWriter* w = Current()) w->DatabaseStatement(statement);
+}
+void TraceFolder::JsEvaluated(std::string_view code, std::string_view result,
+                              std::string_view error) {
+  if (TraceWriter* w = Current()) w->JsEvaluated(code, result, error);
+}
+void TraceFolder::NativeCalled(std::string_view library, std::string_view function,
+                               const std::vector<std::string_view>& arguments,
+                               std::string_view result) {
+  if (TraceWriter* w = Current()) w->NativeCalled(library, function, arguments, result);
+}
+void TraceFolder::HostRequest(const HostRequestReport& request) {
+  if (TraceWriter* w = Current()) w->HostRequest(request);
+}
+
+}  // namespace velmar
