@@ -16,6 +16,9 @@ fi
 mapfile -t wanted < <(cat "${lists[@]}" | sed -e 's/#.*//' -e 's/[[:space:]]//g' | grep -v '^$' | sort -u)
 missing=()
 for pkg in "${wanted[@]}"; do
+  # A Node.js from outside Debian (NodeSource's) brings its own npm and
+  # conflicts with Debian's npm package.
+  if [ "$pkg" = npm ] && command -v npm >/dev/null 2>&1; then continue; fi
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$pkg")
   fi
