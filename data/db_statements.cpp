@@ -125,7 +125,7 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
     const std::vector<std::string> pieces = SplitText(split.tail, "<<<", cp);
     if (pieces.size() != 4) {
       const char* form = kind == ConnectionKind::kMssql ? msg::kOpenMssqlForm : msg::kOpenMysqlForm;
-      reportScriptError(ctx, rawText, msg::kOpenFormatPrefix + cp.ToUtf8(name) + form);
+      ctx.RaiseError(rawText, msg::kOpenFormatPrefix + cp.ToUtf8(name) + form);
       SetStatus(ctx, false);
       return;
     }
@@ -161,12 +161,12 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
 
 void CloseConnection(ScriptContext& ctx, const std::string& name) {
   if (name.empty()) {
-    reportScriptError(ctx, "CLOSEDB", msg::kCloseDbNeedsName);
+    ctx.RaiseError("CLOSEDB", msg::kCloseDbNeedsName);
     return;
   }
   const auto entry = ctx.connections.find(name);
   if (entry == ctx.connections.end()) {
-    reportScriptError(ctx, "CLOSEDB " + name, msg::kCloseDbUnknown);
+    ctx.RaiseError("CLOSEDB " + name, msg::kCloseDbUnknown);
     return;
   }
   if (entry->second->IsOpen()) entry->second->Close();
@@ -177,7 +177,7 @@ CDBWrapper* FindConnection(ScriptContext& ctx, const std::string& rawText,
                            const std::string& name) {
   const auto entry = ctx.connections.find(name);
   if (entry == ctx.connections.end()) {
-    reportScriptError(ctx, rawText, ctx.codePage().ToUtf8(name) + msg::kConnectionMissingSuffix);
+    ctx.RaiseError(rawText, ctx.codePage().ToUtf8(name) + msg::kConnectionMissingSuffix);
     SetStatus(ctx, false);
     return nullptr;
   }
@@ -188,14 +188,14 @@ void RunQuery(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit first = splitFirstWord(rawText, "", cp);
   if (!first.found) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
+    ctx.RaiseError(rawText, msg::kFormatError);
     SetStatus(ctx, false);
     return;
   }
   const std::string name = Expanded(ctx, first.head);
   const FirstWordSplit second = splitFirstWord(first.tail, "", cp);
   if (!second.found) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
+    ctx.RaiseError(rawText, msg::kFormatError);
     SetStatus(ctx, false);
     return;
   }
@@ -213,7 +213,7 @@ void RunQuery(ScriptContext& ctx, const std::string& rawText) {
 void RunExecute(ScriptContext& ctx, const std::string& rawText) {
   const FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
   if (!split.found) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
+    ctx.RaiseError(rawText, msg::kFormatError);
     SetStatus(ctx, false);
     return;
   }
@@ -254,7 +254,7 @@ std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit parts = splitFirstWord(namePart, ".", cp);
   if (!parts.found || parts.head.empty()) {
-    reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+    ctx.RaiseError(std::string(namePart), msg::kFormatError);
     return {};
   }
   const std::string selector = cp.Lower(CodePage::Trim(parts.tail));
@@ -263,7 +263,7 @@ std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart) {
   }
   const std::size_t dot = cp.FindByte(selector, '.');
   if (dot == std::string::npos) {
-    reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+    ctx.RaiseError(std::string(namePart), msg::kFormatError);
     return {};
   }
   const long long row = LeadingInteger(std::string_view(selector).substr(0, dot));
@@ -271,7 +271,7 @@ std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart) {
   const auto found = ctx.resultSets.find(parts.head);
   const std::size_t rows = found == ctx.resultSets.end() ? 0 : found->second.size();
   if (row < 0 || static_cast<unsigned long long>(row) >= rows) {
-    reportScriptError(ctx, std::string(namePart), msg::kQueryIndexOutOfRange);
+    ctx.RaiseError(std::string(namePart), msg::kQueryIndexOutOfRange);
     return {};
   }
   const ResultRow& cells = found->second[static_cast<std::size_t>(row)];

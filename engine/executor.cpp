@@ -25,29 +25,6 @@ std::string Expanded(ScriptContext& ctx, const std::string& stored) {
   return text;
 }
 
-// Thrown when expanding the text of a control statement reported a script
-// error. The run is over by then (the execution stack is empty), so the
-// statement must not push where the flow goes next nor retract from the
-// emptied stack: the exception takes it straight back to the turn.
-struct StatementAbandoned {};
-
-// The statement this thread's worker executes and whether it has reported a
-// script error. Every error of the expansion of a statement's text is shown
-// (three failing calls in one text are three alerts) and the first ends the
-// run; a handler that goes on with the broken text and fails again adds no
-// alert that names a follow-on fault instead of the cause.
-struct CurrentStatement {
-  const ScriptContext* ctx = nullptr;
-  bool failed = false;
-  // Nesting of ExpansionScope, the number of the outermost expansion now
-  // running (or last run), and the one that reported the first error (0:
-  // the first error came from outside any expansion).
-  int expanding = 0;
-  uint64_t expansion = 0;
-  uint64_t failedIn = 0;
-};
-thread_local CurrentStatement tCurrentStatement;
-thread_local uint64_t tExpansionCount = 0;
 
 // Runs a statement of the keyword table's handlers with the text its
 // argument mode asks for; `compiled` is its prepared form, if any.
@@ -60,7 +37,11 @@ void Dispatch(ScriptContext& ctx, const ScriptCommand& command, CompiledStatemen
       if (compiled && compiled->ExpandText(ctx, text)) {
         row.handler(ctx, text);
       } else {
-        row.handler(ctx, Expanded(ctx, command.text));
+        text = Expanded(ctx, command.text);
+        // The alert of a failed expansion comes before what the statement
+        // then does with the broken text.
+        if (!ctx.errors.pending.empty()) ReportRaisedErrors(ctx);
+        row.handler(ctx, text);
       }
       break;
     }
@@ -222,14 +203,14 @@ class Run {
   }
 
   // The expanded text of control statement i, whose stored text is
-  // `stored`; abandons the statement when the expansion reported an error.
-  std::string ControlText(uint32_t i, const std::string& stored) {
-    std::string text;
+  // `stored`, into `text`. False when the expansion raised an error: the run
+  // is over then (the execution stack is empty), so the statement must
+  // neither push where the flow goes next nor retract from the emptied stack.
+  bool ControlText(uint32_t i, const std::string& stored, std::string& text) {
     CompiledStatement* compiled = Compiled(i);
-    if (compiled && compiled->ExpandText(ctx_, text)) return text;
+    if (compiled && compiled->ExpandText(ctx_, text)) return true;
     text = Expanded(ctx_, stored);
-    if (tCurrentStatement.failed) throw StatementAbandoned{};
-    return text;
+    return !ctx_.errors.failed;
   }
 
   // Executes one statement; false when the run ends at once (`exit`).
@@ -245,27 +226,45 @@ class Run {
     }
     const ScriptCommand& command = commands_[i];
     ctx_.current = &command;
-    bool goOn = true;
-    tCurrentStatement = {&ctx_, false, 0, 0, 0};
+    StatementErrors& errors = ctx_.errors;
+    errors.inStatement = true;
+    errors.failed = false;
+    errors.expanding = 0;
+    errors.expansion = 0;
+    errors.failedIn = 0;
+    StatementResult result;
     try {
-      goOn = Step(i, command, advanced);
-    } catch (const StatementAbandoned&) {
-      // the error is reported and the stack emptied already
+      result = Step(i, command, advanced);
     } catch (const std::exception& e) {
       // A statement that fails unexpectedly (for example out of memory) ends
       // the run like a script error instead of taking the program down.
       std::string what(KeywordOf(command.id));
       if (!command.text.empty()) what += " " + command.text;
-      reportScriptError(ctx_, what, e.what());
+      ctx_.RaiseError(std::move(what), e.what());
+      result = StatementResult::Error();
     }
-    // A handler that reported an error and then went on may have pushed a
-    // continuation after the stack was emptied; the run still ends here.
-    if (tCurrentStatement.failed) stack.clear();
-    tCurrentStatement = {};
-    return goOn;
+    errors.inStatement = false;
+    if (errors.failed) {
+      ReportRaisedErrors(ctx_);
+      // A handler that raised an error and then went on may have pushed a
+      // continuation after the stack was emptied; the run still ends here.
+      stack.clear();
+      return true;
+    }
+    switch (result.kind) {
+      case StatementResult::Kind::kContinue:
+      case StatementResult::Kind::kError:
+        break;
+      case StatementResult::Kind::kJump:
+        Push(result.target);
+        break;
+      case StatementResult::Kind::kEnd:
+        return false;
+    }
+    return true;
   }
 
-  bool Step(uint32_t i, const ScriptCommand& command, bool advanced) {
+  StatementResult Step(uint32_t i, const ScriptCommand& command, bool advanced) {
     ExecutionStack& stack = ctx_.executionStack;
     auto retract = [&] {
       if (advanced) stack.pop_back();
@@ -275,7 +274,9 @@ class Run {
       case stmt::kIf: {
         retract();
         if (i >= last_) break;
-        const bool truth = IsTrueCondition(ControlText(i, command.text));
+        std::string condition;
+        if (!ControlText(i, command.text, condition)) return StatementResult::Error();
+        const bool truth = IsTrueCondition(condition);
         const uint32_t b = i + 1;
         uint32_t e = BlockEnd(i);
         if (truth) {
@@ -295,7 +296,11 @@ class Run {
           bool zero = false;
           CompiledStatement* compiled = ownWhile ? Compiled(w) : nullptr;
           if (!compiled || !compiled->ExpandsToZero(ctx_, zero)) {
-            zero = CodePage::Trim(ControlText(kNoStatement, loop->condition)) == "0";
+            std::string condition;
+            if (!ControlText(kNoStatement, loop->condition, condition)) {
+              return StatementResult::Error();
+            }
+            zero = CodePage::Trim(condition) == "0";
           }
           if (zero) {
             retract();
@@ -321,10 +326,13 @@ class Run {
         PushLoop(LoopRecord{start, end, command.text, i});
         break;
       }
-      case stmt::kSwitch:
+      case stmt::kSwitch: {
         retract();
-        if (i < last_) Switch(i, ControlText(i, command.text));
-        break;
+        if (i >= last_) break;
+        std::string value;
+        if (!ControlText(i, command.text, value)) return StatementResult::Error();
+        return Switch(i, value);
+      }
       case stmt::kReturn:
       case stmt::kBreak:
         retract();
@@ -334,35 +342,30 @@ class Run {
         }
         break;
       case stmt::kGoto: {
-        const std::string label = ControlText(i, command.text);
-        if (ctx_.eventDepth > 0) {
-          reportScriptError(ctx_, "GOTO " + label, msg::kGotoInEvent);
-          break;
-        }
+        std::string label;
+        if (!ControlText(i, command.text, label)) return StatementResult::Error();
+        if (ctx_.eventDepth > 0) return ctx_.Fail("GOTO " + label, msg::kGotoInEvent);
         retract();
-        if (const uint32_t* index = ctx_.program->FindLabel(label)) {
-          Push(*index);
-        } else {
-          reportScriptError(ctx_, "GOTO " + label, msg::kUndefinedSection);
-        }
-        break;
+        const uint32_t* index = ctx_.program->FindLabel(label);
+        if (!index) return ctx_.Fail("GOTO " + label, msg::kUndefinedSection);
+        return StatementResult::Jump(*index);
       }
       case stmt::kCall: {
-        const std::string label = ControlText(i, command.text);
-        if (const uint32_t* index = ctx_.program->FindLabel(label)) {
-          Push(*index);
-          if (ctx_.eventDepth > 0) ctx_.eventDepth += 1;
-        } else {
-          reportScriptError(ctx_, "CALL " + label, msg::kUndefinedSection);
-        }
-        break;
+        std::string label;
+        if (!ControlText(i, command.text, label)) return StatementResult::Error();
+        const uint32_t* index = ctx_.program->FindLabel(label);
+        if (!index) return ctx_.Fail("CALL " + label, msg::kUndefinedSection);
+        if (ctx_.eventDepth > 0) ctx_.eventDepth += 1;
+        return StatementResult::Jump(*index);
       }
       case stmt::kExit:
         sendHostRequest(ctx_, REQ_STATE, "exit");
-        return false;
+        return StatementResult::End();
       case stmt::kPause: {
         sendHostRequest(ctx_, REQ_STATE, "sleep");
-        const long long ms = LeadingInteger(ControlText(i, command.text));
+        std::string duration;
+        if (!ControlText(i, command.text, duration)) return StatementResult::Error();
+        const long long ms = LeadingInteger(duration);
         ctx_.remainingSleep = ms <= 0 ? 0 : (ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms));
         if (ctx_.remainingSleep > 0) Sleep();
         break;
@@ -373,7 +376,7 @@ class Run {
         break;
       case stmt::kResume:
         ctx_.suspendFlag = false;
-        if (ctx_.eventDepth == 0) reportScriptError(ctx_, "RESUME", msg::kResumeOutsideEvent);
+        if (ctx_.eventDepth == 0) return ctx_.Fail("RESUME", msg::kResumeOutsideEvent);
         break;
       case stmt::kElse:
       case stmt::kCase:
@@ -390,13 +393,13 @@ class Run {
         Dispatch(ctx_, command, ArgumentModeOf(command.id) == ArgumentMode::kExpanded ? Compiled(i) : nullptr);
         break;
     }
-    return true;
+    return StatementResult::Continue();
   }
 
   // The `switch` search: only the `case` lines of the switch's own level are
   // expanded, in order up to the first match, so no other statement has side
   // effects before the match.
-  void Switch(uint32_t i, const std::string& value) {
+  StatementResult Switch(uint32_t i, const std::string& value) {
     bool matched = false;
     uint32_t match = 0;
     const BlockStructure& structure = Structure();
@@ -404,7 +407,11 @@ class Run {
          k = structure.NextArm(k)) {
       const ScriptCommand& c = commands_[k];
       bool hit = c.id == stmt::kDefault;
-      if (c.id == stmt::kCase) hit = ControlText(k, c.text) == value;
+      if (c.id == stmt::kCase) {
+        std::string text;
+        if (!ControlText(k, c.text, text)) return StatementResult::Error();
+        hit = text == value;
+      }
       if (hit) {
         matched = true;
         match = k < last_ ? k + 1 : last_;
@@ -413,6 +420,7 @@ class Run {
     const uint32_t close = structure.CloseAfter(i + 1);
     if (close != BlockStructure::kNone && close < last_) Push(close + 1);
     if (matched) Push(match);
+    return StatementResult::Continue();
   }
 
   ScriptContext& ctx_;
@@ -426,18 +434,11 @@ class Run {
   std::unordered_map<uint32_t, int> ends_;
 };
 
-}  // namespace
-
-void reportScriptError(ScriptContext& ctx, const std::string& what, const std::string& reasonUtf8) {
-  if (tCurrentStatement.ctx == &ctx) {
-    CurrentStatement& current = tCurrentStatement;
-    const uint64_t here = current.expanding > 0 ? current.expansion : 0;
-    if (current.failed && (here == 0 || here != current.failedIn)) return;
-    if (!current.failed) current.failedIn = here;
-    current.failed = true;
-  }
-  ctx.executionStack.clear();
-  ctx.errorReported = true;
+// Tells the host of one script error: its error record (file, line, what,
+// reason) and the alert the person running the script sees.
+void reportScriptError(ScriptContext& ctx, const ScriptFault& fault) {
+  const std::string& what = fault.what;
+  const std::string& reasonUtf8 = fault.reason;
   if (ctx.env->scriptError) {
     ScriptErrorReport report;
     if (ctx.program && ctx.current && ctx.current->line != 0) {
@@ -458,12 +459,13 @@ void reportScriptError(ScriptContext& ctx, const std::string& what, const std::s
   sendHostRequest(ctx, REQ_ALERT, text);
 }
 
-ExpansionScope::ExpansionScope() {
-  if (tCurrentStatement.expanding++ == 0) tCurrentStatement.expansion = ++tExpansionCount;
-}
+}  // namespace
 
-ExpansionScope::~ExpansionScope() {
-  tCurrentStatement.expanding -= 1;
+void ReportRaisedErrors(ScriptContext& ctx) {
+  // Taken out first: the alert's own request must not find them again.
+  std::vector<ScriptFault> faults;
+  faults.swap(ctx.errors.pending);
+  for (const ScriptFault& fault : faults) reportScriptError(ctx, fault);
 }
 
 bool IsTrueCondition(const std::string& expanded) {

@@ -25,19 +25,19 @@ void* ResolveEntryPoint(ScriptContext& ctx, const std::string& head, const std::
   const CodePage& cp = ctx.codePage();
   const std::size_t dot = cp.FindByte(head, '.');
   if (dot == std::string::npos) {
-    reportScriptError(ctx, callText, msg::kFormatError);
+    ctx.RaiseError(callText, msg::kFormatError);
     return nullptr;
   }
   const std::string library = head.substr(0, dot);
   const std::string function = head.substr(dot + 1);
   const LoadedLibrary* loaded = ctx.libraries.find(library);
   if (!loaded) {
-    reportScriptError(ctx, callText, cp.ToUtf8(library) + msg::kLibraryMissingSuffix);
+    ctx.RaiseError(callText, cp.ToUtf8(library) + msg::kLibraryMissingSuffix);
     return nullptr;
   }
   void* address = FindFunction(*loaded, function);
   if (!address) {
-    reportScriptError(ctx, callText, cp.ToUtf8(head) + msg::kFunctionMissingSuffix);
+    ctx.RaiseError(callText, cp.ToUtf8(head) + msg::kFunctionMissingSuffix);
     return nullptr;
   }
   ctx.entryPoints.insert(head, library, address);
@@ -67,11 +67,11 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
       nameSpans.empty() ? SplitText(callText, kArgumentSeparator, cp)
                         : SplitMarkedText(callText, nameSpans, kArgumentSeparator, cp).pieces;
   if (parts.empty()) {
-    reportScriptError(ctx, callText, msg::kFormatError);
+    ctx.RaiseError(callText, msg::kFormatError);
     return {};
   }
   if (parts.size() - 1 > kMaxNativeArguments) {
-    reportScriptError(ctx, callText, msg::kFormatError);
+    ctx.RaiseError(callText, msg::kFormatError);
     return {};
   }
 
@@ -79,7 +79,7 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
   // handed an argument whose type the script did not manage to state.
   const TypedPart result = ReadTypePrefix(parts[0], cp);
   if (result.bracketMissing) {
-    reportScriptError(ctx, parts[0], msg::kBracketMismatch);
+    ctx.RaiseError(parts[0], msg::kBracketMismatch);
     return {};
   }
   std::vector<TypedPart> arguments;
@@ -87,7 +87,7 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
   for (std::size_t i = 1; i < parts.size(); ++i) {
     arguments.push_back(ReadTypePrefix(parts[i], cp));
     if (arguments.back().bracketMissing) {
-      reportScriptError(ctx, parts[i], msg::kBracketMismatch);
+      ctx.RaiseError(parts[i], msg::kBracketMismatch);
       return {};
     }
   }
@@ -97,7 +97,7 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
 
   std::string value;
   if (!InvokeNative(function, result.type, arguments, cp, value)) {
-    reportScriptError(ctx, callText, msg::kFormatError);
+    ctx.RaiseError(callText, msg::kFormatError);
     return {};
   }
   return value;
@@ -106,7 +106,7 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
 void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText) {
   const FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
   if (!split.found) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
+    ctx.RaiseError(rawText, msg::kFormatError);
     return;
   }
   std::string name = split.head;
@@ -121,7 +121,7 @@ void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText) {
 
 void ExecuteUnloadDll(ScriptContext& ctx, const std::string& expandedName) {
   if (!ctx.libraries.unload(expandedName)) {
-    reportScriptError(ctx, "UNLOADDLL " + expandedName, msg::kUnloadUnknown);
+    ctx.RaiseError("UNLOADDLL " + expandedName, msg::kUnloadUnknown);
     return;
   }
   ctx.entryPoints.dropLibrary(expandedName);

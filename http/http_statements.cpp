@@ -183,7 +183,7 @@ void ExecuteTest(ScriptContext& ctx, const std::string& url) {
 void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   if (!split.found) {
-    reportScriptError(ctx, text, msg::kFormatError);
+    ctx.RaiseError(text, msg::kFormatError);
     return;
   }
   const std::filesystem::path temp = ctx.env->home / "Temp";
@@ -351,7 +351,7 @@ void ExecuteHeader(ScriptContext& ctx, const std::string& text) {
   // "Name: value" reads as well as "Name value".
   if (!name.empty() && name.back() == ':') name.remove_suffix(1);
   if (!HttpClient::IsHeaderName(name) || !HttpClient::IsHeaderValue(split.tail)) {
-    reportScriptError(ctx, text, msg::kHeaderRefused);
+    ctx.RaiseError(text, msg::kHeaderRefused);
     return;
   }
   ctx.http.SetHeader(name, split.tail);
@@ -369,7 +369,7 @@ void ExecuteDelHeader(ScriptContext& ctx, const std::string& name) {
 void ExecuteBody(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   if (split.head.empty() || !HttpClient::IsHeaderValue(split.head)) {
-    reportScriptError(ctx, text, msg::kFormatError);
+    ctx.RaiseError(text, msg::kFormatError);
     return;
   }
   ctx.http.SetBody(split.head,
@@ -379,7 +379,7 @@ void ExecuteBody(ScriptContext& ctx, const std::string& text) {
 void ExecuteBodyFile(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   if (split.head.empty() || split.tail.empty() || !HttpClient::IsHeaderValue(split.head)) {
-    reportScriptError(ctx, text, msg::kFormatError);
+    ctx.RaiseError(text, msg::kFormatError);
     return;
   }
   // The file's bytes go out as they are stored.
@@ -393,7 +393,7 @@ void ExecuteBodyFile(ScriptContext& ctx, const std::string& text) {
     read = !in.bad();
   }
   if (!read) {
-    reportScriptError(ctx, text, split.tail + msg::kBodyFileMissingSuffix);
+    ctx.RaiseError(text, split.tail + msg::kBodyFileMissingSuffix);
     return;
   }
   ctx.http.SetBody(split.head, std::move(bytes));

@@ -24,7 +24,7 @@ bool SplitName(ScriptContext& ctx, const std::string& rawText, const char* reaso
                std::string& name, std::string& rest) {
   FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
   if (!split.found) {
-    reportScriptError(ctx, rawText, reason);
+    ctx.RaiseError(rawText, reason);
     return false;
   }
   name = std::move(split.head);
@@ -39,12 +39,12 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart, bool* 
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit split = splitFirstWord(namePart, ".", cp);
   if (!split.found || split.head.empty()) {
-    reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+    ctx.RaiseError(std::string(namePart), msg::kFormatError);
     return {};
   }
   const auto it = ctx.regexes.find(split.head);
   if (it == ctx.regexes.end()) {
-    reportScriptError(ctx, std::string(namePart), MissingReason(cp, split.head));
+    ctx.RaiseError(std::string(namePart), MissingReason(cp, split.head));
     return std::string(namePart);
   }
   const NamedRegex& regex = *it->second;
@@ -53,7 +53,7 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart, bool* 
   if (key == "group") return std::to_string(regex.groupCount);
   const long long n = LeadingInteger(key);
   if (n < 0 || static_cast<unsigned long long>(n) >= regex.results.size()) {
-    reportScriptError(ctx, std::string(namePart), msg::kRegexIndexOutOfRange);
+    ctx.RaiseError(std::string(namePart), msg::kRegexIndexOutOfRange);
     return {};
   }
   if (received) *received = regex.receivedResults;
@@ -83,7 +83,7 @@ void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
   ExpandAndEvaluate(ctx, text, spans);
   const auto it = ctx.regexes.find(name);
   if (it == ctx.regexes.end()) {
-    reportScriptError(ctx, rawText, MissingReason(cp, name));
+    ctx.RaiseError(rawText, MissingReason(cp, name));
     return;
   }
   MatchAll(*it->second, cp, text, &ctx.stop, &ctx.regexTexts);
@@ -105,7 +105,7 @@ void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   std::string target = rest.head;
   std::string replacement = rest.found ? rest.tail : std::string();
   if (target.size() <= 3) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
+    ctx.RaiseError(rawText, msg::kFormatError);
     return;
   }
   // The target is written [#variable]: the name sits between its first two
@@ -117,13 +117,13 @@ void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   ExpandAndEvaluate(ctx, variable);
   const auto it = ctx.regexes.find(name);
   if (it == ctx.regexes.end()) {
-    reportScriptError(ctx, rawText, MissingReason(cp, name));
+    ctx.RaiseError(rawText, MissingReason(cp, name));
     return;
   }
   bool tooLong = false;
   std::string result = RegexReplace(*it->second, cp, target, replacement, &ctx.stop, &tooLong);
   if (tooLong) {
-    reportScriptError(ctx, rawText, msg::kExpansionTooLong);
+    ctx.RaiseError(rawText, msg::kExpansionTooLong);
     return;
   }
   // A stopped replace leaves the variable as it was.

@@ -390,7 +390,7 @@ std::string CallBuiltinMarked(ScriptContext& ctx, std::string_view namePart,
     // Outside its counts a function reports the format error and yields its
     // fallback value; the statement in progress still completes.
     if (args.size() < row.minCount || args.size() > row.maxCount) {
-      reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+      ctx.RaiseError(std::string(namePart), msg::kFormatError);
       return std::string(row.fallback);
     }
     bool receivedArgument = false;

@@ -272,7 +272,7 @@ bool RewriteAtMatches(ScriptContext& ctx, std::string_view src, const ReceivedSp
     size = size - b.matches[i].len + valueOf(b.firstIndex[i]).size();
   }
   if (size > ExpandedTextLimit()) {
-    reportScriptError(ctx, Excerpt(ctx.codePage(), src.substr(b.matches[0].pos, b.matches[0].len)),
+    ctx.RaiseError(Excerpt(ctx.codePage(), src.substr(b.matches[0].pos, b.matches[0].len)),
                       msg::kExpansionTooLong);
     return false;
   }
@@ -380,7 +380,7 @@ PassOutcome RewriteMarked(ScriptContext& ctx, std::string& text, ReceivedSpans& 
     if (!ReplaceAllMarked(cp, from, *currentMarks, ref, b.refMarks, valueOf(i),
                           b.marks.data() + v.markBegin, v.markEnd - v.markBegin, *spare,
                           *spareMarks, replaced)) {
-      reportScriptError(ctx, Excerpt(cp, ref), msg::kExpansionTooLong);
+      ctx.RaiseError(Excerpt(cp, ref), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
     if (!replaced) {
@@ -498,7 +498,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
     }
     b.values[i] = span;
     if (b.arena.size() > ExpandedTextLimit()) {
-      reportScriptError(ctx, Excerpt(cp, ref), msg::kExpansionTooLong);
+      ctx.RaiseError(Excerpt(cp, ref), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
   }
@@ -533,7 +533,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
       size = size - b.matches[i].len + valueOf(b.firstIndex[i]).size();
     }
     if (size > ExpandedTextLimit()) {
-      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)), msg::kExpansionTooLong);
+      ctx.RaiseError(Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
     std::string& out = b.out;
@@ -574,7 +574,7 @@ PassOutcome RunPass(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
     const std::string_view from = current ? std::string_view(*current) : src;
     bool replaced = false;
     if (!ReplaceAll(cp, from, ref, valueOf(i), *spare, replaced)) {
-      reportScriptError(ctx, Excerpt(cp, ref), msg::kExpansionTooLong);
+      ctx.RaiseError(Excerpt(cp, ref), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
     if (!replaced) {
@@ -639,7 +639,7 @@ int EvaluationDecimals(ScriptContext& ctx) {
 }
 
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text) {
-  const ExpansionScope scope;
+  const ExpansionScope scope(ctx);
   ExpandReferences(ctx, text, 0);
   EvaluateExpression(ctx, text);
 }
@@ -658,7 +658,7 @@ void ExecuteEval(ScriptContext&, const std::string&) {}
 void ExecuteVar(ScriptContext& ctx, const std::string& text) {
   FirstWordSplit parts = splitFirstWord(text, {}, ctx.codePage());
   if (parts.head.size() <= 3) {
-    reportScriptError(ctx, text, msg::kFormatError);
+    ctx.RaiseError(text, msg::kFormatError);
     return;
   }
   // The written form is `[#name]`; its frame is dropped without a check.
