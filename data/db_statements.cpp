@@ -100,12 +100,12 @@ std::string MssqlConnectionText(ScriptContext& ctx, const std::string& server,
 
 enum class ConnectionKind { kAccess, kMssql, kMysql };
 
-void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& rawText) {
+StatementResult OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit split = splitFirstWord(rawText, "", cp);
   if (!split.found) {
     SetStatus(ctx, false);
-    return;
+    return StatementResult::Continue();
   }
   const std::string name = Expanded(ctx, split.head);
   std::unique_ptr<CDBWrapper> connection;
@@ -127,7 +127,7 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
       const char* form = kind == ConnectionKind::kMssql ? msg::kOpenMssqlForm : msg::kOpenMysqlForm;
       ctx.RaiseError(rawText, msg::kOpenFormatPrefix + cp.ToUtf8(name) + form);
       SetStatus(ctx, false);
-      return;
+      return StatementResult::Error();
     }
     const std::string first = Expanded(ctx, pieces[0]);
     const std::string catalog = Expanded(ctx, pieces[1]);
@@ -157,20 +157,16 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
   // open stays in the table with its error.
   CDBWrapper& stored = *(ctx.connections[name] = std::move(connection));
   SetStatusReporting(ctx, stored.Open(), stored, name, missingFolder);
+  return StatementResult::Continue();
 }
 
-void CloseConnection(ScriptContext& ctx, const std::string& name) {
-  if (name.empty()) {
-    ctx.RaiseError("CLOSEDB", msg::kCloseDbNeedsName);
-    return;
-  }
+StatementResult CloseConnection(ScriptContext& ctx, const std::string& name) {
+  if (name.empty()) return ctx.Fail("CLOSEDB", msg::kCloseDbNeedsName);
   const auto entry = ctx.connections.find(name);
-  if (entry == ctx.connections.end()) {
-    ctx.RaiseError("CLOSEDB " + name, msg::kCloseDbUnknown);
-    return;
-  }
+  if (entry == ctx.connections.end()) return ctx.Fail("CLOSEDB " + name, msg::kCloseDbUnknown);
   if (entry->second->IsOpen()) entry->second->Close();
   ctx.connections.erase(entry);
+  return StatementResult::Continue();
 }
 
 CDBWrapper* FindConnection(ScriptContext& ctx, const std::string& rawText,
@@ -184,20 +180,20 @@ CDBWrapper* FindConnection(ScriptContext& ctx, const std::string& rawText,
   return entry->second.get();
 }
 
-void RunQuery(ScriptContext& ctx, const std::string& rawText) {
+StatementResult RunQuery(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit first = splitFirstWord(rawText, "", cp);
   if (!first.found) {
     ctx.RaiseError(rawText, msg::kFormatError);
     SetStatus(ctx, false);
-    return;
+    return StatementResult::Error();
   }
   const std::string name = Expanded(ctx, first.head);
   const FirstWordSplit second = splitFirstWord(first.tail, "", cp);
   if (!second.found) {
     ctx.RaiseError(rawText, msg::kFormatError);
     SetStatus(ctx, false);
-    return;
+    return StatementResult::Error();
   }
   const std::string resultName = Expanded(ctx, second.head);
   const std::string sql = Expanded(ctx, second.tail);
@@ -206,48 +202,50 @@ void RunQuery(ScriptContext& ctx, const std::string& rawText) {
   rows.clear();
   rows.shrink_to_fit();
   CDBWrapper* connection = FindConnection(ctx, rawText, name);
-  if (!connection) return;
+  if (!connection) return StatementResult::Error();
   SetStatusReporting(ctx, connection->QueryRows(sql, rows), *connection, name);
+  return StatementResult::Continue();
 }
 
-void RunExecute(ScriptContext& ctx, const std::string& rawText) {
+StatementResult RunExecute(ScriptContext& ctx, const std::string& rawText) {
   const FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
   if (!split.found) {
     ctx.RaiseError(rawText, msg::kFormatError);
     SetStatus(ctx, false);
-    return;
+    return StatementResult::Error();
   }
   const std::string name = Expanded(ctx, split.head);
   const std::string sql = Expanded(ctx, split.tail);
   CDBWrapper* connection = FindConnection(ctx, rawText, name);
-  if (!connection) return;
+  if (!connection) return StatementResult::Error();
   SetStatusReporting(ctx, connection->Execute(sql), *connection, name);
+  return StatementResult::Continue();
 }
 
 }  // namespace
 
-void ExecuteOpenAccess(ScriptContext& ctx, const std::string& rawText) {
-  OpenConnection(ctx, ConnectionKind::kAccess, rawText);
+StatementResult ExecuteOpenAccess(ScriptContext& ctx, const std::string& rawText) {
+  return OpenConnection(ctx, ConnectionKind::kAccess, rawText);
 }
 
-void ExecuteOpenMssql(ScriptContext& ctx, const std::string& rawText) {
-  OpenConnection(ctx, ConnectionKind::kMssql, rawText);
+StatementResult ExecuteOpenMssql(ScriptContext& ctx, const std::string& rawText) {
+  return OpenConnection(ctx, ConnectionKind::kMssql, rawText);
 }
 
-void ExecuteOpenMysql(ScriptContext& ctx, const std::string& rawText) {
-  OpenConnection(ctx, ConnectionKind::kMysql, rawText);
+StatementResult ExecuteOpenMysql(ScriptContext& ctx, const std::string& rawText) {
+  return OpenConnection(ctx, ConnectionKind::kMysql, rawText);
 }
 
-void ExecuteCloseDb(ScriptContext& ctx, const std::string& rawText) {
-  CloseConnection(ctx, rawText);
+StatementResult ExecuteCloseDb(ScriptContext& ctx, const std::string& rawText) {
+  return CloseConnection(ctx, rawText);
 }
 
-void ExecuteQuery(ScriptContext& ctx, const std::string& rawText) {
-  RunQuery(ctx, rawText);
+StatementResult ExecuteQuery(ScriptContext& ctx, const std::string& rawText) {
+  return RunQuery(ctx, rawText);
 }
 
-void ExecuteExecute(ScriptContext& ctx, const std::string& rawText) {
-  RunExecute(ctx, rawText);
+StatementResult ExecuteExecute(ScriptContext& ctx, const std::string& rawText) {
+  return RunExecute(ctx, rawText);
 }
 
 std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart) {

@@ -10,6 +10,7 @@
 #include "engine/compiled_statement.h"
 #include "engine/host_requests.h"
 #include "engine/keyword_table.h"
+#include "engine/statement_handlers.h"
 #include "engine/script_context.h"
 #include "values/expansion.h"
 #include "values/messages.h"
@@ -28,30 +29,26 @@ std::string Expanded(ScriptContext& ctx, const std::string& stored) {
 
 // Runs a statement of the keyword table's handlers with the text its
 // argument mode asks for; `compiled` is its prepared form, if any.
-void Dispatch(ScriptContext& ctx, const ScriptCommand& command, CompiledStatement* compiled) {
+StatementResult Dispatch(ScriptContext& ctx, const ScriptCommand& command,
+                         CompiledStatement* compiled) {
   const KeywordRow& row = KeywordRowOf(command.id);
-  if (!row.handler) return;  // no keyword: the loader keeps none of those
+  if (!row.handler) return StatementResult::Continue();  // no keyword: the loader keeps none
   switch (row.mode) {
     case ArgumentMode::kExpanded: {
       std::string text;
-      if (compiled && compiled->ExpandText(ctx, text)) {
-        row.handler(ctx, text);
-      } else {
-        text = Expanded(ctx, command.text);
-        // The alert of a failed expansion comes before what the statement
-        // then does with the broken text.
-        if (!ctx.errors.pending.empty()) ReportRaisedErrors(ctx);
-        row.handler(ctx, text);
-      }
-      break;
+      if (compiled && compiled->ExpandText(ctx, text)) return row.handler(ctx, text);
+      text = Expanded(ctx, command.text);
+      // The alert of a failed expansion comes before what the statement
+      // then does with the broken text.
+      if (!ctx.errors.pending.empty()) ReportRaisedErrors(ctx);
+      return row.handler(ctx, text);
     }
     case ArgumentMode::kRaw:
-      row.handler(ctx, command.text);
-      break;
+      return row.handler(ctx, command.text);
     case ArgumentMode::kNone:
-      row.handler(ctx, std::string());
       break;
   }
+  return row.handler(ctx, std::string());
 }
 
 // One run of one script. Keeps, next to the context's loop stack, how many
@@ -386,12 +383,12 @@ class Run {
         break;
       case stmt::kVar: {
         CompiledStatement* compiled = Compiled(i);
-        if (!compiled || !compiled->RunVar(ctx_)) ExecuteVar(ctx_, command.text);
+        if (!compiled || !compiled->RunVar(ctx_)) return ExecuteVar(ctx_, command.text);
         break;
       }
       default:
-        Dispatch(ctx_, command, ArgumentModeOf(command.id) == ArgumentMode::kExpanded ? Compiled(i) : nullptr);
-        break;
+        return Dispatch(ctx_, command,
+                        ArgumentModeOf(command.id) == ArgumentMode::kExpanded ? Compiled(i) : nullptr);
     }
     return StatementResult::Continue();
   }

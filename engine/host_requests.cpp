@@ -16,10 +16,11 @@ void sendHostRequest(ScriptContext& ctx, int32_t code, const std::string& text) 
   if (ctx.worker.needsAttention() && ctx.worker.isCurrentThread()) ReachSafePoint(ctx);
 }
 
-void ExecuteJsWindow(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteJsWindow(ScriptContext& ctx, const std::string& rawText) {
   std::string text = rawText;
   ExpandAndEvaluate(ctx, text);
   sendHostRequest(ctx, REQ_JSWINDOW, text);
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar

@@ -103,12 +103,9 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
   return value;
 }
 
-void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText) {
   const FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
-  if (!split.found) {
-    ctx.RaiseError(rawText, msg::kFormatError);
-    return;
-  }
+  if (!split.found) return ctx.Fail(rawText, msg::kFormatError);
   std::string name = split.head;
   std::string path = split.tail;
   ExpandAndEvaluate(ctx, name);
@@ -117,14 +114,15 @@ void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText) {
   // with it.
   ctx.entryPoints.dropLibrary(name);
   ctx.libraries.load(name, LibraryPathFor(ctx, path));
+  return StatementResult::Continue();
 }
 
-void ExecuteUnloadDll(ScriptContext& ctx, const std::string& expandedName) {
+StatementResult ExecuteUnloadDll(ScriptContext& ctx, const std::string& expandedName) {
   if (!ctx.libraries.unload(expandedName)) {
-    ctx.RaiseError("UNLOADDLL " + expandedName, msg::kUnloadUnknown);
-    return;
+    return ctx.Fail("UNLOADDLL " + expandedName, msg::kUnloadUnknown);
   }
   ctx.entryPoints.dropLibrary(expandedName);
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar

@@ -5,50 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "engine/statement_handlers.h"
+
 namespace velmar {
 
 struct ScriptContext;
 class CodePage;
-
-// The handlers of the keyword table. Each gets its expanded text, except
-// setcookies and getcookies, which get their stored text and expand their
-// two parts themselves, and clear, upload and clearcookies, which get none.
-void ExecuteTest(ScriptContext& ctx, const std::string& url);
-void ExecuteGet(ScriptContext& ctx, const std::string& url);
-void ExecutePost(ScriptContext& ctx, const std::string& url);
-void ExecuteCaptcha(ScriptContext& ctx, const std::string& text);
-void ExecuteSaveto(ScriptContext& ctx, const std::string& path);
-void ExecuteReferer(ScriptContext& ctx, const std::string& text);
-void ExecuteLan(ScriptContext& ctx, const std::string& text);
-void ExecuteEncoding(ScriptContext& ctx, const std::string& text);
-void ExecuteImitate(ScriptContext& ctx, const std::string& text);
-void ExecuteProxy(ScriptContext& ctx, const std::string& text);
-void ExecuteTimeout(ScriptContext& ctx, const std::string& text);
-void ExecuteClear(ScriptContext& ctx, const std::string& text);
-void ExecuteAdd(ScriptContext& ctx, const std::string& text);
-void ExecuteAddx(ScriptContext& ctx, const std::string& text);
-void ExecuteUpload(ScriptContext& ctx, const std::string& text);
-void ExecuteUptext(ScriptContext& ctx, const std::string& text);
-void ExecuteUpfile(ScriptContext& ctx, const std::string& text);
-void ExecuteSetCookies(ScriptContext& ctx, const std::string& rawText);
-void ExecuteDelCookies(ScriptContext& ctx, const std::string& key);
-void ExecuteClearCookies(ScriptContext& ctx, const std::string& text);
-void ExecuteGetCookies(ScriptContext& ctx, const std::string& rawText);
-void ExecuteSaveCookies(ScriptContext& ctx, const std::string& path);
-void ExecuteResumeCookies(ScriptContext& ctx, const std::string& path);
-void ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url);
-void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url);
-void ExecuteHeader(ScriptContext& ctx, const std::string& text);
-void ExecuteDelHeader(ScriptContext& ctx, const std::string& name);
-void ExecuteBody(ScriptContext& ctx, const std::string& text);
-void ExecuteBodyFile(ScriptContext& ctx, const std::string& text);
-void ExecutePut(ScriptContext& ctx, const std::string& url);
-void ExecutePatch(ScriptContext& ctx, const std::string& url);
-void ExecuteDelete(ScriptContext& ctx, const std::string& url);
-void ExecuteRedirect(ScriptContext& ctx, const std::string& text);
-void ExecuteDecode(ScriptContext& ctx, const std::string& text);
-void ExecuteKeepAlive(ScriptContext& ctx, const std::string& text);
-void ExecuteSendUtf8(ScriptContext& ctx, const std::string& text);
 
 // A text of the script's code page as UTF-8 (unchanged in a UTF-8 script),
 // for what `sendutf8` sends in UTF-8.

@@ -60,9 +60,9 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart, bool* 
   return regex.results[static_cast<std::size_t>(n)];
 }
 
-void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
   std::string name, pattern;
-  if (!SplitName(ctx, rawText, msg::kNoPattern, name, pattern)) return;
+  if (!SplitName(ctx, rawText, msg::kNoPattern, name, pattern)) return StatementResult::Error();
   // The pattern is taken as written: its brackets and braces are its own.
   std::unique_ptr<NamedRegex> regex = CreateNamedRegex(ctx.codePage(), pattern);
   // The script sees a pattern that matches nothing; the person running it
@@ -73,41 +73,38 @@ void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
                  std::to_string(regex->program.errorOffset));
   }
   ctx.regexes[name] = std::move(regex);
+  return StatementResult::Continue();
 }
 
-void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   std::string name, text;
-  if (!SplitName(ctx, rawText, msg::kFormatError, name, text)) return;
+  if (!SplitName(ctx, rawText, msg::kFormatError, name, text)) return StatementResult::Error();
   ReceivedSpans spans;
   ExpandAndEvaluate(ctx, text, spans);
   const auto it = ctx.regexes.find(name);
-  if (it == ctx.regexes.end()) {
-    ctx.RaiseError(rawText, MissingReason(cp, name));
-    return;
-  }
+  if (it == ctx.regexes.end()) return ctx.Fail(rawText, MissingReason(cp, name));
   MatchAll(*it->second, cp, text, &ctx.stop, &ctx.regexTexts);
   // A capture of text that came from outside is as much data as the text.
   it->second->receivedResults = !spans.empty();
+  return StatementResult::Continue();
 }
 
-void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {
+StatementResult ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {
   const auto it = ctx.regexes.find(expandedText);
   if (it != ctx.regexes.end()) ctx.regexes.erase(it);
+  return StatementResult::Continue();
 }
 
-void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   std::string name, tail;
-  if (!SplitName(ctx, rawText, msg::kFormatError, name, tail)) return;
+  if (!SplitName(ctx, rawText, msg::kFormatError, name, tail)) return StatementResult::Error();
   // Without a second blank the target is the rest and the replacement empty.
   const FirstWordSplit rest = splitFirstWord(tail, "", cp);
   std::string target = rest.head;
   std::string replacement = rest.found ? rest.tail : std::string();
-  if (target.size() <= 3) {
-    ctx.RaiseError(rawText, msg::kFormatError);
-    return;
-  }
+  if (target.size() <= 3) return ctx.Fail(rawText, msg::kFormatError);
   // The target is written [#variable]: the name sits between its first two
   // bytes and its last one.
   std::string variable = target.substr(2, target.size() - 3);
@@ -116,23 +113,18 @@ void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   ExpandAndEvaluate(ctx, replacement, replacementSpans);
   ExpandAndEvaluate(ctx, variable);
   const auto it = ctx.regexes.find(name);
-  if (it == ctx.regexes.end()) {
-    ctx.RaiseError(rawText, MissingReason(cp, name));
-    return;
-  }
+  if (it == ctx.regexes.end()) return ctx.Fail(rawText, MissingReason(cp, name));
   bool tooLong = false;
   std::string result = RegexReplace(*it->second, cp, target, replacement, &ctx.stop, &tooLong);
-  if (tooLong) {
-    ctx.RaiseError(rawText, msg::kExpansionTooLong);
-    return;
-  }
+  if (tooLong) return ctx.Fail(rawText, msg::kExpansionTooLong);
   // A stopped replace leaves the variable as it was.
-  if (ctx.stop.requested()) return;
+  if (ctx.stop.requested()) return StatementResult::Continue();
   if (targetSpans.empty() && replacementSpans.empty()) {
     ctx.variables[variable] = std::move(result);
   } else {
     ctx.variables.SetReceived(variable, std::move(result));
   }
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar

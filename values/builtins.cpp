@@ -430,8 +430,9 @@ std::vector<std::string_view> BuiltinNames() {
   return names;
 }
 
-void ExecuteSrand(ScriptContext&, const std::string&) {
+StatementResult ExecuteSrand(ScriptContext&, const std::string&) {
   SeedRandom(static_cast<uint32_t>(static_cast<unsigned long long>(std::time(nullptr))));
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar

@@ -653,14 +653,13 @@ void ExpandAndEvaluate(ScriptContext& ctx, std::string& text, ReceivedSpans& mar
   marks.clear();  // a computed number is the script's own
 }
 
-void ExecuteEval(ScriptContext&, const std::string&) {}
+StatementResult ExecuteEval(ScriptContext&, const std::string&) {
+  return StatementResult::Continue();
+}
 
-void ExecuteVar(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteVar(ScriptContext& ctx, const std::string& text) {
   FirstWordSplit parts = splitFirstWord(text, {}, ctx.codePage());
-  if (parts.head.size() <= 3) {
-    ctx.RaiseError(text, msg::kFormatError);
-    return;
-  }
+  if (parts.head.size() <= 3) return ctx.Fail(text, msg::kFormatError);
   // The written form is `[#name]`; its frame is dropped without a check.
   std::string name = parts.head.substr(2, parts.head.size() - 3);
   ExpandAndEvaluate(ctx, name);
@@ -669,7 +668,7 @@ void ExecuteVar(ScriptContext& ctx, const std::string& text) {
   ExpandAndEvaluate(ctx, value, marks);
   if (!marks.empty()) {
     ctx.variables.SetMarked(name, std::move(value), std::move(marks));
-    return;
+    return StatementResult::Continue();
   }
   std::string& slot = ctx.variables[name];
   if (slot.capacity() >= value.size()) {
@@ -677,6 +676,7 @@ void ExecuteVar(ScriptContext& ctx, const std::string& text) {
   } else {
     slot.swap(value);
   }
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar
