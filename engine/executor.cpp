@@ -12,7 +12,7 @@
 #include "engine/keyword_table.h"
 #include "engine/statement_handlers.h"
 #include "engine/script_context.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 

@@ -2,7 +2,7 @@
 
 #include "engine/executor.h"
 #include "engine/script_context.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 
 namespace velmar {
 

@@ -1,10 +1,10 @@
-#include "regex/regex_statements.h"
+#include "engine/statements/regex_statements.h"
 
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
 #include "regex/named_regex.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 

@@ -1,4 +1,4 @@
-#include "http/http_statements.h"
+#include "engine/statements/http_statements.h"
 
 #include <filesystem>
 #include <fstream>
@@ -10,7 +10,7 @@
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
 #include "http/cookie_store.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 

@@ -1,4 +1,4 @@
-#include "values/builtins.h"
+#include "engine/statements/builtins.h"
 
 #include <algorithm>
 #include <climits>
@@ -11,7 +11,7 @@
 #include "engine/host_requests.h"
 #include "engine/script_context.h"
 #include "http/body_decoder.h"
-#include "http/http_statements.h"
+#include "engine/statements/http_statements.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 #include "values/text_limits.h"

@@ -1,4 +1,4 @@
-#include "ext/native_statements.h"
+#include "engine/statements/native_statements.h"
 
 #include <filesystem>
 #include <system_error>
@@ -7,7 +7,7 @@
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 

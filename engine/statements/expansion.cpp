@@ -1,4 +1,4 @@
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 
 #include <algorithm>
 #include <limits>

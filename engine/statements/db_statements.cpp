@@ -1,4 +1,4 @@
-#include "data/db_statements.h"
+#include "engine/statements/db_statements.h"
 
 #include <filesystem>
 #include <limits>
@@ -11,7 +11,7 @@
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 
