@@ -9,8 +9,8 @@
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
-#include "http/cookie_store.h"
 #include "engine/statements/expansion.h"
+#include "http/cookie_store.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 

@@ -3,8 +3,8 @@
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
-#include "regex/named_regex.h"
 #include "engine/statements/expansion.h"
+#include "regex/named_regex.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 
