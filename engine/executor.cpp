@@ -224,11 +224,10 @@ class Run {
     const ScriptCommand& command = commands_[i];
     ctx_.current = &command;
     StatementErrors& errors = ctx_.errors;
+    // Between statements nothing has failed and no expansion runs (each
+    // statement that fails clears `failed` below), so a turn only marks
+    // that a statement runs.
     errors.inStatement = true;
-    errors.failed = false;
-    errors.expanding = 0;
-    errors.expansion = 0;
-    errors.failedIn = 0;
     StatementResult result;
     try {
       result = Step(i, command, advanced);
@@ -242,6 +241,7 @@ class Run {
     }
     errors.inStatement = false;
     if (errors.failed) {
+      errors.failed = false;
       ReportRaisedErrors(ctx_);
       // A handler that raised an error and then went on may have pushed a
       // continuation after the stack was emptied; the run still ends here.
