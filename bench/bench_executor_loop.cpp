@@ -11,7 +11,7 @@
 #include "engine/executor.h"
 #include "engine/script_context.h"
 #include "engine/script_program.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 
 namespace velmar {
 namespace {

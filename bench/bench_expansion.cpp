@@ -9,7 +9,7 @@
 
 #include "engine/engine_environment.h"
 #include "engine/script_context.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 
 namespace velmar {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/reference_scanner.h"
 #include "values/variable_table.h"
 

@@ -11,7 +11,8 @@
 #include "engine/host_requests.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
-#include "values/expansion.h"
+#include "engine/statement_handlers.h"
+#include "engine/statements/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 
@@ -25,52 +26,34 @@ std::string Expanded(ScriptContext& ctx, const std::string& stored) {
   return text;
 }
 
-// Thrown when expanding the text of a control statement reported a script
-// error. The run is over by then (the execution stack is empty), so the
-// statement must not push where the flow goes next nor retract from the
-// emptied stack: the exception takes it straight back to the turn.
-struct StatementAbandoned {};
-
-// The statement this thread's worker executes and whether it has reported a
-// script error. Every error of the expansion of a statement's text is shown
-// (three failing calls in one text are three alerts) and the first ends the
-// run; a handler that goes on with the broken text and fails again adds no
-// alert that names a follow-on fault instead of the cause.
-struct CurrentStatement {
-  const ScriptContext* ctx = nullptr;
-  bool failed = false;
-  // Nesting of ExpansionScope, the number of the outermost expansion now
-  // running (or last run), and the one that reported the first error (0:
-  // the first error came from outside any expansion).
-  int expanding = 0;
-  uint64_t expansion = 0;
-  uint64_t failedIn = 0;
-};
-thread_local CurrentStatement tCurrentStatement;
-thread_local uint64_t tExpansionCount = 0;
 
 // Runs a statement of the keyword table's handlers with the text its
 // argument mode asks for; `compiled` is its prepared form, if any. `seen`,
 // when given, gets the expanded text (for the run's observer).
-void Dispatch(ScriptContext& ctx, const ScriptCommand& command, CompiledStatement* compiled,
-              std::string* seen) {
+StatementResult Dispatch(ScriptContext& ctx, const ScriptCommand& command,
+                         CompiledStatement* compiled, std::string* seen) {
   const KeywordRow& row = KeywordRowOf(command.id);
-  if (!row.handler) return;  // no keyword: the loader keeps none of those
+  if (!row.handler) return StatementResult::Continue();  // no keyword: the loader keeps none
   switch (row.mode) {
     case ArgumentMode::kExpanded: {
       std::string text;
-      if (!compiled || !compiled->ExpandText(ctx, text)) text = Expanded(ctx, command.text);
+      if (compiled && compiled->ExpandText(ctx, text)) {
+        if (seen) *seen = text;
+        return row.handler(ctx, text);
+      }
+      text = Expanded(ctx, command.text);
       if (seen) *seen = text;
-      row.handler(ctx, text);
-      break;
+      // The alert of a failed expansion comes before what the statement
+      // then does with the broken text.
+      if (!ctx.errors.pending.empty()) ReportRaisedErrors(ctx);
+      return row.handler(ctx, text);
     }
     case ArgumentMode::kRaw:
-      row.handler(ctx, command.text);
-      break;
+      return row.handler(ctx, command.text);
     case ArgumentMode::kNone:
-      row.handler(ctx, std::string());
       break;
   }
+  return row.handler(ctx, std::string());
 }
 
 // One run of one script. Keeps, next to the context's loop stack, how many
@@ -222,16 +205,18 @@ class Run {
   }
 
   // The expanded text of control statement i, whose stored text is
-  // `stored`; abandons the statement when the expansion reported an error.
-  std::string ControlText(uint32_t i, const std::string& stored) {
-    std::string text;
+  // `stored`, into `text`. False when the expansion raised an error: the run
+  // is over then (the execution stack is empty), so the statement must
+  // neither push where the flow goes next nor retract from the emptied stack.
+  bool ControlText(uint32_t i, const std::string& stored, std::string& text) {
     CompiledStatement* compiled = Compiled(i);
-    if (!compiled || !compiled->ExpandText(ctx_, text)) {
-      text = Expanded(ctx_, stored);
-      if (tCurrentStatement.failed) throw StatementAbandoned{};
+    if (compiled && compiled->ExpandText(ctx_, text)) {
+      if (seen_) *seen_ = text;
+      return true;
     }
+    text = Expanded(ctx_, stored);
     if (seen_) *seen_ = text;
-    return text;
+    return !ctx_.errors.failed;
   }
 
   // Executes one statement; false when the run ends at once (`exit`).
@@ -312,28 +297,46 @@ class Run {
     }
     const ScriptCommand& command = commands_[i];
     ctx_.current = &command;
-    bool goOn = true;
-    tCurrentStatement = {&ctx_, false, 0, 0, 0};
+    StatementErrors& errors = ctx_.errors;
+    // Between statements nothing has failed and no expansion runs (each
+    // statement that fails clears `failed` below), so a turn only marks
+    // that a statement runs.
+    errors.inStatement = true;
+    StatementResult result;
     try {
-      goOn = Step(i, command, advanced);
-    } catch (const StatementAbandoned&) {
-      // the error is reported and the stack emptied already
+      result = Step(i, command, advanced);
     } catch (const std::exception& e) {
       // A statement that fails unexpectedly (for example out of memory) ends
       // the run like a script error instead of taking the program down.
       std::string what(KeywordOf(command.id));
       if (!command.text.empty()) what += " " + command.text;
-      reportScriptError(ctx_, what, e.what());
+      ctx_.RaiseError(std::move(what), e.what());
+      result = StatementResult::Error();
     }
-    // A handler that reported an error and then went on may have pushed a
-    // continuation after the stack was emptied; the run still ends here.
-    if (tCurrentStatement.failed) stack.clear();
-    if (failedOut) *failedOut = tCurrentStatement.failed;
-    tCurrentStatement = {};
-    return goOn;
+    errors.inStatement = false;
+    if (failedOut) *failedOut = errors.failed;
+    if (errors.failed) {
+      errors.failed = false;
+      ReportRaisedErrors(ctx_);
+      // A handler that raised an error and then went on may have pushed a
+      // continuation after the stack was emptied; the run still ends here.
+      stack.clear();
+      return true;
+    }
+    switch (result.kind) {
+      case StatementResult::Kind::kContinue:
+      case StatementResult::Kind::kError:
+        break;
+      case StatementResult::Kind::kJump:
+        Push(result.target);
+        break;
+      case StatementResult::Kind::kEnd:
+        return false;
+    }
+    return true;
   }
 
-  bool Step(uint32_t i, const ScriptCommand& command, bool advanced) {
+  StatementResult Step(uint32_t i, const ScriptCommand& command, bool advanced) {
     ExecutionStack& stack = ctx_.executionStack;
     auto retract = [&] {
       if (advanced) stack.pop_back();
@@ -343,7 +346,9 @@ class Run {
       case stmt::kIf: {
         retract();
         if (i >= last_) break;
-        const bool truth = IsTrueCondition(ControlText(i, command.text));
+        std::string condition;
+        if (!ControlText(i, command.text, condition)) return StatementResult::Error();
+        const bool truth = IsTrueCondition(condition);
         const uint32_t b = i + 1;
         uint32_t e = BlockEnd(i);
         if (truth) {
@@ -363,7 +368,11 @@ class Run {
           bool zero = false;
           CompiledStatement* compiled = ownWhile ? Compiled(w) : nullptr;
           if (!compiled || !compiled->ExpandsToZero(ctx_, zero)) {
-            zero = CodePage::Trim(ControlText(kNoStatement, loop->condition)) == "0";
+            std::string condition;
+            if (!ControlText(kNoStatement, loop->condition, condition)) {
+              return StatementResult::Error();
+            }
+            zero = CodePage::Trim(condition) == "0";
           }
           if (zero) {
             retract();
@@ -389,10 +398,13 @@ class Run {
         PushLoop(LoopRecord{start, end, command.text, i});
         break;
       }
-      case stmt::kSwitch:
+      case stmt::kSwitch: {
         retract();
-        if (i < last_) Switch(i, ControlText(i, command.text));
-        break;
+        if (i >= last_) break;
+        std::string value;
+        if (!ControlText(i, command.text, value)) return StatementResult::Error();
+        return Switch(i, value);
+      }
       case stmt::kReturn:
       case stmt::kBreak:
         retract();
@@ -402,35 +414,30 @@ class Run {
         }
         break;
       case stmt::kGoto: {
-        const std::string label = ControlText(i, command.text);
-        if (ctx_.eventDepth > 0) {
-          reportScriptError(ctx_, "GOTO " + label, msg::kGotoInEvent);
-          break;
-        }
+        std::string label;
+        if (!ControlText(i, command.text, label)) return StatementResult::Error();
+        if (ctx_.eventDepth > 0) return ctx_.Fail("GOTO " + label, msg::kGotoInEvent);
         retract();
-        if (const uint32_t* index = ctx_.program->FindLabel(label)) {
-          Push(*index);
-        } else {
-          reportScriptError(ctx_, "GOTO " + label, msg::kUndefinedSection);
-        }
-        break;
+        const uint32_t* index = ctx_.program->FindLabel(label);
+        if (!index) return ctx_.Fail("GOTO " + label, msg::kUndefinedSection);
+        return StatementResult::Jump(*index);
       }
       case stmt::kCall: {
-        const std::string label = ControlText(i, command.text);
-        if (const uint32_t* index = ctx_.program->FindLabel(label)) {
-          Push(*index);
-          if (ctx_.eventDepth > 0) ctx_.eventDepth += 1;
-        } else {
-          reportScriptError(ctx_, "CALL " + label, msg::kUndefinedSection);
-        }
-        break;
+        std::string label;
+        if (!ControlText(i, command.text, label)) return StatementResult::Error();
+        const uint32_t* index = ctx_.program->FindLabel(label);
+        if (!index) return ctx_.Fail("CALL " + label, msg::kUndefinedSection);
+        if (ctx_.eventDepth > 0) ctx_.eventDepth += 1;
+        return StatementResult::Jump(*index);
       }
       case stmt::kExit:
         sendHostRequest(ctx_, REQ_STATE, "exit");
-        return false;
+        return StatementResult::End();
       case stmt::kPause: {
         sendHostRequest(ctx_, REQ_STATE, "sleep");
-        const long long ms = LeadingInteger(ControlText(i, command.text));
+        std::string duration;
+        if (!ControlText(i, command.text, duration)) return StatementResult::Error();
+        const long long ms = LeadingInteger(duration);
         ctx_.remainingSleep = ms <= 0 ? 0 : (ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms));
         if (ctx_.remainingSleep > 0) Sleep();
         break;
@@ -441,7 +448,7 @@ class Run {
         break;
       case stmt::kResume:
         ctx_.suspendFlag = false;
-        if (ctx_.eventDepth == 0) reportScriptError(ctx_, "RESUME", msg::kResumeOutsideEvent);
+        if (ctx_.eventDepth == 0) return ctx_.Fail("RESUME", msg::kResumeOutsideEvent);
         break;
       case stmt::kElse:
       case stmt::kCase:
@@ -451,22 +458,21 @@ class Run {
         break;
       case stmt::kVar: {
         CompiledStatement* compiled = Compiled(i);
-        if (!compiled || !compiled->RunVar(ctx_)) ExecuteVar(ctx_, command.text);
+        if (!compiled || !compiled->RunVar(ctx_)) return ExecuteVar(ctx_, command.text);
         break;
       }
       default:
-        Dispatch(ctx_, command,
-                 ArgumentModeOf(command.id) == ArgumentMode::kExpanded ? Compiled(i) : nullptr,
-                 seen_);
-        break;
+        return Dispatch(ctx_, command,
+                        ArgumentModeOf(command.id) == ArgumentMode::kExpanded ? Compiled(i) : nullptr,
+                        seen_);
     }
-    return true;
+    return StatementResult::Continue();
   }
 
   // The `switch` search: only the `case` lines of the switch's own level are
   // expanded, in order up to the first match, so no other statement has side
   // effects before the match.
-  void Switch(uint32_t i, const std::string& value) {
+  StatementResult Switch(uint32_t i, const std::string& value) {
     bool matched = false;
     uint32_t match = 0;
     const BlockStructure& structure = Structure();
@@ -474,7 +480,11 @@ class Run {
          k = structure.NextArm(k)) {
       const ScriptCommand& c = commands_[k];
       bool hit = c.id == stmt::kDefault;
-      if (c.id == stmt::kCase) hit = ControlText(k, c.text) == value;
+      if (c.id == stmt::kCase) {
+        std::string text;
+        if (!ControlText(k, c.text, text)) return StatementResult::Error();
+        hit = text == value;
+      }
       if (hit) {
         matched = true;
         match = k < last_ ? k + 1 : last_;
@@ -483,6 +493,7 @@ class Run {
     const uint32_t close = structure.CloseAfter(i + 1);
     if (close != BlockStructure::kNone && close < last_) Push(close + 1);
     if (matched) Push(match);
+    return StatementResult::Continue();
   }
 
   ScriptContext& ctx_;
@@ -499,18 +510,11 @@ class Run {
   std::string* seen_ = nullptr;
 };
 
-}  // namespace
-
-void reportScriptError(ScriptContext& ctx, const std::string& what, const std::string& reasonUtf8) {
-  if (tCurrentStatement.ctx == &ctx) {
-    CurrentStatement& current = tCurrentStatement;
-    const uint64_t here = current.expanding > 0 ? current.expansion : 0;
-    if (current.failed && (here == 0 || here != current.failedIn)) return;
-    if (!current.failed) current.failedIn = here;
-    current.failed = true;
-  }
-  ctx.executionStack.clear();
-  ctx.errorReported = true;
+// Tells the host of one script error: its error record (file, line, what,
+// reason) and the alert the person running the script sees.
+void reportScriptError(ScriptContext& ctx, const ScriptFault& fault) {
+  const std::string& what = fault.what;
+  const std::string& reasonUtf8 = fault.reason;
   if (ctx.observer) ctx.observer->ScriptError(what, msg::InEnglish(reasonUtf8));
   if (ctx.env->scriptError) {
     ScriptErrorReport report;
@@ -532,12 +536,13 @@ void reportScriptError(ScriptContext& ctx, const std::string& what, const std::s
   sendHostRequest(ctx, REQ_ALERT, text);
 }
 
-ExpansionScope::ExpansionScope() {
-  if (tCurrentStatement.expanding++ == 0) tCurrentStatement.expansion = ++tExpansionCount;
-}
+}  // namespace
 
-ExpansionScope::~ExpansionScope() {
-  tCurrentStatement.expanding -= 1;
+void ReportRaisedErrors(ScriptContext& ctx) {
+  // Taken out first: the alert's own request must not find them again.
+  std::vector<ScriptFault> faults;
+  faults.swap(ctx.errors.pending);
+  for (const ScriptFault& fault : faults) reportScriptError(ctx, fault);
 }
 
 bool IsTrueCondition(const std::string& expanded) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/statement_result.h"
+
 namespace velmar {
 
 struct ScriptContext;
@@ -74,10 +76,9 @@ void sendHostRequest(ScriptContext& ctx, int32_t code, const std::string& text =
 // The handler of a statement whose whole action is one request with its
 // text (`show`, `alert`, `openwindow`, ...).
 template <int32_t kCode>
-void ForwardToHost(ScriptContext& ctx, const std::string& text) {
+StatementResult ForwardToHost(ScriptContext& ctx, const std::string& text) {
   sendHostRequest(ctx, kCode, text);
+  return StatementResult::Continue();
 }
-// `jswindow`: stored raw and expanded right before its request.
-void ExecuteJsWindow(ScriptContext& ctx, const std::string& rawText);
 
 }  // namespace velmar

@@ -1,13 +1,15 @@
 #pragma once
 // The statement vocabulary: for every keyword its statement id, what its
 // handler receives and the handler itself, and how one source line is cut
-// into keyword and argument text. The rows are in keyword_table.cpp; the
-// code of any statement is one step from its row.
+// into keyword and argument text. The statements are listed once, in
+// keywords.def; the ids here, the rows of keyword_table.cpp and the handler
+// declarations of statement_handlers.h are made from that list.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "engine/statement_result.h"
 #include "values/code_page.h"
 
 namespace velmar {
@@ -17,26 +19,32 @@ struct ScriptContext;
 // The manager does not know `showtray`/`hidetray`; the runner does.
 enum class KeywordFlavor { kManager, kRunner };
 
+// The statement ids, one per line of keywords.def, numbered in its order.
 namespace stmt {
-constexpr int32_t kNone = 0;
-constexpr int32_t kIf = 1, kElse = 2, kWhile = 3, kEval = 4, kVar = 5, kReturn = 6, kBreak = 7,
-                  kSwitch = 8, kPrompt = 9, kAlert = 10, kShow = 11, kLeft = 12, kRight = 13,
-                  kState = 14, kNote = 15, kRegex = 16, kMatch = 17, kUnregex = 18, kTest = 19,
-                  kGet = 20, kPost = 21, kExit = 22, kLabel = 23, kBlockOpen = 24, kBlockClose = 25,
-                  kCase = 26, kDefault = 27, kGoto = 28, kCall = 29, kJs = 30, kCaptcha = 31,
-                  kSaveto = 32, kClear = 33, kAdd = 34, kAddx = 35, kUptext = 36, kUpfile = 37,
-                  kUpload = 38, kNew = 39, kProxy = 40, kTimeout = 41, kUsing = 42, kPause = 43,
-                  kOpenAccess = 44, kOpenMssql = 45, kOpenMysql = 46, kCloseDb = 47, kQuery = 48,
-                  kExecute = 49, kSrand = 50, kReplace = 51, kLoadDll = 52, kUnloadDll = 53,
-                  kReferer = 54, kLan = 55, kEncoding = 56, kImitate = 57, kSetCookies = 58,
-                  kDelCookies = 59, kClearCookies = 60, kGetCookies = 61, kResumeCookies = 62,
-                  kSaveCookies = 63, kResumeIeCookies = 64, kSaveIeCookies = 65, kOpenWindow = 66,
-                  kSetWindow = 67, kShowWindow = 68, kHideWindow = 69, kCloseWindow = 70,
-                  kJsWindow = 71, kMinWindow = 72, kMaxWindow = 73, kSuspend = 74, kResume = 75,
-                  kShowTray = 76, kHideTray = 77, kHeader = 78, kDelHeader = 79, kBody = 80,
-                  kBodyFile = 81, kPut = 82, kPatch = 83, kDelete = 84, kRedirect = 85,
-                  kDecode = 86, kKeepAlive = 87, kSendUtf8 = 88;
-constexpr int32_t kMaxId = 88;
+namespace line {
+enum : int32_t {
+#define VELMAR_STEP(keyword, Name, mode) e##Name,
+#define VELMAR_HANDLER(keyword, Name, mode) e##Name,
+#define VELMAR_HOST(keyword, Name, mode, code) e##Name,
+#define VELMAR_NO_ACTION(keyword, Name, mode) e##Name,
+#include "engine/keywords.def"
+  eCount
+};
+#undef VELMAR_STEP
+#undef VELMAR_HANDLER
+#undef VELMAR_HOST
+#undef VELMAR_NO_ACTION
+}  // namespace line
+#define VELMAR_STEP(keyword, Name, mode) constexpr int32_t k##Name = line::e##Name;
+#define VELMAR_HANDLER(keyword, Name, mode) constexpr int32_t k##Name = line::e##Name;
+#define VELMAR_HOST(keyword, Name, mode, code) constexpr int32_t k##Name = line::e##Name;
+#define VELMAR_NO_ACTION(keyword, Name, mode) constexpr int32_t k##Name = line::e##Name;
+#include "engine/keywords.def"
+#undef VELMAR_STEP
+#undef VELMAR_HANDLER
+#undef VELMAR_HOST
+#undef VELMAR_NO_ACTION
+constexpr int32_t kMaxId = line::eCount - 1;
 }  // namespace stmt
 
 // What the executor hands a statement's handler.
@@ -47,7 +55,7 @@ enum class ArgumentMode {
 };
 
 // Runs one statement with the text its argument mode gives it.
-using StatementHandler = void (*)(ScriptContext& ctx, const std::string& text);
+using StatementHandler = StatementResult (*)(ScriptContext& ctx, const std::string& text);
 
 struct KeywordRow {
   std::string_view keyword;  // empty for id 0 and the label id
@@ -71,10 +79,6 @@ inline std::string_view KeywordOf(int32_t id) {
 inline ArgumentMode ArgumentModeOf(int32_t id) {
   return KeywordRowOf(id).mode;
 }
-
-// A statement that is accepted and does nothing (`new`, `minwindow`,
-// `maxwindow`).
-void ExecuteNoAction(ScriptContext& ctx, const std::string& text);
 
 struct StatementSplit {
   int32_t id = 0;

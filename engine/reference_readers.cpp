@@ -1,9 +1,9 @@
 #include "engine/reference_readers.h"
 
-#include "data/db_statements.h"
-#include "ext/native_statements.h"
-#include "regex/regex_statements.h"
-#include "values/builtins.h"
+#include "engine/statements/builtins.h"
+#include "engine/statements/db_statements.h"
+#include "engine/statements/native_statements.h"
+#include "engine/statements/regex_statements.h"
 
 namespace velmar {
 

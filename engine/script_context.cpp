@@ -1,5 +1,6 @@
 #include "engine/script_context.h"
 
+#include "engine/executor.h"
 #include "engine/host_requests.h"
 
 namespace velmar {
@@ -24,9 +25,24 @@ std::string ScriptContext::Position() const {
   return file + ":" + std::to_string(current->line);
 }
 
-void ScriptContext::Diagnose(std::string_view text) const {
+void ScriptContext::RaiseError(std::string what, std::string reasonUtf8) {
+  if (errors.inStatement) {
+    const uint64_t here = errors.expanding > 0 ? errors.expansion : 0;
+    if (errors.failed && (here == 0 || here != errors.failedIn)) return;
+    if (!errors.failed) errors.failedIn = here;
+    errors.failed = true;
+  }
+  executionStack.clear();
+  errorReported = true;
+  errors.pending.push_back({std::move(what), std::move(reasonUtf8)});
+  if (!errors.inStatement) ReportRaisedErrors(*this);
+}
+
+void ScriptContext::Diagnose(std::string_view text) {
   if (observer) observer->Diagnostic(text);
   if (!env->diagnostic) return;
+  // An error raised before this diagnostic is heard first.
+  if (!errors.pending.empty()) ReportRaisedErrors(*this);
   const std::string at = Position();
   if (at.empty()) {
     env->diagnostic(id, text);

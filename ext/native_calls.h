@@ -1,7 +1,7 @@
 #pragma once
 // Native library calls: loaded libraries, resolved entry points, and the
 // call itself with argument types decided at run time. The statements and
-// the `~` reference that use them are in ext/native_statements.
+// the `~` reference that use them are in engine/statements/native_statements.
 
 #include <cstddef>
 #include <cstdint>

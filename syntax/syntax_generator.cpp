@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/keyword_table.h"
-#include "values/builtins.h"
+#include "engine/statements/builtins.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "engine/keyword_table.h"
 #include "regex/reg_exp.h"
-#include "values/builtins.h"
+#include "engine/statements/builtins.h"
 #include "values/reference_scanner.h"
 #include "values/text_file_ops.h"
 

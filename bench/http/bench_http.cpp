@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "engine/script_context.h"
-#include "http/http_statements.h"
+#include "engine/statements/http_statements.h"
 #include "support/test_support.h"
 #include "test_servers.h"
 

@@ -10,7 +10,7 @@
 
 #include "engine/keyword_table.h"
 #include "support/test_support.h"
-#include "values/builtins.h"
+#include "engine/statements/builtins.h"
 
 namespace velmar {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "engine/script_context.h"
 #include "support/test_support.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 
 namespace velmar {
 namespace {

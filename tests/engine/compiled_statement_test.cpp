@@ -21,7 +21,7 @@
 #include "engine/script_context.h"
 #include "engine/script_program.h"
 #include "support/test_support.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 
 namespace velmar {
 namespace {

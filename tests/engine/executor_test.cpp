@@ -261,6 +261,35 @@ TEST_F(ExecutorTest, AnExpansionErrorEndsTheRunAfterAnyStatement) {
   }
 }
 
+TEST_F(ExecutorTest, ARaisedErrorIsReportedBeforeWhatTheStatementDoesNext) {
+  // The error record and the diagnostics, each with the number of requests
+  // the host had seen by then.
+  std::vector<std::string> events;
+  env.scriptError = [&](int32_t, const ScriptErrorReport& report) {
+    events.push_back("error " + report.what + " line " + std::to_string(report.line) + " after " +
+                     std::to_string(host->log().size()));
+  };
+  env.diagnostic = [&](int32_t, std::string_view) {
+    events.push_back("diagnostic after " + std::to_string(host->log().size()));
+  };
+  // `jswindow` expands its stored text itself and sends the broken text on;
+  // `regex` expands its name, then says why its pattern matches nothing.
+  EXPECT_EQ(Run(Lines({"show start", "jswindow [%x]", "show never"})),
+            (Log{"show:start", kBadCell, "jswindow:", "state:exit"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"error x line 2 after 1"}));
+  events.clear();
+  EXPECT_EQ(Run(Lines({"regex [%x] {a", "show never"})), (Log{kBadCell, "state:exit"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"error x line 1 after 0", "diagnostic after 1"}));
+  // An error a handler returns is reported with its own statement's line.
+  events.clear();
+  EXPECT_EQ(Run(Lines({"show a", "unloaddll nope", "show never"})),
+            (Log{"show:a", "alert:出错：\"UNLOADDLL nope\"\r\n原因：释放了未定义的DLL．",
+                 "state:exit"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"error UNLOADDLL nope line 2 after 1"}));
+  env.scriptError = nullptr;
+  env.diagnostic = nullptr;
+}
+
 TEST_F(ExecutorTest, ALoopTestThatFailsLaterEndsTheRun) {
   // The condition names row [#i] of the result set q: row 0 exists, row 5
   // does not, so the first test passes and the second one fails.

@@ -1,4 +1,4 @@
-#include "ext/native_statements.h"
+#include "engine/statements/native_statements.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

@@ -26,7 +26,7 @@
 #include "fuzz_support.h"
 #include "regex/named_regex.h"
 #include "values/code_page.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/expression_evaluator.h"
 #include "values/text_file_ops.h"
 

@@ -12,7 +12,7 @@
 
 #include "http/cookie_jar.h"
 #include "http/cookie_store.h"
-#include "http/http_statements.h"
+#include "engine/statements/http_statements.h"
 #include "http/md5_crypt.h"
 #include "http/mime_table.h"
 #include "support/script_fixture.h"

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "http/cookie_store.h"
-#include "http/http_statements.h"
+#include "engine/statements/http_statements.h"
 #include "support/script_fixture.h"
 #include "support/small_disk.h"
 #include "test_servers.h"

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "http/http_client.h"
-#include "http/http_statements.h"
+#include "engine/statements/http_statements.h"
 #include "support/script_fixture.h"
 #include "test_servers.h"
 

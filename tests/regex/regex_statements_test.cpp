@@ -1,14 +1,14 @@
 // The statements regex, match, unregex and replace, and `$` references, run
 // against a real script context whose host records the alerts.
 
-#include "regex/regex_statements.h"
+#include "engine/statements/regex_statements.h"
 
 #include <gtest/gtest.h>
 
 #include "regex/named_regex.h"
 #include "support/console_run.h"
 #include "support/script_fixture.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/messages.h"
 
 namespace velmar::testing {

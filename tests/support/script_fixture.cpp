@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/keyword_table.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 
 namespace velmar::testing {
 

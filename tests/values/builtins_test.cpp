@@ -11,7 +11,7 @@
 #include "support/console_run.h"
 #include "support/script_fixture.h"
 #include "support/test_support.h"
-#include "values/builtins.h"
+#include "engine/statements/builtins.h"
 
 namespace velmar {
 namespace {

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "support/script_fixture.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/reference_scanner.h"
 
 namespace velmar {

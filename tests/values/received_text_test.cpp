@@ -9,8 +9,8 @@
 
 #include "engine/keyword_table.h"
 #include "support/script_fixture.h"
-#include "values/builtins.h"
-#include "values/expansion.h"
+#include "engine/statements/builtins.h"
+#include "engine/statements/expansion.h"
 #include "values/received_text.h"
 #include "values/reference_scanner.h"
 

@@ -5,14 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "engine/statement_handlers.h"
+
 namespace velmar {
 
 struct ScriptContext;
-
-void ExecuteRegex(ScriptContext& ctx, const std::string& rawText);
-void ExecuteMatch(ScriptContext& ctx, const std::string& rawText);
-void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText);
-void ExecuteReplace(ScriptContext& ctx, const std::string& rawText);
 
 // Value of the name part of a `$` reference ([$name.count], [$name.N]).
 // `received` tells whether the value is a capture of a match over text that

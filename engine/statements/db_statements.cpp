@@ -1,4 +1,4 @@
-#include "data/db_statements.h"
+#include "engine/statements/db_statements.h"
 
 #include <chrono>
 
@@ -13,7 +13,7 @@
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 
@@ -118,12 +118,12 @@ std::string MssqlConnectionText(ScriptContext& ctx, const std::string& server,
 
 enum class ConnectionKind { kAccess, kMssql, kMysql };
 
-void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& rawText) {
+StatementResult OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit split = splitFirstWord(rawText, "", cp);
   if (!split.found) {
     SetStatus(ctx, false);
-    return;
+    return StatementResult::Continue();
   }
   const std::string name = Expanded(ctx, split.head);
   std::unique_ptr<CDBWrapper> connection;
@@ -146,9 +146,9 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
     const std::vector<std::string> pieces = SplitText(split.tail, "<<<", cp);
     if (pieces.size() != 4) {
       const char* form = kind == ConnectionKind::kMssql ? msg::kOpenMssqlForm : msg::kOpenMysqlForm;
-      reportScriptError(ctx, rawText, msg::kOpenFormatPrefix + cp.ToUtf8(name) + form);
+      ctx.RaiseError(rawText, msg::kOpenFormatPrefix + cp.ToUtf8(name) + form);
       SetStatus(ctx, false);
-      return;
+      return StatementResult::Error();
     }
     const std::string first = Expanded(ctx, pieces[0]);
     const std::string catalog = Expanded(ctx, pieces[1]);
@@ -187,47 +187,43 @@ void OpenConnection(ScriptContext& ctx, ConnectionKind kind, const std::string& 
     ReportDatabase(ctx, name, keyword + recorded, start, opened, stored, 0);
   }
   SetStatusReporting(ctx, opened, stored, name, missingFolder);
+  return StatementResult::Continue();
 }
 
-void CloseConnection(ScriptContext& ctx, const std::string& name) {
-  if (name.empty()) {
-    reportScriptError(ctx, "CLOSEDB", msg::kCloseDbNeedsName);
-    return;
-  }
+StatementResult CloseConnection(ScriptContext& ctx, const std::string& name) {
+  if (name.empty()) return ctx.Fail("CLOSEDB", msg::kCloseDbNeedsName);
   const auto entry = ctx.connections.find(name);
-  if (entry == ctx.connections.end()) {
-    reportScriptError(ctx, "CLOSEDB " + name, msg::kCloseDbUnknown);
-    return;
-  }
+  if (entry == ctx.connections.end()) return ctx.Fail("CLOSEDB " + name, msg::kCloseDbUnknown);
   if (entry->second->IsOpen()) entry->second->Close();
   ctx.connections.erase(entry);
+  return StatementResult::Continue();
 }
 
 CDBWrapper* FindConnection(ScriptContext& ctx, const std::string& rawText,
                            const std::string& name) {
   const auto entry = ctx.connections.find(name);
   if (entry == ctx.connections.end()) {
-    reportScriptError(ctx, rawText, ctx.codePage().ToUtf8(name) + msg::kConnectionMissingSuffix);
+    ctx.RaiseError(rawText, ctx.codePage().ToUtf8(name) + msg::kConnectionMissingSuffix);
     SetStatus(ctx, false);
     return nullptr;
   }
   return entry->second.get();
 }
 
-void RunQuery(ScriptContext& ctx, const std::string& rawText) {
+StatementResult RunQuery(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit first = splitFirstWord(rawText, "", cp);
   if (!first.found) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
+    ctx.RaiseError(rawText, msg::kFormatError);
     SetStatus(ctx, false);
-    return;
+    return StatementResult::Error();
   }
   const std::string name = Expanded(ctx, first.head);
   const FirstWordSplit second = splitFirstWord(first.tail, "", cp);
   if (!second.found) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
+    ctx.RaiseError(rawText, msg::kFormatError);
     SetStatus(ctx, false);
-    return;
+    return StatementResult::Error();
   }
   const std::string resultName = Expanded(ctx, second.head);
   const std::string sql = Expanded(ctx, second.tail);
@@ -236,63 +232,65 @@ void RunQuery(ScriptContext& ctx, const std::string& rawText) {
   rows.clear();
   rows.shrink_to_fit();
   CDBWrapper* connection = FindConnection(ctx, rawText, name);
-  if (!connection) return;
+  if (!connection) return StatementResult::Error();
   const auto start = std::chrono::steady_clock::now();
   const bool ok = connection->QueryRows(sql, rows);
   if (ctx.observer) {
     ReportDatabase(ctx, name, sql, start, ok, *connection, static_cast<int64_t>(rows.size()));
   }
   SetStatusReporting(ctx, ok, *connection, name);
+  return StatementResult::Continue();
 }
 
-void RunExecute(ScriptContext& ctx, const std::string& rawText) {
+StatementResult RunExecute(ScriptContext& ctx, const std::string& rawText) {
   const FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
   if (!split.found) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
+    ctx.RaiseError(rawText, msg::kFormatError);
     SetStatus(ctx, false);
-    return;
+    return StatementResult::Error();
   }
   const std::string name = Expanded(ctx, split.head);
   const std::string sql = Expanded(ctx, split.tail);
   CDBWrapper* connection = FindConnection(ctx, rawText, name);
-  if (!connection) return;
+  if (!connection) return StatementResult::Error();
   const auto start = std::chrono::steady_clock::now();
   const bool ok = connection->Execute(sql);
   if (ctx.observer) ReportDatabase(ctx, name, sql, start, ok, *connection, -1);
   SetStatusReporting(ctx, ok, *connection, name);
+  return StatementResult::Continue();
 }
 
 }  // namespace
 
-void ExecuteOpenAccess(ScriptContext& ctx, const std::string& rawText) {
-  OpenConnection(ctx, ConnectionKind::kAccess, rawText);
+StatementResult ExecuteOpenAccess(ScriptContext& ctx, const std::string& rawText) {
+  return OpenConnection(ctx, ConnectionKind::kAccess, rawText);
 }
 
-void ExecuteOpenMssql(ScriptContext& ctx, const std::string& rawText) {
-  OpenConnection(ctx, ConnectionKind::kMssql, rawText);
+StatementResult ExecuteOpenMssql(ScriptContext& ctx, const std::string& rawText) {
+  return OpenConnection(ctx, ConnectionKind::kMssql, rawText);
 }
 
-void ExecuteOpenMysql(ScriptContext& ctx, const std::string& rawText) {
-  OpenConnection(ctx, ConnectionKind::kMysql, rawText);
+StatementResult ExecuteOpenMysql(ScriptContext& ctx, const std::string& rawText) {
+  return OpenConnection(ctx, ConnectionKind::kMysql, rawText);
 }
 
-void ExecuteCloseDb(ScriptContext& ctx, const std::string& rawText) {
-  CloseConnection(ctx, rawText);
+StatementResult ExecuteCloseDb(ScriptContext& ctx, const std::string& rawText) {
+  return CloseConnection(ctx, rawText);
 }
 
-void ExecuteQuery(ScriptContext& ctx, const std::string& rawText) {
-  RunQuery(ctx, rawText);
+StatementResult ExecuteQuery(ScriptContext& ctx, const std::string& rawText) {
+  return RunQuery(ctx, rawText);
 }
 
-void ExecuteExecute(ScriptContext& ctx, const std::string& rawText) {
-  RunExecute(ctx, rawText);
+StatementResult ExecuteExecute(ScriptContext& ctx, const std::string& rawText) {
+  return RunExecute(ctx, rawText);
 }
 
 std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit parts = splitFirstWord(namePart, ".", cp);
   if (!parts.found || parts.head.empty()) {
-    reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+    ctx.RaiseError(std::string(namePart), msg::kFormatError);
     return {};
   }
   const std::string selector = cp.Lower(CodePage::Trim(parts.tail));
@@ -301,7 +299,7 @@ std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart) {
   }
   const std::size_t dot = cp.FindByte(selector, '.');
   if (dot == std::string::npos) {
-    reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+    ctx.RaiseError(std::string(namePart), msg::kFormatError);
     return {};
   }
   const long long row = LeadingInteger(std::string_view(selector).substr(0, dot));
@@ -309,7 +307,7 @@ std::string ReadQueryCell(ScriptContext& ctx, std::string_view namePart) {
   const auto found = ctx.resultSets.find(parts.head);
   const std::size_t rows = found == ctx.resultSets.end() ? 0 : found->second.size();
   if (row < 0 || static_cast<unsigned long long>(row) >= rows) {
-    reportScriptError(ctx, std::string(namePart), msg::kQueryIndexOutOfRange);
+    ctx.RaiseError(std::string(namePart), msg::kQueryIndexOutOfRange);
     return {};
   }
   const ResultRow& cells = found->second[static_cast<std::size_t>(row)];

@@ -1,4 +1,4 @@
-#include "ext/native_statements.h"
+#include "engine/statements/native_statements.h"
 
 #include <filesystem>
 #include <system_error>
@@ -7,7 +7,7 @@
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 
@@ -25,19 +25,19 @@ void* ResolveEntryPoint(ScriptContext& ctx, const std::string& head, const std::
   const CodePage& cp = ctx.codePage();
   const std::size_t dot = cp.FindByte(head, '.');
   if (dot == std::string::npos) {
-    reportScriptError(ctx, callText, msg::kFormatError);
+    ctx.RaiseError(callText, msg::kFormatError);
     return nullptr;
   }
   const std::string library = head.substr(0, dot);
   const std::string function = head.substr(dot + 1);
   const LoadedLibrary* loaded = ctx.libraries.find(library);
   if (!loaded) {
-    reportScriptError(ctx, callText, cp.ToUtf8(library) + msg::kLibraryMissingSuffix);
+    ctx.RaiseError(callText, cp.ToUtf8(library) + msg::kLibraryMissingSuffix);
     return nullptr;
   }
   void* address = FindFunction(*loaded, function);
   if (!address) {
-    reportScriptError(ctx, callText, cp.ToUtf8(head) + msg::kFunctionMissingSuffix);
+    ctx.RaiseError(callText, cp.ToUtf8(head) + msg::kFunctionMissingSuffix);
     return nullptr;
   }
   ctx.entryPoints.insert(head, library, address);
@@ -67,11 +67,11 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
       nameSpans.empty() ? SplitText(callText, kArgumentSeparator, cp)
                         : SplitMarkedText(callText, nameSpans, kArgumentSeparator, cp).pieces;
   if (parts.empty()) {
-    reportScriptError(ctx, callText, msg::kFormatError);
+    ctx.RaiseError(callText, msg::kFormatError);
     return {};
   }
   if (parts.size() - 1 > kMaxNativeArguments) {
-    reportScriptError(ctx, callText, msg::kFormatError);
+    ctx.RaiseError(callText, msg::kFormatError);
     return {};
   }
 
@@ -79,7 +79,7 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
   // handed an argument whose type the script did not manage to state.
   const TypedPart result = ReadTypePrefix(parts[0], cp);
   if (result.bracketMissing) {
-    reportScriptError(ctx, parts[0], msg::kBracketMismatch);
+    ctx.RaiseError(parts[0], msg::kBracketMismatch);
     return {};
   }
   std::vector<TypedPart> arguments;
@@ -87,7 +87,7 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
   for (std::size_t i = 1; i < parts.size(); ++i) {
     arguments.push_back(ReadTypePrefix(parts[i], cp));
     if (arguments.back().bracketMissing) {
-      reportScriptError(ctx, parts[i], msg::kBracketMismatch);
+      ctx.RaiseError(parts[i], msg::kBracketMismatch);
       return {};
     }
   }
@@ -97,18 +97,15 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
 
   std::string value;
   if (!InvokeNative(function, result.type, arguments, cp, value)) {
-    reportScriptError(ctx, callText, msg::kFormatError);
+    ctx.RaiseError(callText, msg::kFormatError);
     return {};
   }
   return value;
 }
 
-void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText) {
   const FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
-  if (!split.found) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
-    return;
-  }
+  if (!split.found) return ctx.Fail(rawText, msg::kFormatError);
   std::string name = split.head;
   std::string path = split.tail;
   ExpandAndEvaluate(ctx, name);
@@ -117,14 +114,15 @@ void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText) {
   // with it.
   ctx.entryPoints.dropLibrary(name);
   ctx.libraries.load(name, LibraryPathFor(ctx, path));
+  return StatementResult::Continue();
 }
 
-void ExecuteUnloadDll(ScriptContext& ctx, const std::string& expandedName) {
+StatementResult ExecuteUnloadDll(ScriptContext& ctx, const std::string& expandedName) {
   if (!ctx.libraries.unload(expandedName)) {
-    reportScriptError(ctx, "UNLOADDLL " + expandedName, msg::kUnloadUnknown);
-    return;
+    return ctx.Fail("UNLOADDLL " + expandedName, msg::kUnloadUnknown);
   }
   ctx.entryPoints.dropLibrary(expandedName);
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar

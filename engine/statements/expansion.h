@@ -8,6 +8,8 @@
 #include "values/received_text.h"
 #include "values/text_limits.h"
 
+#include "engine/statement_handlers.h"
+
 namespace velmar {
 
 struct ScriptContext;
@@ -36,9 +38,5 @@ int EvaluationDecimals(ScriptContext& ctx);
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text);
 // The same, keeping the received parts of the result in `marks`.
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text, ReceivedSpans& marks);
-// The `var` statement, with its stored (raw) text.
-void ExecuteVar(ScriptContext& ctx, const std::string& text);
-// The `eval` statement: the expansion of its text was the whole action.
-void ExecuteEval(ScriptContext& ctx, const std::string& expandedText);
 
 }  // namespace velmar

@@ -1,10 +1,10 @@
-#include "regex/regex_statements.h"
+#include "engine/statements/regex_statements.h"
 
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
+#include "engine/statements/expansion.h"
 #include "regex/named_regex.h"
-#include "values/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 
@@ -24,7 +24,7 @@ bool SplitName(ScriptContext& ctx, const std::string& rawText, const char* reaso
                std::string& name, std::string& rest) {
   FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
   if (!split.found) {
-    reportScriptError(ctx, rawText, reason);
+    ctx.RaiseError(rawText, reason);
     return false;
   }
   name = std::move(split.head);
@@ -76,12 +76,12 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart, bool* 
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit split = splitFirstWord(namePart, ".", cp);
   if (!split.found || split.head.empty()) {
-    reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+    ctx.RaiseError(std::string(namePart), msg::kFormatError);
     return {};
   }
   const auto it = ctx.regexes.find(split.head);
   if (it == ctx.regexes.end()) {
-    reportScriptError(ctx, std::string(namePart), MissingReason(cp, split.head));
+    ctx.RaiseError(std::string(namePart), MissingReason(cp, split.head));
     return std::string(namePart);
   }
   const NamedRegex& regex = *it->second;
@@ -90,16 +90,16 @@ std::string ReadRegexValue(ScriptContext& ctx, std::string_view namePart, bool* 
   if (key == "group") return std::to_string(regex.groupCount);
   const long long n = LeadingInteger(key);
   if (n < 0 || static_cast<unsigned long long>(n) >= regex.results.size()) {
-    reportScriptError(ctx, std::string(namePart), msg::kRegexIndexOutOfRange);
+    ctx.RaiseError(std::string(namePart), msg::kRegexIndexOutOfRange);
     return {};
   }
   if (received) *received = regex.receivedResults;
   return regex.results[static_cast<std::size_t>(n)];
 }
 
-void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
   std::string name, pattern;
-  if (!SplitName(ctx, rawText, msg::kNoPattern, name, pattern)) return;
+  if (!SplitName(ctx, rawText, msg::kNoPattern, name, pattern)) return StatementResult::Error();
   // The pattern is taken as written: its brackets and braces are its own.
   std::unique_ptr<NamedRegex> regex = CreateNamedRegex(ctx.codePage(), pattern);
   if (ctx.observer) regex->source = pattern;
@@ -111,43 +111,40 @@ void ExecuteRegex(ScriptContext& ctx, const std::string& rawText) {
                  std::to_string(regex->program.errorOffset));
   }
   ctx.regexes[name] = std::move(regex);
+  return StatementResult::Continue();
 }
 
-void ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteMatch(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   std::string name, text;
-  if (!SplitName(ctx, rawText, msg::kFormatError, name, text)) return;
+  if (!SplitName(ctx, rawText, msg::kFormatError, name, text)) return StatementResult::Error();
   const std::string written = ctx.observer ? text : std::string();
   ReceivedSpans spans;
   ExpandAndEvaluate(ctx, text, spans);
   const auto it = ctx.regexes.find(name);
-  if (it == ctx.regexes.end()) {
-    reportScriptError(ctx, rawText, MissingReason(cp, name));
-    return;
-  }
+  if (it == ctx.regexes.end()) return ctx.Fail(rawText, MissingReason(cp, name));
   MatchAll(*it->second, cp, text, &ctx.stop, &ctx.regexTexts);
   // A capture of text that came from outside is as much data as the text.
   it->second->receivedResults = !spans.empty();
   if (ctx.observer) ReportMatches(*ctx.observer, name, written, text, *it->second);
+  return StatementResult::Continue();
 }
 
-void ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {
+StatementResult ExecuteUnregex(ScriptContext& ctx, const std::string& expandedText) {
   const auto it = ctx.regexes.find(expandedText);
   if (it != ctx.regexes.end()) ctx.regexes.erase(it);
+  return StatementResult::Continue();
 }
 
-void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   const CodePage& cp = ctx.codePage();
   std::string name, tail;
-  if (!SplitName(ctx, rawText, msg::kFormatError, name, tail)) return;
+  if (!SplitName(ctx, rawText, msg::kFormatError, name, tail)) return StatementResult::Error();
   // Without a second blank the target is the rest and the replacement empty.
   const FirstWordSplit rest = splitFirstWord(tail, "", cp);
   std::string target = rest.head;
   std::string replacement = rest.found ? rest.tail : std::string();
-  if (target.size() <= 3) {
-    reportScriptError(ctx, rawText, msg::kFormatError);
-    return;
-  }
+  if (target.size() <= 3) return ctx.Fail(rawText, msg::kFormatError);
   // The target is written [#variable]: the name sits between its first two
   // bytes and its last one.
   std::string variable = target.substr(2, target.size() - 3);
@@ -156,23 +153,18 @@ void ExecuteReplace(ScriptContext& ctx, const std::string& rawText) {
   ExpandAndEvaluate(ctx, replacement, replacementSpans);
   ExpandAndEvaluate(ctx, variable);
   const auto it = ctx.regexes.find(name);
-  if (it == ctx.regexes.end()) {
-    reportScriptError(ctx, rawText, MissingReason(cp, name));
-    return;
-  }
+  if (it == ctx.regexes.end()) return ctx.Fail(rawText, MissingReason(cp, name));
   bool tooLong = false;
   std::string result = RegexReplace(*it->second, cp, target, replacement, &ctx.stop, &tooLong);
-  if (tooLong) {
-    reportScriptError(ctx, rawText, msg::kExpansionTooLong);
-    return;
-  }
+  if (tooLong) return ctx.Fail(rawText, msg::kExpansionTooLong);
   // A stopped replace leaves the variable as it was.
-  if (ctx.stop.requested()) return;
+  if (ctx.stop.requested()) return StatementResult::Continue();
   if (targetSpans.empty() && replacementSpans.empty()) {
     ctx.variables[variable] = std::move(result);
   } else {
     ctx.variables.SetReceived(variable, std::move(result));
   }
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar

@@ -1,4 +1,4 @@
-#include "http/http_statements.h"
+#include "engine/statements/http_statements.h"
 
 #include <filesystem>
 #include <fstream>
@@ -9,9 +9,9 @@
 #include "engine/executor.h"
 #include "engine/keyword_table.h"
 #include "engine/script_context.h"
+#include "engine/statements/expansion.h"
 #include "http/cookie_store.h"
 #include "platform/durable_file.h"
-#include "values/expansion.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 #include "values/utf8.h"
@@ -131,24 +131,24 @@ std::string ConvertUtf8Body(std::string body, const CodePage& cp) {
   return out;
 }
 
-void ExecuteGet(ScriptContext& ctx, const std::string& url) {
+StatementResult ExecuteGet(ScriptContext& ctx, const std::string& url) {
   RunRequest(ctx, url, HttpMethod::kGet);
+  return StatementResult::Continue();
 }
 
-void ExecutePost(ScriptContext& ctx, const std::string& url) {
+StatementResult ExecutePost(ScriptContext& ctx, const std::string& url) {
   RunRequest(ctx, url, HttpMethod::kPost);
+  return StatementResult::Continue();
 }
 
-void ExecuteTest(ScriptContext& ctx, const std::string& url) {
+StatementResult ExecuteTest(ScriptContext& ctx, const std::string& url) {
   Perform(ctx, url, HttpMethod::kGet);
+  return StatementResult::Continue();
 }
 
-void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
-  if (!split.found) {
-    reportScriptError(ctx, text, msg::kFormatError);
-    return;
-  }
+  if (!split.found) return ctx.Fail(text, msg::kFormatError);
   // The image goes under the home folder's own `Temp`, never through a link
   // planted there.
   const std::filesystem::path temp = ctx.env->home / "Temp";
@@ -164,29 +164,35 @@ void ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
   http.SetSaveToPath(file, true);
   Perform(ctx, split.tail, HttpMethod::kGet);
   http.SetSaveToPath("");
+  return StatementResult::Continue();
 }
 
-void ExecuteSaveto(ScriptContext& ctx, const std::string& path) {
+StatementResult ExecuteSaveto(ScriptContext& ctx, const std::string& path) {
   ctx.http.SetSaveToPath(NormalizePath(path, ctx.codePage()));
+  return StatementResult::Continue();
 }
 
-void ExecuteReferer(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteReferer(ScriptContext& ctx, const std::string& text) {
   ctx.http.SetReferer(text);
+  return StatementResult::Continue();
 }
 
-void ExecuteLan(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteLan(ScriptContext& ctx, const std::string& text) {
   ctx.http.SetAcceptLanguage(text);
+  return StatementResult::Continue();
 }
 
-void ExecuteEncoding(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteEncoding(ScriptContext& ctx, const std::string& text) {
   ctx.http.SetAcceptEncoding(text);
+  return StatementResult::Continue();
 }
 
-void ExecuteImitate(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteImitate(ScriptContext& ctx, const std::string& text) {
   ctx.http.SetUserAgent(text);
+  return StatementResult::Continue();
 }
 
-void ExecuteProxy(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteProxy(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   if (split.found && !split.head.empty()) {
     const long long port = LeadingInteger(split.tail);
@@ -195,9 +201,10 @@ void ExecuteProxy(ScriptContext& ctx, const std::string& text) {
   } else {
     ctx.http.SetProxy("", 80);
   }
+  return StatementResult::Continue();
 }
 
-void ExecuteTimeout(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteTimeout(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   if (split.found && !split.head.empty()) {
     ctx.http.SetTimeouts(ClampInt32(LeadingInteger(split.head)),
@@ -205,42 +212,49 @@ void ExecuteTimeout(ScriptContext& ctx, const std::string& text) {
   } else {
     ctx.http.SetTimeouts(0, 0);
   }
+  return StatementResult::Continue();
 }
 
-void ExecuteClear(ScriptContext& ctx, const std::string&) {
+StatementResult ExecuteClear(ScriptContext& ctx, const std::string&) {
   ctx.http.ClearForm();
+  return StatementResult::Continue();
 }
 
-void ExecuteAdd(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteAdd(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   AddField(ctx, split, true);
+  return StatementResult::Continue();
 }
 
-void ExecuteAddx(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteAddx(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   AddField(ctx, split, false);
+  return StatementResult::Continue();
 }
 
-void ExecuteUpload(ScriptContext& ctx, const std::string&) {
+StatementResult ExecuteUpload(ScriptContext& ctx, const std::string&) {
   ctx.http.OpenMultipart();
+  return StatementResult::Continue();
 }
 
-void ExecuteUptext(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteUptext(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   if (ctx.http.sendUtf8()) {
     ctx.http.AddTextPart(ToUtf8(split.head, ctx.codePage()), ToUtf8(split.tail, ctx.codePage()));
   } else {
     ctx.http.AddTextPart(split.head, split.tail);
   }
+  return StatementResult::Continue();
 }
 
-void ExecuteUpfile(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteUpfile(ScriptContext& ctx, const std::string& text) {
   const CodePage& cp = ctx.codePage();
   const FirstWordSplit split = splitFirstWord(text, "", cp);
   ctx.http.AddFilePart(split.head, split.tail, Extension(split.tail, cp), cp);
+  return StatementResult::Continue();
 }
 
-void ExecuteSetCookies(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteSetCookies(ScriptContext& ctx, const std::string& rawText) {
   const FirstWordSplit split = SplitRaw(ctx, rawText);
   if (split.found) {
     CookieJar& cookies = ctx.http.cookies();
@@ -248,18 +262,21 @@ void ExecuteSetCookies(ScriptContext& ctx, const std::string& rawText) {
     // Recomputed at once, so the next request sends what the script set.
     cookies.RecomputeCookieText();
   }
+  return StatementResult::Continue();
 }
 
-void ExecuteDelCookies(ScriptContext& ctx, const std::string& key) {
+StatementResult ExecuteDelCookies(ScriptContext& ctx, const std::string& key) {
   ctx.http.cookies().Remove(key);
   ctx.http.cookies().RecomputeCookieText();
+  return StatementResult::Continue();
 }
 
-void ExecuteClearCookies(ScriptContext& ctx, const std::string&) {
+StatementResult ExecuteClearCookies(ScriptContext& ctx, const std::string&) {
   ctx.http.cookies().Clear();
+  return StatementResult::Continue();
 }
 
-void ExecuteGetCookies(ScriptContext& ctx, const std::string& rawText) {
+StatementResult ExecuteGetCookies(ScriptContext& ctx, const std::string& rawText) {
   FirstWordSplit split = splitFirstWord(rawText, "", ctx.codePage());
   // "[#v]" names the variable v: drop the two leading characters and the
   // closing bracket, then expand what is left.
@@ -268,22 +285,25 @@ void ExecuteGetCookies(ScriptContext& ctx, const std::string& rawText) {
   ExpandAndEvaluate(ctx, name);
   ExpandAndEvaluate(ctx, split.tail);
   ctx.variables.SetReceived(name, ctx.http.cookies().Get(split.tail));
+  return StatementResult::Continue();
 }
 
-void ExecuteSaveCookies(ScriptContext& ctx, const std::string& path) {
+StatementResult ExecuteSaveCookies(ScriptContext& ctx, const std::string& path) {
   // An empty jar writes nothing and is no failure; any other unwritten
   // file is, and the earlier file stays as it was.
   const CookieJar& jar = ctx.http.cookies();
   if (!jar.entries().empty() && !jar.SaveFile(path, ctx.codePage()) && ctx.env->diagnostic) {
     ctx.env->diagnostic(ctx.id, LastWriteFailure());
   }
+  return StatementResult::Continue();
 }
 
-void ExecuteResumeCookies(ScriptContext& ctx, const std::string& path) {
+StatementResult ExecuteResumeCookies(ScriptContext& ctx, const std::string& path) {
   ctx.http.cookies().LoadFile(path, ctx.codePage());
+  return StatementResult::Continue();
 }
 
-void ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
+StatementResult ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
   CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
   for (const auto& [key, value] : ctx.http.cookies().entries()) {
     if (!store.SetCookie(url, key + "=" + value + "; expires=" + kStoreExpiry)) break;
@@ -291,9 +311,10 @@ void ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
   if (!store.lastError().empty() && ctx.env->diagnostic) {
     ctx.env->diagnostic(ctx.id, store.lastError());
   }
+  return StatementResult::Continue();
 }
 
-void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url) {
+StatementResult ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url) {
   const CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
   const std::string cookies = store.GetCookies(url);
   if (!store.lastError().empty() && ctx.env->diagnostic) {
@@ -303,6 +324,7 @@ void ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& url) {
     ctx.http.cookies().ParseCookieText(cookies);
     ctx.http.cookies().RecomputeCookieText();
   }
+  return StatementResult::Continue();
 }
 
 std::string ToUtf8(std::string_view text, const CodePage& cp) {
@@ -314,42 +336,42 @@ std::string ToUtf8(std::string_view text, const CodePage& cp) {
   return out;
 }
 
-void ExecuteHeader(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteHeader(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   std::string_view name = split.head;
   // "Name: value" reads as well as "Name value".
   if (!name.empty() && name.back() == ':') name.remove_suffix(1);
   if (!HttpClient::IsHeaderName(name) || !HttpClient::IsHeaderValue(split.tail)) {
-    reportScriptError(ctx, text, msg::kHeaderRefused);
-    return;
+    return ctx.Fail(text, msg::kHeaderRefused);
   }
   ctx.http.SetHeader(name, split.tail);
+  return StatementResult::Continue();
 }
 
-void ExecuteDelHeader(ScriptContext& ctx, const std::string& name) {
+StatementResult ExecuteDelHeader(ScriptContext& ctx, const std::string& name) {
   const std::string_view trimmed = CodePage::Trim(name);
   if (trimmed.empty()) {
     ctx.http.ClearHeaders();
   } else {
     ctx.http.RemoveHeader(trimmed.back() == ':' ? trimmed.substr(0, trimmed.size() - 1) : trimmed);
   }
+  return StatementResult::Continue();
 }
 
-void ExecuteBody(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteBody(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   if (split.head.empty() || !HttpClient::IsHeaderValue(split.head)) {
-    reportScriptError(ctx, text, msg::kFormatError);
-    return;
+    return ctx.Fail(text, msg::kFormatError);
   }
   ctx.http.SetBody(split.head,
                    ctx.http.sendUtf8() ? ToUtf8(split.tail, ctx.codePage()) : split.tail);
+  return StatementResult::Continue();
 }
 
-void ExecuteBodyFile(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteBodyFile(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   if (split.head.empty() || split.tail.empty() || !HttpClient::IsHeaderValue(split.head)) {
-    reportScriptError(ctx, text, msg::kFormatError);
-    return;
+    return ctx.Fail(text, msg::kFormatError);
   }
   // The file's bytes go out as they are stored.
   const std::string path = NormalizePath(split.tail, ctx.codePage());
@@ -361,40 +383,45 @@ void ExecuteBodyFile(ScriptContext& ctx, const std::string& text) {
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     read = !in.bad();
   }
-  if (!read) {
-    reportScriptError(ctx, text, split.tail + msg::kBodyFileMissingSuffix);
-    return;
-  }
+  if (!read) return ctx.Fail(text, split.tail + msg::kBodyFileMissingSuffix);
   ctx.http.SetBody(split.head, std::move(bytes));
+  return StatementResult::Continue();
 }
 
-void ExecutePut(ScriptContext& ctx, const std::string& url) {
+StatementResult ExecutePut(ScriptContext& ctx, const std::string& url) {
   RunRequest(ctx, url, HttpMethod::kPut);
+  return StatementResult::Continue();
 }
 
-void ExecutePatch(ScriptContext& ctx, const std::string& url) {
+StatementResult ExecutePatch(ScriptContext& ctx, const std::string& url) {
   RunRequest(ctx, url, HttpMethod::kPatch);
+  return StatementResult::Continue();
 }
 
-void ExecuteDelete(ScriptContext& ctx, const std::string& url) {
+StatementResult ExecuteDelete(ScriptContext& ctx, const std::string& url) {
   RunRequest(ctx, url, HttpMethod::kDelete);
+  return StatementResult::Continue();
 }
 
-void ExecuteRedirect(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteRedirect(ScriptContext& ctx, const std::string& text) {
   const long long count = LeadingInteger(CodePage::Trim(text));
   ctx.http.SetMaxRedirects(static_cast<int>(std::clamp<long long>(count, 0, 1000)));
+  return StatementResult::Continue();
 }
 
-void ExecuteDecode(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteDecode(ScriptContext& ctx, const std::string& text) {
   ctx.http.SetDecodeBodies(SwitchedOn(text));
+  return StatementResult::Continue();
 }
 
-void ExecuteKeepAlive(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteKeepAlive(ScriptContext& ctx, const std::string& text) {
   ctx.http.SetKeepAlive(SwitchedOn(text));
+  return StatementResult::Continue();
 }
 
-void ExecuteSendUtf8(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteSendUtf8(ScriptContext& ctx, const std::string& text) {
   ctx.http.SetSendUtf8(SwitchedOn(text));
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar

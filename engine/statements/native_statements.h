@@ -9,6 +9,8 @@
 
 #include "values/received_text.h"
 
+#include "engine/statement_handlers.h"
+
 namespace velmar {
 
 struct ScriptContext;
@@ -19,9 +21,5 @@ struct ScriptContext;
 // separator is looked for.
 std::string CallNative(ScriptContext& ctx, std::string_view namePart,
                        const ReceivedSpans& nameSpans = {});
-// `loaddll name path`, with the stored (unexpanded) argument text.
-void ExecuteLoadDll(ScriptContext& ctx, const std::string& rawText);
-// `unloaddll name`, with the already expanded name.
-void ExecuteUnloadDll(ScriptContext& ctx, const std::string& expandedName);
 
 }  // namespace velmar

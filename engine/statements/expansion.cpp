@@ -1,4 +1,4 @@
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 
 #include <algorithm>
 #include <limits>
@@ -272,7 +272,7 @@ bool RewriteAtMatches(ScriptContext& ctx, std::string_view src, const ReceivedSp
     size = size - b.matches[i].len + valueOf(b.firstIndex[i]).size();
   }
   if (size > ExpandedTextLimit()) {
-    reportScriptError(ctx, Excerpt(ctx.codePage(), src.substr(b.matches[0].pos, b.matches[0].len)),
+    ctx.RaiseError(Excerpt(ctx.codePage(), src.substr(b.matches[0].pos, b.matches[0].len)),
                       msg::kExpansionTooLong);
     return false;
   }
@@ -380,7 +380,7 @@ PassOutcome RewriteMarked(ScriptContext& ctx, std::string& text, ReceivedSpans& 
     if (!ReplaceAllMarked(cp, from, *currentMarks, ref, b.refMarks, valueOf(i),
                           b.marks.data() + v.markBegin, v.markEnd - v.markBegin, *spare,
                           *spareMarks, replaced)) {
-      reportScriptError(ctx, Excerpt(cp, ref), msg::kExpansionTooLong);
+      ctx.RaiseError(Excerpt(cp, ref), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
     if (!replaced) {
@@ -508,7 +508,7 @@ PassOutcome RunFoundPass(ScriptContext& ctx, std::string& text, ReceivedSpans& m
     }
     b.values[i] = span;
     if (b.arena.size() > ExpandedTextLimit()) {
-      reportScriptError(ctx, Excerpt(cp, ref), msg::kExpansionTooLong);
+      ctx.RaiseError(Excerpt(cp, ref), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
   }
@@ -545,7 +545,7 @@ PassOutcome RunFoundPass(ScriptContext& ctx, std::string& text, ReceivedSpans& m
       size = size - b.matches[i].len + valueOf(b.firstIndex[i]).size();
     }
     if (size > ExpandedTextLimit()) {
-      reportScriptError(ctx, Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)), msg::kExpansionTooLong);
+      ctx.RaiseError(Excerpt(cp, src.substr(b.matches[0].pos, b.matches[0].len)), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
     std::string& out = b.out;
@@ -586,7 +586,7 @@ PassOutcome RunFoundPass(ScriptContext& ctx, std::string& text, ReceivedSpans& m
     const std::string_view from = current ? std::string_view(*current) : src;
     bool replaced = false;
     if (!ReplaceAll(cp, from, ref, valueOf(i), *spare, replaced)) {
-      reportScriptError(ctx, Excerpt(cp, ref), msg::kExpansionTooLong);
+      ctx.RaiseError(Excerpt(cp, ref), msg::kExpansionTooLong);
       return PassOutcome::kTooLong;
     }
     if (!replaced) {
@@ -659,7 +659,7 @@ int EvaluationDecimals(ScriptContext& ctx) {
 }
 
 void ExpandAndEvaluate(ScriptContext& ctx, std::string& text) {
-  const ExpansionScope scope;
+  const ExpansionScope scope(ctx);
   ExpandReferences(ctx, text, 0);
   EvaluateExpression(ctx, text);
 }
@@ -673,14 +673,13 @@ void ExpandAndEvaluate(ScriptContext& ctx, std::string& text, ReceivedSpans& mar
   marks.clear();  // a computed number is the script's own
 }
 
-void ExecuteEval(ScriptContext&, const std::string&) {}
+StatementResult ExecuteEval(ScriptContext&, const std::string&) {
+  return StatementResult::Continue();
+}
 
-void ExecuteVar(ScriptContext& ctx, const std::string& text) {
+StatementResult ExecuteVar(ScriptContext& ctx, const std::string& text) {
   FirstWordSplit parts = splitFirstWord(text, {}, ctx.codePage());
-  if (parts.head.size() <= 3) {
-    reportScriptError(ctx, text, msg::kFormatError);
-    return;
-  }
+  if (parts.head.size() <= 3) return ctx.Fail(text, msg::kFormatError);
   // The written form is `[#name]`; its frame is dropped without a check.
   std::string name = parts.head.substr(2, parts.head.size() - 3);
   ExpandAndEvaluate(ctx, name);
@@ -688,8 +687,9 @@ void ExecuteVar(ScriptContext& ctx, const std::string& text) {
   ReceivedSpans marks;
   ExpandAndEvaluate(ctx, value, marks);
   if (!ctx.variables.Assign(name, value, std::move(marks))) {
-    reportScriptError(ctx, name, msg::kVariablesTooLarge);
+    return ctx.Fail(name, msg::kVariablesTooLarge);
   }
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar

@@ -9,6 +9,8 @@
 #include "values/received_text.h"
 #include <vector>
 
+#include "engine/statement_handlers.h"
+
 namespace velmar {
 
 struct ScriptContext;
@@ -27,8 +29,6 @@ std::vector<std::string_view> BuiltinNames();
 // checking calls before a run; false for a name that is no built-in.
 // `maxCount` is SIZE_MAX for any number.
 bool BuiltinCounts(std::string_view lowerName, std::size_t& minCount, std::size_t& maxCount);
-// The `srand` statement: reseeds this thread's generator from the clock.
-void ExecuteSrand(ScriptContext& ctx, const std::string& text);
 
 // The generator behind `rand`: one state per thread, 1 when the thread
 // starts; state = state * 214013 + 2531011, drawing bits 16 to 30 (0..32767).

@@ -1,4 +1,4 @@
-#include "values/builtins.h"
+#include "engine/statements/builtins.h"
 
 #include <algorithm>
 #include <climits>
@@ -10,8 +10,8 @@
 #include "engine/executor.h"
 #include "engine/host_requests.h"
 #include "engine/script_context.h"
+#include "engine/statements/http_statements.h"
 #include "http/body_decoder.h"
-#include "http/http_statements.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 #include "values/text_limits.h"
@@ -169,7 +169,7 @@ std::string Split(ScriptContext& ctx, const Args& args) {
   const std::string_view separator = args[2];
   const CodePage& cp = ctx.codePage();
   if (text.size() > UINT32_MAX) {
-    reportScriptError(ctx, "split", msg::kExpansionTooLong);
+    ctx.RaiseError("split", msg::kExpansionTooLong);
     return "0";
   }
   const ReceivedSpans* textSpans =
@@ -198,7 +198,7 @@ std::string Split(ScriptContext& ctx, const Args& args) {
   const std::size_t count = pieces.count();
   if (count == 0) return "0";
   if (!ctx.variables.StorePieces(std::move(pieces))) {
-    reportScriptError(ctx, "split", msg::kVariablesTooLarge);
+    ctx.RaiseError("split", msg::kVariablesTooLarge);
     return "0";
   }
   return std::to_string(count);
@@ -398,7 +398,7 @@ std::string CallBuiltinMarked(ScriptContext& ctx, std::string_view namePart,
     // Outside its counts a function reports the format error and yields its
     // fallback value; the statement in progress still completes.
     if (args.size() < row.minCount || args.size() > row.maxCount) {
-      reportScriptError(ctx, std::string(namePart), msg::kFormatError);
+      ctx.RaiseError(std::string(namePart), msg::kFormatError);
       return std::string(row.fallback);
     }
     bool receivedArgument = false;
@@ -438,8 +438,9 @@ std::vector<std::string_view> BuiltinNames() {
   return names;
 }
 
-void ExecuteSrand(ScriptContext&, const std::string&) {
+StatementResult ExecuteSrand(ScriptContext&, const std::string&) {
   SeedRandom(static_cast<uint32_t>(static_cast<unsigned long long>(std::time(nullptr))));
+  return StatementResult::Continue();
 }
 
 }  // namespace velmar

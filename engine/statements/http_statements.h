@@ -1,0 +1,28 @@
+#pragma once
+// The HTTP, form, cookie and captcha statements.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/statement_handlers.h"
+
+namespace velmar {
+
+struct ScriptContext;
+class CodePage;
+
+// A text of the script's code page as UTF-8 (unchanged in a UTF-8 script),
+// for what `sendutf8` sends in UTF-8.
+std::string ToUtf8(std::string_view text, const CodePage& cp);
+
+// Whether a response body is UTF-8 text: by "UTF-8"/"utf-8" in the headers,
+// else by the same words before the end of the document head or of an XML
+// declaration.
+bool IsUtf8Response(std::string_view headers, std::string_view body);
+// A UTF-8 body in the active code page; a character the code page lacks, or
+// a broken sequence, becomes '?'. A body that stays as it is comes back
+// moved, not copied (a large page is held once).
+std::string ConvertUtf8Body(std::string body, const CodePage& cp);
+
+}  // namespace velmar
