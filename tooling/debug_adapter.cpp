@@ -22,7 +22,7 @@
 #include "engine/script_instance.h"
 #include "tooling/message_frames.h"
 #include "platform/stop_signal.h"
-#include "values/expansion.h"
+#include "engine/statements/expansion.h"
 #include "values/run_observer.h"
 
 namespace velmar {

@@ -12,7 +12,7 @@
 #include "engine/script_program.h"
 #include "platform/wake_event.h"
 #include "tooling/script_checker.h"
-#include "values/builtins.h"
+#include "engine/statements/builtins.h"
 #include "values/text_file_ops.h"
 
 namespace velmar {

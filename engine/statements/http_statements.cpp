@@ -154,9 +154,9 @@ StatementResult ExecuteCaptcha(ScriptContext& ctx, const std::string& text) {
   const std::filesystem::path temp = ctx.env->home / "Temp";
   std::string reason;
   if (!platform::OwnFolder(temp, reason)) {
-    if (ctx.env->diagnostic) ctx.env->diagnostic(ctx.id, "captcha: " + temp.string() + ": " + reason);
+    ctx.Diagnose("captcha: " + temp.string() + ": " + reason);
     ctx.variables["status"] = "0";
-    return;
+    return StatementResult::Continue();
   }
   const std::string file =
       (temp / ("captcha_" + std::to_string(ctx.id) + "." + split.head)).string();
