@@ -15,7 +15,9 @@ if ! command -v npm >/dev/null 2>&1; then
 fi
 for dir in tests/editors packaging/vscode; do
   [ -f "$dir/package.json" ] || continue
-  if [ -d "$dir/node_modules" ] && [ "$dir/node_modules" -nt "$dir/package.json" ]; then
+  # npm's own record of what it installed is the stamp: touching the folder
+  # instead would make npm distrust that record (vsce's listing then fails).
+  if [ "$dir/node_modules/.package-lock.json" -nt "$dir/package.json" ]; then
     continue
   fi
   echo "install-npm: $dir"
@@ -24,7 +26,6 @@ for dir in tests/editors packaging/vscode; do
   else
     (cd "$dir" && npm install --no-audit --no-fund --loglevel=error)
   fi
-  touch "$dir/node_modules"
 done
 
 mapfile -t wanted < <(cat scripts/packages/npm/*.txt 2>/dev/null | sed -e 's/#.*//' -e 's/[[:space:]]//g' |
