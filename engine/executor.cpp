@@ -285,7 +285,9 @@ class Run {
     }
   }
 
-  bool PlainTurn(bool* failedOut = nullptr) {
+  // Inlined, with Step, into both turns: the loop of an unobserved run pays
+  // no call.
+  [[gnu::always_inline]] inline bool PlainTurn(bool* failedOut = nullptr) {
     ExecutionStack& stack = ctx_.executionStack;
     uint32_t i = stack.back();
     stack.pop_back();
@@ -336,7 +338,8 @@ class Run {
     return true;
   }
 
-  StatementResult Step(uint32_t i, const ScriptCommand& command, bool advanced) {
+  [[gnu::always_inline]] inline StatementResult Step(uint32_t i, const ScriptCommand& command,
+                                                     bool advanced) {
     ExecutionStack& stack = ctx_.executionStack;
     auto retract = [&] {
       if (advanced) stack.pop_back();
