@@ -12,15 +12,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-std::string ToUtf8(std::string_view text, const CodePage& cp) {
-  if (cp.id() == CodePage::kUtf8) return std::string(text);
-  std::u16string wide;
-  cp.ToUtf16(text, wide);
-  std::string out;
-  CodePage::Get(CodePage::kUtf8).FromUtf16(wide, out);
-  return out;
-}
-
 std::string FromUtf8(std::string_view text, const CodePage& cp) {
   if (cp.id() == CodePage::kUtf8) return std::string(text);
   std::u16string wide;
@@ -45,7 +36,7 @@ const ParsedDocument& Parse(std::string_view text, const CodePage& cp) {
   if (last.codePage == cp.id() && last.text == text && !last.text.empty()) return last;
   last.codePage = cp.id();
   last.text.assign(text);
-  last.document = Json::parse(ToUtf8(text, cp), nullptr, false);
+  last.document = Json::parse(cp.ToUtf8(text), nullptr, false);
   last.valid = !last.document.is_discarded();
   return last;
 }
@@ -92,7 +83,7 @@ std::optional<std::size_t> ReadIndex(std::string_view text) {
 const Json* Find(std::string_view json, std::string_view path, const CodePage& cp) {
   const ParsedDocument& parsed = Parse(json, cp);
   if (!parsed.valid) return nullptr;
-  const std::optional<std::vector<Segment>> segments = SplitPath(ToUtf8(path, cp));
+  const std::optional<std::vector<Segment>> segments = SplitPath(cp.ToUtf8(path));
   if (!segments) return nullptr;
   const Json* at = &parsed.document;
   for (const Segment& segment : *segments) {

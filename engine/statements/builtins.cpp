@@ -223,7 +223,7 @@ std::string Time(ScriptContext& ctx, const Args& args) {
 
 std::string UrlEncodeText(ScriptContext& ctx, const Args& args) {
   // Under `sendutf8` the value is encoded as the UTF-8 site expects it.
-  if (ctx.http.sendUtf8()) return UrlEncode(ToUtf8(args[1], ctx.codePage()));
+  if (ctx.http.sendUtf8()) return UrlEncode(ctx.codePage().ToUtf8(args[1]));
   return UrlEncode(args[1]);
 }
 

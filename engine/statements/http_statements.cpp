@@ -84,7 +84,7 @@ std::string Extension(std::string_view path, const CodePage& cp) {
 
 void AddField(ScriptContext& ctx, const FirstWordSplit& split, bool encode) {
   if (ctx.http.sendUtf8()) {
-    ctx.http.AddFormField(ToUtf8(split.head, ctx.codePage()), ToUtf8(split.tail, ctx.codePage()),
+    ctx.http.AddFormField(ctx.codePage().ToUtf8(split.head), ctx.codePage().ToUtf8(split.tail),
                           encode);
   } else {
     ctx.http.AddFormField(split.head, split.tail, encode);
@@ -240,7 +240,7 @@ StatementResult ExecuteUpload(ScriptContext& ctx, const std::string&) {
 StatementResult ExecuteUptext(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   if (ctx.http.sendUtf8()) {
-    ctx.http.AddTextPart(ToUtf8(split.head, ctx.codePage()), ToUtf8(split.tail, ctx.codePage()));
+    ctx.http.AddTextPart(ctx.codePage().ToUtf8(split.head), ctx.codePage().ToUtf8(split.tail));
   } else {
     ctx.http.AddTextPart(split.head, split.tail);
   }
@@ -327,15 +327,6 @@ StatementResult ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& ur
   return StatementResult::Continue();
 }
 
-std::string ToUtf8(std::string_view text, const CodePage& cp) {
-  if (cp.id() == CodePage::kUtf8) return std::string(text);
-  std::u16string wide;
-  cp.ToUtf16(text, wide);
-  std::string out;
-  CodePage::Get(CodePage::kUtf8).FromUtf16(wide, out);
-  return out;
-}
-
 StatementResult ExecuteHeader(ScriptContext& ctx, const std::string& text) {
   const FirstWordSplit split = splitFirstWord(text, "", ctx.codePage());
   std::string_view name = split.head;
@@ -364,7 +355,7 @@ StatementResult ExecuteBody(ScriptContext& ctx, const std::string& text) {
     return ctx.Fail(text, msg::kFormatError);
   }
   ctx.http.SetBody(split.head,
-                   ctx.http.sendUtf8() ? ToUtf8(split.tail, ctx.codePage()) : split.tail);
+                   ctx.http.sendUtf8() ? ctx.codePage().ToUtf8(split.tail) : split.tail);
   return StatementResult::Continue();
 }
 

@@ -12,10 +12,6 @@ namespace velmar {
 struct ScriptContext;
 class CodePage;
 
-// A text of the script's code page as UTF-8 (unchanged in a UTF-8 script),
-// for what `sendutf8` sends in UTF-8.
-std::string ToUtf8(std::string_view text, const CodePage& cp);
-
 // Whether a response body is UTF-8 text: by "UTF-8"/"utf-8" in the headers,
 // else by the same words before the end of the document head or of an XML
 // declaration.
