@@ -13,6 +13,7 @@
 #include "engine/script_context.h"
 #include "engine/statement_handlers.h"
 #include "engine/statements/expansion.h"
+#include "http/http_client.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 
