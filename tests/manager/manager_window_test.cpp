@@ -68,7 +68,7 @@ TEST_F(MainWindowTest, LayoutMenusAndStatusBarAsTheManagerShowsThem) {
   EXPECT_EQ(ActionTexts(w.contextMenu()),
             QStringList({"添加脚本(&A)", "删除脚本(&D)", "删除所有", "执行脚本(&R)", "暂停执行(&P)",
                          "停止退出(&S)", "重新执行(&G)", "导入脚本(&I)", "导出脚本(&E)",
-                         "错误详情(&W)"}));
+                         "错误详情(&W)", "记录运行(&L)", "查看上次运行(&V)"}));
   EXPECT_EQ(w.contextMenu()->defaultAction(), w.contextMenu()->actions().first());
   EXPECT_EQ(ActionTexts(w.trayMenu()),
             QStringList({"显示主界面(&S)", "全部停止(&T)", "退出(&Q)", "正则表达式测试(&R)",
