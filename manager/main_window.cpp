@@ -666,6 +666,9 @@ void MainWindow::RunSelected() {
     }
     if (!instance->worker.started()) AttachRecorder(instance);
     if (!host_->run(*instance)) {
+      // The trace it would have written never comes; the disk tells the
+      // latest one there is.
+      model_->forgetTrace(instance->row);
       // No thread: the row stays as it was. At the limit the rest of the
       // selection would be refused too, so it is said once.
       if (host_->atRunningLimit()) {
@@ -736,7 +739,10 @@ void MainWindow::RunAgainSelected() {
   rows.clear();
   for (ScriptInstance* instance : started) {
     AttachRecorder(instance);
-    if (!host_->run(*instance)) continue;
+    if (!host_->run(*instance)) {
+      model_->forgetTrace(instance->row);
+      continue;
+    }
     host_->commandWroteState(*instance);
     SetState(instance, "run");
     rows.push_back(instance->row);
