@@ -567,23 +567,35 @@ void MainWindow::ViewLastRun() {
     UpdateRowActions();
     return;
   }
-  const bool fresh = !traceViewer_;
-  if (fresh) traceViewer_ = new TraceViewer(this);
-  QString error;
-  int problems = 0;
-  if (!traceViewer_->showTrace(file, name, error, problems)) {
-    if (fresh) delete traceViewer_.data();
+  // One viewer window, shown once its page is made; asked again meanwhile,
+  // it makes the newer page instead.
+  if (!traceViewer_) {
+    traceViewer_ = new TraceViewer(this);
+    TraceViewer* viewer = traceViewer_;
+    connect(viewer, &TraceViewer::ready, this, [this, viewer](int problems) {
+      statusBar()->clearMessage();
+      viewer->show();
+      viewer->raise();
+      viewer->activateWindow();
+      if (problems > 0) {
+        statusBar()->showMessage(QString::fromUtf8(manager_text::kTraceDamaged)
+                                     .arg(viewer->shownTrace())
+                                     .arg(problems),
+                                 8000);
+      }
+    });
+  }
+  TraceViewer* viewer = traceViewer_;
+  disconnect(viewer, &TraceViewer::failed, this, nullptr);
+  connect(viewer, &TraceViewer::failed, this, [this, viewer, name](const QString& error) {
+    // A viewer that never showed a page is not left behind, hidden.
+    if (!viewer->isVisible()) viewer->deleteLater();
     Message(QString::fromUtf8(manager_text::kTraceUnreadable).arg(name, error));
-    return;
-  }
-  traceViewer_->show();
-  traceViewer_->raise();
-  traceViewer_->activateWindow();
-  if (problems > 0) {
-    statusBar()->showMessage(QString::fromUtf8(manager_text::kTraceDamaged).arg(file).arg(problems),
-                             8000);
-  }
+  });
+  statusBar()->showMessage(QString::fromUtf8(manager_text::kTraceLoading).arg(file), 8000);
+  viewer->showTrace(file, name);
 }
+
 
 void MainWindow::recordScriptError(int32_t scriptId, const ScriptErrorReport& report) {
   QString text = report.file.empty() ? QString()

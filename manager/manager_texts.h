@@ -145,6 +145,7 @@ inline constexpr char kTraceViewerCaption[] = "运行记录";
 inline constexpr char kTraceViewerTitle[] = "运行记录 - %1 (%2)";  // script name, trace file
 inline constexpr char kTraceMissing[] = "脚本 \"%1\" 的运行记录 %2 已不存在 (可能已被删除)．";
 inline constexpr char kTraceUnreadable[] = "脚本 \"%1\" 的运行记录无法读取:\n%2";
+inline constexpr char kTraceLoading[] = "正在读取运行记录 %1 ...";
 inline constexpr char kTraceDamaged[] = "运行记录 %1 中有 %2 行无法读取，其余已显示．";
 
 // The help of the command line (--help, and after a usage error).

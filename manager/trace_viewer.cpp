@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -89,29 +91,51 @@ TraceViewer::~TraceViewer() {
   delete view_;
 }
 
-bool TraceViewer::showTrace(const QString& traceFile, const QString& scriptName, QString& error,
-                            int& problems) {
-  problems = 0;
+void TraceViewer::showTrace(const QString& traceFile, const QString& scriptName) {
+  const quint64 request = ++requests_;
   if (!folder_.isValid()) {
-    error = QStringLiteral("no private folder for the page: ") + folder_.errorString();
-    return false;
+    Q_EMIT failed(QStringLiteral("no private folder for the page: ") + folder_.errorString());
+    return;
   }
-  TraceFile trace;
-  std::string reason;
-  if (!ReadTraceFile(QFile::encodeName(traceFile).toStdString(), trace, reason)) {
-    error = QString::fromStdString(reason);
-    return false;
+  QPointer<TraceViewer> self(this);
+  const std::string path = QFile::encodeName(traceFile).toStdString();
+  QThreadPool::globalInstance()->start([self, request, path, traceFile, scriptName] {
+    TraceFile trace;
+    std::string reason;
+    std::string html;
+    int problems = 0;
+    QString error;
+    if (ReadTraceFile(path, trace, reason)) {
+      problems = static_cast<int>(trace.problems.size());
+      html = TraceToHtml(trace);
+    } else {
+      error = QString::fromStdString(reason);
+    }
+    // A window closed meanwhile drops the page.
+    QMetaObject::invokeMethod(
+        self,
+        [self, request, traceFile, scriptName, html = std::move(html), problems, error] {
+          if (self) self->PageMade(request, traceFile, scriptName, html, problems, error);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void TraceViewer::PageMade(quint64 request, const QString& traceFile, const QString& scriptName,
+                           const std::string& html, int problems, const QString& error) {
+  if (request != requests_) return;  // an older request's page
+  if (!error.isEmpty()) {
+    Q_EMIT failed(error);
+    return;
   }
-  problems = static_cast<int>(trace.problems.size());
-  const std::string html = TraceToHtml(trace);
   QFile page(pageUrl_.toLocalFile());
   if (!page.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
       !page.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
       page.write(html.data(), static_cast<qint64>(html.size())) !=
           static_cast<qint64>(html.size()) ||
       !page.flush()) {
-    error = QStringLiteral("the page cannot be written: ") + page.errorString();
-    return false;
+    Q_EMIT failed(QStringLiteral("the page cannot be written: ") + page.errorString());
+    return;
   }
   page.close();
   shownTrace_ = traceFile;
@@ -119,7 +143,7 @@ bool TraceViewer::showTrace(const QString& traceFile, const QString& scriptName,
                      .arg(scriptName, QFileInfo(traceFile).fileName()));
   // Loaded again: the same address holds another trace now.
   view_->page()->load(pageUrl_);
-  return true;
+  Q_EMIT ready(problems);
 }
 
 }  // namespace velmar

@@ -7,6 +7,7 @@
 // network), no link leaves the page and no new window opens.
 
 #include <QString>
+#include <string>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QWidget>
@@ -27,11 +28,12 @@ class TraceViewer : public QWidget {
   explicit TraceViewer(QWidget* parent = nullptr);
   ~TraceViewer() override;
 
-  // Reads the trace and shows its page. False, with the reason in English,
-  // when the file cannot be read or is no trace; `problems` gets the number
-  // of damaged lines that were left out (the rest is shown).
-  bool showTrace(const QString& traceFile, const QString& scriptName, QString& error,
-                 int& problems);
+  // Reads the trace and makes its page away from the window's thread (a
+  // trace of many requests takes seconds), then loads it: `ready` comes
+  // with the number of damaged lines that were left out (the rest is
+  // shown), or `failed` with the reason in English when the file cannot be
+  // read or is no trace. A later call takes the place of one under way.
+  void showTrace(const QString& traceFile, const QString& scriptName);
 
   QWebEngineView* view() const { return view_; }
   QString shownTrace() const { return shownTrace_; }
@@ -39,14 +41,20 @@ class TraceViewer : public QWidget {
   QUrl pageUrl() const { return pageUrl_; }
 
  Q_SIGNALS:
+  void ready(int problems);
+  void failed(const QString& error);
   void pageLoaded(bool ok);
 
  private:
+  void PageMade(quint64 request, const QString& traceFile, const QString& scriptName,
+                const std::string& html, int problems, const QString& error);
+
   QTemporaryDir folder_;
   QUrl pageUrl_;
   QWebEngineProfile* profile_ = nullptr;
   QWebEngineView* view_ = nullptr;
   QString shownTrace_;
+  quint64 requests_ = 0;
 };
 
 }  // namespace velmar

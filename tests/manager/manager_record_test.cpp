@@ -305,9 +305,11 @@ TEST_F(RecordTest, ViewLastRunShowsTheTracePageAndSaysWhenTheTraceIsGoneOrUnread
   const QString file = w.model().lastTrace(0);
 
   w.command(MainWindow::kViewLastRun);
-  TraceViewer* viewer = w.traceViewer();
-  ASSERT_NE(viewer, nullptr) << w.lastMessage().toStdString();
-  EXPECT_TRUE(viewer->isVisible());
+  TraceViewer* viewer = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    viewer = w.traceViewer();
+    return viewer && viewer->isVisible();
+  })) << w.lastMessage().toStdString();
   EXPECT_EQ(viewer->windowTitle(), QStringLiteral("运行记录 - fetch (fetch-1.trace)"));
   ASSERT_TRUE(ViewerLoaded(viewer));
   EXPECT_NE(PageText(viewer).indexOf(QStringLiteral("/page?q=1")), -1)
@@ -332,16 +334,19 @@ TEST_F(RecordTest, ViewLastRunShowsTheTracePageAndSaysWhenTheTraceIsGoneOrUnread
     out << "{\"ev\":\"stmt\",\"t\":";
   }
   w.command(MainWindow::kViewLastRun);
-  EXPECT_NE(w.statusBar()->currentMessage().indexOf(QStringLiteral("1 行无法读取")), -1)
-      << w.statusBar()->currentMessage().toStdString();
+  EXPECT_TRUE(WaitUntil([&] {
+    return w.statusBar()->currentMessage().contains(QStringLiteral("1 行无法读取"));
+  })) << w.statusBar()->currentMessage().toStdString();
 
   // No trace at all in the file: said, and no page.
   std::ofstream(QFile::encodeName(file).toStdString(), std::ios::trunc | std::ios::binary)
       << "this is no trace\n";
   w.command(MainWindow::kViewLastRun);
-  EXPECT_NE(w.lastMessage().indexOf(QStringLiteral("无法读取")), -1) << w.lastMessage().toStdString();
+  EXPECT_TRUE(WaitUntil([&] { return w.lastMessage().contains(QStringLiteral("无法读取")); }))
+      << w.lastMessage().toStdString();
   EXPECT_NE(w.lastMessage().indexOf(QStringLiteral("not a velmar trace")), -1)
       << w.lastMessage().toStdString();
+  EXPECT_TRUE(viewer->isVisible()) << "the page shown before stays";
 
   // Deleted: said with its name; with no other trace left the command is
   // greyed again.
@@ -350,6 +355,23 @@ TEST_F(RecordTest, ViewLastRunShowsTheTracePageAndSaysWhenTheTraceIsGoneOrUnread
   EXPECT_NE(w.lastMessage().indexOf(QStringLiteral("已不存在")), -1) << w.lastMessage().toStdString();
   EXPECT_NE(w.lastMessage().indexOf(file), -1);
   EXPECT_FALSE(w.menuAction(MainWindow::kViewLastRun)->isEnabled());
+}
+
+// A trace that is no trace when it is first asked for: said in a box, and
+// no hidden window is left behind.
+TEST_F(RecordTest, AnUnreadableFirstTraceLeavesNoViewerBehind) {
+  MainWindow& w = Window();
+  w.addScript("fetch", FetchScript(), "", true);
+  w.selectRows({0});
+  Click(MainWindow::kRunScript);
+  ASSERT_TRUE(CellBecomes(0, 1, "fetched"));
+  ASSERT_TRUE(WaitUntil([&] { return !w.model().instanceAt(0)->worker.alive(); }));
+  std::ofstream(QFile::encodeName(w.model().lastTrace(0)).toStdString(),
+                std::ios::trunc | std::ios::binary)
+      << "\x89PNG\r\n";
+  w.command(MainWindow::kViewLastRun);
+  ASSERT_TRUE(WaitUntil([&] { return w.lastMessage().contains(QStringLiteral("无法读取")); }));
+  EXPECT_TRUE(WaitUntil([&] { return w.traceViewer() == nullptr; }));
 }
 
 // A trace folder that cannot be made: the run goes on, the status bar says
