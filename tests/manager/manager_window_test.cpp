@@ -2,6 +2,7 @@
 // columns the scripts write, dropped files and the exit rules.
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -292,7 +293,19 @@ TEST_F(MainWindowTest, RunPauseStopAndReloadFollowTheirEdgeCases) {
   Click(MainWindow::kPauseScript);
   EXPECT_EQ(Cell(0, 4), "pause");
   EXPECT_TRUE(w.host().isPaused(*s));
-  const QString frozen = Cell(0, 1);
+  // A `show` the script made just before the pause reached it may still be
+  // on its way to the window: the cell counts as frozen once it has stood
+  // still for a while (a running loop changes it every 20 ms).
+  QString frozen = Cell(0, 1);
+  QElapsedTimer still;
+  still.start();
+  ASSERT_TRUE(WaitUntil([&] {
+    if (Cell(0, 1) != frozen) {
+      frozen = Cell(0, 1);
+      still.restart();
+    }
+    return still.elapsed() >= 300;
+  }));
   QTest::qWait(200);
   EXPECT_EQ(Cell(0, 1), frozen);
   Click(MainWindow::kRunScript);
