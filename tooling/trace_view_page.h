@@ -21,7 +21,7 @@ main { flex: 1; display: flex; min-height: 0; }
 section { display: flex; flex-direction: column; min-width: 0; border-right: 1px solid #ccc; }
 #left { width: 45%; }
 #right { flex: 1; overflow: auto; padding: 6px 10px; }
-h2 { font-size: 13px; margin: 6px; }
+h2 { font-size: 13px; margin: 6px; overflow-wrap: anywhere; }
 #timeline { height: 40%; overflow: auto; position: relative; border-bottom: 1px solid #ccc; }
 #timeline .row, #requests .req { white-space: nowrap; overflow: hidden; text-overflow: ellipsis; cursor: pointer; padding: 0 6px; }
 #timeline .row { position: absolute; left: 0; right: 0; height: 18px; line-height: 18px; }
