@@ -116,6 +116,50 @@ BENCHMARK(BM_SequentialGetsTracedAndNot)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
+// The writer's own share of a traced request: one exchange with a 10 KB
+// body and the flush of its statement, no network.
+void BM_WriterOneExchange(benchmark::State& state) {
+  TempDir dir;
+  velmar::TraceOptions options;
+  options.path = (dir.path() / "one.trace").string();
+  velmar::TraceWriter writer(options);
+  std::string reason;
+  if (!writer.Open(reason)) {
+    state.SkipWithError(reason.c_str());
+    return;
+  }
+  velmar::StopSignal stop;
+  velmar::VariableTable vars;
+  std::string body;
+  for (int i = 0; body.size() < static_cast<std::size_t>(state.range(0)); ++i) {
+    body += "<tr><td class=\"n\">" + std::to_string(i) + "</td><td>item\tname</td></tr>\n";
+  }
+  body.resize(static_cast<std::size_t>(state.range(0)));
+  const std::string request = "GET /ten.html HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: x\r\n\r\n";
+  velmar::RunStatement s;
+  s.file = "gets.vlm";
+  s.line = 4;
+  s.keyword = "get";
+  s.text = "http://127.0.0.1/ten.html";
+  for (auto _ : state) {
+    writer.BeforeStatement(s, stop, vars);
+    velmar::HttpExchangeReport x;
+    x.method = "GET";
+    x.url = s.text;
+    x.requestBytes = request;
+    x.responseHead = "HTTP/1.1 200 OK\r\nServer: nginx\r\nContent-Length: 10240\r\n\r\n";
+    x.responseBody = body;
+    x.responseBodySize = body.size();
+    x.status = 200;
+    writer.HttpExchange(x);
+    velmar::StatementOutcome outcome;
+    outcome.elapsedNs = 1000;
+    writer.AfterStatement(s, outcome);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_WriterOneExchange)->Arg(10 * 1024)->Unit(benchmark::kMicrosecond);
+
 // A trace of 10,000 requests among 1,000,000 statements, written by the
 // writer itself, then read and made into the viewer page.
 void BM_ViewerPageOfALargeTrace(benchmark::State& state) {

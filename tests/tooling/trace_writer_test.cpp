@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,57 @@ TEST_F(TraceWriterTest, LongValuesAreWrittenOnceAndBytesOfOtherCodePagesKeptExac
     if (event["ev"] == "var") values.push_back(trace.TextOf(event, "value"));
   }
   EXPECT_EQ(values, (std::vector<std::string>{page, page, gbk}));
+}
+
+// The writer scans texts sixteen bytes at a time: every kind of byte, at
+// every place in and across those steps and across its staging buffer,
+// must read back exactly, as JSON text or (not UTF-8) as base64.
+TEST_F(TraceWriterTest, TextsOfEveryKindOfByteReadBackExactly) {
+  const std::vector<std::string> pieces = {"a", "xyz0123456789", "\"", "\\", "\n", "\r", "\t",
+                                           std::string(1, '\0'), "\x01", "\x1f", "\x7f", " ",
+                                           "\xc3\xa9", "\xe4\xbd\xa0", "\xf0\x9f\x98\x80"};
+  const std::vector<std::string> broken = {"\xc3", "\xff", "\xed\xa0\x80", "\xc0\xaf"};
+  std::mt19937 random(28);
+  std::vector<std::string> values;
+  for (int i = 0; i < 400; ++i) {
+    std::string value;
+    const std::size_t length = random() % (i < 300 ? 40 : 400);
+    while (value.size() < length) value += pieces[random() % pieces.size()];
+    // A fifth of them carry a byte that is no UTF-8 somewhere.
+    if (i % 5 == 4) value.insert(random() % (value.size() + 1), broken[random() % broken.size()]);
+    values.push_back(value);
+  }
+  // Bodies past the staging buffer, escapes falling on its edges.
+  std::string body;
+  while (body.size() < 40000) body += "<td class=\"n\">\t" + std::to_string(body.size()) + "</td>\n";
+  {
+    TraceWriter writer(Options());
+    std::string reason;
+    ASSERT_TRUE(writer.Open(reason));
+    Statement(writer, 1, [&] {
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        writer.VariableWritten("v" + std::to_string(i), values[i]);
+      }
+      HttpExchangeReport x;
+      x.method = "GET";
+      x.url = "http://h/";
+      x.responseBody = body;
+      x.responseBodySize = body.size();
+      writer.HttpExchange(x);
+    });
+  }
+  const TraceFile trace = Read();
+  EXPECT_TRUE(trace.problems.empty());
+  std::size_t next = 0;
+  for (const auto& event : trace.events) {
+    if (event["ev"] != "var") continue;
+    ASSERT_LT(next, values.size());
+    EXPECT_EQ(trace.TextOf(event, "value"), values[next]) << "value " << next;
+    ++next;
+  }
+  EXPECT_EQ(next, values.size());
+  ASSERT_EQ(trace.Exchanges().size(), 1u);
+  EXPECT_EQ(trace.TextOf(*trace.Exchanges()[0], "response"), body);
 }
 
 TEST_F(TraceWriterTest, AFullDiskIsToldOnceAndTheRunGoesOn) {
