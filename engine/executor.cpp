@@ -103,7 +103,15 @@ class Run {
     label += "_";
     label += ctx_.variables.Get("window_event");
     label += ">";
-    if (const uint32_t* index = ctx_.program->FindLabel(label)) {
+    const uint32_t* index = ctx_.program->FindLabel(label);
+    if (ctx_.observer) {
+      // Copies: reading a name the host did not set adds it to the table.
+      const std::string window = ctx_.variables.Get("window_name");
+      const std::string event = ctx_.variables.Get("window_event");
+      const std::string value = ctx_.variables.Get("window_value");
+      ctx_.observer->WindowEventTaken(window, event, value, index != nullptr);
+    }
+    if (index) {
       ctx_.eventDepth += 1;
       ctx_.executionStack.push_back(*index);
       return true;

@@ -101,6 +101,10 @@ bool LooksSecretName(std::string_view name) {
   return false;
 }
 
+bool ReadsSecret(std::string_view code) {
+  return LooksSecretName(code) || Lower(code).find("cookie") != std::string::npos;
+}
+
 std::string RedactHead(std::string_view head) {
   std::string out;
   out.reserve(head.size());

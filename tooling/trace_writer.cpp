@@ -685,17 +685,29 @@ void TraceWriter::DatabaseStatement(const DatabaseReport& d) {
   End();
 }
 
-void TraceWriter::JsEvaluated(std::string_view code, std::string_view result,
-                              std::string_view error) {
+void TraceWriter::JsEvaluated(const JsEvaluationReport& e) {
   if (!recording()) return;
   ioSinceFlush_ = true;
   Begin("js");
-  SharedText("code", code);
-  SharedText("result", result);
-  if (!error.empty()) {
-    Key("error");
-    Text(error);
+  if (!e.window.empty()) {
+    Key("window");
+    Text(e.window);
   }
+  SharedText("source", e.code);
+  if (e.failed) {
+    buffer_.append(",\"failed\":true");
+    if (!e.error.empty()) {
+      Key("error");
+      Text(e.error);
+    }
+  } else if (!options_.keepSecrets && ReadsSecret(e.code)) {
+    // A value read back from a password field or a cookie.
+    Secret("result", e.result);
+  } else {
+    SharedText("result", e.result);
+  }
+  Key("ns");
+  Number(e.elapsedNs);
   End();
 }
 
@@ -717,6 +729,21 @@ void TraceWriter::NativeCalled(std::string_view library, std::string_view functi
   buffer_.push_back(']');
   Key("result");
   Text(result);
+  End();
+}
+
+void TraceWriter::WindowEventTaken(std::string_view window, std::string_view event,
+                                   std::string_view value, bool handled) {
+  if (!recording()) return;
+  ioSinceFlush_ = true;
+  Begin("window");
+  Key("window");
+  Text(window);
+  Key("event");
+  Text(event);
+  Key("value");
+  Text(value);
+  buffer_.append(handled ? ",\"handled\":true" : ",\"handled\":false");
   End();
 }
 

@@ -11,6 +11,7 @@
 #include "engine/script_context.h"
 #include "engine/statements/expansion.h"
 #include "http/cookie_store.h"
+#include "http/url.h"
 #include "platform/durable_file.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
@@ -303,10 +304,36 @@ StatementResult ExecuteResumeCookies(ScriptContext& ctx, const std::string& path
   return StatementResult::Continue();
 }
 
+namespace {
+
+// Tells the run's observer of each cookie the script's jar took from the
+// shared store ("name=value; name2=value2", as the store answers).
+void ReportTakenCookies(RunObserver& observer, const std::string& host, std::string_view cookies) {
+  while (!cookies.empty()) {
+    const std::size_t end = cookies.find(';');
+    std::string_view pair = cookies.substr(0, end);
+    cookies = end == std::string_view::npos ? std::string_view() : cookies.substr(end + 1);
+    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
+    const std::size_t eq = pair.find('=');
+    if (eq == std::string_view::npos || eq == 0) continue;
+    observer.CookieChanged(false, host, pair.substr(0, eq), pair.substr(eq + 1));
+  }
+}
+
+// The host a cookie of the shared store goes with, for the run's observer.
+std::string CookieHostOf(const std::string& url) {
+  const std::optional<Url> parsed = ParseUrl(url);
+  return parsed ? parsed->host : std::string();
+}
+
+}  // namespace
+
 StatementResult ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
   CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
+  const std::string host = ctx.observer ? CookieHostOf(url) : std::string();
   for (const auto& [key, value] : ctx.http.cookies().entries()) {
     if (!store.SetCookie(url, key + "=" + value + "; expires=" + kStoreExpiry)) break;
+    if (ctx.observer) ctx.observer->CookieChanged(true, host, key, value);
   }
   if (!store.lastError().empty() && ctx.env->diagnostic) {
     ctx.env->diagnostic(ctx.id, store.lastError());
@@ -323,6 +350,7 @@ StatementResult ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& ur
   if (!cookies.empty()) {
     ctx.http.cookies().ParseCookieText(cookies);
     ctx.http.cookies().RecomputeCookieText();
+    if (ctx.observer) ReportTakenCookies(*ctx.observer, CookieHostOf(url), cookies);
   }
   return StatementResult::Continue();
 }

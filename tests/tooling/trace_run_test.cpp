@@ -222,6 +222,79 @@ TEST_F(TraceRunTest, TheViewerShowsTheRunInABrowser) {
   EXPECT_EQ(shown["source"], "5  match price [#http_body]");
 }
 
+// JavaScript, a native call into the C library and the shared cookie store,
+// each read back from the trace with its fields and the line that caused it.
+TEST_F(TraceRunTest, EvaluationsNativeCallsAndTheSharedStoreAreRecorded) {
+  script = dir.Write("Script/ext.vlm", "loaddll c libc.so.6\n"
+                                       "var [#n] [~(int)c.abs<<<(int)-42]\n"
+                                       "js traced = 20 + 1\n"
+                                       "js traced * 2\n"
+                                       "js (1 +\n"
+                                       "var [#base] " + server->url("") + "\n"
+                                       "get [#base]/page\n"
+                                       "saveiecookies [#base]/\n"
+                                       "clearcookies\n"
+                                       "resumeiecookies [#base]/\n"
+                                       "js document_password = 'pw'; document_password\n"
+                                       "show n=[#n] status=[#status]\n");
+  const auto run = Run();
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("n=42"), std::string::npos) << run.out;
+  TraceFile file;
+  std::string error;
+  ASSERT_TRUE(ReadTraceFile(trace, file, error)) << error;
+  EXPECT_TRUE(file.problems.empty());
+  const std::string at = script.string() + ":";
+  std::vector<const nlohmann::json*> js, native, cookies;
+  for (const auto& event : file.events) {
+    if (event["ev"] == "js") js.push_back(&event);
+    if (event["ev"] == "native") native.push_back(&event);
+    if (event["ev"] == "cookie") cookies.push_back(&event);
+  }
+  ASSERT_EQ(native.size(), 1u);
+  EXPECT_EQ((*native[0])["at"], at + "2");
+  EXPECT_EQ((*native[0])["library"], "c");
+  EXPECT_EQ((*native[0])["function"], "abs");
+  EXPECT_EQ((*native[0])["args"], nlohmann::json::array({"(int)-42"}));
+  EXPECT_EQ((*native[0])["result"], "42");
+
+  ASSERT_EQ(js.size(), 4u);
+  EXPECT_EQ((*js[0])["at"], at + "3");
+  EXPECT_EQ(file.TextOf(*js[0], "source"), "traced = 20 + 1");
+  EXPECT_EQ(file.TextOf(*js[0], "result"), "21");
+  EXPECT_GT((*js[0])["ns"].get<int64_t>(), 0);
+  EXPECT_EQ((*js[1])["at"], at + "4");
+  EXPECT_EQ(file.TextOf(*js[1], "result"), "42");
+  EXPECT_EQ((*js[2])["at"], at + "5");
+  EXPECT_TRUE((*js[2])["failed"].get<bool>());
+  EXPECT_FALSE(js[2]->contains("result"));
+  EXPECT_NE(file.TextOf(*js[2], "error").find("Error: "), std::string::npos);
+  // A value read from something named like a password stays out.
+  EXPECT_EQ(file.TextOf(*js[3], "result").rfind("[redacted] (2 bytes)", 0), 0u);
+
+  // The response's cookie in the jar, stored in the shared store, then
+  // taken back from it into the emptied jar.
+  ASSERT_EQ(cookies.size(), 3u);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"script", at + "7"}, {"shared", at + "8"}, {"script", at + "10"}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ((*cookies[i])["store"], expected[i].first) << i;
+    EXPECT_EQ((*cookies[i])["at"], expected[i].second) << i;
+    EXPECT_EQ((*cookies[i])["domain"], "127.0.0.1") << i;
+    EXPECT_EQ((*cookies[i])["name"], "sid") << i;
+    EXPECT_EQ(file.TextOf(*cookies[i], "value"), "[redacted] (6 bytes)") << i;
+  }
+  EXPECT_NE(ReadFile(dir.path() / "cookies.txt").find("s3cr3t"), std::string::npos);
+
+  const auto summary = RunVelmar({"trace", "summary", trace});
+  EXPECT_NE(summary.out.find("javascript: 4 (1 failed), native calls: 1, cookie changes: 3 (1 in "
+                             "the shared store)"),
+            std::string::npos)
+      << summary.out;
+  EXPECT_NE(summary.out.find(at + "5: javascript failed: Error: "), std::string::npos)
+      << summary.out;
+}
+
 // The packed runner records each script of its boot file in a file of its
 // own, and refuses --trace where it would open windows.
 TEST(VlmpackTrace, EachScriptOfTheBootFileHasItsOwnTrace) {
