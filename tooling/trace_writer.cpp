@@ -317,6 +317,39 @@ void TraceWriter::Secret(std::string_view key, std::string_view value) {
   Text(options_.keepSecrets ? std::string(value) : RedactedMark(value.size()));
 }
 
+uint64_t TraceWriter::BlobLine(std::string_view text) {
+  // Built aside and put before the line that refers to it; both strings
+  // keep their room from one blob to the next.
+  const uint64_t id = nextBlob_++;
+  blobLine_.swap(buffer_);
+  buffer_.clear();
+  buffer_.append("{\"ev\":\"blob\",\"id\":");
+  Number(static_cast<int64_t>(id));
+  Key("size");
+  Number(static_cast<int64_t>(text.size()));
+  const std::string_view kept = text.substr(0, options_.keptValueLimit);
+  if (kept.size() < text.size()) {
+    Key("cut");
+    buffer_.append("true");
+  }
+  Key("text");
+  Text(kept);
+  End();
+  blobLine_.swap(buffer_);
+  buffer_.insert(lineStart_, blobLine_);
+  lineStart_ += blobLine_.size();
+  return id;
+}
+
+void TraceWriter::Reference(std::string_view key, uint64_t id, std::size_t size) {
+  Key(key);
+  buffer_.append("{\"ref\":");
+  Number(static_cast<int64_t>(id));
+  buffer_.append(",\"size\":");
+  Number(static_cast<int64_t>(size));
+  buffer_.push_back('}');
+}
+
 void TraceWriter::SharedText(std::string_view key, std::string_view text) {
   if (text.size() <= options_.sharedValueThreshold) {
     Key(key);
@@ -324,50 +357,47 @@ void TraceWriter::SharedText(std::string_view key, std::string_view text) {
     return;
   }
   const std::size_t hash = std::hash<std::string_view>{}(text);
-  uint64_t id = 0;
-  bool found = false;
   for (auto [it, end] = blobs_.equal_range(hash); it != end; ++it) {
     if (it->second.second == text.size()) {
-      id = it->second.first;
-      found = true;
-      break;
+      Reference(key, it->second.first, text.size());
+      return;
     }
   }
-  if (!found) {
-    // The blob line goes before the line that refers to it.
-    id = nextBlob_++;
-    blobs_.emplace(hash, std::make_pair(id, text.size()));
-    std::string line;
-    line.swap(buffer_);
-    buffer_.append("{\"ev\":\"blob\",\"id\":");
-    Number(static_cast<int64_t>(id));
-    Key("size");
-    Number(static_cast<int64_t>(text.size()));
-    const std::string_view kept = text.substr(0, options_.keptValueLimit);
-    if (kept.size() < text.size()) {
-      Key("cut");
-      buffer_.append("true");
+  const uint64_t id = BlobLine(text);
+  blobs_.emplace(hash, std::make_pair(id, text.size()));
+  Reference(key, id, text.size());
+}
+
+bool TraceWriter::RepeatedBody(std::string_view key, std::string_view bytes) {
+  if (bytes.size() <= options_.sharedValueThreshold) return false;
+  // Pages that differ mostly differ in size or early on, where the compare
+  // stops.
+  for (const KeptBody& body : recentBodies_) {
+    if (body.bytes == bytes) {
+      Reference(key, body.blob, bytes.size());
+      return true;
     }
-    Key("text");
-    Text(kept);
-    End();
-    line.insert(lineStart_, buffer_);
-    buffer_.swap(line);
   }
-  Key(key);
-  buffer_.append("{\"ref\":");
-  Number(static_cast<int64_t>(id));
-  buffer_.append(",\"size\":");
-  Number(static_cast<int64_t>(text.size()));
-  buffer_.push_back('}');
+  // A body seen for the first time is written as a blob all the same, so
+  // that the next identical one can refer to it.
+  const uint64_t id = BlobLine(bytes);
+  Reference(key, id, bytes.size());
+  if (recentBodies_.size() < kRecentBodies) recentBodies_.emplace_back();
+  KeptBody& kept = recentBodies_[nextRecent_];
+  nextRecent_ = (nextRecent_ + 1) % kRecentBodies;
+  kept.blob = id;
+  kept.bytes.assign(bytes);
+  return true;
 }
 
 void TraceWriter::Body(std::string_view key, std::string_view bytes, uint64_t size) {
   Key(std::string(key) + "Size");
   Number(static_cast<int64_t>(size));
   if (bytes.size() <= options_.inlineBodyLimit) {
-    Key(key);
-    Text(bytes);
+    if (!RepeatedBody(key, bytes)) {
+      Key(key);
+      Text(bytes);
+    }
     if (bytes.size() < size) {
       Key(std::string(key) + "Cut");
       buffer_.append("true");

@@ -94,16 +94,25 @@ void BM_LoopTracedAndNot(benchmark::State& state) {
 }
 BENCHMARK(BM_LoopTracedAndNot)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Argument 0: the same 10 KB page every time; 1: a page of its own per
+// request (as many files), so no body repeats an earlier one.
 void BM_SequentialGetsTracedAndNot(benchmark::State& state) {
   constexpr int kRequests = 2000;
+  const bool distinct = state.range(0) != 0;
   TempDir home;
   NginxServer nginx(home.path() / "nginx");
   if (!nginx.ok()) {
     state.SkipWithError("nginx did not start");
     return;
   }
-  std::ofstream(nginx.root() / "ten.html") << std::string(10 * 1024, 'x');
-  const std::string url = "http://127.0.0.1:" + std::to_string(nginx.httpPort()) + "/ten.html";
+  const std::string page(10 * 1024, 'x');
+  std::ofstream(nginx.root() / "ten.html") << page;
+  for (int i = 0; distinct && i < kRequests; ++i) {
+    std::ofstream(nginx.root() / ("ten" + std::to_string(i) + ".html"))
+        << std::to_string(i) << page.substr(std::to_string(i).size());
+  }
+  const std::string url = "http://127.0.0.1:" + std::to_string(nginx.httpPort()) +
+                          (distinct ? "/ten[#n].html" : "/ten.html");
   velmar::EngineEnvironment env = velmar::EngineEnvironment::ForHome(home.path());
   const velmar::ScriptProgram program =
       velmar::parseScript("var [#n] 0\r\nwhile ([#n]<" + std::to_string(kRequests) +
@@ -112,12 +121,15 @@ void BM_SequentialGetsTracedAndNot(benchmark::State& state) {
   Compare(state, env, program, kRequests, "request");
 }
 BENCHMARK(BM_SequentialGetsTracedAndNot)
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 // The writer's own share of a traced request: one exchange with a 10 KB
-// body and the flush of its statement, no network.
+// body of HTML and the flush of its statement, no network. Argument 0: the
+// same body every time; 1: a body that differs from the last ones.
 void BM_WriterOneExchange(benchmark::State& state) {
   TempDir dir;
   velmar::TraceOptions options;
@@ -141,7 +153,12 @@ void BM_WriterOneExchange(benchmark::State& state) {
   s.line = 4;
   s.keyword = "get";
   s.text = "http://127.0.0.1/ten.html";
+  uint64_t turn = 0;
   for (auto _ : state) {
+    if (state.range(1) != 0) {
+      const std::string mark = std::to_string(++turn);
+      body.replace(0, mark.size(), mark);
+    }
     writer.BeforeStatement(s, stop, vars);
     velmar::HttpExchangeReport x;
     x.method = "GET";
@@ -158,7 +175,10 @@ void BM_WriterOneExchange(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
-BENCHMARK(BM_WriterOneExchange)->Arg(10 * 1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WriterOneExchange)
+    ->Args({10 * 1024, 0})
+    ->Args({10 * 1024, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 // A trace of 10,000 requests among 1,000,000 statements, written by the
 // writer itself, then read and made into the viewer page.

@@ -182,6 +182,39 @@ TEST_F(TraceWriterTest, LargeBodiesGoBesideTheTraceAndACutSaysHowMuch) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
+// A page fetched again and again is written once; a page that differs in
+// its last byte only is a page of its own.
+TEST_F(TraceWriterTest, ARepeatedBodyIsWrittenOnceAndReadBackEachTime) {
+  const std::string page = std::string(3000, 'p') + "1";
+  const std::string other = std::string(3000, 'p') + "2";
+  const std::vector<std::string> bodies = {page, page, other, page, "short", "short"};
+  {
+    TraceWriter writer(Options());
+    std::string reason;
+    ASSERT_TRUE(writer.Open(reason));
+    for (const std::string& body : bodies) {
+      Statement(writer, 1, [&] {
+        HttpExchangeReport x;
+        x.method = "GET";
+        x.url = "http://h/";
+        x.responseBody = body;
+        x.responseBodySize = body.size();
+        writer.HttpExchange(x);
+      });
+    }
+  }
+  const std::string text = ReadFile(dir.path() / "run.trace");
+  EXPECT_EQ(text.find(page), text.rfind(page)) << "the repeated body is written twice";
+  EXPECT_NE(text.find(other), std::string::npos);
+  const TraceFile trace = Read();
+  const auto exchanges = trace.Exchanges();
+  ASSERT_EQ(exchanges.size(), bodies.size());
+  for (std::size_t i = 0; i < bodies.size(); ++i) {
+    EXPECT_EQ(trace.TextOf(*exchanges[i], "response"), bodies[i]) << i;
+    EXPECT_EQ((*exchanges[i])["responseSize"], bodies[i].size()) << i;
+  }
+}
+
 TEST_F(TraceWriterTest, LongValuesAreWrittenOnceAndBytesOfOtherCodePagesKeptExactly) {
   const std::string page(4000, 'p');
   const std::string gbk = "\xc4\xe3\xba\xc3";  // not UTF-8
