@@ -222,8 +222,9 @@ TEST_F(TraceRunTest, TheViewerShowsTheRunInABrowser) {
   EXPECT_EQ(shown["source"], "5  match price [#http_body]");
 }
 
-// JavaScript, a native call into the C library and the shared cookie store,
-// each read back from the trace with its fields and the line that caused it.
+// JavaScript, a native call into the C library, the shared cookie store and
+// the script's own cookie statements, each read back from the trace with its
+// fields and the line that caused it.
 TEST_F(TraceRunTest, EvaluationsNativeCallsAndTheSharedStoreAreRecorded) {
   script = dir.Write("Script/ext.vlm", "loaddll c libc.so.6\n"
                                        "var [#n] [~(int)c.abs<<<(int)-42]\n"
@@ -236,7 +237,9 @@ TEST_F(TraceRunTest, EvaluationsNativeCallsAndTheSharedStoreAreRecorded) {
                                        "clearcookies\n"
                                        "resumeiecookies [#base]/\n"
                                        "js document_password = 'pw'; document_password\n"
-                                       "show n=[#n] status=[#status]\n");
+                                       "show n=[#n] status=[#status]\n"
+                                       "setcookies lang zh\n"
+                                       "delcookies lang\n");
   const auto run = Run();
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("n=42"), std::string::npos) << run.out;
@@ -272,22 +275,32 @@ TEST_F(TraceRunTest, EvaluationsNativeCallsAndTheSharedStoreAreRecorded) {
   // A value read from something named like a password stays out.
   EXPECT_EQ(file.TextOf(*js[3], "result").rfind("[redacted] (2 bytes)", 0), 0u);
 
-  // The response's cookie in the jar, stored in the shared store, then
-  // taken back from it into the emptied jar.
-  ASSERT_EQ(cookies.size(), 3u);
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"script", at + "7"}, {"shared", at + "8"}, {"script", at + "10"}};
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ((*cookies[i])["store"], expected[i].first) << i;
-    EXPECT_EQ((*cookies[i])["at"], expected[i].second) << i;
-    EXPECT_EQ((*cookies[i])["domain"], "127.0.0.1") << i;
-    EXPECT_EQ((*cookies[i])["name"], "sid") << i;
-    EXPECT_EQ(file.TextOf(*cookies[i], "value"), "[redacted] (6 bytes)") << i;
+  // The response's cookie in the jar, stored in the shared store, dropped
+  // from the jar and taken back into it from the store; then one the script
+  // sets and deletes itself.
+  struct Change {
+    std::string store, at, domain, name, value;
+  };
+  const std::vector<Change> expected = {
+      {"script", at + "7", "127.0.0.1", "sid", "[redacted] (6 bytes)"},
+      {"shared", at + "8", "127.0.0.1", "sid", "[redacted] (6 bytes)"},
+      {"script", at + "9", "", "sid", ""},
+      {"script", at + "10", "127.0.0.1", "sid", "[redacted] (6 bytes)"},
+      {"script", at + "13", "", "lang", "[redacted] (2 bytes)"},
+      {"script", at + "14", "", "lang", ""}};
+  ASSERT_EQ(cookies.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ((*cookies[i])["store"], expected[i].store) << i;
+    EXPECT_EQ((*cookies[i])["at"], expected[i].at) << i;
+    EXPECT_EQ((*cookies[i])["domain"], expected[i].domain) << i;
+    EXPECT_EQ((*cookies[i])["name"], expected[i].name) << i;
+    EXPECT_EQ(file.TextOf(*cookies[i], "value"), expected[i].value) << i;
+    EXPECT_EQ(cookies[i]->value("removed", false), expected[i].value.empty()) << i;
   }
   EXPECT_NE(ReadFile(dir.path() / "cookies.txt").find("s3cr3t"), std::string::npos);
 
   const auto summary = RunVelmar({"trace", "summary", trace});
-  EXPECT_NE(summary.out.find("javascript: 4 (1 failed), native calls: 1, cookie changes: 3 (1 in "
+  EXPECT_NE(summary.out.find("javascript: 4 (1 failed), native calls: 1, cookie changes: 6 (1 in "
                              "the shared store)"),
             std::string::npos)
       << summary.out;
