@@ -33,12 +33,11 @@ int JsTimeLimitMs(const Profile& config) {
   return seconds > INT32_MAX / 1000 ? INT32_MAX : static_cast<int>(seconds * 1000);
 }
 
-bool EngineEnvironment::EvaluateJs(const std::string& text, std::string& result,
-                                   std::string* error, StopSignal* stop,
-                                   RunObserver* observer) const {
+bool EngineEnvironment::EvaluateJs(const std::string& text, std::string& result, std::string* error,
+                                   StopSignal* stop, RunObserver* observer) const {
   SharedJScript& js = *jscript;
-  const auto started = observer ? std::chrono::steady_clock::now()
-                                : std::chrono::steady_clock::time_point();
+  const auto started =
+      observer ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
   auto stopped = [stop] { return stop && stop->requested(); };
   if (stop) {
     stop->SetAbortHook([&js] {

@@ -249,11 +249,11 @@ std::string TraceSummary(const TraceFile& trace) {
       ++js;
       if (event.value("failed", false)) {
         ++jsFailed;
-        problems += "  " + (at.empty() ? std::string("?") : at) + ": javascript failed" +
-                    (event.contains("window") ? " in window " + trace.TextOf(event, "window")
-                                              : std::string()) +
-                    (event.contains("error") ? ": " + trace.TextOf(event, "error") : std::string()) +
-                    "\n";
+        problems +=
+            "  " + (at.empty() ? std::string("?") : at) + ": javascript failed" +
+            (event.contains("window") ? " in window " + trace.TextOf(event, "window")
+                                      : std::string()) +
+            (event.contains("error") ? ": " + trace.TextOf(event, "error") : std::string()) + "\n";
       }
     } else if (kind == "native") {
       ++native;

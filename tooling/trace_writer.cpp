@@ -82,10 +82,9 @@ bool AppendJsonString(std::string& out, std::string_view text, bool utf8Only) {
       // Sixteen at a time: a signed compare with ' ' catches the control
       // bytes and, as negatives, every byte of a multibyte sequence.
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      const __m128i care =
-          _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
-                       _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
-                                    _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+      const __m128i care = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20)),
+                                        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')),
+                                                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
       const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(care));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(stage + used), v);
       const std::size_t plain = mask == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(mask));

@@ -346,7 +346,6 @@ StatementResult ExecuteResumeCookies(ScriptContext& ctx, const std::string& path
   return StatementResult::Continue();
 }
 
-
 StatementResult ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
   CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
   const std::string host = ctx.observer ? CookieHostOf(url) : std::string();

@@ -226,20 +226,23 @@ TEST_F(TraceRunTest, TheViewerShowsTheRunInABrowser) {
 // the script's own cookie statements, each read back from the trace with its
 // fields and the line that caused it.
 TEST_F(TraceRunTest, EvaluationsNativeCallsAndTheSharedStoreAreRecorded) {
-  script = dir.Write("Script/ext.vlm", "loaddll c libc.so.6\n"
-                                       "var [#n] [~(int)c.abs<<<(int)-42]\n"
-                                       "js traced = 20 + 1\n"
-                                       "js traced * 2\n"
-                                       "js (1 +\n"
-                                       "var [#base] " + server->url("") + "\n"
-                                       "get [#base]/page\n"
-                                       "saveiecookies [#base]/\n"
-                                       "clearcookies\n"
-                                       "resumeiecookies [#base]/\n"
-                                       "js document_password = 'pw'; document_password\n"
-                                       "show n=[#n] status=[#status]\n"
-                                       "setcookies lang zh\n"
-                                       "delcookies lang\n");
+  script = dir.Write("Script/ext.vlm",
+                     "loaddll c libc.so.6\n"
+                     "var [#n] [~(int)c.abs<<<(int)-42]\n"
+                     "js traced = 20 + 1\n"
+                     "js traced * 2\n"
+                     "js (1 +\n"
+                     "var [#base] " +
+                         server->url("") +
+                         "\n"
+                         "get [#base]/page\n"
+                         "saveiecookies [#base]/\n"
+                         "clearcookies\n"
+                         "resumeiecookies [#base]/\n"
+                         "js document_password = 'pw'; document_password\n"
+                         "show n=[#n] status=[#status]\n"
+                         "setcookies lang zh\n"
+                         "delcookies lang\n");
   const auto run = Run();
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("n=42"), std::string::npos) << run.out;

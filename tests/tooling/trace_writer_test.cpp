@@ -242,9 +242,21 @@ TEST_F(TraceWriterTest, LongValuesAreWrittenOnceAndBytesOfOtherCodePagesKeptExac
 // every place in and across those steps and across its staging buffer,
 // must read back exactly, as JSON text or (not UTF-8) as base64.
 TEST_F(TraceWriterTest, TextsOfEveryKindOfByteReadBackExactly) {
-  const std::vector<std::string> pieces = {"a", "xyz0123456789", "\"", "\\", "\n", "\r", "\t",
-                                           std::string(1, '\0'), "\x01", "\x1f", "\x7f", " ",
-                                           "\xc3\xa9", "\xe4\xbd\xa0", "\xf0\x9f\x98\x80"};
+  const std::vector<std::string> pieces = {"a",
+                                           "xyz0123456789",
+                                           "\"",
+                                           "\\",
+                                           "\n",
+                                           "\r",
+                                           "\t",
+                                           std::string(1, '\0'),
+                                           "\x01",
+                                           "\x1f",
+                                           "\x7f",
+                                           " ",
+                                           "\xc3\xa9",
+                                           "\xe4\xbd\xa0",
+                                           "\xf0\x9f\x98\x80"};
   const std::vector<std::string> broken = {"\xc3", "\xff", "\xed\xa0\x80", "\xc0\xaf"};
   std::mt19937 random(28);
   std::vector<std::string> values;
@@ -258,7 +270,8 @@ TEST_F(TraceWriterTest, TextsOfEveryKindOfByteReadBackExactly) {
   }
   // Bodies past the staging buffer, escapes falling on its edges.
   std::string body;
-  while (body.size() < 40000) body += "<td class=\"n\">\t" + std::to_string(body.size()) + "</td>\n";
+  while (body.size() < 40000)
+    body += "<td class=\"n\">\t" + std::to_string(body.size()) + "</td>\n";
   {
     TraceWriter writer(Options());
     std::string reason;
