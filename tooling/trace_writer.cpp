@@ -756,8 +756,9 @@ void TraceWriter::NativeCalled(std::string_view library, std::string_view functi
     Text(arguments[i]);
   }
   buffer_.push_back(']');
-  Key("result");
-  Text(result);
+  // A text a library answered has no bound of its own: long ones go the way
+  // of long values.
+  SharedText("result", result);
   End();
 }
 

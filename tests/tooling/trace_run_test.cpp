@@ -242,7 +242,11 @@ TEST_F(TraceRunTest, EvaluationsNativeCallsAndTheSharedStoreAreRecorded) {
                          "js document_password = 'pw'; document_password\n"
                          "show n=[#n] status=[#status]\n"
                          "setcookies lang zh\n"
-                         "delcookies lang\n");
+                         "delcookies lang\n"
+                         "var [#long] [~c.getenv<<<VELMAR_TRACE_LONG]\n");
+  // A library's long answer goes the way of long values.
+  const std::string longText(2000, 'L');
+  ::setenv("VELMAR_TRACE_LONG", longText.c_str(), 1);
   const auto run = Run();
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("n=42"), std::string::npos) << run.out;
@@ -257,7 +261,11 @@ TEST_F(TraceRunTest, EvaluationsNativeCallsAndTheSharedStoreAreRecorded) {
     if (event["ev"] == "native") native.push_back(&event);
     if (event["ev"] == "cookie") cookies.push_back(&event);
   }
-  ASSERT_EQ(native.size(), 1u);
+  ASSERT_EQ(native.size(), 2u);
+  EXPECT_EQ((*native[1])["at"], at + "15");
+  EXPECT_EQ((*native[1])["function"], "getenv");
+  EXPECT_EQ(file.TextOf(*native[1], "result"), longText);
+  EXPECT_TRUE((*native[1])["result"].is_object());
   EXPECT_EQ((*native[0])["at"], at + "2");
   EXPECT_EQ((*native[0])["library"], "c");
   EXPECT_EQ((*native[0])["function"], "abs");
@@ -303,7 +311,7 @@ TEST_F(TraceRunTest, EvaluationsNativeCallsAndTheSharedStoreAreRecorded) {
   EXPECT_NE(ReadFile(dir.path() / "cookies.txt").find("s3cr3t"), std::string::npos);
 
   const auto summary = RunVelmar({"trace", "summary", trace});
-  EXPECT_NE(summary.out.find("javascript: 4 (1 failed), native calls: 1, cookie changes: 6 (1 in "
+  EXPECT_NE(summary.out.find("javascript: 4 (1 failed), native calls: 2, cookie changes: 6 (1 in "
                              "the shared store)"),
             std::string::npos)
       << summary.out;
