@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/stop_signal.h"
+#include "platform/stream_file.h"
 #include "support/small_disk.h"
 #include "support/test_support.h"
 #include "tooling/trace_reader.h"
@@ -300,6 +301,34 @@ TEST_F(TraceWriterTest, TextsOfEveryKindOfByteReadBackExactly) {
   EXPECT_EQ(next, values.size());
   ASSERT_EQ(trace.Exchanges().size(), 1u);
   EXPECT_EQ(trace.TextOf(*trace.Exchanges()[0], "response"), body);
+}
+
+// The trace file reserves room ahead of its end as it grows; a reader
+// following it must still see only what was written, and the room goes back
+// when the file is closed.
+TEST_F(TraceWriterTest, AGrowingTraceFileHoldsExactlyWhatWasWritten) {
+  const std::string path = (dir.path() / "grow.trace").string();
+  platform::StreamFile file;
+  std::string reason;
+  ASSERT_TRUE(file.Open(path, reason)) << reason;
+  std::string expected;
+  struct stat st;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string line = "{\"n\":" + std::to_string(i) + "," + std::string(990, 'x') + "}\n";
+    ASSERT_TRUE(file.Write(line, reason)) << reason;
+    expected += line;
+    if (i % 500 == 0) {
+      ASSERT_EQ(::stat(path.c_str(), &st), 0);
+      EXPECT_EQ(static_cast<std::size_t>(st.st_size), expected.size()) << i;
+    }
+  }
+  EXPECT_EQ(ReadFile(path), expected);
+  file.Close();
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<std::size_t>(st.st_size), expected.size());
+  // Blocks of 512 bytes: no more than the file and one block of the file
+  // system's over.
+  EXPECT_LE(static_cast<uint64_t>(st.st_blocks) * 512, expected.size() + 64 * 1024);
 }
 
 TEST_F(TraceWriterTest, AFullDiskIsToldOnceAndTheRunGoesOn) {
