@@ -9,6 +9,8 @@
 
 namespace velmar {
 
-using ConnectionTable = std::map<std::string, std::unique_ptr<CDBWrapper>, std::less<>>;
+// A type of its own rather than an alias, so that the script's context can
+// name it without this header.
+struct ConnectionTable : std::map<std::string, std::unique_ptr<CDBWrapper>, std::less<>> {};
 
 }  // namespace velmar

@@ -157,9 +157,12 @@ CompiledStatement::CompiledStatement(const CodePage& cp, const ScriptCommand& co
 bool CompiledStatement::RunVar(ScriptContext& ctx) {
   if (!target_) return false;
   std::string& slot = target_->Get(ctx.variables);
+  // With no received value anywhere there is no mark to drop, and the
+  // expansion is the statement's last call.
+  if (!ctx.variables.AnyReceived()) return value_->Expand(ctx, slot);
   if (!value_->Expand(ctx, slot)) return false;
   // A number or the script's own text: whatever mark the variable had goes.
-  if (ctx.variables.AnyReceived()) ctx.variables.Forget(&slot);
+  ctx.variables.Forget(&slot);
   return true;
 }
 

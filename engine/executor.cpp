@@ -13,6 +13,7 @@
 #include "engine/script_context.h"
 #include "engine/statement_handlers.h"
 #include "engine/statements/expansion.h"
+#include "http/http_client.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 
@@ -303,13 +304,17 @@ class Run {
   // no call.
   [[gnu::always_inline]] inline bool PlainTurn(bool* failedOut = nullptr) {
     ExecutionStack& stack = ctx_.executionStack;
-    uint32_t i = stack.back();
-    stack.pop_back();
+    uint32_t& top = stack.back();
+    uint32_t i = top;
     if (i > last_) i = last_;  // a block end computed past the final `exit`
+    // The statement's entry becomes the one after it, as a pop and a push
+    // would leave it, without the chunk checks of either.
     bool advanced = false;
     if (i < last_) {
-      stack.push_back(i + 1);
+      top = i + 1;
       advanced = true;
+    } else {
+      stack.pop_back();
     }
     const ScriptCommand& command = commands_[i];
     ctx_.current = &command;

@@ -2,8 +2,19 @@
 
 #include "engine/executor.h"
 #include "engine/host_requests.h"
+#include "engine/subsystem_state.h"
 
 namespace velmar {
+
+ScriptContext::ScriptContext(const EngineEnvironment& environment)
+    : subsystems_(std::make_unique<SubsystemState>()),
+      regexes(subsystems_->regexes),
+      regexTexts(subsystems_->regexTexts),
+      http(subsystems_->http),
+      connections(subsystems_->connections),
+      libraries(subsystems_->libraries),
+      entryPoints(subsystems_->entryPoints),
+      env(&environment) {}
 
 ScriptContext::~ScriptContext() {
   StopWorkerAndWait();

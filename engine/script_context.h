@@ -5,26 +5,31 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "data/connection_table.h"
 #include "engine/engine_environment.h"
 #include "engine/execution_stack.h"
 #include "engine/script_program.h"
 #include "engine/statement_result.h"
 #include "engine/worker_thread.h"
-#include "ext/native_calls.h"
-#include "http/http_client.h"
 #include "platform/stop_signal.h"
-#include "regex/named_regex.h"
-#include "regex/utf16_text_cache.h"
 #include "values/result_set_table.h"
 #include "values/variable_table.h"
 
 namespace velmar {
 
 class ScriptHost;
+// The subsystems' state (engine/subsystem_state.h); a statement includes
+// the headers of the subsystems it uses.
+struct SubsystemState;
+struct RegexTable;
+class Utf16TextCache;
+class HttpClient;
+struct ConnectionTable;
+class LibraryTable;
+class EntryPointCache;
 
 struct LoopRecord {
   uint32_t start = 0;     // the `{` that follows `while`
@@ -61,7 +66,7 @@ struct StatementErrors {
 };
 
 struct ScriptContext {
-  explicit ScriptContext(const EngineEnvironment& environment) : env(&environment) {}
+  explicit ScriptContext(const EngineEnvironment& environment);
   // Stops a worker that still runs and waits for it, so that no thread
   // outlives the state it works on.
   virtual ~ScriptContext();
@@ -76,13 +81,18 @@ struct ScriptContext {
   ExecutionStack executionStack;
   std::deque<LoopRecord> loopStack;
   VariableTable variables;
-  RegexTable regexes;
-  Utf16TextCache regexTexts;  // the last text `match` ran over, in UTF-16
-  HttpClient http;
-  ConnectionTable connections;
+
+ private:
+  std::unique_ptr<SubsystemState> subsystems_;
+
+ public:
+  RegexTable& regexes;
+  Utf16TextCache& regexTexts;  // the last text `match` ran over, in UTF-16
+  HttpClient& http;
+  ConnectionTable& connections;
   ResultSetTable resultSets;
-  LibraryTable libraries;
-  EntryPointCache entryPoints;
+  LibraryTable& libraries;
+  EntryPointCache& entryPoints;
   int32_t eventDepth = 0;
   int32_t remainingSleep = 0;
   bool suspendFlag = false;

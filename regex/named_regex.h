@@ -37,7 +37,9 @@ class NamedRegex {
   std::u16string buffer;
 };
 
-using RegexTable = std::map<std::string, std::unique_ptr<NamedRegex>, std::less<>>;
+// A type of its own rather than an alias, so that the script's context can
+// name it without this header.
+struct RegexTable : std::map<std::string, std::unique_ptr<NamedRegex>, std::less<>> {};
 
 // Compiles a multibyte pattern; never fails: a pattern that does not compile
 // gives an expression that matches nothing.

@@ -20,6 +20,7 @@
 #include "engine/executor.h"
 #include "engine/host_requests.h"
 #include "engine/script_instance.h"
+#include "regex/named_regex.h"
 #include "tooling/message_frames.h"
 #include "platform/stop_signal.h"
 #include "engine/statements/expansion.h"

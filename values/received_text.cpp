@@ -38,8 +38,18 @@ ReceivedSpans SliceSpans(const ReceivedSpans& spans, std::size_t pos, std::size_
 }
 
 bool InSpan(const ReceivedSpans& spans, std::size_t pos, std::size_t& hint) {
+  // The hint is the first span ending after an earlier position. A later
+  // position walks on from there; only one before the span ahead of the hint
+  // (which the callers walking left to right never ask for) searches again.
+  // Resetting to the first span whenever the hint's span lay ahead made a
+  // text of many spans and many brackets between them quadratic.
   if (hint > spans.size()) hint = 0;
-  if (hint < spans.size() && spans[hint].pos > pos) hint = 0;
+  if (hint > 0 && spans[hint - 1].pos + spans[hint - 1].len > pos) {
+    hint = static_cast<std::size_t>(
+        std::partition_point(spans.begin(), spans.end(),
+                             [pos](const ReceivedSpan& s) { return s.pos + s.len <= pos; }) -
+        spans.begin());
+  }
   while (hint < spans.size() && spans[hint].pos + spans[hint].len <= pos) ++hint;
   return hint < spans.size() && spans[hint].pos <= pos;
 }

@@ -12,6 +12,7 @@
 #include "engine/script_context.h"
 #include "engine/statements/http_statements.h"
 #include "http/body_decoder.h"
+#include "http/http_client.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
 #include "values/text_limits.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "data/ado_connection.h"
+#include "data/connection_table.h"
 #include "data/mysql_connection.h"
 #include "engine/executor.h"
 #include "engine/keyword_table.h"

@@ -49,6 +49,7 @@ struct PassBuffers {
   ReceivedSpans outMarks;
   ReceivedSpans altMarks;
   bool busy = false;
+  bool marksUsed = false;  // some span buffer may have grown since the last Trim
 
   void Trim() {
     // Keep the buffers of ordinary texts, give back the memory of huge ones.
@@ -56,10 +57,14 @@ struct PassBuffers {
     if (arena.capacity() > kKeep) std::string().swap(arena);
     if (out.capacity() > kKeep) std::string().swap(out);
     if (alt.capacity() > kKeep) std::string().swap(alt);
+    // Most texts are the script's own and never touch the span buffers;
+    // checking them after every expansion would cost as much as the pass.
+    if (!marksUsed) return;
+    marksUsed = false;
     constexpr std::size_t kKeepMarks = 4096;
-    for (ReceivedSpans* m : {&marks, &outMarks, &altMarks}) {
-      if (m->capacity() > kKeepMarks) ReceivedSpans().swap(*m);
-    }
+    if (marks.capacity() > kKeepMarks) ReceivedSpans().swap(marks);
+    if (outMarks.capacity() > kKeepMarks) ReceivedSpans().swap(outMarks);
+    if (altMarks.capacity() > kKeepMarks) ReceivedSpans().swap(altMarks);
   }
 };
 
@@ -278,6 +283,7 @@ bool RewriteAtMatches(ScriptContext& ctx, std::string_view src, const ReceivedSp
   }
   std::string& out = b.out;
   ReceivedSpans& outMarks = b.outMarks;
+  b.marksUsed = true;
   out.clear();
   outMarks.clear();
   out.reserve(size);
@@ -418,7 +424,10 @@ PassOutcome RunFoundPass(ScriptContext& ctx, std::string& text, ReceivedSpans& m
   const std::string_view src = text;
   const std::size_t count = b.matches.size();
   b.arena.clear();
-  if constexpr (kMarks) b.marks.clear();
+  if constexpr (kMarks) {
+    b.marks.clear();
+    b.marksUsed = true;
+  }
   b.values.resize(count);
   b.firstIndex.resize(count);
   const bool useMap = count > 8;
@@ -618,15 +627,13 @@ std::size_t& ExpandedTextLimit() {
   return limit;
 }
 
-void ExpandReferences(ScriptContext& ctx, std::string& text, int passCount) {
-  ReceivedSpans marks;
-  ExpandMarkedReferences(ctx, text, marks, passCount);
-}
+namespace {
 
-void ExpandMarkedReferences(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
-                            int passCount) {
-  // Every reference starts with a `[` byte; most texts (names, numbers) have none.
-  if (text.find('[') == std::string::npos) return;
+// The passes over a text that holds a `[`. Kept out of line so that the far
+// more common text without one (a name, a number) returns before the frame
+// the passes need is set up.
+[[gnu::noinline]] void ExpandBracketedText(ScriptContext& ctx, std::string& text,
+                                           ReceivedSpans& marks, int passCount) {
   BufferLease lease;
   for (int pass = std::max(passCount, 0);; ++pass) {
     const PassOutcome outcome = RunPass(ctx, text, marks, lease.get());
@@ -639,6 +646,21 @@ void ExpandMarkedReferences(ScriptContext& ctx, std::string& text, ReceivedSpans
     }
     if (pass + 1 >= kMaxExpansionPasses) return;
   }
+}
+
+}  // namespace
+
+void ExpandReferences(ScriptContext& ctx, std::string& text, int passCount) {
+  if (text.find('[') == std::string::npos) return;
+  ReceivedSpans marks;
+  ExpandBracketedText(ctx, text, marks, passCount);
+}
+
+void ExpandMarkedReferences(ScriptContext& ctx, std::string& text, ReceivedSpans& marks,
+                            int passCount) {
+  // Every reference starts with a `[` byte; most texts (names, numbers) have none.
+  if (text.find('[') == std::string::npos) return;
+  ExpandBracketedText(ctx, text, marks, passCount);
 }
 
 void EvaluateExpression(ScriptContext& ctx, std::string& text) {
@@ -682,7 +704,11 @@ StatementResult ExecuteVar(ScriptContext& ctx, const std::string& text) {
   if (parts.head.size() <= 3) return ctx.Fail(text, msg::kFormatError);
   // The written form is `[#name]`; its frame is dropped without a check.
   std::string name = parts.head.substr(2, parts.head.size() - 3);
-  ExpandAndEvaluate(ctx, name);
+  // Nearly every name is written out; only one with a reference or in
+  // parentheses can change, and the test is cheaper than the call.
+  const bool plainName = std::none_of(name.begin(), name.end(), [](char c) { return c == '['; }) &&
+                         !(name.size() >= 2 && name.front() == '(' && name.back() == ')');
+  if (!plainName) ExpandAndEvaluate(ctx, name);
   std::string& value = parts.tail;
   ReceivedSpans marks;
   ExpandAndEvaluate(ctx, value, marks);

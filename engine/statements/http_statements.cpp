@@ -11,6 +11,7 @@
 #include "engine/script_context.h"
 #include "engine/statements/expansion.h"
 #include "http/cookie_store.h"
+#include "http/http_client.h"
 #include "http/url.h"
 #include "platform/durable_file.h"
 #include "values/messages.h"

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "data/ado_connection.h"
+#include "data/connection_table.h"
 #include "engine/keyword_table.h"
 #include "support/script_fixture.h"
 

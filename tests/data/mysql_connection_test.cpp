@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "data/connection_table.h"
 #include "data/mysql_connection.h"
 #include "engine/keyword_table.h"
 #include "mariadb_server.h"

@@ -41,7 +41,8 @@ class SessionTest : public ManagerTest {
   static void Framed(QWidget* w) {
     EXPECT_TRUE(WaitUntil([&] {
       return DesktopSession::Viewable(w) && w->geometry().top() > w->frameGeometry().top();
-    }));
+    })) << w->metaObject()->className() << " viewable " << DesktopSession::Viewable(w)
+        << ", top " << w->geometry().top() << ", frame top " << w->frameGeometry().top();
     QTest::qWait(200);
   }
   MainWindow& Shown() {

@@ -13,6 +13,7 @@
 #include "http/cookie_jar.h"
 #include "http/cookie_store.h"
 #include "engine/statements/http_statements.h"
+#include "http/http_client.h"
 #include "http/md5_crypt.h"
 #include "http/mime_table.h"
 #include "support/script_fixture.h"

@@ -11,6 +11,7 @@
 
 #include "http/cookie_store.h"
 #include "engine/statements/http_statements.h"
+#include "http/http_client.h"
 #include "support/script_fixture.h"
 #include "support/small_disk.h"
 #include "test_servers.h"

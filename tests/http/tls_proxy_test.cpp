@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "http/http_client.h"
 #include "support/script_fixture.h"
 #include "test_servers.h"
 

@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 
+#include "http/http_client.h"
 #include "manager/settings_dialog.h"
 #include "manager_fixture.h"
 

@@ -14,6 +14,7 @@
 #include <QStyledItemDelegate>
 #include <filesystem>
 
+#include "http/http_client.h"
 #include "manager/add_script_dialog.h"
 #include "manager/manager_texts.h"
 #include "manager_fixture.h"

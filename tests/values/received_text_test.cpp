@@ -174,6 +174,25 @@ TEST(ReceivedText, SpanHelpersSplitOnlyOutsideReceivedParts) {
   // A separator half in received text is data as well.
   EXPECT_EQ(SplitMarkedText("a<<<b", {{2, 1}}, "<<<", cp).pieces.size(), 1u);
 
+  // The hint kept between calls answers as a search would, whether the
+  // positions come left to right, repeat or go back.
+  ReceivedSpans many;
+  for (std::size_t pos = 3; pos < 400; pos += 7) AppendSpan(many, pos, 1 + pos % 4);
+  auto inside = [&](std::size_t pos) {
+    for (const ReceivedSpan& s : many) {
+      if (pos >= s.pos && pos < s.pos + s.len) return true;
+    }
+    return false;
+  };
+  std::mt19937 rng(7);
+  std::size_t hint = 0;
+  std::size_t pos = 0;
+  for (int k = 0; k < 5000; ++k) {
+    pos = rng() % 3 == 0 ? rng() % 420 : pos + rng() % 9;
+    if (pos >= 420) pos = 0;
+    ASSERT_EQ(InSpan(many, pos, hint), inside(pos)) << "at " << pos;
+  }
+
   std::vector<ReferenceMatch> found;
   FindReferences(cp, "[#a][#b]c]", {{3, 5}}, found);
   ASSERT_EQ(found.size(), 1u);
