@@ -32,6 +32,8 @@
 #include <QStyledItemDelegate>
 #include <QTranslator>
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 
 #include "engine/engine_environment.h"
@@ -39,7 +41,10 @@
 #include "manager/manager_texts.h"
 #include "manager/project_file.h"
 #include "manager/regex_tester.h"
+#include "manager/run_records.h"
 #include "manager/script_list_model.h"
+#include "manager/trace_viewer.h"
+#include "tooling/trace_folder.h"
 #include "manager/settings_dialog.h"
 #include "ui/program_icon.h"
 #include "ui/product_info.h"
@@ -136,6 +141,7 @@ MainWindow::MainWindow(const EngineEnvironment& environment, QWidget* parent)
   setWindowIcon(icon_);
   settings_ = ManagerSettings::Read(env_.config);
   hotKeyText_ = settings_.hotKey;
+  model_->setRecordTip(QString::fromUtf8(manager_text::kRecordsTip).arg(traceFolder()));
   connect(&hotKey_, &GlobalHotKey::activated, this, &MainWindow::bossKey);
   RegisterHotKey();
 
@@ -211,6 +217,8 @@ void MainWindow::BuildActions() {
       {kRunAgain, t::kRunAgain, t::kRunAgainButton},
       {kStopAll, t::kStopAll, nullptr},
       {kErrorDetails, t::kErrorDetails, nullptr},
+      {kRecordRun, t::kRecordRun, nullptr},
+      {kViewLastRun, t::kViewLastRun, nullptr},
       {kExit, t::kExit, nullptr},
       {kSettings, t::kSettings, nullptr},
       {kRegexTest, t::kRegexTest, nullptr},
@@ -227,6 +235,10 @@ void MainWindow::BuildActions() {
     connect(a, &QAction::triggered, this, [this, id] { command(id); });
     actions_[id] = a;
   }
+  // The switch shows the first selected row's state; the command sets it.
+  actions_.at(kRecordRun)->setCheckable(true);
+  actions_.at(kRecordRun)->setEnabled(false);
+  actions_.at(kViewLastRun)->setEnabled(false);
 }
 
 void MainWindow::BuildMenus() {
@@ -249,8 +261,10 @@ void MainWindow::BuildMenus() {
 
   contextMenu_ = new QMenu(this);
   add(contextMenu_, {kAddScript, kDeleteScript, kDeleteAll, kRunScript, kPauseScript, kStopScript,
-                     kRunAgain, kImportProject, kExportProject, kErrorDetails});
+                     kRunAgain, kImportProject, kExportProject, kErrorDetails, 0, kRecordRun,
+                     kViewLastRun});
   contextMenu_->setDefaultAction(actions_.at(kAddScript));
+  connect(contextMenu_, &QMenu::aboutToShow, this, &MainWindow::UpdateRowActions);
 
   trayMenu_ = new QMenu(this);
   add(trayMenu_, {kShowMain, kStopAll, kExit, kRegexTest, kPacker});
@@ -291,6 +305,8 @@ QWidget* MainWindow::BuildCentral() {
       openUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(instance->path))));
     }
   });
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &MainWindow::UpdateRowActions);
   list_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list_, &QWidget::customContextMenuRequested, this,
           [this] { contextMenu_->popup(QCursor::pos()); });
@@ -388,6 +404,12 @@ void MainWindow::command(int id) {
     case kErrorDetails:
       ShowErrorDetails();
       return;
+    case kRecordRun:
+      RecordSelected();
+      return;
+    case kViewLastRun:
+      ViewLastRun();
+      return;
     case kRegexTest:
       OpenRegexTester();
       return;
@@ -419,15 +441,161 @@ void MainWindow::command(int id) {
 }
 
 ScriptInstance* MainWindow::addScript(const std::string& name, const std::string& path,
-                                      const std::string& param) {
+                                      const std::string& param, bool record) {
   ScriptInstance* instance = host_->startScript(name, path, param);
   // Not started yet, so the worker cannot read the client meanwhile.
   settings_.ApplyTo(instance->http);
   const CodePage& cp = *env_.codePage;
   model_->appendRow(instance, ToQString(cp.CutAtCharacter(name, kMaxShownBytes), cp),
                     QFile::decodeName(QByteArray::fromStdString(path)));
+  if (record) model_->setRecording(instance->row, true);
   return instance;
 }
+
+ProjectEntry MainWindow::EntryOf(int row) const {
+  const ScriptInstance* instance = model_->instanceAt(row);
+  return {instance->displayName, instance->path, instance->param, model_->recording(row)};
+}
+
+QString MainWindow::traceFolder() const {
+  const std::filesystem::path chosen(settings_.traceFolder);
+  return QFile::decodeName(
+      QByteArray::fromStdString((chosen.is_absolute() ? chosen : env_.home / chosen).string()));
+}
+
+QString MainWindow::traceSession() const {
+  return QFile::decodeName(QByteArray::fromStdString(traceSession_));
+}
+
+void MainWindow::RecordSelected() {
+  const std::vector<ScriptInstance*> selected = SelectedInstances();
+  if (selected.empty()) {
+    UpdateRowActions();
+    return;
+  }
+  const bool on = !model_->recording(selected.front()->row);
+  QStringList running;
+  for (ScriptInstance* instance : selected) {
+    model_->setRecording(instance->row, on);
+    // A run that has started keeps the observer it started with.
+    if (instance->worker.alive()) running << QString::fromUtf8(instance->displayName.c_str());
+  }
+  UpdateRowActions();
+  ScheduleKeptListSave();
+  if (!running.isEmpty()) {
+    statusBar()->showMessage(
+        QString::fromUtf8(manager_text::kRecordFromNextRun).arg(running.join("\", \"")), 8000);
+  }
+}
+
+void MainWindow::AttachRecorder(ScriptInstance* instance) {
+  const int row = instance->row;
+  instance->observer = env_.observer;
+  if (!model_->recording(row)) return;
+  if (!traces_) {
+    const std::filesystem::path root = QFile::encodeName(traceFolder()).toStdString();
+    const std::string session = NewRecordSession(root, std::time(nullptr)).string();
+    QPointer<MainWindow> self(this);
+    // Told on a worker's thread when a trace cannot be written (any more);
+    // the run goes on without it.
+    auto folder = std::make_unique<TraceFolder>(session, false, [self](std::string_view why) {
+      std::fprintf(stderr, "tamarind: %.*s\n", static_cast<int>(why.size()), why.data());
+      const QString reason = QString::fromUtf8(why.data(), static_cast<qsizetype>(why.size()));
+      QMetaObject::invokeMethod(
+          self, [self, reason] { if (self) self->NotRecording(reason); }, Qt::QueuedConnection);
+    });
+    std::string reason;
+    if (!folder->Prepare(reason)) {
+      // Tried again with the next recording run: the folder may be fixed.
+      std::fprintf(stderr, "tamarind: not recording a trace: %s\n", reason.c_str());
+      NotRecording(QString::fromStdString(reason));
+      return;
+    }
+    traces_ = std::move(folder);
+    traceSession_ = session;
+  }
+  instance->observer = traces_.get();
+  // The name the run's trace gets, as the folder makes it; a script without
+  // statements never starts a run and so leaves none.
+  if (instance->program && !instance->program->commands.empty()) {
+    const std::string& script =
+        instance->program->files.empty() ? instance->path : instance->program->files.front();
+    model_->setLastTrace(row, QFile::decodeName(QByteArray::fromStdString(
+                                  TraceFolder::FileOf(traceSession_, instance->id, script))));
+  }
+}
+
+void MainWindow::NotRecording(const QString& reason) {
+  statusBar()->showMessage(QString::fromUtf8(manager_text::kNotRecording).arg(reason), 8000);
+}
+
+QString MainWindow::LatestTraceOf(int row) {
+  const ScriptInstance* instance = model_->instanceAt(row);
+  if (!instance) return {};
+  if (!model_->traceLooked(row)) {
+    model_->setTraceLooked(row);
+    const auto found =
+        LatestRunTrace(QFile::encodeName(traceFolder()).toStdString(), instance->path);
+    if (found) model_->setLastTrace(row, QFile::decodeName(QByteArray::fromStdString(found->string())));
+  }
+  return model_->lastTrace(row);
+}
+
+void MainWindow::UpdateRowActions() {
+  const std::vector<ScriptInstance*> selected = SelectedInstances();
+  QAction* record = actions_.at(kRecordRun);
+  QAction* view = actions_.at(kViewLastRun);
+  record->setEnabled(!selected.empty());
+  record->setChecked(!selected.empty() && model_->recording(selected.front()->row));
+  view->setEnabled(!selected.empty() && !LatestTraceOf(selected.front()->row).isEmpty());
+}
+
+void MainWindow::ViewLastRun() {
+  const std::vector<ScriptInstance*> selected = SelectedInstances();
+  if (selected.empty()) return;
+  const int row = selected.front()->row;
+  const QString file = LatestTraceOf(row);
+  if (file.isEmpty()) {
+    UpdateRowActions();
+    return;
+  }
+  const QString name = model_->text(row, 0);
+  if (!QFileInfo::exists(file)) {
+    // Looked for again next time: an older trace may still be there.
+    model_->forgetTrace(row);
+    Message(QString::fromUtf8(manager_text::kTraceMissing).arg(name, file));
+    UpdateRowActions();
+    return;
+  }
+  // One viewer window, shown once its page is made; asked again meanwhile,
+  // it makes the newer page instead.
+  if (!traceViewer_) {
+    traceViewer_ = new TraceViewer(this);
+    TraceViewer* viewer = traceViewer_;
+    connect(viewer, &TraceViewer::ready, this, [this, viewer](int problems) {
+      statusBar()->clearMessage();
+      viewer->show();
+      viewer->raise();
+      viewer->activateWindow();
+      if (problems > 0) {
+        statusBar()->showMessage(QString::fromUtf8(manager_text::kTraceDamaged)
+                                     .arg(viewer->shownTrace())
+                                     .arg(problems),
+                                 8000);
+      }
+    });
+  }
+  TraceViewer* viewer = traceViewer_;
+  disconnect(viewer, &TraceViewer::failed, this, nullptr);
+  connect(viewer, &TraceViewer::failed, this, [this, viewer, name](const QString& error) {
+    // A viewer that never showed a page is not left behind, hidden.
+    if (!viewer->isVisible()) viewer->deleteLater();
+    Message(QString::fromUtf8(manager_text::kTraceUnreadable).arg(name, error));
+  });
+  statusBar()->showMessage(QString::fromUtf8(manager_text::kTraceLoading).arg(file), 8000);
+  viewer->showTrace(file, name);
+}
+
 
 void MainWindow::recordScriptError(int32_t scriptId, const ScriptErrorReport& report) {
   QString text = report.file.empty() ? QString()
@@ -508,7 +676,11 @@ void MainWindow::RunSelected() {
       unchanged << QString::fromUtf8(instance->displayName.c_str());
       continue;
     }
+    if (!instance->worker.started()) AttachRecorder(instance);
     if (!host_->run(*instance)) {
+      // The trace it would have written never comes; the disk tells the
+      // latest one there is.
+      model_->forgetTrace(instance->row);
       // No thread: the row stays as it was. At the limit the rest of the
       // selection would be refused too, so it is said once.
       if (host_->atRunningLimit()) {
@@ -547,8 +719,11 @@ void MainWindow::ReloadSelected() {
     const std::string name = instance->displayName;
     const std::string path = instance->path;
     const std::string param = instance->param;
+    const bool record = model_->recording(instance->row);
+    const QString trace = model_->lastTrace(instance->row);
     if (!RemoveInstance(instance)) continue;
-    addScript(name, path, param);
+    ScriptInstance* fresh = addScript(name, path, param, record);
+    if (!trace.isEmpty()) model_->setLastTrace(fresh->row, trace);
   }
 }
 
@@ -566,13 +741,20 @@ void MainWindow::RunAgainSelected() {
     const std::string name = instance->displayName;
     const std::string path = instance->path;
     const std::string param = instance->param;
+    const bool record = model_->recording(instance->row);
+    const QString trace = model_->lastTrace(instance->row);
     if (!RemoveInstance(instance)) continue;
     // Like reload, the fresh row comes last.
-    started.push_back(addScript(name, path, param));
+    started.push_back(addScript(name, path, param, record));
+    if (!trace.isEmpty()) model_->setLastTrace(started.back()->row, trace);
   }
   rows.clear();
   for (ScriptInstance* instance : started) {
-    if (!host_->run(*instance)) continue;
+    AttachRecorder(instance);
+    if (!host_->run(*instance)) {
+      model_->forgetTrace(instance->row);
+      continue;
+    }
     host_->commandWroteState(*instance);
     SetState(instance, "run");
     rows.push_back(instance->row);
@@ -631,10 +813,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::ExportCommand() {
   std::vector<ProjectEntry> entries;
-  for (int row = 0; row < model_->rowCount(); ++row) {
-    const ScriptInstance* instance = model_->instanceAt(row);
-    entries.push_back({instance->displayName, instance->path, instance->param});
-  }
+  for (int row = 0; row < model_->rowCount(); ++row) entries.push_back(EntryOf(row));
   if (entries.empty()) return;
   std::optional<std::size_t> bad;
   ProjectText(entries, &bad);
@@ -651,10 +830,7 @@ void MainWindow::ExportCommand() {
 
 void MainWindow::exportProject(const QString& file) {
   std::vector<ProjectEntry> entries;
-  for (int row = 0; row < model_->rowCount(); ++row) {
-    const ScriptInstance* instance = model_->instanceAt(row);
-    entries.push_back({instance->displayName, instance->path, instance->param});
-  }
+  for (int row = 0; row < model_->rowCount(); ++row) entries.push_back(EntryOf(row));
   std::optional<std::size_t> bad;
   const std::string text = ProjectText(entries, &bad);
   if (text.empty()) return;
@@ -670,7 +846,7 @@ void MainWindow::importProject(const QString& file) {
   const auto text = ReadProjectFile(QFile::encodeName(file).toStdString());
   if (!text) return;
   for (const ProjectEntry& entry : ParseProject(*text))
-    addScript(entry.name, entry.path, entry.param);
+    addScript(entry.name, entry.path, entry.param, entry.record);
 }
 
 namespace {
@@ -730,6 +906,7 @@ void MainWindow::SettingsClosed(int result) {
     WriteSettings(env_.config, settingsDialog_->edit(), hotKeyText_);
     settings_ = ManagerSettings::Read(env_.config);
     hotKeyText_ = settings_.hotKey;
+    model_->setRecordTip(QString::fromUtf8(manager_text::kRecordsTip).arg(traceFolder()));
   }
   RegisterHotKey();
 }
@@ -837,7 +1014,8 @@ void MainWindow::LoadKeptList() {
                   .arg(entries.size()));
       keptListSavePending_ = true;
     }
-    for (const ProjectEntry& entry : entries) addScript(entry.name, entry.path, entry.param);
+    for (const ProjectEntry& entry : entries)
+      addScript(entry.name, entry.path, entry.param, entry.record);
   }
   keepListQuiet_ = false;
   if (keptListSavePending_) SaveKeptList();
@@ -858,8 +1036,7 @@ void MainWindow::SaveKeptList() {
   std::vector<ProjectEntry> entries;
   int refused = 0;
   for (int row = 0; row < model_->rowCount(); ++row) {
-    const ScriptInstance* instance = model_->instanceAt(row);
-    ProjectEntry entry{instance->displayName, instance->path, instance->param};
+    ProjectEntry entry = EntryOf(row);
     std::optional<std::size_t> bad;
     ProjectText({entry}, &bad);
     if (bad) {
@@ -905,6 +1082,7 @@ bool MainWindow::Exit() {
   host_->stopAllAndWait(QtHost::kExitWaitMs);
   host_->closeAllWindows();
   if (regexTester_) delete regexTester_.data();
+  if (traceViewer_) delete traceViewer_.data();
   RemoveTray();
   hotKey_.unregisterKey();
   exited_ = true;

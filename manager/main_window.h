@@ -17,8 +17,10 @@
 #include "manager/add_script_dialog.h"
 #include "manager/manager_settings.h"
 #include "manager/pack_dialog.h"
+#include "manager/project_file.h"
 #include "manager/regex_tester.h"
 #include "manager/settings_dialog.h"
+#include "manager/trace_viewer.h"
 #include "ui/global_hot_key.h"
 
 class QLabel;
@@ -34,6 +36,7 @@ struct ScriptInstance;
 class QtHost;
 class ScriptListModel;
 class TrayIcon;
+class TraceFolder;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -60,6 +63,9 @@ class MainWindow : public QMainWindow {
     kRunAgain = 32901,
     kStopAll = 32902,
     kErrorDetails = 32903,
+    // The row's record switch and the viewer of its latest trace.
+    kRecordRun = 32904,
+    kViewLastRun = 32905,
   };
 
   static constexpr int kInitialWidth = 640;
@@ -74,8 +80,9 @@ class MainWindow : public QMainWindow {
 
   // Adds a script as the add command does: texts are bytes in the code page,
   // the path is the file system's bytes.
+  // `record`: each run of the row leaves a trace.
   ScriptInstance* addScript(const std::string& name, const std::string& path,
-                            const std::string& param);
+                            const std::string& param, bool record = false);
   // Files dropped from a file manager.
   void addDroppedFiles(const QList<QUrl>& urls);
   // Project files by path (the commands ask for the path first).
@@ -102,6 +109,10 @@ class MainWindow : public QMainWindow {
   QString keptListFile() const;
   // Where the widths of the list's columns that the user dragged are kept.
   QString columnWidthsFile() const;
+  // Where recorded runs go: one folder per start of the manager beneath it.
+  QString traceFolder() const;
+  // This start's folder of traces; empty until a row has recorded a run.
+  QString traceSession() const;
   // Where the manual, the packer and the manual shipped with the build are
   // looked for.
   QString programFolder;
@@ -121,6 +132,7 @@ class MainWindow : public QMainWindow {
   SettingsDialog* settingsDialog() const { return settingsDialog_; }
   RegexTester* regexTester() const { return regexTester_; }
   PackDialog* packDialog() const { return packDialog_; }
+  TraceViewer* traceViewer() const { return traceViewer_; }
   const ManagerSettings& settings() const { return settings_; }
   const std::string& registeredHotKey() const { return hotKeyText_; }
   GlobalHotKey& hotKey() { return hotKey_; }
@@ -154,6 +166,20 @@ class MainWindow : public QMainWindow {
   std::vector<ScriptInstance*> SelectedInstances() const;
   // The last script error of the first selected row, where and why, in a box.
   void ShowErrorDetails();
+  // The row's switch: flips recording for the selected rows (after the
+  // first selected row's state), effective from their next run.
+  void RecordSelected();
+  // Before a row's first run: a recording row gets the trace folder as the
+  // observer of its run and remembers the trace it will write.
+  void AttachRecorder(ScriptInstance* instance);
+  void NotRecording(const QString& reason);
+  // The row's latest trace: of a run of this start, else found in the trace
+  // folder once; empty when it has none.
+  QString LatestTraceOf(int row);
+  void ViewLastRun();
+  // The switch and the viewer command follow the first selected row.
+  void UpdateRowActions();
+  ProjectEntry EntryOf(int row) const;
   void DeleteSelected();
   void DeleteAll();
   void RunSelected();
@@ -195,6 +221,12 @@ class MainWindow : public QMainWindow {
   QPointer<SettingsDialog> settingsDialog_;
   QPointer<RegexTester> regexTester_;
   QPointer<PackDialog> packDialog_;
+  QPointer<TraceViewer> traceViewer_;
+  // Where every recording row's runs of this start go, made with the first
+  // of them. The destructor ends the host, and so every worker that writes
+  // into it, before it goes.
+  std::unique_ptr<TraceFolder> traces_;
+  std::string traceSession_;
   ManagerSettings settings_;
   std::string hotKeyText_;
   GlobalHotKey hotKey_;

@@ -68,6 +68,8 @@ ManagerSettings ManagerSettings::Read(const Profile& config) {
   s.sendTimeout = Number(config, "sendtimeout", "0");
   s.recvTimeout = Number(config, "recvtimeout", "0");
   s.useTimeouts = On(config.GetString("settimeout", "0"));
+  s.traceFolder = config.GetString("tracefolder", "Trace");
+  if (s.traceFolder.empty()) s.traceFolder = "Trace";
   return s;
 }
 

@@ -35,6 +35,9 @@ struct ManagerSettings {
   int sendTimeout = 0;
   int recvTimeout = 0;
   bool useTimeouts = false;
+  // Where recorded runs go (`tracefolder`); a relative path is taken from
+  // the home folder.
+  std::string traceFolder = "Trace";
 
   static ManagerSettings Read(const Profile& config);
   // What a script added now gets: the proxy and the time-outs only when they

@@ -134,6 +134,20 @@ inline constexpr char kPackFailed[] = "打包失败:";
 inline constexpr char kPackChooseMain[] = "\n请在“启动脚本”中选择要启动的脚本．";
 inline constexpr char kPackWarnings[] = "\n\n请注意:";
 
+// Recorded runs: the row's switch, its viewer and what they say.
+inline constexpr char kRecordRun[] = "记录运行(&L)";
+inline constexpr char kViewLastRun[] = "查看上次运行(&V)";
+// The tip of a recording row's name.
+inline constexpr char kRecordsTip[] = "每次运行都记录在 %1";
+inline constexpr char kRecordFromNextRun[] = "脚本 \"%1\" 正在运行，记录开关从下次运行起生效．";
+inline constexpr char kNotRecording[] = "无法记录运行: %1";
+inline constexpr char kTraceViewerCaption[] = "运行记录";
+inline constexpr char kTraceViewerTitle[] = "运行记录 - %1 (%2)";  // script name, trace file
+inline constexpr char kTraceMissing[] = "脚本 \"%1\" 的运行记录 %2 已不存在 (可能已被删除)．";
+inline constexpr char kTraceUnreadable[] = "脚本 \"%1\" 的运行记录无法读取:\n%2";
+inline constexpr char kTraceLoading[] = "正在读取运行记录 %1 ...";
+inline constexpr char kTraceDamaged[] = "运行记录 %1 中有 %2 行无法读取，其余已显示．";
+
 // The help of the command line (--help, and after a usage error).
 inline constexpr char kUsage[] =
     "usage: tamarind [--home DIR [--create-home]]\n"

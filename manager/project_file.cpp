@@ -28,6 +28,12 @@ std::string ProjectText(const std::vector<ProjectEntry>& entries,
     text += e.path;
     text += '^';
     text += e.param;
+    // Only where it says something: a list without recording scripts is
+    // written as it always was.
+    if (e.record) {
+      text += '^';
+      text += kRecordField;
+    }
     text += "\r\n";
   }
   return text;
@@ -44,7 +50,7 @@ std::vector<ProjectEntry> ParseProject(std::string_view text) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     std::vector<std::string_view> pieces;
     std::size_t from = 0;
-    while (pieces.size() < 3) {
+    while (pieces.size() < 4) {
       const std::size_t caret = line.find('^', from);
       pieces.push_back(
           line.substr(from, caret == std::string_view::npos ? line.npos : caret - from));
@@ -52,7 +58,8 @@ std::vector<ProjectEntry> ParseProject(std::string_view text) {
       from = caret + 1;
     }
     if (pieces.size() < 3) continue;
-    entries.push_back({std::string(pieces[0]), std::string(pieces[1]), std::string(pieces[2])});
+    entries.push_back({std::string(pieces[0]), std::string(pieces[1]), std::string(pieces[2]),
+                       pieces.size() > 3 && pieces[3] == kRecordField});
   }
   return entries;
 }

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 #include <QStyle>
 
 #include <algorithm>
@@ -24,9 +27,36 @@ int ScriptListModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kColumns;
 }
 
+namespace {
+
+// The mark of a recording row: a small red dot, as recorders show it.
+const QIcon& RecordMark() {
+  static const QIcon mark = [] {
+    QPixmap dot(12, 12);
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0xd0, 0x20, 0x20));
+    painter.drawEllipse(QRectF(2, 2, 8, 8));
+    return QIcon(dot);
+  }();
+  return mark;
+}
+
+}  // namespace
+
 QVariant ScriptListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumns) return {};
   const Row& row = rows_[index.row()];
+  if (index.column() == 0 && row.recording) {
+    if (role == Qt::DecorationRole) return RecordMark();
+    if (role == Qt::ToolTipRole) {
+      QString tip = row.texts[0] + QLatin1Char('\n') + recordTip_;
+      if (!row.lastError.isEmpty()) tip += QLatin1Char('\n') + row.lastError;
+      return tip;
+    }
+  }
   const bool failed = index.column() == 4 && !row.error.isEmpty();
   // The state cell of a failed run tells the engine's report; every cell
   // adds where the last error happened, once the engine said so.
@@ -54,6 +84,41 @@ QString ScriptListModel::lastError(int row) const {
   return row >= 0 && row < rowCount() ? rows_[row].lastError : QString();
 }
 
+void ScriptListModel::setRecording(int row, bool on) {
+  if (row < 0 || row >= rowCount() || rows_[row].recording == on) return;
+  rows_[row].recording = on;
+  const QModelIndex cell = index(row, 0);
+  Q_EMIT dataChanged(cell, cell, {Qt::DecorationRole, Qt::ToolTipRole});
+}
+
+bool ScriptListModel::recording(int row) const {
+  return row >= 0 && row < rowCount() && rows_[row].recording;
+}
+
+void ScriptListModel::setLastTrace(int row, QString file) {
+  if (row < 0 || row >= rowCount()) return;
+  rows_[row].lastTrace = std::move(file);
+  rows_[row].traceLooked = true;
+}
+
+QString ScriptListModel::lastTrace(int row) const {
+  return row >= 0 && row < rowCount() ? rows_[row].lastTrace : QString();
+}
+
+bool ScriptListModel::traceLooked(int row) const {
+  return row >= 0 && row < rowCount() && rows_[row].traceLooked;
+}
+
+void ScriptListModel::forgetTrace(int row) {
+  if (row < 0 || row >= rowCount()) return;
+  rows_[row].lastTrace.clear();
+  rows_[row].traceLooked = false;
+}
+
+void ScriptListModel::setTraceLooked(int row) {
+  if (row >= 0 && row < rowCount()) rows_[row].traceLooked = true;
+}
+
 QVariant ScriptListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
       section >= kColumns) {
@@ -71,7 +136,10 @@ void ScriptListModel::appendRow(ScriptInstance* instance, const QString& name,
                     QStringLiteral("0"), QStringLiteral("ready")},
                    QString(),
                    true,
-                   QString()});
+                   QString(),
+                   false,
+                   QString(),
+                   false});
   endInsertRows();
 }
 

@@ -50,6 +50,19 @@ class ScriptListModel : public QAbstractTableModel {
   // row's tooltip under its cell text; empty until one happens.
   void setLastError(int row, QString text);
   QString lastError(int row) const;
+  // Whether the row's runs are recorded: its name cell then carries a red
+  // mark and a tip that says where the traces go (`recordTip`).
+  void setRecording(int row, bool on);
+  bool recording(int row) const;
+  void setRecordTip(QString tip) { recordTip_ = std::move(tip); }
+  // The row's latest trace file, once it has one; `looked` tells whether the
+  // trace folder was searched for it already.
+  void setLastTrace(int row, QString file);
+  QString lastTrace(int row) const;
+  bool traceLooked(int row) const;
+  void setTraceLooked(int row);
+  // The trace is gone: the folder is searched again next time.
+  void forgetTrace(int row);
 
  private:
   struct Row {
@@ -58,8 +71,12 @@ class ScriptListModel : public QAbstractTableModel {
     QString error;
     bool pathShown = true;
     QString lastError;
+    bool recording = false;
+    QString lastTrace;
+    bool traceLooked = false;
   };
   std::vector<Row> rows_;
+  QString recordTip_;
   int dirtyFirst_ = -1;
   int dirtyLast_ = -1;
   QTimer repaint_;

@@ -34,13 +34,17 @@ TraceWriter* TraceFolder::Current() const {
   return tRun.folder == this ? tRun.writer : nullptr;
 }
 
-void TraceFolder::RunStarted(int32_t scriptId, std::string_view script) {
+std::string TraceFolder::FileOf(const std::string& folder, int32_t scriptId,
+                                std::string_view script) {
   std::string stem = std::filesystem::path(std::string(script)).stem().string();
   if (stem.empty()) stem = "script";
+  return (std::filesystem::path(folder) / (stem + "-" + std::to_string(scriptId) + ".trace"))
+      .string();
+}
+
+void TraceFolder::RunStarted(int32_t scriptId, std::string_view script) {
   TraceOptions options;
-  options.path =
-      (std::filesystem::path(folder_) / (stem + "-" + std::to_string(scriptId) + ".trace"))
-          .string();
+  options.path = FileOf(folder_, scriptId, script);
   options.keepSecrets = keepSecrets_;
   options.complain = complain_;
   auto writer = std::make_unique<TraceWriter>(std::move(options));
@@ -57,8 +61,20 @@ void TraceFolder::RunStarted(int32_t scriptId, std::string_view script) {
 }
 
 void TraceFolder::RunEnded(int32_t scriptId) {
-  if (TraceWriter* w = Current()) w->RunEnded(scriptId);
+  TraceWriter* w = Current();
   tRun = {};
+  if (!w) return;
+  w->RunEnded(scriptId);
+  // An ended run's writer is done: its file is closed now, so that a program
+  // that runs scripts again and again (the manager) does not keep a file
+  // open for every run it ever recorded.
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = writers_.begin(); it != writers_.end(); ++it) {
+    if (it->get() == w) {
+      writers_.erase(it);
+      break;
+    }
+  }
 }
 
 void TraceFolder::BeforeStatement(const RunStatement& statement, StopSignal& stop,

@@ -22,6 +22,8 @@ class TraceFolder : public RunObserver {
   // Makes the folder (mode 700) when missing; false with the reason when
   // there is none to write into.
   bool Prepare(std::string& reason);
+  // The trace file of a run in `folder`: `<script name>-<run number>.trace`.
+  static std::string FileOf(const std::string& folder, int32_t scriptId, std::string_view script);
 
   void RunStarted(int32_t scriptId, std::string_view script) override;
   void RunEnded(int32_t scriptId) override;

@@ -27,8 +27,8 @@ h2 { font-size: 13px; margin: 6px; }
 #timeline .row { position: absolute; left: 0; right: 0; height: 18px; line-height: 18px; }
 .row.failed, .req.failed { color: #b00; }
 .row.selected, .req.selected { background: #cde; }
-#filters { padding: 4px 6px; display: flex; gap: 4px; }
-#search { flex: 1; }
+#filters { padding: 4px 6px; display: flex; flex-wrap: wrap; gap: 4px; }
+#search { flex: 1 1 8em; min-width: 0; }
 #requests { flex: 1; overflow: auto; }
 #count { padding: 0 6px; color: #555; }
 pre { white-space: pre-wrap; word-break: break-all; background: #f6f6f6; padding: 4px; margin: 4px 0; }

@@ -19,7 +19,10 @@
 #include <QWindow>
 
 #include "desktop_session.h"
+#include "http/test_servers.h"
 #include "manager/manager_texts.h"
+#include "manager/trace_viewer.h"
+#include "tooling/trace_reader.h"
 #include "manager/regex_tester.h"
 #include "manager_fixture.h"
 #include "ui/qt_host.h"
@@ -55,6 +58,21 @@ class SessionTest : public ManagerTest {
     return widget->mapToGlobal(widget->rect().center());
   }
   void ClickButton(int id) { DesktopSession::ClickAt(Center(Window().button(id))); }
+  // A right click on the row, and a click on the context menu's entry for
+  // the command.
+  void ChooseFromRowMenu(int row, int id, const QString& shot = {}) {
+    QTableView* list = Window().list();
+    const QRect cell = list->visualRect(Window().model().index(row, 0));
+    DesktopSession::ClickAt(list->viewport()->mapToGlobal(cell.center()), 3);
+    QMenu* menu = Window().contextMenu();
+    ASSERT_TRUE(WaitUntil([&] { return menu->isVisible(); }));
+    QTest::qWait(200);  // a menu has no frame to wait for
+    if (!shot.isEmpty()) DesktopSession::Shot(shot);
+    QAction* action = Window().menuAction(id);
+    ASSERT_TRUE(action->isEnabled()) << action->text().toStdString();
+    DesktopSession::ClickAt(menu->mapToGlobal(menu->actionGeometry(action).center()));
+    ASSERT_TRUE(WaitUntil([&] { return !menu->isVisible(); }));
+  }
   void ClickRow(int row) {
     QTableView* list = Window().list();
     const QRect cell = list->visualRect(Window().model().index(row, 0));
@@ -380,6 +398,87 @@ TEST_F(SessionTest, TheManagerStartsQuietlyWithoutTheBrowserEngine) {
   const QLoggingCategory setUp("qt.webenginecontext");
   EXPECT_FALSE(setUp.isInfoEnabled());
   EXPECT_TRUE(setUp.isWarningEnabled());
+}
+
+// A row that records, as a person sets it up: the switch from the row's
+// menu, a run against a local server, the trace on the disk, the switch kept
+// in the project, and the last run in the viewer window.
+TEST_F(SessionTest, ARecordedRunFromTheRowMenuOpensInTheViewer) {
+  VELMAR_NEEDS_DESKTOP();
+  RawServer server([](int fd, const std::string&) {
+    const std::string body = "<html><p>price: 42</p></html>";
+    SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                    std::to_string(body.size()) + "\r\n\r\n" + body);
+  });
+  MainWindow& w = Shown();
+  const std::string path = Script("prices", "<main>\nget " + server.url("/prices") +
+                                                "\nregex price price: {[0-9]+}\n"
+                                                "match price [#http_body]\nshow fetched\n");
+  w.addScript("prices", path, "");
+  ClickRow(0);
+  EXPECT_FALSE(w.menuAction(MainWindow::kRecordRun)->isChecked());
+  ChooseFromRowMenu(0, MainWindow::kRecordRun, "desktop_row_menu");
+  ASSERT_TRUE(w.model().recording(0));
+  ClickButton(MainWindow::kRunScript);
+  ASSERT_TRUE(CellBecomes(0, 1, "fetched"));
+  ASSERT_TRUE(WaitUntil([&] { return !w.model().instanceAt(0)->worker.alive(); }));
+  DesktopSession::Shot("desktop_recording_row");
+
+  // The trace holds the run's request and match.
+  const std::string file = QFile::encodeName(w.model().lastTrace(0)).toStdString();
+  TraceFile trace;
+  std::string reason;
+  ASSERT_TRUE(ReadTraceFile(file, trace, reason)) << reason;
+  ASSERT_EQ(trace.Exchanges().size(), 1u);
+  EXPECT_EQ(trace.Exchanges()[0]->value("url", ""), server.url("/prices"));
+  bool matched = false;
+  for (const auto& event : trace.events) matched |= event.value("ev", "") == "match";
+  EXPECT_TRUE(matched);
+
+  // Saved as a project and opened in a fresh window: the switch is kept.
+  projectFile = QString::fromStdString((dir.path() / "prices.tmpro").string());
+  ClickButton(MainWindow::kExportProject);
+  EXPECT_NE(ReadFile(dir.path() / "prices.tmpro").find("^record\r\n"), std::string::npos);
+  {
+    MainWindow other(env);
+    other.importProject(projectFile);
+    ASSERT_EQ(other.model().rowCount(), 2);  // the kept list's row and the imported one
+    EXPECT_TRUE(other.model().recording(1));
+  }
+
+  // The last run in the viewer, from the row's menu.
+  ChooseFromRowMenu(0, MainWindow::kViewLastRun, "desktop_row_menu_recording");
+  TraceViewer* viewer = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    viewer = w.traceViewer();
+    return viewer && DesktopSession::Viewable(viewer);
+  }));
+  Framed(viewer);
+  EXPECT_EQ(viewer->windowTitle(),
+            QStringLiteral("运行记录 - prices (%1)").arg(QFileInfo(QString::fromStdString(file)).fileName()));
+  const auto pageText = [&] {
+    QString text;
+    bool answered = false;
+    viewer->view()->page()->runJavaScript(QStringLiteral("document.body.innerText"),
+                                          [&](const QVariant& v) {
+                                            text = v.toString();
+                                            answered = true;
+                                          });
+    WaitUntil([&] { return answered; }, 10000);
+    return text;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return pageText().contains(QStringLiteral("/prices")); }, 30000))
+      << pageText().left(2000).toStdString();
+  QTest::qWait(300);
+  EXPECT_EQ(viewer->size(), QSize(TraceViewer::kInitialWidth, TraceViewer::kInitialHeight));
+  DesktopSession::Shot("desktop_trace_viewer");
+  DesktopSession::Xdotool({"windowsize", "--sync", DesktopSession::WindowId(viewer), "100", "100"});
+  ASSERT_TRUE(WaitUntil([&] {
+    return viewer->size() == QSize(TraceViewer::kMinimumWidth, TraceViewer::kMinimumHeight);
+  })) << viewer->width() << "x" << viewer->height();
+  QTest::qWait(500);
+  DesktopSession::Shot("desktop_trace_viewer_smallest");
+  viewer->close();
 }
 
 }  // namespace
