@@ -321,7 +321,7 @@ void ConsoleHost::handleRequest(const HostRequest& request, const std::string& t
 
 void ConsoleHost::EvaluateJs(ScriptContext& ctx, const std::string& text) {
   std::string result;
-  if (environment().EvaluateJs(text, result, nullptr, &ctx.stop)) {
+  if (environment().EvaluateJs(text, result, nullptr, &ctx.stop, ctx.observer)) {
     ctx.variables.SetReceived("return", std::move(result));
     ctx.variables["status"] = "1";
   } else {

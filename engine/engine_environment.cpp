@@ -1,5 +1,6 @@
 #include "engine/engine_environment.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,9 +33,11 @@ int JsTimeLimitMs(const Profile& config) {
   return seconds > INT32_MAX / 1000 ? INT32_MAX : static_cast<int>(seconds * 1000);
 }
 
-bool EngineEnvironment::EvaluateJs(const std::string& text, std::string& result,
-                                   std::string* error, StopSignal* stop) const {
+bool EngineEnvironment::EvaluateJs(const std::string& text, std::string& result, std::string* error,
+                                   StopSignal* stop, RunObserver* observer) const {
   SharedJScript& js = *jscript;
+  const auto started =
+      observer ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
   auto stopped = [stop] { return stop && stop->requested(); };
   if (stop) {
     stop->SetAbortHook([&js] {
@@ -61,7 +64,22 @@ bool EngineEnvironment::EvaluateJs(const std::string& text, std::string& result,
     }
   } release{js};
   // The engine reads the evaluating script's own stop request while it runs.
-  if (js.engine.evalExpression(text, *codePage, result, stop)) return true;
+  const bool ok = js.engine.evalExpression(text, *codePage, result, stop);
+  if (observer) {
+    JsEvaluationReport report;
+    report.code = text;
+    report.failed = !ok;
+    if (ok) {
+      report.result = result;
+    } else {
+      report.error = js.engine.errorText();
+    }
+    report.elapsedNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+    observer->JsEvaluated(report);
+  }
+  if (ok) return true;
   if (error) *error = js.engine.errorText();
   return false;
 }

@@ -73,9 +73,10 @@ struct EngineEnvironment {
   // Evaluates like the `js` statement under the JScript lock: true with the
   // result text, false with the engine's error text in `error`. With `stop`,
   // the evaluating script's stop request ends the wait for the lock (false,
-  // `error` untouched) and the evaluation itself.
+  // `error` untouched) and the evaluation itself. An evaluation that ran is
+  // told to `observer` (the evaluating script's), when given.
   bool EvaluateJs(const std::string& text, std::string& result, std::string* error = nullptr,
-                  StopSignal* stop = nullptr) const;
+                  StopSignal* stop = nullptr, RunObserver* observer = nullptr) const;
 
   // Environment for a home folder: reads `codepage`, `jstimeout` and
   // `expandreceived` from its Config.ini.

@@ -57,6 +57,16 @@ StatementResult Dispatch(ScriptContext& ctx, const ScriptCommand& command,
   return row.handler(ctx, std::string());
 }
 
+// Tells the run's observer of the window event the script takes up, as its
+// variables hold it.
+void ReportWindowEvent(ScriptContext& ctx, bool handled) {
+  // Copies: reading a name the host did not set adds it to the table.
+  const std::string window = ctx.variables.Get("window_name");
+  const std::string event = ctx.variables.Get("window_event");
+  const std::string value = ctx.variables.Get("window_value");
+  ctx.observer->WindowEventTaken(window, event, value, handled);
+}
+
 // One run of one script. Keeps, next to the context's loop stack, how many
 // records start and end at each index, so that a `{` or `}` can tell in
 // constant time whether it belongs to a record below the top.
@@ -96,15 +106,19 @@ class Run {
 
  private:
   // Enters the event section of the host's latest window event. False when
-  // the script suspended itself instead and the turn starts over.
-  bool StartEvent() {
+  // the script suspended itself instead and the turn starts over. Kept out
+  // of line: events are rare, and the loop of turns compiles as tight as
+  // without it.
+  [[gnu::noinline]] bool StartEvent() {
     sendHostRequest(ctx_, REQ_EVENT_VARS);
     std::string label = "<on_";
     label += ctx_.variables.Get("window_name");
     label += "_";
     label += ctx_.variables.Get("window_event");
     label += ">";
-    if (const uint32_t* index = ctx_.program->FindLabel(label)) {
+    const uint32_t* index = ctx_.program->FindLabel(label);
+    if (ctx_.observer) ReportWindowEvent(ctx_, index != nullptr);
+    if (index) {
       ctx_.eventDepth += 1;
       ctx_.executionStack.push_back(*index);
       return true;

@@ -231,6 +231,8 @@ std::string TraceSummary(const TraceFile& trace) {
   std::map<std::string, HostFigures> hosts;
   std::map<int, std::size_t> statuses;
   std::size_t statements = 0;
+  // Events beside the requests, counted by kind.
+  std::size_t js = 0, jsFailed = 0, native = 0, cookies = 0, sharedCookies = 0, windowEvents = 0;
   std::string problems;
   int64_t last = 0;
   for (const json& event : trace.events) {
@@ -243,6 +245,23 @@ std::string TraceSummary(const TraceFile& trace) {
       problems += "  " + (at.empty() ? std::string("?") : at) +
                   ": error: " + event.value("reason", "") + " (" + trace.TextOf(event, "what") +
                   ")\n";
+    } else if (kind == "js") {
+      ++js;
+      if (event.value("failed", false)) {
+        ++jsFailed;
+        problems +=
+            "  " + (at.empty() ? std::string("?") : at) + ": javascript failed" +
+            (event.contains("window") ? " in window " + trace.TextOf(event, "window")
+                                      : std::string()) +
+            (event.contains("error") ? ": " + trace.TextOf(event, "error") : std::string()) + "\n";
+      }
+    } else if (kind == "native") {
+      ++native;
+    } else if (kind == "cookie") {
+      ++cookies;
+      if (event.value("store", "") == "shared") ++sharedCookies;
+    } else if (kind == "window") {
+      ++windowEvents;
     } else if (kind == "http") {
       HostFigures& host = hosts[HostOf(event.value("url", ""))];
       host.requests += 1;
@@ -281,6 +300,13 @@ std::string TraceSummary(const TraceFile& trace) {
                   "  %s: %zu requests, %llu bytes sent, %llu received, %.1f ms\n", host.c_str(),
                   f.requests, static_cast<unsigned long long>(f.sent),
                   static_cast<unsigned long long>(f.received), f.ms);
+    out += line;
+  }
+  if (js + native + cookies + windowEvents > 0) {
+    std::snprintf(line, sizeof line,
+                  "javascript: %zu (%zu failed), native calls: %zu, cookie changes: %zu (%zu in "
+                  "the shared store), window events: %zu\n",
+                  js, jsFailed, native, cookies, sharedCookies, windowEvents);
     out += line;
   }
   out += problems.empty() ? "errors: none\n" : "errors:\n" + problems;

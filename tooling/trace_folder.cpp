@@ -106,9 +106,8 @@ void TraceFolder::PatternMatched(const PatternMatchReport& match) {
 void TraceFolder::DatabaseStatement(const DatabaseReport& statement) {
   if (TraceWriter* w = Current()) w->DatabaseStatement(statement);
 }
-void TraceFolder::JsEvaluated(std::string_view code, std::string_view result,
-                              std::string_view error) {
-  if (TraceWriter* w = Current()) w->JsEvaluated(code, result, error);
+void TraceFolder::JsEvaluated(const JsEvaluationReport& evaluation) {
+  if (TraceWriter* w = Current()) w->JsEvaluated(evaluation);
 }
 void TraceFolder::NativeCalled(std::string_view library, std::string_view function,
                                const std::vector<std::string_view>& arguments,
@@ -117,6 +116,10 @@ void TraceFolder::NativeCalled(std::string_view library, std::string_view functi
 }
 void TraceFolder::HostRequest(const HostRequestReport& request) {
   if (TraceWriter* w = Current()) w->HostRequest(request);
+}
+void TraceFolder::WindowEventTaken(std::string_view window, std::string_view event,
+                                   std::string_view value, bool handled) {
+  if (TraceWriter* w = Current()) w->WindowEventTaken(window, event, value, handled);
 }
 
 }  // namespace velmar

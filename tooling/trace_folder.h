@@ -38,11 +38,13 @@ class TraceFolder : public RunObserver {
                      std::string_view value) override;
   void PatternMatched(const PatternMatchReport& match) override;
   void DatabaseStatement(const DatabaseReport& statement) override;
-  void JsEvaluated(std::string_view code, std::string_view result, std::string_view error) override;
+  void JsEvaluated(const JsEvaluationReport& evaluation) override;
   void NativeCalled(std::string_view library, std::string_view function,
                     const std::vector<std::string_view>& arguments,
                     std::string_view result) override;
   void HostRequest(const HostRequestReport& request) override;
+  void WindowEventTaken(std::string_view window, std::string_view event, std::string_view value,
+                        bool handled) override;
 
  private:
   TraceWriter* Current() const;

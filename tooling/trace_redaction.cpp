@@ -1,21 +1,34 @@
 #include "tooling/trace_redaction.h"
 
 #include <array>
-#include <cctype>
 
 namespace velmar {
 namespace {
 
+// Header and field names are ASCII; bytes of other letters stay as they are.
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
 std::string Lower(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out) c = AsciiLower(c);
   return out;
 }
 
+// `lower` in lower case already. Every header line of every traced request
+// is compared: no copy is made for it.
+bool EqualsNoCase(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (AsciiLower(text[i]) != lower[i]) return false;
+  }
+  return true;
+}
+
 bool IsSecretHeader(std::string_view name) {
-  const std::string lower = Lower(name);
-  return lower == "cookie" || lower == "set-cookie" || lower == "authorization" ||
-         lower == "proxy-authorization";
+  return EqualsNoCase(name, "cookie") || EqualsNoCase(name, "set-cookie") ||
+         EqualsNoCase(name, "authorization") || EqualsNoCase(name, "proxy-authorization");
 }
 
 // The value of a parameter as a header holds it (`name="value"`).
@@ -37,6 +50,7 @@ std::string_view HeaderParameter(std::string_view header, std::string_view name)
 
 // The head's header value (first match, no letter case), or empty.
 std::string_view HeadValue(std::string_view head, std::string_view name) {
+  const std::string lowerName = Lower(name);
   std::size_t pos = 0;
   while (pos < head.size()) {
     std::size_t end = head.find('\n', pos);
@@ -44,7 +58,7 @@ std::string_view HeadValue(std::string_view head, std::string_view name) {
     std::string_view line = head.substr(pos, end - pos);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos && Lower(line.substr(0, colon)) == Lower(name)) {
+    if (colon != std::string_view::npos && EqualsNoCase(line.substr(0, colon), lowerName)) {
       std::string_view value = line.substr(colon + 1);
       while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
       return value;
@@ -99,6 +113,10 @@ bool LooksSecretName(std::string_view name) {
     if (lower.find(part) != std::string::npos) return true;
   }
   return false;
+}
+
+bool ReadsSecret(std::string_view code) {
+  return LooksSecretName(code) || Lower(code).find("cookie") != std::string::npos;
 }
 
 std::string RedactHead(std::string_view head) {

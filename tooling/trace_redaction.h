@@ -18,6 +18,10 @@ std::string RedactedMark(std::size_t length);
 // hold one of them), compared without letter case.
 bool LooksSecretName(std::string_view name);
 
+// JavaScript whose value may be a secret: it names a password-like field
+// (`document.getElementById('password').value`) or reads cookies.
+bool ReadsSecret(std::string_view code);
+
 // A header block (request or response head, lines ended by CR LF or LF):
 // the values of the secret headers redacted, the rest as it was.
 std::string RedactHead(std::string_view head);

@@ -77,11 +77,13 @@ class TraceWriter : public RunObserver {
                      std::string_view value) override;
   void PatternMatched(const PatternMatchReport& match) override;
   void DatabaseStatement(const DatabaseReport& statement) override;
-  void JsEvaluated(std::string_view code, std::string_view result, std::string_view error) override;
+  void JsEvaluated(const JsEvaluationReport& evaluation) override;
   void NativeCalled(std::string_view library, std::string_view function,
                     const std::vector<std::string_view>& arguments,
                     std::string_view result) override;
   void HostRequest(const HostRequestReport& request) override;
+  void WindowEventTaken(std::string_view window, std::string_view event, std::string_view value,
+                        bool handled) override;
 
   // Writes what is buffered to the file.
   void Flush();
@@ -97,6 +99,13 @@ class TraceWriter : public RunObserver {
   void SharedText(std::string_view key, std::string_view text);
   // A body inline or in the sidecar folder, with "<key>Size" beside it.
   void Body(std::string_view key, std::string_view bytes, uint64_t size);
+  // Writes a "blob" line for `text` ahead of the line being built; its id.
+  uint64_t BlobLine(std::string_view text);
+  void Reference(std::string_view key, uint64_t blob, std::size_t size);
+  // A body past the shared-value threshold as a reference to a blob: to the
+  // one of an identical recent body, else to a new one. False for a short
+  // body, written inline.
+  bool RepeatedBody(std::string_view key, std::string_view bytes);
   void Secret(std::string_view key, std::string_view value);
   // A statement's text, its secrets redacted unless kept.
   void StatementText(std::string_view keyword, std::string_view text);
@@ -133,6 +142,17 @@ class TraceWriter : public RunObserver {
   // Long values already written: hash -> (blob number, size).
   std::unordered_multimap<std::size_t, std::pair<uint64_t, std::size_t>> blobs_;
   uint64_t nextBlob_ = 0;
+  // The last bodies written as blobs, kept whole: a page fetched again and
+  // again (a poll, a retry) is written once, and a body is only taken for
+  // an earlier one when all of its bytes are the same.
+  struct KeptBody {
+    uint64_t blob = 0;
+    std::string bytes;
+  };
+  static constexpr std::size_t kRecentBodies = 8;
+  std::vector<KeptBody> recentBodies_;
+  std::size_t nextRecent_ = 0;
+  std::string blobLine_;
 };
 
 }  // namespace velmar

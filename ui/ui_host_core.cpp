@@ -29,7 +29,8 @@ void UiHostCore::handleRequest(const HostRequest& request, const std::string& te
       if (!request.instance) return;
       std::string result;
       // On the requesting worker: its own stop ends the wait and the run.
-      if (environment().EvaluateJs(text, result, nullptr, &request.instance->stop)) {
+      if (environment().EvaluateJs(text, result, nullptr, &request.instance->stop,
+                                   request.instance->observer)) {
         request.instance->variables.SetReceived("return", std::move(result));
         request.instance->variables["status"] = "1";
       } else {

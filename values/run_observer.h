@@ -87,6 +87,17 @@ struct HostRequestReport {
   bool secret = false;      // the answer is a password typed into a prompt
 };
 
+// One JavaScript evaluation: of the `js` statement in the host's engine, or
+// of `jswindow` in a script window's page (its name in `window`).
+struct JsEvaluationReport {
+  std::string_view window;  // empty for the host's engine
+  std::string_view code;    // as evaluated, after expansion
+  std::string_view result;  // the value as text; empty when it failed
+  std::string_view error;   // why it failed, as the engine says; may be empty
+  bool failed = false;
+  int64_t elapsedNs = 0;  // waiting for the engine included
+};
+
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
@@ -129,12 +140,19 @@ class RunObserver {
                              std::string_view /*name*/, std::string_view /*value*/) {}
   virtual void PatternMatched(const PatternMatchReport& /*match*/) {}
   virtual void DatabaseStatement(const DatabaseReport& /*statement*/) {}
-  virtual void JsEvaluated(std::string_view /*code*/, std::string_view /*result*/,
-                           std::string_view /*error*/) {}
+  virtual void JsEvaluated(const JsEvaluationReport& /*evaluation*/) {}
+  // A function of a library the script loaded was called: the library by
+  // the script's name for it, the arguments in the order the script wrote
+  // them (type prefixes kept), the result as text.
   virtual void NativeCalled(std::string_view /*library*/, std::string_view /*function*/,
                             const std::vector<std::string_view>& /*arguments*/,
                             std::string_view /*result*/) {}
   virtual void HostRequest(const HostRequestReport& /*request*/) {}
+  // The script took up a window event (the variables window_name,
+  // window_event and window_value as its host set them); `handled`: it has
+  // a section for the event and enters it.
+  virtual void WindowEventTaken(std::string_view /*window*/, std::string_view /*event*/,
+                                std::string_view /*value*/, bool /*handled*/) {}
 };
 
 }  // namespace velmar

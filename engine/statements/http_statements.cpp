@@ -12,6 +12,7 @@
 #include "engine/statements/expansion.h"
 #include "http/cookie_store.h"
 #include "http/http_client.h"
+#include "http/url.h"
 #include "platform/durable_file.h"
 #include "values/messages.h"
 #include "values/text_file_ops.h"
@@ -255,6 +256,35 @@ StatementResult ExecuteUpfile(ScriptContext& ctx, const std::string& text) {
   return StatementResult::Continue();
 }
 
+namespace {
+
+// Tells the run's observer of each cookie the script's jar took from the
+// shared store ("name=value; name2=value2", as the store answers).
+void ReportTakenCookies(RunObserver& observer, const std::string& host, std::string_view cookies) {
+  while (!cookies.empty()) {
+    const std::size_t end = cookies.find(';');
+    std::string_view pair = cookies.substr(0, end);
+    cookies = end == std::string_view::npos ? std::string_view() : cookies.substr(end + 1);
+    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
+    const std::size_t eq = pair.find('=');
+    if (eq == std::string_view::npos || eq == 0) continue;
+    observer.CookieChanged(false, host, pair.substr(0, eq), pair.substr(eq + 1));
+  }
+}
+
+// Tells the run's observer of every cookie of the jar as dropped.
+void ReportDroppedCookies(RunObserver& observer, const CookieJar& jar) {
+  for (const auto& entry : jar.entries()) observer.CookieChanged(false, {}, entry.first, {});
+}
+
+// The host a cookie of the shared store goes with, for the run's observer.
+std::string CookieHostOf(const std::string& url) {
+  const std::optional<Url> parsed = ParseUrl(url);
+  return parsed ? parsed->host : std::string();
+}
+
+}  // namespace
+
 StatementResult ExecuteSetCookies(ScriptContext& ctx, const std::string& rawText) {
   const FirstWordSplit split = SplitRaw(ctx, rawText);
   if (split.found) {
@@ -262,17 +292,23 @@ StatementResult ExecuteSetCookies(ScriptContext& ctx, const std::string& rawText
     cookies.Set(split.head, split.tail);
     // Recomputed at once, so the next request sends what the script set.
     cookies.RecomputeCookieText();
+    // The script's own cookies go with no domain in particular.
+    if (ctx.observer) ctx.observer->CookieChanged(false, {}, split.head, split.tail);
   }
   return StatementResult::Continue();
 }
 
 StatementResult ExecuteDelCookies(ScriptContext& ctx, const std::string& key) {
-  ctx.http.cookies().Remove(key);
-  ctx.http.cookies().RecomputeCookieText();
+  CookieJar& cookies = ctx.http.cookies();
+  const bool held = ctx.observer && cookies.entries().count(key) > 0;
+  cookies.Remove(key);
+  cookies.RecomputeCookieText();
+  if (held) ctx.observer->CookieChanged(false, {}, key, {});
   return StatementResult::Continue();
 }
 
 StatementResult ExecuteClearCookies(ScriptContext& ctx, const std::string&) {
+  if (ctx.observer) ReportDroppedCookies(*ctx.observer, ctx.http.cookies());
   ctx.http.cookies().Clear();
   return StatementResult::Continue();
 }
@@ -300,14 +336,23 @@ StatementResult ExecuteSaveCookies(ScriptContext& ctx, const std::string& path) 
 }
 
 StatementResult ExecuteResumeCookies(ScriptContext& ctx, const std::string& path) {
+  // The jar is emptied and filled from the file.
+  if (ctx.observer) ReportDroppedCookies(*ctx.observer, ctx.http.cookies());
   ctx.http.cookies().LoadFile(path, ctx.codePage());
+  if (ctx.observer) {
+    for (const auto& [key, value] : ctx.http.cookies().entries()) {
+      ctx.observer->CookieChanged(false, {}, key, value);
+    }
+  }
   return StatementResult::Continue();
 }
 
 StatementResult ExecuteSaveIeCookies(ScriptContext& ctx, const std::string& url) {
   CookieStore store(ctx.env->home / "cookies.txt", &ctx.stop);
+  const std::string host = ctx.observer ? CookieHostOf(url) : std::string();
   for (const auto& [key, value] : ctx.http.cookies().entries()) {
     if (!store.SetCookie(url, key + "=" + value + "; expires=" + kStoreExpiry)) break;
+    if (ctx.observer) ctx.observer->CookieChanged(true, host, key, value);
   }
   if (!store.lastError().empty() && ctx.env->diagnostic) {
     ctx.env->diagnostic(ctx.id, store.lastError());
@@ -324,6 +369,7 @@ StatementResult ExecuteResumeIeCookies(ScriptContext& ctx, const std::string& ur
   if (!cookies.empty()) {
     ctx.http.cookies().ParseCookieText(cookies);
     ctx.http.cookies().RecomputeCookieText();
+    if (ctx.observer) ReportTakenCookies(*ctx.observer, CookieHostOf(url), cookies);
   }
   return StatementResult::Continue();
 }

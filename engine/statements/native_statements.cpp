@@ -57,6 +57,20 @@ std::string LibraryPathFor(const ScriptContext& ctx, const std::string& path) {
   return normalized;
 }
 
+// Tells the run's observer of a call that was made: the head split into the
+// script's name of the library and the function, the argument parts as
+// written after expansion.
+void ReportNativeCall(RunObserver& observer, std::string_view head,
+                      const std::vector<std::string>& parts, const std::string& value,
+                      const CodePage& cp) {
+  const std::size_t dot = cp.FindByte(head, '.');
+  const std::string_view library = head.substr(0, dot);
+  const std::string_view function =
+      dot == std::string_view::npos ? std::string_view() : head.substr(dot + 1);
+  std::vector<std::string_view> arguments(parts.begin() + 1, parts.end());
+  observer.NativeCalled(library, function, arguments, value);
+}
+
 }  // namespace
 
 std::string CallNative(ScriptContext& ctx, std::string_view namePart,
@@ -100,6 +114,7 @@ std::string CallNative(ScriptContext& ctx, std::string_view namePart,
     ctx.RaiseError(callText, msg::kFormatError);
     return {};
   }
+  if (ctx.observer) ReportNativeCall(*ctx.observer, result.rest, parts, value, cp);
   return value;
 }
 

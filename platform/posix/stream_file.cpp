@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -28,11 +29,36 @@ bool StreamFile::Open(const std::string& path, std::string& reason) {
   return true;
 }
 
+namespace {
+
+// Room is reserved once a file is past this size, each time as much as it
+// holds (within the bounds): a short file (a body, a trace of a short run)
+// never pays for it.
+constexpr uint64_t kReserveFrom = 256 * 1024;
+constexpr uint64_t kLeastReserve = 1024 * 1024;
+constexpr uint64_t kMostReserve = 16 * 1024 * 1024;
+
+}  // namespace
+
 bool StreamFile::Write(std::string_view data, std::string& reason) {
   if (fd_ < 0) {
     reason = "not open";
     return false;
   }
+#ifdef FALLOC_FL_KEEP_SIZE
+  const uint64_t end = written_ + data.size();
+  if (reserving_ && end > reserved_ && end > kReserveFrom) {
+    const uint64_t step = std::min(std::max(written_, kLeastReserve), kMostReserve);
+    // Blocks past the end, the size kept: a file system without it, or a
+    // disk without the room, is simply written as it goes.
+    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(written_),
+                    static_cast<off_t>(end - written_ + step)) == 0) {
+      reserved_ = end + step;
+    } else {
+      reserving_ = false;
+    }
+  }
+#endif
   while (!data.empty()) {
     const ssize_t n = ::write(fd_, data.data(), data.size());
     if (n < 0) {
@@ -45,13 +71,19 @@ bool StreamFile::Write(std::string_view data, std::string& reason) {
       return false;
     }
     data.remove_prefix(static_cast<std::size_t>(n));
+    written_ += static_cast<uint64_t>(n);
   }
   return true;
 }
 
 void StreamFile::Close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ < 0) return;
+  // The room reserved past the end stays the file's until cut off.
+  if (reserved_ > written_) (void)::ftruncate(fd_, static_cast<off_t>(written_));
+  ::close(fd_);
   fd_ = -1;
+  written_ = reserved_ = 0;
+  reserving_ = true;
 }
 
 }  // namespace velmar::platform

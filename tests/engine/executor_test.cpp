@@ -332,6 +332,11 @@ class RecordingObserver : public RunObserver {
   void ScriptError(std::string_view what, std::string_view reason) override {
     events.push_back("error " + std::string(what) + ": " + std::string(reason));
   }
+  void WindowEventTaken(std::string_view window, std::string_view event, std::string_view value,
+                        bool handled) override {
+    events.push_back("window " + std::string(window) + " " + std::string(event) + " " +
+                     std::string(value) + (handled ? " entered" : " dropped"));
+  }
   Log events;
 };
 
@@ -364,6 +369,28 @@ TEST_F(ExecutorTest, AnUnobservedRunIsUnchangedByTheSeam) {
   env.observer = nullptr;
   EXPECT_EQ(plain, observed);
   EXPECT_GT(observer.events.size(), 10u);
+}
+
+TEST_F(ExecutorTest, AnObserverIsToldOfEachWindowEventAsTheScriptTakesItUp) {
+  const std::string script =
+      Lines({"<main>", "show start", "exit", "<on_win_click>", "show clicked", "return"});
+  RecordingObserver observer;
+  for (const char* event : {"click", "nosuch"}) {
+    Fresh();
+    ScriptContext& c = Load(script);
+    c.observer = &observer;
+    QueueEvent("win", event);
+    runScript(c);
+  }
+  Log windows;
+  for (const std::string& e : observer.events) {
+    if (e.rfind("window ", 0) == 0) windows.push_back(e);
+  }
+  EXPECT_EQ(windows, (Log{"window win click v entered", "window win nosuch v dropped"}));
+  // The event comes before the statements of its section.
+  const auto event = std::find(observer.events.begin(), observer.events.end(), windows[0]);
+  const auto section = std::find(observer.events.begin(), observer.events.end(), "show@5 clicked");
+  EXPECT_LT(event, section);
 }
 
 }  // namespace

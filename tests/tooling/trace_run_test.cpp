@@ -222,6 +222,103 @@ TEST_F(TraceRunTest, TheViewerShowsTheRunInABrowser) {
   EXPECT_EQ(shown["source"], "5  match price [#http_body]");
 }
 
+// JavaScript, a native call into the C library, the shared cookie store and
+// the script's own cookie statements, each read back from the trace with its
+// fields and the line that caused it.
+TEST_F(TraceRunTest, EvaluationsNativeCallsAndTheSharedStoreAreRecorded) {
+  script = dir.Write("Script/ext.vlm",
+                     "loaddll c libc.so.6\n"
+                     "var [#n] [~(int)c.abs<<<(int)-42]\n"
+                     "js traced = 20 + 1\n"
+                     "js traced * 2\n"
+                     "js (1 +\n"
+                     "var [#base] " +
+                         server->url("") +
+                         "\n"
+                         "get [#base]/page\n"
+                         "saveiecookies [#base]/\n"
+                         "clearcookies\n"
+                         "resumeiecookies [#base]/\n"
+                         "js document_password = 'pw'; document_password\n"
+                         "show n=[#n] status=[#status]\n"
+                         "setcookies lang zh\n"
+                         "delcookies lang\n"
+                         "var [#long] [~c.getenv<<<VELMAR_TRACE_LONG]\n");
+  // A library's long answer goes the way of long values.
+  const std::string longText(2000, 'L');
+  ::setenv("VELMAR_TRACE_LONG", longText.c_str(), 1);
+  const auto run = Run();
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("n=42"), std::string::npos) << run.out;
+  TraceFile file;
+  std::string error;
+  ASSERT_TRUE(ReadTraceFile(trace, file, error)) << error;
+  EXPECT_TRUE(file.problems.empty());
+  const std::string at = script.string() + ":";
+  std::vector<const nlohmann::json*> js, native, cookies;
+  for (const auto& event : file.events) {
+    if (event["ev"] == "js") js.push_back(&event);
+    if (event["ev"] == "native") native.push_back(&event);
+    if (event["ev"] == "cookie") cookies.push_back(&event);
+  }
+  ASSERT_EQ(native.size(), 2u);
+  EXPECT_EQ((*native[1])["at"], at + "15");
+  EXPECT_EQ((*native[1])["function"], "getenv");
+  EXPECT_EQ(file.TextOf(*native[1], "result"), longText);
+  EXPECT_TRUE((*native[1])["result"].is_object());
+  EXPECT_EQ((*native[0])["at"], at + "2");
+  EXPECT_EQ((*native[0])["library"], "c");
+  EXPECT_EQ((*native[0])["function"], "abs");
+  EXPECT_EQ((*native[0])["args"], nlohmann::json::array({"(int)-42"}));
+  EXPECT_EQ((*native[0])["result"], "42");
+
+  ASSERT_EQ(js.size(), 4u);
+  EXPECT_EQ((*js[0])["at"], at + "3");
+  EXPECT_EQ(file.TextOf(*js[0], "source"), "traced = 20 + 1");
+  EXPECT_EQ(file.TextOf(*js[0], "result"), "21");
+  EXPECT_GT((*js[0])["ns"].get<int64_t>(), 0);
+  EXPECT_EQ((*js[1])["at"], at + "4");
+  EXPECT_EQ(file.TextOf(*js[1], "result"), "42");
+  EXPECT_EQ((*js[2])["at"], at + "5");
+  EXPECT_TRUE((*js[2])["failed"].get<bool>());
+  EXPECT_FALSE(js[2]->contains("result"));
+  EXPECT_NE(file.TextOf(*js[2], "error").find("Error: "), std::string::npos);
+  // A value read from something named like a password stays out.
+  EXPECT_EQ(file.TextOf(*js[3], "result").rfind("[redacted] (2 bytes)", 0), 0u);
+
+  // The response's cookie in the jar, stored in the shared store, dropped
+  // from the jar and taken back into it from the store; then one the script
+  // sets and deletes itself.
+  struct Change {
+    std::string store, at, domain, name, value;
+  };
+  const std::vector<Change> expected = {
+      {"script", at + "7", "127.0.0.1", "sid", "[redacted] (6 bytes)"},
+      {"shared", at + "8", "127.0.0.1", "sid", "[redacted] (6 bytes)"},
+      {"script", at + "9", "", "sid", ""},
+      {"script", at + "10", "127.0.0.1", "sid", "[redacted] (6 bytes)"},
+      {"script", at + "13", "", "lang", "[redacted] (2 bytes)"},
+      {"script", at + "14", "", "lang", ""}};
+  ASSERT_EQ(cookies.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ((*cookies[i])["store"], expected[i].store) << i;
+    EXPECT_EQ((*cookies[i])["at"], expected[i].at) << i;
+    EXPECT_EQ((*cookies[i])["domain"], expected[i].domain) << i;
+    EXPECT_EQ((*cookies[i])["name"], expected[i].name) << i;
+    EXPECT_EQ(file.TextOf(*cookies[i], "value"), expected[i].value) << i;
+    EXPECT_EQ(cookies[i]->value("removed", false), expected[i].value.empty()) << i;
+  }
+  EXPECT_NE(ReadFile(dir.path() / "cookies.txt").find("s3cr3t"), std::string::npos);
+
+  const auto summary = RunVelmar({"trace", "summary", trace});
+  EXPECT_NE(summary.out.find("javascript: 4 (1 failed), native calls: 2, cookie changes: 6 (1 in "
+                             "the shared store)"),
+            std::string::npos)
+      << summary.out;
+  EXPECT_NE(summary.out.find(at + "5: javascript failed: Error: "), std::string::npos)
+      << summary.out;
+}
+
 // The packed runner records each script of its boot file in a file of its
 // own, and refuses --trace where it would open windows.
 TEST(VlmpackTrace, EachScriptOfTheBootFileHasItsOwnTrace) {

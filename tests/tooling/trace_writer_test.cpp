@@ -8,10 +8,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/stop_signal.h"
+#include "platform/stream_file.h"
 #include "support/small_disk.h"
 #include "support/test_support.h"
 #include "tooling/trace_reader.h"
@@ -181,6 +183,39 @@ TEST_F(TraceWriterTest, LargeBodiesGoBesideTheTraceAndACutSaysHowMuch) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
+// A page fetched again and again is written once; a page that differs in
+// its last byte only is a page of its own.
+TEST_F(TraceWriterTest, ARepeatedBodyIsWrittenOnceAndReadBackEachTime) {
+  const std::string page = std::string(3000, 'p') + "1";
+  const std::string other = std::string(3000, 'p') + "2";
+  const std::vector<std::string> bodies = {page, page, other, page, "short", "short"};
+  {
+    TraceWriter writer(Options());
+    std::string reason;
+    ASSERT_TRUE(writer.Open(reason));
+    for (const std::string& body : bodies) {
+      Statement(writer, 1, [&] {
+        HttpExchangeReport x;
+        x.method = "GET";
+        x.url = "http://h/";
+        x.responseBody = body;
+        x.responseBodySize = body.size();
+        writer.HttpExchange(x);
+      });
+    }
+  }
+  const std::string text = ReadFile(dir.path() / "run.trace");
+  EXPECT_EQ(text.find(page), text.rfind(page)) << "the repeated body is written twice";
+  EXPECT_NE(text.find(other), std::string::npos);
+  const TraceFile trace = Read();
+  const auto exchanges = trace.Exchanges();
+  ASSERT_EQ(exchanges.size(), bodies.size());
+  for (std::size_t i = 0; i < bodies.size(); ++i) {
+    EXPECT_EQ(trace.TextOf(*exchanges[i], "response"), bodies[i]) << i;
+    EXPECT_EQ((*exchanges[i])["responseSize"], bodies[i].size()) << i;
+  }
+}
+
 TEST_F(TraceWriterTest, LongValuesAreWrittenOnceAndBytesOfOtherCodePagesKeptExactly) {
   const std::string page(4000, 'p');
   const std::string gbk = "\xc4\xe3\xba\xc3";  // not UTF-8
@@ -202,6 +237,98 @@ TEST_F(TraceWriterTest, LongValuesAreWrittenOnceAndBytesOfOtherCodePagesKeptExac
     if (event["ev"] == "var") values.push_back(trace.TextOf(event, "value"));
   }
   EXPECT_EQ(values, (std::vector<std::string>{page, page, gbk}));
+}
+
+// The writer scans texts sixteen bytes at a time: every kind of byte, at
+// every place in and across those steps and across its staging buffer,
+// must read back exactly, as JSON text or (not UTF-8) as base64.
+TEST_F(TraceWriterTest, TextsOfEveryKindOfByteReadBackExactly) {
+  const std::vector<std::string> pieces = {"a",
+                                           "xyz0123456789",
+                                           "\"",
+                                           "\\",
+                                           "\n",
+                                           "\r",
+                                           "\t",
+                                           std::string(1, '\0'),
+                                           "\x01",
+                                           "\x1f",
+                                           "\x7f",
+                                           " ",
+                                           "\xc3\xa9",
+                                           "\xe4\xbd\xa0",
+                                           "\xf0\x9f\x98\x80"};
+  const std::vector<std::string> broken = {"\xc3", "\xff", "\xed\xa0\x80", "\xc0\xaf"};
+  std::mt19937 random(28);
+  std::vector<std::string> values;
+  for (int i = 0; i < 400; ++i) {
+    std::string value;
+    const std::size_t length = random() % (i < 300 ? 40 : 400);
+    while (value.size() < length) value += pieces[random() % pieces.size()];
+    // A fifth of them carry a byte that is no UTF-8 somewhere.
+    if (i % 5 == 4) value.insert(random() % (value.size() + 1), broken[random() % broken.size()]);
+    values.push_back(value);
+  }
+  // Bodies past the staging buffer, escapes falling on its edges.
+  std::string body;
+  while (body.size() < 40000)
+    body += "<td class=\"n\">\t" + std::to_string(body.size()) + "</td>\n";
+  {
+    TraceWriter writer(Options());
+    std::string reason;
+    ASSERT_TRUE(writer.Open(reason));
+    Statement(writer, 1, [&] {
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        writer.VariableWritten("v" + std::to_string(i), values[i]);
+      }
+      HttpExchangeReport x;
+      x.method = "GET";
+      x.url = "http://h/";
+      x.responseBody = body;
+      x.responseBodySize = body.size();
+      writer.HttpExchange(x);
+    });
+  }
+  const TraceFile trace = Read();
+  EXPECT_TRUE(trace.problems.empty());
+  std::size_t next = 0;
+  for (const auto& event : trace.events) {
+    if (event["ev"] != "var") continue;
+    ASSERT_LT(next, values.size());
+    EXPECT_EQ(trace.TextOf(event, "value"), values[next]) << "value " << next;
+    ++next;
+  }
+  EXPECT_EQ(next, values.size());
+  ASSERT_EQ(trace.Exchanges().size(), 1u);
+  EXPECT_EQ(trace.TextOf(*trace.Exchanges()[0], "response"), body);
+}
+
+// The trace file reserves room ahead of its end as it grows; a reader
+// following it must still see only what was written, and the room goes back
+// when the file is closed.
+TEST_F(TraceWriterTest, AGrowingTraceFileHoldsExactlyWhatWasWritten) {
+  const std::string path = (dir.path() / "grow.trace").string();
+  platform::StreamFile file;
+  std::string reason;
+  ASSERT_TRUE(file.Open(path, reason)) << reason;
+  std::string expected;
+  struct stat st;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string line = "{\"n\":" + std::to_string(i) + "," + std::string(990, 'x') + "}\n";
+    ASSERT_TRUE(file.Write(line, reason)) << reason;
+    expected += line;
+    if (i % 500 == 0) {
+      ASSERT_EQ(::stat(path.c_str(), &st), 0);
+      EXPECT_EQ(static_cast<std::size_t>(st.st_size), expected.size()) << i;
+    }
+  }
+  EXPECT_EQ(ReadFile(path), expected);
+  file.Close();
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<std::size_t>(st.st_size), expected.size());
+  // Blocks of 512 bytes: no more than the file and one block of the file
+  // system's over.
+  EXPECT_LE(static_cast<uint64_t>(st.st_blocks) * 512, expected.size() + 64 * 1024);
 }
 
 TEST_F(TraceWriterTest, AFullDiskIsToldOnceAndTheRunGoesOn) {

@@ -12,6 +12,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 #include <QWindow>
+#include <mutex>
 
 #include "qt_fixture.h"
 #include "ui/script_window.h"
@@ -101,7 +102,24 @@ class QtWindowTest : public QtHostTest {
   std::string script;
 };
 
+// What a run's observer hears of the evaluations in window pages.
+class PageEvaluations : public RunObserver {
+ public:
+  void JsEvaluated(const JsEvaluationReport& e) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    heard.push_back(
+        std::string(e.window) + "|" + std::string(e.code) + "|" +
+        (e.failed ? "failed " + std::string(e.error).substr(0, 18) : "= " + std::string(e.result)));
+  }
+  std::mutex mutex;
+  std::vector<std::string> heard;
+};
+
 TEST_F(QtWindowTest, OpenShowTitlePosAndPageCalls) {
+  // Observed, so that the evaluations' record is checked against what the
+  // script itself saw, and observing changes nothing of that.
+  PageEvaluations observer;
+  env.observer = &observer;
   ScriptInstance* s = OpenScript(
       {"openwindow w about:blank", "setwindow w title Hello",
        "setwindow w pos 100<<<50<<<640<<<480"},
@@ -133,6 +151,16 @@ TEST_F(QtWindowTest, OpenShowTitlePosAndPageCalls) {
   ASSERT_TRUE(Shown("2:missing 0"));  // no window: `status` kept from the call before
   host->stopScript(*s);
   EXPECT_TRUE(Ended(s));
+  env.observer = nullptr;
+  std::lock_guard<std::mutex> lock(observer.mutex);
+  // The window without a page evaluated nothing and is not on record.
+  EXPECT_EQ(
+      observer.heard,
+      (std::vector<std::string>{
+          "w|document.title|= Test Page", "w|pageGlobal + ' ' + typeof alert|= from page function",
+          "w|1 +* 2|failed Error: SyntaxError", "w|new Date(0).getTime() === 0 ? null : 1|= ",
+          "w|document.body|failed Error: the value h",
+          "w|throw 'bad thing'|failed Error: bad thing, "}));
 }
 
 TEST_F(QtWindowTest, PosRulesForTwoThreeOrBadNumbers) {
