@@ -12,6 +12,7 @@
 #include <QWebEngineView>
 
 #include "manager/manager_texts.h"
+#include "platform/durable_file.h"
 #include "tooling/trace_reader.h"
 #include "tooling/trace_view.h"
 
@@ -128,16 +129,16 @@ void TraceViewer::PageMade(quint64 request, const QString& traceFile, const QStr
     Q_EMIT failed(error);
     return;
   }
-  QFile page(pageUrl_.toLocalFile());
-  if (!page.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-      !page.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
-      page.write(html.data(), static_cast<qint64>(html.size())) !=
-          static_cast<qint64>(html.size()) ||
-      !page.flush()) {
-    Q_EMIT failed(QStringLiteral("the page cannot be written: ") + page.errorString());
+  // The page replaces the one shown before only once it is whole: a full
+  // disk leaves the last page, never half of this one.
+  platform::FileWriteOptions options;
+  options.privateFile = true;
+  std::string reason;
+  if (!platform::ReplaceFile(QFile::encodeName(pageUrl_.toLocalFile()).toStdString(), html,
+                             options, reason)) {
+    Q_EMIT failed(QStringLiteral("the page cannot be written: ") + QString::fromStdString(reason));
     return;
   }
-  page.close();
   shownTrace_ = traceFile;
   setWindowTitle(QString::fromUtf8(manager_text::kTraceViewerTitle)
                      .arg(scriptName, QFileInfo(traceFile).fileName()));
