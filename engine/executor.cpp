@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/compiled_statement.h"
@@ -390,10 +391,13 @@ class Run {
           bool zero = false;
           CompiledStatement* compiled = ownWhile ? Compiled(w) : nullptr;
           if (!compiled || !compiled->ExpandsToZero(ctx_, zero)) {
+            // The condition is the `while`'s text, not an argument of the
+            // `{`: an observer sees none here, as on the prepared turns.
             std::string condition;
-            if (!ControlText(kNoStatement, loop->condition, condition)) {
-              return StatementResult::Error();
-            }
+            std::string* const seen = std::exchange(seen_, nullptr);
+            const bool expanded = ControlText(kNoStatement, loop->condition, condition);
+            seen_ = seen;
+            if (!expanded) return StatementResult::Error();
             zero = CodePage::Trim(condition) == "0";
           }
           if (zero) {

@@ -369,6 +369,15 @@ TEST_F(ExecutorTest, AnUnobservedRunIsUnchangedByTheSeam) {
   env.observer = nullptr;
   EXPECT_EQ(plain, observed);
   EXPECT_GT(observer.events.size(), 10u);
+  // The loop's `{` has no argument of its own: the condition it tests is the
+  // `while`'s, on the first turn as on the prepared ones.
+  int opens = 0;
+  for (std::size_t k = 0; k + 1 < observer.events.size(); ++k) {
+    if (observer.events[k].rfind("{@", 0) != 0) continue;
+    ++opens;
+    EXPECT_EQ(observer.events[k + 1], "ok ") << "turn " << opens;
+  }
+  EXPECT_EQ(opens, 4);
 }
 
 TEST_F(ExecutorTest, AnObserverIsToldOfEachWindowEventAsTheScriptTakesItUp) {
