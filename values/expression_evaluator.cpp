@@ -158,7 +158,7 @@ struct ScanState {
 };
 
 template <typename Sink>
-bool ApplyOperator(std::vector<char>& ops, char c, Sink& sink) {
+[[gnu::always_inline]] inline bool ApplyOperator(std::vector<char>& ops, char c, Sink& sink) {
   for (;;) {
     if (ops.empty()) return false;
     const char top = ops.back();
