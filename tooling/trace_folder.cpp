@@ -84,6 +84,12 @@ void TraceFolder::BeforeStatement(const RunStatement& statement, StopSignal& sto
 void TraceFolder::AfterStatement(const RunStatement& statement, const StatementOutcome& outcome) {
   if (TraceWriter* w = Current()) w->AfterStatement(statement, outcome);
 }
+// The run's writer decides: after a statement's first runs it only counts
+// them, and a folder that timed every turn would have it write each in full.
+bool TraceFolder::TimesStatement(const RunStatement& statement) {
+  TraceWriter* w = Current();
+  return w && w->TimesStatement(statement);
+}
 void TraceFolder::ScriptError(std::string_view what, std::string_view reason) {
   if (TraceWriter* w = Current()) w->ScriptError(what, reason);
 }

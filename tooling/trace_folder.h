@@ -30,6 +30,7 @@ class TraceFolder : public RunObserver {
   void BeforeStatement(const RunStatement& statement, StopSignal& stop,
                        const VariableTable& variables) override;
   void AfterStatement(const RunStatement& statement, const StatementOutcome& outcome) override;
+  bool TimesStatement(const RunStatement& statement) override;
   void ScriptError(std::string_view what, std::string_view reason) override;
   void Diagnostic(std::string_view text) override;
   void VariableWritten(std::string_view name, std::string_view value) override;

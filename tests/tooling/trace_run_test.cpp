@@ -352,5 +352,30 @@ TEST(VlmpackTrace, EachScriptOfTheBootFileHasItsOwnTrace) {
       2);
 }
 
+// Through the packed runner's trace folder a hot statement is counted after
+// its first runs, as under `velmar run`: a long loop must not write a line a
+// turn.
+TEST(VlmpackTrace, AHotLoopIsCountedNotWrittenATurnAtATime) {
+  TempDir home;
+  home.Write("Script/loop.vlm", "var [#n] 0\nwhile ([#n]<3000)\n{\nvar [#n] ([#n]+1)\n}\n");
+  home.Write("Velmar.boot", "loop^loop.vlm^\n");
+  const std::string vlmpack = (fs::path(VELMAR_CLI_PATH).parent_path() / "vlmpack").string();
+  const fs::path traces = home.path() / "traces";
+  const auto run = RunProcess(
+      {vlmpack, "--headless", "--home", home.path().string(), "--trace", traces.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  TraceFile trace;
+  std::string error;
+  ASSERT_TRUE(ReadTraceFile((traces / "loop-1.trace").string(), trace, error)) << error;
+  std::size_t full = 0;
+  int64_t counted = 0;
+  for (const auto& event : trace.events) {
+    if (event["ev"] == "stmt") ++full;
+    if (event["ev"] == "runs") counted += event["count"].get<int64_t>();
+  }
+  EXPECT_GT(counted, 0);
+  EXPECT_LT(full, 3000u);
+}
+
 }  // namespace
 }  // namespace velmar
